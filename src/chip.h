@@ -1,0 +1,90 @@
+/* chip.h: the music synthesizer's engine-facing interface.
+ *
+ * One synthesizer per process: module-level state, not an object. It plays
+ * one registered MUS song through 28 chip-style melodic voices and 8 synthetic
+ * drums, or a pre-rendered WAV recording in its place, one sample per
+ * chip_next() call at 44100 Hz.
+ *
+ * Threads: the control calls marked "locked" take snd_lock()/snd_unlock()
+ * around their effect. chip_next(), pause/resume, chip_stats() and the pcm_*
+ * calls take no lock: a program that pulls samples on another thread holds
+ * the same lock around them. The default hooks do nothing; link your own
+ * snd_lock/snd_unlock to replace them. No call prints anything.
+ */
+#ifndef TUNECAST_CHIP_H
+#define TUNECAST_CHIP_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Present for the engine's calling pattern; they change nothing. */
+void I_InitMusic(void);
+void I_ShutdownMusic(void);
+
+/* volume: 0 to 127, not clamped. Synth gain = 1.6 * (volume / 127.0),
+ * recording gain = (volume / 127.0) * 0.9. Locked. */
+void I_SetMusicVolume(int32_t volume);
+
+/* Hold or release playback; no time passes while held. Not locked. */
+void I_PauseSong(void);
+void I_ResumeSong(void);
+
+/* mus: MUS data starting with "MUS\x1A"; it must hold at least 8 bytes and at
+ * least score start + score length bytes (the header is trusted). The module
+ * keeps its own copy; the previous song is released and playback stops.
+ * Returns 1, or 0 (null, wrong signature, out of memory: nothing changes).
+ * Locked only around the swap of the copy. */
+int32_t I_RegisterSong(const void *mus);
+
+/* Starts the registered song from its start (handle is ignored: there is
+ * only one song). looping != 0 repeats it at the score end. A recording
+ * found under g_music_name plays instead unless ZARN_SYNTH is set.
+ * Does nothing without a registered song. Locked. */
+void I_PlaySong(int32_t handle, int32_t looping);
+
+/* Stops playback, silences every voice, releases the recording; the song
+ * stays registered. Locked. */
+void I_StopSong(void);
+
+/* As I_StopSong, and releases the song copy. Locked. */
+void I_UnRegisterSong(void);
+
+/* One output sample (1/44100 s). Both outputs are always written; on the
+ * synthesizer they are equal and lie in [-1, 1]. Allocates nothing, opens
+ * nothing. Not locked. */
+void chip_next(float *left, float *right);
+
+/* mode: 1 recording loaded, 2 song registered, 0 neither. position and
+ * length in seconds of the recording, 0.0 otherwise. Not locked. */
+void chip_stats(int32_t *mode, int32_t *playing, int32_t *paused, double *position_s,
+                double *length_s);
+
+/* Lock hooks, weak and empty here; an embedding program supplies its pair. */
+void snd_lock(void);
+void snd_unlock(void);
+
+/* Music name under which I_PlaySong looks for a recording
+ * ($ZARN_MUSIC_DIR or "music", then "/D_<NAME>.wav"). Written by the engine
+ * only; empty at start. */
+extern char g_music_name[16];
+
+/* Where I_SetMusicVolume stores the recording gain (initially 0.8). */
+extern double *pcm_gain_p;
+
+/* Discards the current recording; then returns 0 when ZARN_SYNTH is set,
+ * else 1 when the recording for name loaded (it plays from its first frame
+ * under the current playing/looping flags) and 0 when not. Not locked. */
+int32_t pcm_try(const char *name);
+
+/* Discard the current recording (both do the same). Not locked. */
+void pcm_stop(void);
+void pcm_free_all(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TUNECAST_CHIP_H */

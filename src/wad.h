@@ -1,0 +1,87 @@
+/* wad.h: WAD archive access for the tool and for engines.
+ *
+ * wad_load reads a whole archive (or the WAD inside a ZIP archive) into
+ * memory; every query after that works on memory only. No global state, no
+ * locks: calls on different handles are independent. Diagnostics are single
+ * lines beginning with "[WAD] ": success on stdout, failure on stderr.
+ */
+#ifndef TUNECAST_WAD_H
+#define TUNECAST_WAD_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* One directory entry. data holds exactly size bytes, or is null when the
+ * lump has none (size 0 or less, or bytes outside the file: then size is 0). */
+typedef struct wad_lump {
+  char name[9];      /* up to 8 characters, trailing NULs/spaces removed */
+  int32_t file_ofs;  /* as read from the directory */
+  int32_t size;
+  uint8_t *data;     /* owned by the archive */
+} wad_lump;
+
+typedef struct wad_file {
+  char magic[5];           /* "IWAD" or "PWAD" */
+  int32_t num_lumps;
+  int32_t dir_ofs;         /* as read; unused after loading */
+  wad_lump *lumps;         /* owned, directory order */
+  int32_t lump_capacity;
+  char path[512];          /* the file actually read (the extracted one for ZIP input) */
+  char src_path[512];      /* the path given to wad_load */
+} wad_file;
+
+/* A lump of a map: borrowed from the archive, null/0 when absent. */
+typedef struct wad_map_lump {
+  const uint8_t *data;
+  int32_t size;
+} wad_map_lump;
+
+typedef struct wad_map {
+  wad_map_lump things, linedefs, sidedefs, vertexes, segs, ssectors, nodes, sectors, reject,
+      blockmap;
+} wad_map;
+
+/* Loads path (a WAD, or a ZIP holding one). Returns a new handle, or null
+ * after printing why. Release with wad_free. */
+wad_file *wad_load(const char *path);
+
+/* Releases the handle and every lump it owns; null is ignored. */
+void wad_free(wad_file *w);
+
+/* Last entry whose name equals name exactly (case-sensitive), or null.
+ * Valid until w takes part in a wad_merge or is freed. */
+wad_lump *wad_get(wad_file *w, const char *name);
+
+/* Data of the last entry named name, or null. When an entry matches and
+ * size_out is not null, its size is stored there; otherwise size_out is
+ * untouched. The bytes belong to the archive. */
+void *wad_get_data(wad_file *w, const char *name, int32_t *size_out);
+
+/* Appends the entries of src to dst, so src's lumps shadow dst's, and ends
+ * src. Returns 0, or -1 (null argument, out of memory: both unchanged). */
+int32_t wad_merge(wad_file *dst, wad_file *src);
+
+/* Names of the maps ("ExMy", "MAPxy" followed by THINGS and LINEDEFS), in
+ * directory order, each once. Returns a list the caller releases with
+ * wad_find_maps_free, or null with *count_out 0. */
+char **wad_find_maps(wad_file *w, int32_t *count_out);
+
+/* Releases the first count names and the list; a null list is accepted. */
+void wad_find_maps_free(char **list, int32_t count);
+
+/* Fills out with the ten lumps that follow the last marker named name.
+ * Returns 0, or -1 when there is no such marker (out is zeroed either way). */
+int32_t wad_read_map(wad_file *w, const char *name, wad_map *out);
+
+/* A copy of palette index (768 bytes of PLAYPAL) that the caller frees, or
+ * null when there is no such palette. */
+uint8_t *wad_get_palette(wad_file *w, int32_t index);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TUNECAST_WAD_H */

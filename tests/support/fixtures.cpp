@@ -1,0 +1,326 @@
+// fixtures.cpp: the builders declared in fixtures.h.
+#include "fixtures.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+extern char **environ;
+
+namespace fixture {
+
+void put_u16le(bytes &out, uint32_t v) {
+  out.push_back(static_cast<uint8_t>(v));
+  out.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+void put_u32le(bytes &out, uint32_t v) {
+  put_u16le(out, v & 0xFFFF);
+  put_u16le(out, v >> 16);
+}
+
+void put_text(bytes &out, const std::string &text) { out.insert(out.end(), text.begin(), text.end()); }
+
+// ---- WAD ----
+
+wad_builder &wad_builder::lump(const std::string &name, const bytes &data) {
+  entries_.push_back(entry{name, data});
+  return *this;
+}
+
+wad_builder &wad_builder::raw_entry(const std::string &name, int32_t file_ofs, int32_t size) {
+  entries_.push_back(entry{name, {}, true, file_ofs, size});
+  return *this;
+}
+
+bytes wad_builder::build() const {
+  bytes out;
+  put_text(out, magic_.substr(0, 4));
+  out.resize(4, 0);
+  put_u32le(out, static_cast<uint32_t>(entries_.size()));
+  put_u32le(out, 0);  // directory offset, patched below
+  std::vector<uint32_t> offsets;
+  for (const entry &e : entries_) {
+    offsets.push_back(static_cast<uint32_t>(out.size()));
+    out.insert(out.end(), e.data.begin(), e.data.end());
+  }
+  const auto dir = static_cast<uint32_t>(out.size());
+  for (size_t i = 0; i < 4; ++i) out[8 + i] = static_cast<uint8_t>(dir >> (8 * i));
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const entry &e = entries_[i];
+    put_u32le(out, e.raw ? static_cast<uint32_t>(e.file_ofs) : offsets[i]);
+    put_u32le(out, e.raw ? static_cast<uint32_t>(e.size) : static_cast<uint32_t>(e.data.size()));
+    bytes name(8, 0);
+    for (size_t k = 0; k < e.name.size() && k < 8; ++k) name[k] = static_cast<uint8_t>(e.name[k]);
+    out.insert(out.end(), name.begin(), name.end());
+  }
+  return out;
+}
+
+void wad_builder::write(const std::string &path) const { write_file(path, build()); }
+
+// ---- MUS ----
+
+bytes mus_delay_bytes(uint64_t ticks) {
+  bytes groups;  // least significant first
+  do {
+    groups.push_back(static_cast<uint8_t>(ticks & 0x7F));
+    ticks >>= 7;
+  } while (ticks != 0);
+  bytes out;
+  for (size_t i = groups.size(); i-- > 0;) {
+    out.push_back(static_cast<uint8_t>(groups[i] | (i != 0 ? 0x80 : 0)));
+  }
+  return out;
+}
+
+mus_builder &mus_builder::event(int type, int channel, const bytes &data) {
+  last_event_ = stream_.size();
+  stream_.push_back(static_cast<uint8_t>((type & 7) << 4 | (channel & 15)));
+  stream_.insert(stream_.end(), data.begin(), data.end());
+  return *this;
+}
+
+mus_builder &mus_builder::note_on(int channel, int note, int velocity) {
+  return event(1, channel, {static_cast<uint8_t>(0x80 | (note & 0x7F)), static_cast<uint8_t>(velocity & 0x7F)});
+}
+
+mus_builder &mus_builder::note_on(int channel, int note) {
+  return event(1, channel, {static_cast<uint8_t>(note & 0x7F)});
+}
+
+mus_builder &mus_builder::note_off(int channel, int note) {
+  return event(0, channel, {static_cast<uint8_t>(note & 0x7F)});
+}
+
+mus_builder &mus_builder::bend(int channel, int value) {
+  return event(2, channel, {static_cast<uint8_t>(value)});
+}
+
+mus_builder &mus_builder::controller(int channel, int number, int value) {
+  return event(4, channel, {static_cast<uint8_t>(number), static_cast<uint8_t>(value)});
+}
+
+mus_builder &mus_builder::system_event(int channel, int value) {
+  return event(3, channel, {static_cast<uint8_t>(value)});
+}
+
+mus_builder &mus_builder::measure_end(int channel) { return event(5, channel, {}); }
+
+mus_builder &mus_builder::score_end() { return event(6, 0, {}); }
+
+mus_builder &mus_builder::delay(uint64_t ticks) {
+  if (last_event_ == SIZE_MAX) throw std::logic_error("mus_builder: delay without an event");
+  stream_[last_event_] |= 0x80;
+  const bytes d = mus_delay_bytes(ticks);
+  stream_.insert(stream_.end(), d.begin(), d.end());
+  last_event_ = SIZE_MAX;
+  return *this;
+}
+
+mus_builder &mus_builder::raw(const bytes &stream_bytes) {
+  stream_.insert(stream_.end(), stream_bytes.begin(), stream_bytes.end());
+  last_event_ = SIZE_MAX;
+  return *this;
+}
+
+mus_builder &mus_builder::header_padding(size_t count) {
+  padding_ = count;
+  return *this;
+}
+
+bytes mus_builder::build() const {
+  bytes out;
+  put_text(out, "MUS\x1A");
+  put_u16le(out, static_cast<uint32_t>(stream_.size()));
+  put_u16le(out, static_cast<uint32_t>(8 + padding_));
+  out.resize(8 + padding_, 0);
+  out.insert(out.end(), stream_.begin(), stream_.end());
+  return out;
+}
+
+// ---- WAV ----
+
+bytes wav_pcm16(int channels, uint32_t rate, const std::vector<int16_t> &samples) {
+  const auto data_size = static_cast<uint32_t>(samples.size() * 2);
+  bytes out;
+  put_text(out, "RIFF");
+  put_u32le(out, 36 + data_size);
+  put_text(out, "WAVE");
+  put_text(out, "fmt ");
+  put_u32le(out, 16);
+  put_u16le(out, 1);
+  put_u16le(out, static_cast<uint32_t>(channels));
+  put_u32le(out, rate);
+  put_u32le(out, rate * static_cast<uint32_t>(channels) * 2);
+  put_u16le(out, static_cast<uint32_t>(channels) * 2);
+  put_u16le(out, 16);
+  put_text(out, "data");
+  put_u32le(out, data_size);
+  for (int16_t s : samples) put_u16le(out, static_cast<uint16_t>(s));
+  return out;
+}
+
+// ---- ZIP ----
+
+zip_builder &zip_builder::stored(const std::string &name, const bytes &data) {
+  return member(name, data, 0);
+}
+
+zip_builder &zip_builder::member(const std::string &name, const bytes &data, uint16_t method) {
+  members_.push_back(member_rec{name, data, method});
+  return *this;
+}
+
+bytes zip_builder::build() const {
+  bytes out;
+  std::vector<uint32_t> offsets;
+  for (const member_rec &m : members_) {
+    offsets.push_back(static_cast<uint32_t>(out.size()));
+    put_u32le(out, 0x04034B50);
+    put_u16le(out, 20);  // version needed
+    put_u16le(out, 0);   // flags
+    put_u16le(out, m.method);
+    put_u16le(out, 0);  // time
+    put_u16le(out, 0);  // date
+    put_u32le(out, 0);  // CRC-32, not checked by the reader
+    put_u32le(out, static_cast<uint32_t>(m.data.size()));
+    put_u32le(out, static_cast<uint32_t>(m.data.size()));
+    put_u16le(out, static_cast<uint32_t>(m.name.size()));
+    put_u16le(out, 0);  // extra field length
+    put_text(out, m.name);
+    out.insert(out.end(), m.data.begin(), m.data.end());
+  }
+  const auto central = static_cast<uint32_t>(out.size());
+  for (size_t i = 0; i < members_.size(); ++i) {
+    const member_rec &m = members_[i];
+    put_u32le(out, 0x02014B50);
+    put_u16le(out, 20);
+    put_u16le(out, 20);
+    put_u16le(out, 0);
+    put_u16le(out, m.method);
+    put_u16le(out, 0);
+    put_u16le(out, 0);
+    put_u32le(out, 0);
+    put_u32le(out, static_cast<uint32_t>(m.data.size()));
+    put_u32le(out, static_cast<uint32_t>(m.data.size()));
+    put_u16le(out, static_cast<uint32_t>(m.name.size()));
+    put_u16le(out, 0);  // extra
+    put_u16le(out, 0);  // comment
+    put_u16le(out, 0);  // disk
+    put_u16le(out, 0);  // internal attributes
+    put_u32le(out, 0);  // external attributes
+    put_u32le(out, offsets[i]);
+    put_text(out, m.name);
+  }
+  const auto central_size = static_cast<uint32_t>(out.size()) - central;
+  put_u32le(out, 0x06054B50);
+  put_u16le(out, 0);
+  put_u16le(out, 0);
+  put_u16le(out, static_cast<uint32_t>(members_.size()));
+  put_u16le(out, static_cast<uint32_t>(members_.size()));
+  put_u32le(out, central_size);
+  put_u32le(out, central);
+  put_u16le(out, 0);
+  return out;
+}
+
+// ---- files and processes ----
+
+void write_file(const std::string &path, const bytes &data) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  if (!f) throw std::runtime_error("cannot write " + path);
+  f.write(reinterpret_cast<const char *>(data.data()), static_cast<std::streamsize>(data.size()));
+  if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+bytes read_file(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) throw std::runtime_error("cannot read " + path);
+  return bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+bool file_exists(const std::string &path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+std::string make_temp_dir(const std::string &tag) {
+  const char *base = std::getenv("TMPDIR");
+  std::string templ = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
+                      "/tunecast-" + tag + "-XXXXXX";
+  if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  return templ;
+}
+
+namespace {
+
+std::string slurp_fd(int fd) {
+  std::string text;
+  lseek(fd, 0, SEEK_SET);
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+  return text;
+}
+
+int anonymous_file() {
+  char templ[] = "/tmp/tunecast-run-XXXXXX";
+  int fd = mkstemp(templ);
+  if (fd < 0) throw std::runtime_error("mkstemp failed");
+  unlink(templ);
+  return fd;
+}
+
+}  // namespace
+
+run_result run(const std::vector<std::string> &argv, const std::vector<std::string> &env) {
+  std::vector<std::string> environment;
+  for (char **e = environ; *e != nullptr; ++e) environment.emplace_back(*e);
+  for (const std::string &change : env) {
+    const bool remove = !change.empty() && change[0] == '-';
+    const std::string name = remove ? change.substr(1) : change.substr(0, change.find('='));
+    std::erase_if(environment, [&](const std::string &s) { return s.compare(0, name.size() + 1, name + "=") == 0; });
+    if (!remove) environment.push_back(change);
+  }
+  std::vector<char *> args, envp;
+  for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+  args.push_back(nullptr);
+  for (const std::string &e : environment) envp.push_back(const_cast<char *>(e.c_str()));
+  envp.push_back(nullptr);
+
+  const int out_fd = anonymous_file();
+  const int err_fd = anonymous_file();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
+  posix_spawn_file_actions_adddup2(&actions, err_fd, 2);
+  pid_t pid;
+  const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  run_result result;
+  if (rc == 0) {
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
+  }
+  result.out = slurp_fd(out_fd);
+  result.err = slurp_fd(err_fd);
+  close(out_fd);
+  close(err_fd);
+  return result;
+}
+
+std::string tool_path() { return TUNECAST_BIN; }
+
+}  // namespace fixture
