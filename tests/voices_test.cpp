@@ -1,1 +1,282 @@
+// Melodic voice tests: timbres, slot stealing, waveforms, noise registers,
+// envelope and release, and whole samples through chip_next compared to the
+// bit with arithmetic written out here from the formulas.
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <set>
+
+#include "chip.h"
+#include "chip_state.h"
+#include "chip_voices.h"
+#include "fixtures.h"
+
+namespace {
+
+using chip::V;
+constexpr double step_s = 2.2675736961451248e-05;
+
+TEST(VoiceTimbre, FamiliesAndExceptions) {
+  // wave, duty, decay, attack, release, vibrato, bits per family of 8 programs.
+  const chip::voice_timbre family[15] = {
+      {0, 0.25, 0.45, 0.005, 0.03, 0, 0},  {1, 0.5, 0.5, 0.005, 0.03, 0, 4},
+      {0, 0.5, 0, 0.005, 0.03, 0, 0},      {0, 0.125, 0.6, 0.005, 0.03, 0, 0},
+      {1, 0.5, 1.2, 0.005, 0.03, 0, 4},    {2, 0.5, 0, 0.05, 0.08, 0.15, 0},
+      {0, 0.5, 0, 0.02, 0.03, 0, 0},       {2, 0.5, 0, 0.015, 0.03, 0.1, 0},
+      {1, 0.5, 0, 0.005, 0.03, 0.1, 4},    {0, 0.25, 0, 0.005, 0.03, 0.2, 0},
+      {2, 0.5, 0, 0.005, 0.03, 0.2, 0},    {1, 0.5, 0, 0.08, 0.12, 0, 4},
+      {3, 0.5, 0.7, 0.005, 0.03, 0, 0},    {3, 0.5, 0.5, 0.005, 0.03, 0, 0},
+      {5, 0.5, 0.12, 0.005, 0.03, 0, 0},
+  };
+  for (int32_t p = 0; p < 128; ++p) {
+    SCOPED_TRACE(p);
+    chip::voice_timbre want = p >= 120 ? chip::voice_timbre{4, 0.5, 0.3, 0.005, 0.03, 0, 0}
+                                       : family[p / 8];
+    if ((p >= 29 && p <= 31) || p == 33 || p == 34) want.decay = 0;
+    if (p == 38 || p == 39) want = {0, 0.5, 0, 0.005, 0.03, 0, 4};
+    const chip::voice_timbre got = chip::voice_timbre_for(p);
+    EXPECT_EQ(got.wave, want.wave);
+    EXPECT_EQ(got.duty, want.duty);
+    EXPECT_EQ(got.decay, want.decay);
+    EXPECT_EQ(got.attack, want.attack);
+    EXPECT_EQ(got.release, want.release);
+    EXPECT_EQ(got.vibrato, want.vibrato);
+    EXPECT_EQ(got.bits, want.bits);
+  }
+}
+
+TEST(VoicePool, StealsTheOldestLowestSlotOnTies) {
+  struct steal_case {
+    const char *name;
+    int oldest_a, oldest_b;  // slots given the greatest age (may be equal)
+    int released;            // slot closed and aged just below the oldest, or -1
+    int want;
+  };
+  const steal_case cases[] = {
+      {"one oldest", 17, 17, -1, 17},
+      {"tie goes to the lower slot", 21, 6, -1, 6},
+      {"releasing voice younger than a held one", 9, 9, 3, 9},
+  };
+  for (const steal_case &c : cases) {
+    SCOPED_TRACE(c.name);
+    chip::channels_reset();
+    V = {};
+    for (int i = 0; i < 28; ++i) chip::voice_note_on(0, 40, 64);
+    for (int i = 0; i < 28; ++i) V[i].age = 0.5 + i * 0.001;
+    V[c.oldest_a].age = V[c.oldest_b].age = 2.0;
+    if (c.released >= 0) {
+      V[c.released].gate = 0;
+      V[c.released].age = 1.9;
+    }
+    chip::voice_note_on(1, 70, 127);
+    for (int i = 0; i < 28; ++i) EXPECT_EQ(V[i].note == 70, i == c.want) << i;
+    const chip_voice &v = V[c.want];
+    EXPECT_EQ(v.channel, 1);
+    EXPECT_EQ(v.gate, 1);
+    EXPECT_EQ(v.age, 0.0);
+    EXPECT_EQ(v.lfsr, 1u);
+    EXPECT_EQ(v.amp, 1.0);
+  }
+}
+
+TEST(VoiceWaves, PitchPulseTriangleHexagon) {
+  EXPECT_EQ(chip::voice_pitch_hz(69, 128), 440.0);
+  EXPECT_EQ(chip::voice_pitch_hz(81, 128), 880.0);
+  EXPECT_EQ(chip::voice_pitch_hz(69, 0), 440.0 * std::pow(2.0, -2.0 / 12.0));
+  EXPECT_EQ(chip::voice_pitch_hz(69, 255), 440.0 * std::pow(2.0, (2 * (127 / 128.0)) / 12.0));
+
+  EXPECT_EQ(chip::voice_pulse(0.25, 0.25), -1.0);
+  EXPECT_EQ(chip::voice_pulse(0.2499, 0.25), 1.0);
+
+  EXPECT_EQ(chip::voice_triangle(0.25, 0), 0.0);
+  EXPECT_EQ(chip::voice_triangle(0.25, 4), 2.0 * (8.0 / 15.0) - 1.0);  // half-way rounds up
+  EXPECT_NEAR(chip::voice_triangle(0.25, 4), 1.0 / 15.0, 1e-15);
+  EXPECT_EQ(chip::voice_triangle(0.0, 4), -1.0);
+  EXPECT_EQ(chip::voice_triangle(0.5, 4), 1.0);
+  std::set<double> levels;
+  for (int i = 0; i < 4000; ++i) levels.insert(chip::voice_triangle(i / 4000.0, 4));
+  EXPECT_EQ(levels.size(), 16u);
+  for (int k = 0; k < 16; ++k) EXPECT_EQ(levels.count(2.0 * (k / 15.0) - 1.0), 1u) << k;
+
+  const struct {
+    double p, want;
+  } hexagon[] = {{0.0, 1.0}, {1.0 / 12, 0.75}, {1.0 / 6, 0.5}, {0.25, 0.0}, {0.5, -1.0}};
+  for (const auto &h : hexagon) EXPECT_NEAR(chip::voice_hexagon(h.p), h.want, 1e-12) << h.p;
+}
+
+TEST(VoiceWaves, NoiseRegisters) {
+  for (int32_t tap : {1, 6}) {
+    SCOPED_TRACE(tap);
+    uint32_t s = 1;
+    for (int i = 1; i <= 15; ++i) {
+      s = chip::voice_noise_clock(s, tap);
+      EXPECT_EQ(chip::voice_noise_value(s), i < 15 ? 1.0 : -1.0) << i;
+    }
+    uint32_t period = 15;
+    while (s != 1 && period < 40000) {
+      s = chip::voice_noise_clock(s, tap);
+      ++period;
+    }
+    EXPECT_EQ(period, tap == 1 ? 32767u : 93u);
+  }
+}
+
+// A noise voice clocks on its first sample and on each wrap of its phase.
+TEST(VoiceRender, NoiseClocksOnFirstSampleAndWraps) {
+  chip::channels_reset();
+  chip::CH[2].instrument = 120;
+  V = {};
+  chip::voice_note_on(2, 93, 100);
+  const double f = 440.0 * std::pow(2.0, ((93 - 69) + 2 * ((128 - 128) * 0.0078125)) / 12.0);
+  double phase = 0.0;
+  uint32_t s = 1;
+  for (int n = 0; n < 2000; ++n) {
+    phase = phase + f / 44100.0;
+    const bool wrapped = phase >= 1.0;
+    if (wrapped) phase -= 1.0;
+    if (wrapped || n == 0) s = (s >> 1) | (((s ^ (s >> 1)) & 1u) << 14);
+    chip::voices_render();
+    ASSERT_EQ(V[0].lfsr, s) << n;
+    ASSERT_EQ(V[0].noise, (s & 1u) ? -1.0 : 1.0) << n;
+  }
+}
+
+TEST(VoiceRender, EnvelopeAndVibrato) {
+  EXPECT_EQ(chip::voice_envelope(0.0, 0.005, 0.0), 0.0);
+  EXPECT_EQ(chip::voice_envelope(0.0025, 0.005, 0.0), 0.5);
+  EXPECT_EQ(chip::voice_envelope(0.005, 0.005, 0.0), 1.0);
+  EXPECT_EQ(chip::voice_envelope(0.02, 0.005, 0.0), 1 - ((0.02 - 0.005) / 0.03) * 0.19999999999999996);
+  EXPECT_EQ(chip::voice_envelope(0.5, 0.005, 0.0), 0.8);
+  EXPECT_EQ(chip::voice_envelope(0.5, 0.005, 0.45), 0.8 * std::exp(-0.5 / 0.45));
+
+  EXPECT_EQ(chip::voice_vibrato_hz(440.0, 0.2, 0.15), 440.0);  // onset is strict
+  EXPECT_EQ(chip::voice_vibrato_hz(440.0, 0.0, 1.0), 440.0);
+  EXPECT_NEAR(chip::voice_vibrato_hz(440.0, 0.2, 0.15 + 1.0 / 22), 440.0 * std::pow(2.0, 0.2 / 12),
+              1e-9);
+}
+
+// A release of r seconds frees the voice on the first gated-off sample whose
+// repeatedly added release clock reaches r; that sample adds nothing.
+TEST(VoiceRender, ReleaseFreesOnTheExpectedSample) {
+  const struct {
+    int32_t program;
+    double release;
+    int want;
+  } cases[] = {{16, 0.03, 1324}, {40, 0.08, 3529}, {88, 0.12, 5293}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.program);
+    int additions = 0;
+    for (double rel = 0.0; rel < c.release; rel = rel + step_s) ++additions;
+    EXPECT_EQ(additions, c.want);
+
+    chip::channels_reset();
+    chip::CH[0].instrument = c.program;
+    V = {};
+    chip::voice_note_on(0, 69, 127);
+    for (int i = 0; i < 5000; ++i) chip::voices_render();
+    V[0].gate = 0;
+    for (int n = 1; n < c.want; ++n) ASSERT_NE(chip::voices_render(), 0.0) << n;
+    EXPECT_EQ(V[0].active, 1);
+    EXPECT_EQ(chip::voices_render(), 0.0);
+    EXPECT_EQ(V[0].active, 0);
+  }
+}
+
+TEST(VoiceRender, FirstSampleSilentAndVolumeZeroKeepsTheVoice) {
+  chip::channels_reset();
+  V = {};
+  chip::voice_note_on(0, 69, 127);
+  EXPECT_EQ(chip::voices_render(), 0.0);
+  EXPECT_EQ(V[0].phase, 440.0 / 44100.0);
+  EXPECT_NE(chip::voices_render(), 0.0);
+  chip::CH[0].volume = 0;
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(chip::voices_render(), 0.0);
+  EXPECT_EQ(V[0].active, 1);
+}
+
+// Whole output samples through chip_next, with the expected values worked
+// out from the formulas: one voice, one channel, volume 100, gain for 100.
+class VoiceEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("ZARN_SYNTH", "1", 1); }
+  static void start(const fixture::bytes &stream) {
+    const fixture::bytes mus = fixture::mus_builder().raw(stream).build();
+    ASSERT_EQ(I_RegisterSong(mus.data()), 1);
+    I_SetMusicVolume(100);
+    I_PlaySong(0, 0);
+  }
+  static float mix(double sum) {
+    const double out = (0.12 * (1.6 * (100 / 127.0))) * sum;
+    return out > 1.0 ? 1.0f : out < -1.0 ? -1.0f : static_cast<float>(out);
+  }
+  static float next() {
+    float l = 0, r = 0;
+    chip_next(&l, &r);
+    EXPECT_EQ(l, r);
+    return l;
+  }
+};
+
+// Program 16: pulse, duty 0.5, attack 0.005, release 0.03, no decay. Held for
+// one tick (315 samples), then released until it frees itself.
+TEST_F(VoiceEndToEnd, PulseNote) {
+  start(fixture::mus_builder().instrument(0, 16).note_on(0, 69, 100).delay(1)
+            .note_off(0, 69).delay(10).score_end().stream());
+  const double f = 440.0 * std::pow(2.0, ((69 - 69) + 2 * ((128 - 128) * 0.0078125)) / 12.0);
+  double phase = 0, age = 0, rel = 0;
+  bool active = true;
+  int nonzero = 0;
+  for (int n = 0; n < 1800; ++n) {
+    double sum = 0.0;
+    if (active) {
+      phase = phase + f / 44100.0;
+      if (phase >= 1.0) phase -= 1.0;
+      const double w = phase < 0.5 ? 1.0 : -1.0;
+      double e = age < 0.005 ? age / 0.005
+                 : age < 0.005 + 0.03 ? 1 - ((age - 0.005) / 0.03) * 0.19999999999999996
+                                      : 0.8;
+      age = age + step_s;
+      if (n >= 315) {
+        rel = rel + step_s;
+        active = rel < 0.03;
+        e = e * (1 - rel / 0.03);
+      }
+      if (active) sum = (100 / 127.0) * (w * e) * (100 / 127.0);
+    }
+    const float want = mix(sum);
+    ASSERT_EQ(next(), want) << n;
+    nonzero += want != 0.0f;
+  }
+  EXPECT_EQ(nonzero, 315 + 1323 - 1);  // all but the first and the freeing sample
+}
+
+// Program 8: triangle of 16 levels with a 0.5 s decay. Bend 200 for one tick,
+// then bend 0 for one tick, then the score ends and the output is silent.
+TEST_F(VoiceEndToEnd, TriangleNoteWithBend) {
+  start(fixture::mus_builder().instrument(0, 8).bend(0, 200).note_on(0, 60, 90).delay(1)
+            .bend(0, 0).delay(1).score_end().stream());
+  double phase = 0, age = 0;
+  for (int n = 0; n < 640; ++n) {
+    double sum = 0.0;
+    if (n < 630) {
+      const int b = n < 315 ? 200 : 0;
+      const double f = 440.0 * std::pow(2.0, ((60 - 69) + 2 * ((b - 128) * 0.0078125)) / 12.0);
+      phase = phase + f / 44100.0;
+      if (phase >= 1.0) phase -= 1.0;
+      const double q = phase < 0.5 ? phase : 1.0 - phase;
+      const double k = std::floor((0.5 * (4 * q - 1) + 0.5) * 15 + 0.5);
+      const double w = 2 * (k / 15) - 1;
+      double e = age < 0.005 ? age / 0.005
+                 : age < 0.005 + 0.03 ? 1 - ((age - 0.005) / 0.03) * 0.19999999999999996
+                                      : 0.8;
+      e = e * std::exp(-age / 0.5);
+      age = age + step_s;
+      sum = (90 / 127.0) * (w * e) * (100 / 127.0);
+    }
+    ASSERT_EQ(next(), mix(sum)) << n;
+  }
+  EXPECT_EQ(chip::playing, 0);
+}
+
+}  // namespace
