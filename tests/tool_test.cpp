@@ -1,1 +1,358 @@
+// The tunecast tool end to end: the built binary runs on archives made by
+// the fixtures; its exit status, console lines and output file are checked.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
 #include <gtest/gtest.h>
+
+#include "demo_song.h"
+#include "fixtures.h"
+#include "tool_wav.h"
+
+namespace {
+
+using fixture::bytes;
+using namespace std::string_literals;
+namespace fs = std::filesystem;
+
+const std::string usage = "uso: tunecast ZARN.WAD D_E1M1 salida.wav [segundos]\n";
+
+bytes silent_song() { return fixture::mus_builder().score_end().build(); }
+bytes text_bytes(const std::string &s) { return bytes(s.begin(), s.end()); }
+
+uint32_t u32_at(const bytes &b, size_t at) {
+  return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 | uint32_t{b[at + 3]} << 24;
+}
+int16_t sample_at(const bytes &wav, size_t i) {
+  return static_cast<int16_t>(wav[44 + 2 * i] | wav[45 + 2 * i] << 8);
+}
+
+// The closing line comes after the loader's own line on standard output.
+std::string last_line(const std::string &out) {
+  if (out.size() < 2) return out;
+  const size_t start = out.rfind('\n', out.size() - 2);
+  return start == std::string::npos ? out : out.substr(start + 1);
+}
+
+class Tool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fixture::make_temp_dir("tool");
+    fixture::wad_builder().lump("D_SONG", silent_song()).write(path("song.wad"));
+  }
+  void TearDown() override {
+    chmod(path("ro").c_str(), 0755);
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+  std::string path(const std::string &name) const { return dir_ + "/" + name; }
+  // The synthesizer is forced, so no recording in the working directory can
+  // stand in for the song.
+  static fixture::run_result tunecast(std::vector<std::string> args) {
+    args.insert(args.begin(), fixture::tool_path());
+    return fixture::run(args, {"ZARN_SYNTH=1"});
+  }
+  std::vector<std::string> files() const {
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  // A failure: status 1, exactly the one line given, no closing line.
+  static void expect_refused(const fixture::run_result &r, const std::string &line) {
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, line);
+    EXPECT_EQ(r.out.find("pico"), std::string::npos);
+  }
+  std::string dir_;
+};
+
+TEST_F(Tool, FewerThanThreeArgumentsPrintUsage) {
+  for (const auto &args : std::vector<std::vector<std::string>>{{}, {path("song.wad")}, {path("song.wad"), "D_SONG"}}) {
+    SCOPED_TRACE(args.size());
+    const auto r = tunecast(args);
+    expect_refused(r, usage);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(files(), std::vector<std::string>{"song.wad"});
+  }
+}
+
+TEST_F(Tool, LumpAbsentOrWithoutDataIsNotThere) {
+  fixture::wad_builder()
+      .lump("D_SONG", silent_song())
+      .marker("D_MARK")
+      .raw_entry("D_OUT", 1000, 16)
+      .raw_entry("D_NEG", 12, -5)
+      .write(path("song.wad"));
+  for (const char *lump : {"D_NONE", "d_song", "D_MARK", "D_OUT", "D_NEG"}) {
+    SCOPED_TRACE(lump);
+    expect_refused(tunecast({path("song.wad"), lump, path("out.wav")}), std::string("no hay ") + lump + "\n");
+    EXPECT_FALSE(fixture::file_exists(path("out.wav")));
+  }
+}
+
+TEST_F(Tool, ArchiveThatDoesNotLoadGivesStatusOneAndNoFile) {
+  fixture::write_file(path("bad.wad"), text_bytes("JUNK\0\0\0\0\0\0\0\0"s));
+  for (const std::string &archive : {path("missing.wad"), path("bad.wad")}) {
+    SCOPED_TRACE(archive);
+    const auto r = tunecast({archive, "D_SONG", path("out.wav")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.find("pico"), std::string::npos);
+    EXPECT_FALSE(fixture::file_exists(path("out.wav")));
+  }
+}
+
+TEST_F(Tool, DefaultSixtySecondsWithTheCanonicalHeader) {
+  const auto r = tunecast({path("song.wad"), "D_SONG", path("out.wav")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(last_line(r.out), "pico 0.00, 60.0 s\n");
+  const bytes wav = fixture::read_file(path("out.wav"));
+  ASSERT_EQ(wav.size(), 5292044u);
+  // 2646000 frames: RIFF size 5292036 = 0x0050C004, data size 5292000 = 0x0050BFE0.
+  const bytes header = {'R', 'I', 'F', 'F', 0x04, 0xC0, 0x50, 0x00, 'W', 'A', 'V', 'E',
+                        'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 1, 0,
+                        0x44, 0xAC, 0, 0, 0x88, 0x58, 0x01, 0, 2, 0, 16, 0,
+                        'd', 'a', 't', 'a', 0xE0, 0xBF, 0x50, 0x00};
+  EXPECT_EQ(bytes(wav.begin(), wav.begin() + 44), header);
+  EXPECT_TRUE(std::all_of(wav.begin() + 44, wav.end(), [](uint8_t b) { return b == 0; }));
+}
+
+TEST_F(Tool, DurationSetsTheFrameCountAndTheClosingLine) {
+  struct row {
+    std::vector<std::string> extra;
+    uint32_t frames;
+    const char *shown;
+  };
+  const row rows[] = {{{"1.5"}, 66150, "1.5"},     {{"0"}, 0, "0.0"},
+                      {{"abc"}, 0, "0.0"},         {{"0.00003"}, 1, "0.0"},
+                      {{"  2.5 s"}, 110250, "2.5"}, {{"1e-1", "ignored"}, 4410, "0.1"}};
+  for (const row &c : rows) {
+    SCOPED_TRACE(c.extra[0]);
+    std::vector<std::string> args = {path("song.wad"), "D_SONG", path("out.wav")};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const auto r = tunecast(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(last_line(r.out), std::string("pico 0.00, ") + c.shown + " s\n");
+    const bytes wav = fixture::read_file(path("out.wav"));
+    ASSERT_EQ(wav.size(), 44 + 2 * size_t{c.frames});
+    EXPECT_EQ(u32_at(wav, 4), 36 + 2 * c.frames);
+    EXPECT_EQ(u32_at(wav, 40), 2 * c.frames);
+  }
+}
+
+TEST_F(Tool, RefusedDurationsAndTruncatedScoresLeaveTheTargetAlone) {
+  bytes short_score = fixture::mus_builder().note_on(0, 60, 100).delay(10).score_end().build();
+  short_score.pop_back();  // one byte less than the header declares
+  fixture::wad_builder()
+      .lump("D_SONG", silent_song())
+      .lump("D_SIG", text_bytes("MUS\x1A"))
+      .lump("D_HEAD", text_bytes("MUS\x1A\x01\x00\x08"s))
+      .lump("D_CUT", short_score)
+      .write(path("song.wad"));
+  const std::pair<std::vector<std::string>, std::string> rows[] = {
+      {{"D_SONG", "-1"}, "duración no válida: -1\n"},
+      {{"D_SONG", "-0.001"}, "duración no válida: -0.001\n"},
+      {{"D_SONG", "nan"}, "duración no válida: nan\n"},
+      {{"D_SONG", "inf"}, "duración no válida: inf\n"},
+      {{"D_SONG", "1e999"}, "duración no válida: 1e999\n"},
+      // 2147483630 / 44100 = 48695.77392...: one frame past the size fields.
+      {{"D_SONG", "48695.774"}, "duración demasiado larga: 48695.774\n"},
+      {{"D_SONG", "1e300"}, "duración demasiado larga: 1e300\n"},
+      {{"D_SIG", "1"}, "lump D_SIG truncado\n"},
+      {{"D_HEAD", "1"}, "lump D_HEAD truncado\n"},
+      {{"D_CUT", "1"}, "lump D_CUT truncado\n"},
+  };
+  fixture::write_file(path("out.wav"), text_bytes("old"));
+  for (const auto &[args, line] : rows) {
+    SCOPED_TRACE(line);
+    expect_refused(tunecast({path("song.wad"), args[0], path("out.wav"), args[1]}), line);
+    EXPECT_EQ(fixture::read_file(path("out.wav")), text_bytes("old"));
+    EXPECT_EQ(files(), (std::vector<std::string>{"out.wav", "song.wad"}));
+  }
+}
+
+TEST_F(Tool, LumpsThatAreNotMusRenderSilence) {
+  fixture::wad_builder()
+      .lump("D_TWO", text_bytes("MU"))
+      .lump("D_THREE", text_bytes("MUS"))
+      .lump("D_TEXT", text_bytes("not a score"))
+      .write(path("song.wad"));
+  for (const char *lump : {"D_TWO", "D_THREE", "D_TEXT"}) {
+    SCOPED_TRACE(lump);
+    const auto r = tunecast({path("song.wad"), lump, path("out.wav"), "0.5"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(last_line(r.out), "pico 0.00, 0.5 s\n");
+    const bytes wav = fixture::read_file(path("out.wav"));
+    ASSERT_EQ(wav.size(), 44u + 2 * 22050);
+    EXPECT_TRUE(std::all_of(wav.begin() + 44, wav.end(), [](uint8_t b) { return b == 0; }));
+  }
+}
+
+TEST_F(Tool, TheLastOfTwoSameNamedLumpsIsRendered) {
+  const bytes truncated = text_bytes("MUS\x1A");
+  fixture::wad_builder().lump("D_SONG", truncated).lump("D_SONG", silent_song()).write(path("a.wad"));
+  fixture::wad_builder().lump("D_SONG", silent_song()).lump("D_SONG", truncated).write(path("b.wad"));
+  EXPECT_EQ(tunecast({path("a.wad"), "D_SONG", path("a.wav"), "0.1"}).status, 0);
+  expect_refused(tunecast({path("b.wad"), "D_SONG", path("b.wav"), "0.1"}), "lump D_SONG truncado\n");
+}
+
+TEST_F(Tool, OutputThatCannotBeWrittenIsReportedWithoutAFile) {
+  ASSERT_EQ(symlink("nowhere.wav", path("dangling.wav").c_str()), 0);
+  const std::pair<std::string, std::string> rows[] = {
+      {dir_, "es un directorio"},
+      {path("missing/out.wav"), "no existe el archivo o el directorio"},
+      {path("dangling.wav"), "no existe el archivo o el directorio"},
+      {path("song.wad/out.wav"), "parte de la ruta no es un directorio"},
+  };
+  for (const auto &[target, reason] : rows) {
+    SCOPED_TRACE(target);
+    expect_refused(tunecast({path("song.wad"), "D_SONG", target, "0.1"}),
+                   "no se puede escribir " + target + ": " + reason + "\n");
+    EXPECT_EQ(files(), (std::vector<std::string>{"dangling.wav", "song.wad"}));
+  }
+  if (fs::exists("/dev/full")) {
+    expect_refused(tunecast({path("song.wad"), "D_SONG", "/dev/full", "0.1"}),
+                   "no se puede escribir /dev/full: no queda espacio en el dispositivo\n");
+  }
+}
+
+bool can_create_in(const std::string &dir) {
+  const std::string probe = dir + "/.tunecast-probe";
+  const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+  if (fd < 0) return false;
+  close(fd);
+  unlink(probe.c_str());
+  return true;
+}
+
+TEST_F(Tool, UnwritableDirectoryKeepsTheExistingFile) {
+  const std::string ro = path("ro");
+  ASSERT_EQ(mkdir(ro.c_str(), 0755), 0);
+  fixture::write_file(ro + "/out.wav", text_bytes("old"));
+  ASSERT_EQ(chmod(ro.c_str(), 0555), 0);
+  // Permissions do not bind root; sysfs takes no new files from anyone.
+  const bool unbound = can_create_in(ro);
+  if (unbound && can_create_in("/sys")) GTEST_SKIP() << "no unwritable directory for this user";
+  const std::string target = unbound ? "/sys/tunecast-out.wav" : ro + "/out.wav";
+  expect_refused(tunecast({path("song.wad"), "D_SONG", target, "0.1"}),
+                 "no se puede escribir " + target + ": permiso denegado\n");
+  EXPECT_EQ(fixture::read_file(ro + "/out.wav"), text_bytes("old"));
+  EXPECT_EQ(fs::directory_iterator(ro)->path().filename(), "out.wav");
+  EXPECT_EQ(std::next(fs::directory_iterator(ro)), fs::directory_iterator());
+  if (unbound) EXPECT_FALSE(fixture::file_exists(target));
+}
+
+TEST_F(Tool, FailedWriteKeepsTheExistingFileAndLeavesNoTemporary) {
+  fixture::write_file(path("out.wav"), text_bytes("old"));
+  // The tool inherits a file size limit below the WAV's size, and ignores
+  // the signal that would otherwise end it, so the write itself fails.
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 16384;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const auto old_handler = signal(SIGXFSZ, SIG_IGN);
+  const auto r = tunecast({path("song.wad"), "D_SONG", path("out.wav"), "1"});
+  signal(SIGXFSZ, old_handler);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  expect_refused(r, "no se puede escribir " + path("out.wav") + ": archivo demasiado grande\n");
+  EXPECT_EQ(fixture::read_file(path("out.wav")), text_bytes("old"));
+  EXPECT_EQ(files(), (std::vector<std::string>{"out.wav", "song.wad"}));
+}
+
+TEST_F(Tool, ReplacedFileGetsOrdinaryPermissionsAndALinkIsKept) {
+  fixture::write_file(path("out.wav"), bytes(100000, 0x55));
+  chmod(path("out.wav").c_str(), 0600);
+  fixture::write_file(path("real.wav"), text_bytes("old"));
+  ASSERT_EQ(symlink("real.wav", path("link.wav").c_str()), 0);
+  const mode_t saved = umask(027);
+  const auto replaced = tunecast({path("song.wad"), "D_SONG", path("out.wav"), "0.5"});
+  const auto linked = tunecast({path("song.wad"), "D_SONG", path("link.wav"), "0.5"});
+  umask(saved);
+  ASSERT_EQ(replaced.status, 0) << replaced.err;
+  ASSERT_EQ(linked.status, 0) << linked.err;
+  struct stat st{};
+  for (const char *name : {"out.wav", "real.wav"}) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(stat(path(name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 44 + 2 * 22050);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+  }
+  EXPECT_TRUE(fs::is_symlink(path("link.wav")));
+  EXPECT_EQ(fs::read_symlink(path("link.wav")), "real.wav");
+  EXPECT_EQ(files(), (std::vector<std::string>{"link.wav", "out.wav", "real.wav", "song.wad"}));
+}
+
+TEST_F(Tool, PipeIsWrittenDirectly) {
+  ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
+  bytes received;
+  std::thread reader([&] {
+    const int fd = open(path("pipe").c_str(), O_RDONLY);
+    uint8_t buf[4096];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) received.insert(received.end(), buf, buf + n);
+    close(fd);
+  });
+  const auto r = tunecast({path("song.wad"), "D_SONG", path("pipe"), "0.01"});
+  // Should the tool never have opened the pipe, this lets the reader finish.
+  if (const int fd = open(path("pipe").c_str(), O_WRONLY | O_NONBLOCK); fd >= 0) close(fd);
+  reader.join();
+  EXPECT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(received.size(), 44u + 2 * 441);
+  EXPECT_EQ(u32_at(received, 40), 2u * 441);
+  EXPECT_TRUE(fs::is_fifo(path("pipe")));
+}
+
+TEST(ToolSample, ProductInSinglePrecisionTruncatedTowardZero) {
+  const std::pair<float, int16_t> rows[] = {
+      {1.0f, 32000},  {-1.0f, -32000}, {0.99999f, 31999}, {-0.99999f, -31999}, {0.5f, 16000},
+      {3.0e-5f, 0},   {-3.0e-5f, 0},
+      // 0.00015625f lies just below 5/32000: 4.9999999 in double, 5 once rounded to float.
+      {0.00015625f, 5}, {-0.00015625f, -5},
+  };
+  for (const auto &[value, expected] : rows) {
+    SCOPED_TRACE(value);
+    EXPECT_EQ(wav_sample(value), expected);
+  }
+}
+
+TEST_F(Tool, DemoSongIsAudibleWhereItHasNotesAndSilentAfter) {
+  fixture::write_file(path("demo.wad"), demo::song_wad());
+  const auto r = tunecast({path("demo.wad"), "D_DEMO", path("demo.wav"), "48"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  double peak = -1.0;
+  ASSERT_EQ(std::sscanf(last_line(r.out).c_str(), "pico %lf, 48.0 s", &peak), 1);
+  EXPECT_GE(peak, 0.2);
+  EXPECT_LE(peak, 1.0);
+  const bytes wav = fixture::read_file(path("demo.wav"));
+  ASSERT_EQ(wav.size(), 44u + 2 * 48 * 44100);
+  // The file's loudest sample agrees with the printed peak (two decimals).
+  int largest = 0;
+  for (size_t i = 0; i < 48 * 44100; ++i) largest = std::max(largest, std::abs(int{sample_at(wav, i)}));
+  EXPECT_NEAR(largest / 32000.0, peak, 0.0051);
+  // Every quarter second up to the last bar's fade holds sound, and from the
+  // score end on (315 samples per tick) everything is silent.
+  constexpr size_t window = 11025;
+  const size_t fade = size_t{demo::score_end_tick - demo::ticks_per_bar} * 315;
+  for (size_t start = 0; start + window <= fade; start += window) {
+    SCOPED_TRACE(start);
+    int loudest = 0;
+    for (size_t i = start; i < start + window; ++i) loudest = std::max(loudest, std::abs(int{sample_at(wav, i)}));
+    EXPECT_GT(loudest, 320);  // above 1 % of full scale
+  }
+  const size_t end = size_t{demo::score_end_tick} * 315;
+  for (size_t i = end; i < 48 * 44100; ++i) {
+    ASSERT_EQ(sample_at(wav, i), 0) << i;
+  }
+}
+
+}  // namespace
