@@ -10,11 +10,6 @@
 
 namespace chip {
 
-// Builds the file name of the recording for name: "<dir>/D_<NAME>.wav",
-// dir from ZARN_MUSIC_DIR (even when empty) or "music", at most 15 bytes of
-// name, upper-cased. A longer result is cut to fit the buffer.
-void pcm_path(const char *name, char (&path)[512]);
-
 namespace {
 
 constexpr size_t name_max_bytes = 15;

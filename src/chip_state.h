@@ -113,6 +113,10 @@ void drum_note_on(int32_t note, int32_t velocity);
 double drums_render(double sum);  // adds every drum, clamped, to sum in slot order
 
 // Recording (chip_recording.cpp).
+// The file name of the recording for name: "<dir>/D_<NAME>.wav", dir from
+// ZARN_MUSIC_DIR (even when empty) or "music", at most 15 bytes of name,
+// upper-cased; a longer result is cut to fit the buffer.
+void pcm_path(const char *name, char (&path)[512]);
 int32_t pcm_load(const char *name);  // 1 when a recording was loaded for name
 void pcm_discard();                  // free pcm; pcm null, pcm_n 0
 void recording_play_step(float *left, float *right);

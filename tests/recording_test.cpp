@@ -16,10 +16,6 @@
 #include "chip_state.h"
 #include "fixtures.h"
 
-namespace chip {
-void pcm_path(const char *name, char (&path)[512]);  // chip_recording.cpp
-}
-
 namespace {
 
 using fixture::bytes;
