@@ -153,21 +153,28 @@ int wav_write_file(const char *path, int16_t *samples, int64_t frames) {
 }
 
 std::string wav_error_text(int err) {
-  switch (err) {
-    case EACCES:
-    case EPERM: return "permiso denegado";
-    case ENOENT: return "no existe el archivo o el directorio";
-    case ENOTDIR: return "parte de la ruta no es un directorio";
-    case EISDIR: return "es un directorio";
-    case ENOSPC: return "no queda espacio en el dispositivo";
-    case EDQUOT: return "cuota de disco agotada";
-    case EFBIG: return "archivo demasiado grande";
-    case EROFS: return "sistema de archivos de solo lectura";
-    case ENAMETOOLONG: return "nombre demasiado largo";
-    case ELOOP: return "demasiados enlaces simbólicos";
-    case ENOMEM: return "sin memoria";
-    case EIO: return "error de entrada/salida";
-    case EPIPE: return "tubería rota";
-    default: return "error del sistema " + std::to_string(err);
+  struct reason {
+    int err;
+    const char *text;
+  };
+  static constexpr reason reasons[] = {
+      {EACCES, "permiso denegado"},
+      {EPERM, "permiso denegado"},
+      {ENOENT, "no existe el archivo o el directorio"},
+      {ENOTDIR, "parte de la ruta no es un directorio"},
+      {EISDIR, "es un directorio"},
+      {ENOSPC, "no queda espacio en el dispositivo"},
+      {EDQUOT, "cuota de disco agotada"},
+      {EFBIG, "archivo demasiado grande"},
+      {EROFS, "sistema de archivos de solo lectura"},
+      {ENAMETOOLONG, "nombre demasiado largo"},
+      {ELOOP, "demasiados enlaces simbólicos"},
+      {ENOMEM, "sin memoria"},
+      {EIO, "error de entrada/salida"},
+      {EPIPE, "tubería rota"},
+  };
+  for (const reason &r : reasons) {
+    if (r.err == err) return r.text;
   }
+  return "error del sistema " + std::to_string(err);
 }

@@ -1,6 +1,7 @@
 // The tunecast tool end to end: the built binary runs on archives made by
 // the fixtures; its exit status, console lines and output file are checked.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,8 +12,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "demo_song.h"
 #include "fixtures.h"
@@ -30,7 +29,8 @@ bytes silent_song() { return fixture::mus_builder().score_end().build(); }
 bytes text_bytes(const std::string &s) { return bytes(s.begin(), s.end()); }
 
 uint32_t u32_at(const bytes &b, size_t at) {
-  return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 | uint32_t{b[at + 3]} << 24;
+  return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 |
+         uint32_t{b[at + 3]} << 24;
 }
 int16_t sample_at(const bytes &wav, size_t i) {
   return static_cast<int16_t>(wav[44 + 2 * i] | wav[45 + 2 * i] << 8);
@@ -47,7 +47,20 @@ class Tool : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fixture::make_temp_dir("tool");
-    fixture::wad_builder().lump("D_SONG", silent_song()).write(path("song.wad"));
+    bytes cut = fixture::mus_builder().note_on(0, 60, 100).delay(10).score_end().build();
+    cut.pop_back();  // one byte less than the header declares
+    fixture::wad_builder()
+        .lump("D_SONG", silent_song())
+        .marker("D_MARK")
+        .raw_entry("D_OUT", 1000, 16)
+        .raw_entry("D_NEG", 12, -5)
+        .lump("D_TWO", text_bytes("MU"))
+        .lump("D_THREE", text_bytes("MUS"))
+        .lump("D_TEXT", text_bytes("not a score"))
+        .lump("D_SIG", text_bytes("MUS\x1A"))
+        .lump("D_HEAD", text_bytes("MUS\x1A\x01\x00\x08"s))
+        .lump("D_CUT", cut)
+        .write(path("song.wad"));
   }
   void TearDown() override {
     chmod(path("ro").c_str(), 0755);
@@ -77,7 +90,8 @@ class Tool : public ::testing::Test {
 };
 
 TEST_F(Tool, FewerThanThreeArgumentsPrintUsage) {
-  for (const auto &args : std::vector<std::vector<std::string>>{{}, {path("song.wad")}, {path("song.wad"), "D_SONG"}}) {
+  for (const auto &args : std::vector<std::vector<std::string>>{
+           {}, {path("song.wad")}, {path("song.wad"), "D_SONG"}}) {
     SCOPED_TRACE(args.size());
     const auto r = tunecast(args);
     expect_refused(r, usage);
@@ -87,15 +101,10 @@ TEST_F(Tool, FewerThanThreeArgumentsPrintUsage) {
 }
 
 TEST_F(Tool, LumpAbsentOrWithoutDataIsNotThere) {
-  fixture::wad_builder()
-      .lump("D_SONG", silent_song())
-      .marker("D_MARK")
-      .raw_entry("D_OUT", 1000, 16)
-      .raw_entry("D_NEG", 12, -5)
-      .write(path("song.wad"));
   for (const char *lump : {"D_NONE", "d_song", "D_MARK", "D_OUT", "D_NEG"}) {
     SCOPED_TRACE(lump);
-    expect_refused(tunecast({path("song.wad"), lump, path("out.wav")}), std::string("no hay ") + lump + "\n");
+    expect_refused(tunecast({path("song.wad"), lump, path("out.wav")}),
+                   std::string("no hay ") + lump + "\n");
     EXPECT_FALSE(fixture::file_exists(path("out.wav")));
   }
 }
@@ -119,27 +128,32 @@ TEST_F(Tool, DefaultSixtySecondsWithTheCanonicalHeader) {
   const bytes wav = fixture::read_file(path("out.wav"));
   ASSERT_EQ(wav.size(), 5292044u);
   // 2646000 frames: RIFF size 5292036 = 0x0050C004, data size 5292000 = 0x0050BFE0.
-  const bytes header = {'R', 'I', 'F', 'F', 0x04, 0xC0, 0x50, 0x00, 'W', 'A', 'V', 'E',
-                        'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 1, 0,
-                        0x44, 0xAC, 0, 0, 0x88, 0x58, 0x01, 0, 2, 0, 16, 0,
-                        'd', 'a', 't', 'a', 0xE0, 0xBF, 0x50, 0x00};
+  const bytes header = {'R', 'I', 'F',  'F',  0x04, 0xC0, 0x50, 0x00, 'W',  'A',  'V',
+                        'E', 'f', 'm',  't',  ' ',  16,   0,    0,    0,    1,    0,
+                        1,   0,   0x44, 0xAC, 0,    0,    0x88, 0x58, 0x01, 0,    2,
+                        0,   16,  0,    'd',  'a',  't',  'a',  0xE0, 0xBF, 0x50, 0x00};
   EXPECT_EQ(bytes(wav.begin(), wav.begin() + 44), header);
   EXPECT_TRUE(std::all_of(wav.begin() + 44, wav.end(), [](uint8_t b) { return b == 0; }));
 }
 
+// Lumps that are not MUS (too short to hold a signature, or another one)
+// are never registered and render silence, like the silent score.
 TEST_F(Tool, DurationSetsTheFrameCountAndTheClosingLine) {
   struct row {
-    std::vector<std::string> extra;
+    std::vector<std::string> args;  // lump, then what follows the output path
     uint32_t frames;
     const char *shown;
   };
-  const row rows[] = {{{"1.5"}, 66150, "1.5"},     {{"0"}, 0, "0.0"},
-                      {{"abc"}, 0, "0.0"},         {{"0.00003"}, 1, "0.0"},
-                      {{"  2.5 s"}, 110250, "2.5"}, {{"1e-1", "ignored"}, 4410, "0.1"}};
+  const row rows[] = {
+      {{"D_SONG", "1.5"}, 66150, "1.5"},      {{"D_SONG", "0"}, 0, "0.0"},
+      {{"D_SONG", "abc"}, 0, "0.0"},          {{"D_SONG", "0.00003"}, 1, "0.0"},
+      {{"D_SONG", "  2.5 s"}, 110250, "2.5"}, {{"D_SONG", "1e-1", "x"}, 4410, "0.1"},
+      {{"D_TWO", "0.5"}, 22050, "0.5"},       {{"D_THREE", "0.5"}, 22050, "0.5"},
+      {{"D_TEXT", "0.5"}, 22050, "0.5"}};
   for (const row &c : rows) {
-    SCOPED_TRACE(c.extra[0]);
-    std::vector<std::string> args = {path("song.wad"), "D_SONG", path("out.wav")};
-    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    std::vector<std::string> args = {path("song.wad"), c.args[0], path("out.wav")};
+    args.insert(args.end(), c.args.begin() + 1, c.args.end());
     const auto r = tunecast(args);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(last_line(r.out), std::string("pico 0.00, ") + c.shown + " s\n");
@@ -147,18 +161,11 @@ TEST_F(Tool, DurationSetsTheFrameCountAndTheClosingLine) {
     ASSERT_EQ(wav.size(), 44 + 2 * size_t{c.frames});
     EXPECT_EQ(u32_at(wav, 4), 36 + 2 * c.frames);
     EXPECT_EQ(u32_at(wav, 40), 2 * c.frames);
+    EXPECT_TRUE(std::all_of(wav.begin() + 44, wav.end(), [](uint8_t b) { return b == 0; }));
   }
 }
 
 TEST_F(Tool, RefusedDurationsAndTruncatedScoresLeaveTheTargetAlone) {
-  bytes short_score = fixture::mus_builder().note_on(0, 60, 100).delay(10).score_end().build();
-  short_score.pop_back();  // one byte less than the header declares
-  fixture::wad_builder()
-      .lump("D_SONG", silent_song())
-      .lump("D_SIG", text_bytes("MUS\x1A"))
-      .lump("D_HEAD", text_bytes("MUS\x1A\x01\x00\x08"s))
-      .lump("D_CUT", short_score)
-      .write(path("song.wad"));
   const std::pair<std::vector<std::string>, std::string> rows[] = {
       {{"D_SONG", "-1"}, "duración no válida: -1\n"},
       {{"D_SONG", "-0.001"}, "duración no válida: -0.001\n"},
@@ -181,29 +188,19 @@ TEST_F(Tool, RefusedDurationsAndTruncatedScoresLeaveTheTargetAlone) {
   }
 }
 
-TEST_F(Tool, LumpsThatAreNotMusRenderSilence) {
-  fixture::wad_builder()
-      .lump("D_TWO", text_bytes("MU"))
-      .lump("D_THREE", text_bytes("MUS"))
-      .lump("D_TEXT", text_bytes("not a score"))
-      .write(path("song.wad"));
-  for (const char *lump : {"D_TWO", "D_THREE", "D_TEXT"}) {
-    SCOPED_TRACE(lump);
-    const auto r = tunecast({path("song.wad"), lump, path("out.wav"), "0.5"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(last_line(r.out), "pico 0.00, 0.5 s\n");
-    const bytes wav = fixture::read_file(path("out.wav"));
-    ASSERT_EQ(wav.size(), 44u + 2 * 22050);
-    EXPECT_TRUE(std::all_of(wav.begin() + 44, wav.end(), [](uint8_t b) { return b == 0; }));
-  }
-}
-
 TEST_F(Tool, TheLastOfTwoSameNamedLumpsIsRendered) {
   const bytes truncated = text_bytes("MUS\x1A");
-  fixture::wad_builder().lump("D_SONG", truncated).lump("D_SONG", silent_song()).write(path("a.wad"));
-  fixture::wad_builder().lump("D_SONG", silent_song()).lump("D_SONG", truncated).write(path("b.wad"));
+  fixture::wad_builder()
+      .lump("D_SONG", truncated)
+      .lump("D_SONG", silent_song())
+      .write(path("a.wad"));
+  fixture::wad_builder()
+      .lump("D_SONG", silent_song())
+      .lump("D_SONG", truncated)
+      .write(path("b.wad"));
   EXPECT_EQ(tunecast({path("a.wad"), "D_SONG", path("a.wav"), "0.1"}).status, 0);
-  expect_refused(tunecast({path("b.wad"), "D_SONG", path("b.wav"), "0.1"}), "lump D_SONG truncado\n");
+  expect_refused(tunecast({path("b.wad"), "D_SONG", path("b.wav"), "0.1"}),
+                 "lump D_SONG truncado\n");
 }
 
 TEST_F(Tool, OutputThatCannotBeWrittenIsReportedWithoutAFile) {
@@ -249,7 +246,9 @@ TEST_F(Tool, UnwritableDirectoryKeepsTheExistingFile) {
   EXPECT_EQ(fixture::read_file(ro + "/out.wav"), text_bytes("old"));
   EXPECT_EQ(fs::directory_iterator(ro)->path().filename(), "out.wav");
   EXPECT_EQ(std::next(fs::directory_iterator(ro)), fs::directory_iterator());
-  if (unbound) EXPECT_FALSE(fixture::file_exists(target));
+  if (unbound) {
+    EXPECT_FALSE(fixture::file_exists(target));
+  }
 }
 
 TEST_F(Tool, FailedWriteKeepsTheExistingFileAndLeavesNoTemporary) {
@@ -281,7 +280,7 @@ TEST_F(Tool, ReplacedFileGetsOrdinaryPermissionsAndALinkIsKept) {
   umask(saved);
   ASSERT_EQ(replaced.status, 0) << replaced.err;
   ASSERT_EQ(linked.status, 0) << linked.err;
-  struct stat st{};
+  struct stat st {};
   for (const char *name : {"out.wav", "real.wav"}) {
     SCOPED_TRACE(name);
     ASSERT_EQ(stat(path(name).c_str(), &st), 0);
@@ -299,7 +298,8 @@ TEST_F(Tool, PipeIsWrittenDirectly) {
   std::thread reader([&] {
     const int fd = open(path("pipe").c_str(), O_RDONLY);
     uint8_t buf[4096];
-    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) received.insert(received.end(), buf, buf + n);
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
+      received.insert(received.end(), buf, buf + n);
     close(fd);
   });
   const auto r = tunecast({path("song.wad"), "D_SONG", path("pipe"), "0.01"});
@@ -314,10 +314,16 @@ TEST_F(Tool, PipeIsWrittenDirectly) {
 
 TEST(ToolSample, ProductInSinglePrecisionTruncatedTowardZero) {
   const std::pair<float, int16_t> rows[] = {
-      {1.0f, 32000},  {-1.0f, -32000}, {0.99999f, 31999}, {-0.99999f, -31999}, {0.5f, 16000},
-      {3.0e-5f, 0},   {-3.0e-5f, 0},
+      {1.0f, 32000},
+      {-1.0f, -32000},
+      {0.99999f, 31999},
+      {-0.99999f, -31999},
+      {0.5f, 16000},
+      {3.0e-5f, 0},
+      {-3.0e-5f, 0},
       // 0.00015625f lies just below 5/32000: 4.9999999 in double, 5 once rounded to float.
-      {0.00015625f, 5}, {-0.00015625f, -5},
+      {0.00015625f, 5},
+      {-0.00015625f, -5},
   };
   for (const auto &[value, expected] : rows) {
     SCOPED_TRACE(value);
@@ -337,7 +343,8 @@ TEST_F(Tool, DemoSongIsAudibleWhereItHasNotesAndSilentAfter) {
   ASSERT_EQ(wav.size(), 44u + 2 * 48 * 44100);
   // The file's loudest sample agrees with the printed peak (two decimals).
   int largest = 0;
-  for (size_t i = 0; i < 48 * 44100; ++i) largest = std::max(largest, std::abs(int{sample_at(wav, i)}));
+  for (size_t i = 0; i < 48 * 44100; ++i)
+    largest = std::max(largest, std::abs(int{sample_at(wav, i)}));
   EXPECT_NEAR(largest / 32000.0, peak, 0.0051);
   // Every quarter second up to the last bar's fade holds sound, and from the
   // score end on (315 samples per tick) everything is silent.
@@ -346,7 +353,8 @@ TEST_F(Tool, DemoSongIsAudibleWhereItHasNotesAndSilentAfter) {
   for (size_t start = 0; start + window <= fade; start += window) {
     SCOPED_TRACE(start);
     int loudest = 0;
-    for (size_t i = start; i < start + window; ++i) loudest = std::max(loudest, std::abs(int{sample_at(wav, i)}));
+    for (size_t i = start; i < start + window; ++i)
+      loudest = std::max(loudest, std::abs(int{sample_at(wav, i)}));
     EXPECT_GT(loudest, 320);  // above 1 % of full scale
   }
   const size_t end = size_t{demo::score_end_tick} * 315;

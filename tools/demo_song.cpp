@@ -12,39 +12,39 @@ namespace demo {
 namespace {
 
 // Parts: channel and program (the program picks the synthesizer's timbre).
-constexpr int lead_ch = 0, lead_program = 72;    // pulse, quarter duty, vibrato
-constexpr int bass_ch = 1, bass_program = 33;    // stepped triangle, no decay
-constexpr int pad_ch = 2, pad_program = 40;      // saw, slow attack, vibrato
-constexpr int bell_ch = 3, bell_program = 98;    // hexagon, long decay
+constexpr int lead_ch = 0, lead_program = 72;     // pulse, quarter duty, vibrato
+constexpr int bass_ch = 1, bass_program = 33;     // stepped triangle, no decay
+constexpr int pad_ch = 2, pad_program = 40;       // saw, slow attack, vibrato
+constexpr int bell_ch = 3, bell_program = 98;     // hexagon, long decay
 constexpr int noise_ch = 4, noise_program = 120;  // noise pitched by the note
 constexpr int drum_ch = 15;
 
-enum note_name : int {
-  D2 = 38, E2 = 40, F2 = 41, G2 = 43, A2 = 45, C3 = 48,
-  G3 = 55, Gs3 = 56, A3 = 57, B3 = 59, C4 = 60, D4 = 62, E4 = 64, F4 = 65,
-  Gs4 = 68, A4 = 69, B4 = 71, C5 = 72, D5 = 74, E5 = 76, F5 = 77, G5 = 79,
-  Gs5 = 80, A5 = 81, B5 = 83, C6 = 84, D6 = 86, E6 = 88,
-};
-enum drum_note : int {
-  kick = 36, side_stick = 37, snare = 38, clap = 39, tom_low = 41, closed_hat = 42,
-  tom_floor = 43, tom_mid_low = 45, open_hat = 46, tom_mid = 47, tom_mid_high = 48,
-  crash = 49, tom_high = 50, ride = 51,
-};
+// MIDI note numbers (60 is middle C, 69 the A at 440 Hz); Gs is G sharp.
+constexpr int D2 = 38, E2 = 40, F2 = 41, G2 = 43, A2 = 45, C3 = 48, G3 = 55, Gs3 = 56, A3 = 57,
+              B3 = 59, C4 = 60, D4 = 62, E4 = 64, F4 = 65, Gs4 = 68, A4 = 69, B4 = 71, C5 = 72,
+              D5 = 74, E5 = 76, F5 = 77, G5 = 79, Gs5 = 80, A5 = 81, B5 = 83, C6 = 84, D6 = 86,
+              E6 = 88;
+// Percussion keys of channel 15.
+constexpr int kick = 36, side_stick = 37, snare = 38, clap = 39, tom_low = 41, closed_hat = 42,
+              tom_floor = 43, tom_mid_low = 45, open_hat = 46, tom_mid = 47, tom_mid_high = 48,
+              crash = 49, tom_high = 50, ride = 51;
 
 struct chord {
   int bass;
   std::array<int, 3> pad;
 };
-constexpr chord Am{A2, {A3, C4, E4}}, F{F2, {A3, C4, F4}}, C{C3, {G3, C4, E4}},
-    G{G2, {G3, B3, D4}}, Dm{D2, {A3, D4, F4}}, Em{E2, {G3, B3, E4}}, E{E2, {Gs3, B3, E4}};
+constexpr chord Am{A2, {A3, C4, E4}}, F{F2, {A3, C4, F4}}, C{C3, {G3, C4, E4}}, G{G2, {G3, B3, D4}},
+    Dm{D2, {A3, D4, F4}}, Em{E2, {G3, B3, E4}}, E{E2, {Gs3, B3, E4}};
 
+// clang-format off
 // Intro (bars 0-3), verse (4-11), chorus (12-19), outro (20-23), last chord.
 constexpr std::array<chord, bars> progression = {
-    Am, F, C, G,                  //
-    Am, F, C, G, Am, F, Dm, E,    //
-    F, G, Em, Am, Dm, G, E, E,    //
-    Am, F, Dm, E,                 //
+    Am, F, C, G,
+    Am, F, C, G, Am, F, Dm, E,
+    F, G, Em, Am, Dm, G, E, E,
+    Am, F, Dm, E,
     Am};
+// clang-format on
 constexpr int verse = 4, chorus = 12, outro = 20, last_bar = 24;
 
 enum class fx { none, slide, droop };  // bend up into the note, or sag at its end
@@ -54,6 +54,7 @@ struct lead_note {
 };
 using lead_bar = std::vector<lead_note>;
 
+// clang-format off
 const std::vector<lead_bar> verse_lead = {
     {{0, 6, E5}, {6, 2, D5}, {8, 4, C5}, {12, 2, B4}, {14, 2, C5}},
     {{0, 8, A4, fx::slide}, {10, 2, C5}, {12, 2, D5}, {14, 2, E5}},
@@ -81,6 +82,7 @@ const std::vector<lead_bar> outro_lead = {
     {{0, 6, E5}, {6, 2, D5}, {8, 4, B4}, {12, 4, Gs4}},
     {{0, 14, A4, fx::slide}},
 };
+// clang-format on
 
 // Events on a timeline. Within one tick, releases come first (so a key
 // struck again restarts cleanly), then controllers, then new notes.
@@ -96,10 +98,12 @@ class score {
   void bend(int ch, int tick, int value) { add(tick, order::bend, ch, value, 0); }
   // `steps` volume changes spread over `ticks`, the last one landing on `to`.
   void volume_ramp(int ch, int tick, int ticks, int steps, int from, int to) {
-    for (int i = 1; i <= steps; ++i) volume(ch, tick + ticks * i / steps, from + (to - from) * i / steps);
+    for (int i = 1; i <= steps; ++i)
+      volume(ch, tick + ticks * i / steps, from + (to - from) * i / steps);
   }
   void bend_ramp(int ch, int tick, int ticks, int steps, int from, int to) {
-    for (int i = 0; i <= steps; ++i) bend(ch, tick + ticks * i / steps, from + (to - from) * i / steps);
+    for (int i = 0; i <= steps; ++i)
+      bend(ch, tick + ticks * i / steps, from + (to - from) * i / steps);
   }
   fixture::bytes build(int end_tick) const;
 
@@ -110,7 +114,9 @@ class score {
     order kind;
     int ch, a, b;
   };
-  void add(int tick, order kind, int ch, int a, int b) { events_.push_back({tick, kind, ch, a, b}); }
+  void add(int tick, order kind, int ch, int a, int b) {
+    events_.push_back({tick, kind, ch, a, b});
+  }
   std::vector<event> events_;
 };
 
@@ -128,9 +134,15 @@ fixture::bytes score::build(int end_tick) const {
   for (size_t i = 0; i < sorted.size(); ++i) {
     const event &e = sorted[i];
     switch (e.kind) {
-      case order::off: mus.note_off(e.ch, e.a); break;
-      case order::control: mus.controller(e.ch, e.a, e.b); break;
-      case order::bend: mus.bend(e.ch, e.a); break;
+      case order::off:
+        mus.note_off(e.ch, e.a);
+        break;
+      case order::control:
+        mus.controller(e.ch, e.a, e.b);
+        break;
+      case order::bend:
+        mus.bend(e.ch, e.a);
+        break;
       case order::on:
         // Like real scores, repeat a velocity only when it changes.
         if (e.b == last_velocity[e.ch]) {
@@ -163,8 +175,8 @@ void drums(score &s, int bar, int key, const char (&line)[steps_per_bar + 1]) {
 
 // Tom fill over the second half of a bar, high to low.
 void tom_fill(score &s, int bar) {
-  constexpr std::array<int, 8> toms = {tom_high, tom_high,   tom_mid_high, tom_mid,
-                                       tom_mid,  tom_mid_low, tom_floor,   tom_low};
+  constexpr std::array<int, 8> toms = {tom_high, tom_high,    tom_mid_high, tom_mid,
+                                       tom_mid,  tom_mid_low, tom_floor,    tom_low};
   for (int i = 0; i < 8; ++i) s.hit(step_tick(bar, 8 + i), toms[i], 90 + 4 * i);
 }
 
@@ -188,7 +200,8 @@ void bass_line(score &s, int bar, const char (&line)[steps_per_bar + 1]) {
     int next = step + 1;
     while (next < steps_per_bar && line[next] == '.') ++next;
     const int key = root + (c == 'o' ? 12 : c == 'f' ? 7 : 0);
-    s.note(bass_ch, step_tick(bar, step), (next - step) * ticks_per_step - 3, key, c == 'r' ? 112 : 96);
+    s.note(bass_ch, step_tick(bar, step), (next - step) * ticks_per_step - 3, key,
+           c == 'r' ? 112 : 96);
   }
 }
 
