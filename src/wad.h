@@ -15,7 +15,8 @@ extern "C" {
 #endif
 
 /* One directory entry. data holds exactly size bytes, or is null when the
- * lump has none (size 0 or less, or bytes outside the file: then size is 0). */
+ * lump has none (size 0 or less; bytes outside the file or read short: then
+ * size is 0). */
 typedef struct wad_lump {
   char name[9];      /* up to 8 characters, trailing NULs/spaces removed */
   int32_t file_ofs;  /* as read from the directory */
@@ -44,8 +45,10 @@ typedef struct wad_map {
       blockmap;
 } wad_map;
 
-/* Loads path (a WAD, or a ZIP holding one). Returns a new handle, or null
- * after printing why. Release with wad_free. */
+/* Loads path (a WAD, or a ZIP holding one, whose WAD member is first written
+ * to /tmp/zarn_engine_<member base name> and left there). Returns a new
+ * handle, or null: after printing why, except for a file shorter than a
+ * header, a short directory read or lack of memory. Release with wad_free. */
 wad_file *wad_load(const char *path);
 
 /* Releases the handle and every lump it owns; null is ignored. */
@@ -61,23 +64,27 @@ wad_lump *wad_get(wad_file *w, const char *name);
 void *wad_get_data(wad_file *w, const char *name, int32_t *size_out);
 
 /* Appends the entries of src to dst, so src's lumps shadow dst's, and ends
- * src. Returns 0, or -1 (null argument, out of memory: both unchanged). */
+ * src; its data buffers pass to dst. Returns 0 (two empty archives too), or
+ * -1 with both unchanged: a null argument, dst == src, more than INT32_MAX
+ * entries in all, or out of memory. */
 int32_t wad_merge(wad_file *dst, wad_file *src);
 
-/* Names of the maps ("ExMy", "MAPxy" followed by THINGS and LINEDEFS), in
- * directory order, each once. Returns a list the caller releases with
- * wad_find_maps_free, or null with *count_out 0. */
+/* Names of the maps ("ExMy", "MAPxy" followed by THINGS and LINEDEFS within
+ * the next 10 entries), in directory order, each once. Returns a list the
+ * caller releases with wad_find_maps_free, or null with *count_out 0 (no maps,
+ * or out of memory). */
 char **wad_find_maps(wad_file *w, int32_t *count_out);
 
 /* Releases the first count names and the list; a null list is accepted. */
 void wad_find_maps_free(char **list, int32_t count);
 
-/* Fills out with the ten lumps that follow the last marker named name.
- * Returns 0, or -1 when there is no such marker (out is zeroed either way). */
+/* Fills out with the map lumps among the 11 entries that follow the last
+ * marker named name (up to the next marker). Returns 0, or -1 when there is
+ * no such marker (out is zeroed either way). Pointers borrow the archive's. */
 int32_t wad_read_map(wad_file *w, const char *name, wad_map *out);
 
-/* A copy of palette index (768 bytes of PLAYPAL) that the caller frees, or
- * null when there is no such palette. */
+/* A copy of palette index (0 up; 768 bytes of the last PLAYPAL) that the
+ * caller frees, or null when there is no such palette or memory ran out. */
 uint8_t *wad_get_palette(wad_file *w, int32_t index);
 
 #ifdef __cplusplus

@@ -84,8 +84,9 @@ bool walk_members(FILE *f, int64_t size, member_list &list) {
     if (data_ofs > size) return true;
 
     zip_member m{};
-    // A short read leaves the rest of the name zero: the file changed under us.
-    (void)std::fread(m.name, 1, name_len < sizeof m.name ? name_len : sizeof m.name - 1, f);
+    // The first 511 bytes at most; a NUL among them ends the name early.
+    const size_t want = name_len < sizeof m.name ? name_len : sizeof m.name - 1;
+    m.name[std::fread(m.name, 1, want, f)] = '\0';  // a short read: the file changed under us
     m.data_ofs = data_ofs;
     m.comp_size = get_u32le(h + 18);
     m.uncomp_size = get_u32le(h + 22);
@@ -142,8 +143,7 @@ char *extract_stored(const char *path, const zip_member &m, const char *tmp_path
     uint32_t remaining = m.comp_size;
     while (remaining != 0) {
       const size_t got = std::fread(buf, 1, remaining < sizeof buf ? remaining : sizeof buf, in);
-      if (got == 0) break;
-      std::fwrite(buf, 1, got, out);
+      if (got == 0 || std::fwrite(buf, 1, got, out) != got) break;  // archive ended, or disk full
       remaining -= static_cast<uint32_t>(got);
     }
   }

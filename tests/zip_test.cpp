@@ -158,6 +158,7 @@ TEST_F(Zip, LocalHeaderWalk) {
       {"data running past the archive: copied as far as it goes",
        local_entry(p_ + "w5.wad", forty, 0, 1000000), p_ + "w5.wad", forty, 976},
       {"name longer than 511 bytes", local_entry(long_name, forty), long_511, forty, 0},
+      {"a NUL ends the name", local_entry(p_ + std::string("w7.wad\0/../../x", 16), forty), p_ + "w7.wad", forty, 0},
       {"2100 bytes are 2 KB", local_entry(p_ + "w6.wad", bytes(2100, 1)), p_ + "w6.wad", bytes(2100, 1), 2},
   };
   for (const row &r : rows) {
