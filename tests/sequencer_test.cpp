@@ -47,6 +47,7 @@ TEST_F(Sequencer, EventTypesAndMissingBytes) {
     std::function<void()> check;
   };
   const double v100 = 100 / 127.0, v55 = 55 / 127.0;
+  // clang-format off
   const event_case cases[] = {
       {"note with velocity, then without", {0x10, 0xBC, 0x64, 0x90, 0x3E}, [&] {
          EXPECT_EQ(V[0].note, 60); EXPECT_EQ(V[0].amp, v100);
@@ -68,6 +69,10 @@ TEST_F(Sequencer, EventTypesAndMissingBytes) {
        }},
       {"release note byte missing", {0x10, 0x80, 0x64, 0x10, 0x05, 0x00}, [] {
          EXPECT_EQ(V[0].gate, 0); EXPECT_EQ(V[1].gate, 1);
+       }},
+      {"channel 15 plays a drum", {0x1F, 0xA4, 0x64}, [] {
+         EXPECT_EQ(chip::D[0].active, 1); EXPECT_EQ(chip::D[0].kind, 0);  // note 36: kick
+         EXPECT_EQ(chip::D[0].amp, (100 / 127.0) * 0.9); EXPECT_EQ(V[0].active, 0);
        }},
       {"release on channel 15", {0x10, 0xBC, 0x64, 0x0F, 0x3C}, [] { EXPECT_EQ(V[0].gate, 1); }},
       {"bend", {0x25, 0xC8}, [] { EXPECT_EQ(CH[5].bend, 200); }},
@@ -91,6 +96,7 @@ TEST_F(Sequencer, EventTypesAndMissingBytes) {
          EXPECT_EQ(V[0].active, 1); EXPECT_EQ(V[0].note, 0); EXPECT_EQ(V[0].age, 0.0);
        }},
   };
+  // clang-format on
   for (const event_case &c : cases) {
     SCOPED_TRACE(c.name);
     chip::lastvel = {};
@@ -157,7 +163,7 @@ TEST_F(Sequencer, CutOffDelays) {
 
 TEST_F(Sequencer, NotesSoundAtOnceAndTheEndingCallIsSilent) {
   play(fixture::mus_builder().note_on(0, 69, 127).delay(1).score_end().stream());
-  EXPECT_EQ(step(), 0.0f);  // the envelope starts at 0
+  EXPECT_EQ(step(), 0.0f);            // the envelope starts at 0
   EXPECT_EQ(chip::V[0].age, step_s);  // rendered in the call that read it
   EXPECT_NE(step(), 0.0f);
   double age = step_s + step_s;
@@ -180,9 +186,11 @@ TEST_F(Sequencer, LoopReadsTheDelayAtTheScoreStart) {
   for (int i = 1; i < 315; ++i) step();
   EXPECT_EQ(chip::V[0].active, 1);
   chip::CH[0].volume = 7;
+  chip::D[5].active = 1;
   EXPECT_EQ(step(), 0.0f);  // the rewind silenced the note; the pools are clear
   EXPECT_EQ(chip::playing, 1);
   EXPECT_EQ(chip::V[0].active, 0);
+  EXPECT_EQ(chip::D[5].active, 0);
   EXPECT_EQ(chip::CH[0].volume, 100);
   EXPECT_EQ(chip::pos, chip::start_ofs + 3);
   const int64_t ticks = (0x10 * 128 + 0x3C) * 128 + 0x64;
@@ -191,8 +199,11 @@ TEST_F(Sequencer, LoopReadsTheDelayAtTheScoreStart) {
 
 TEST_F(Sequencer, ScoreEndWithoutBit7GoesOnAtTheScoreStart) {
   const bytes stream = fixture::mus_builder()
-                           .note_on(0, 60, 100).delay(1)
-                           .volume(1, 50).note_on(2, 64, 90).raw({0x60})
+                           .note_on(0, 60, 100)
+                           .delay(1)
+                           .volume(1, 50)
+                           .note_on(2, 64, 90)
+                           .raw({0x60})
                            .stream();
   for (int32_t looping : {1, 0}) {
     SCOPED_TRACE(looping);

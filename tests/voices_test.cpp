@@ -20,19 +20,19 @@ constexpr double step_s = 2.2675736961451248e-05;
 TEST(VoiceTimbre, FamiliesAndExceptions) {
   // wave, duty, decay, attack, release, vibrato, bits per family of 8 programs.
   const chip::voice_timbre family[15] = {
-      {0, 0.25, 0.45, 0.005, 0.03, 0, 0},  {1, 0.5, 0.5, 0.005, 0.03, 0, 4},
-      {0, 0.5, 0, 0.005, 0.03, 0, 0},      {0, 0.125, 0.6, 0.005, 0.03, 0, 0},
-      {1, 0.5, 1.2, 0.005, 0.03, 0, 4},    {2, 0.5, 0, 0.05, 0.08, 0.15, 0},
-      {0, 0.5, 0, 0.02, 0.03, 0, 0},       {2, 0.5, 0, 0.015, 0.03, 0.1, 0},
-      {1, 0.5, 0, 0.005, 0.03, 0.1, 4},    {0, 0.25, 0, 0.005, 0.03, 0.2, 0},
-      {2, 0.5, 0, 0.005, 0.03, 0.2, 0},    {1, 0.5, 0, 0.08, 0.12, 0, 4},
-      {3, 0.5, 0.7, 0.005, 0.03, 0, 0},    {3, 0.5, 0.5, 0.005, 0.03, 0, 0},
+      {0, 0.25, 0.45, 0.005, 0.03, 0, 0}, {1, 0.5, 0.5, 0.005, 0.03, 0, 4},
+      {0, 0.5, 0, 0.005, 0.03, 0, 0},     {0, 0.125, 0.6, 0.005, 0.03, 0, 0},
+      {1, 0.5, 1.2, 0.005, 0.03, 0, 4},   {2, 0.5, 0, 0.05, 0.08, 0.15, 0},
+      {0, 0.5, 0, 0.02, 0.03, 0, 0},      {2, 0.5, 0, 0.015, 0.03, 0.1, 0},
+      {1, 0.5, 0, 0.005, 0.03, 0.1, 4},   {0, 0.25, 0, 0.005, 0.03, 0.2, 0},
+      {2, 0.5, 0, 0.005, 0.03, 0.2, 0},   {1, 0.5, 0, 0.08, 0.12, 0, 4},
+      {3, 0.5, 0.7, 0.005, 0.03, 0, 0},   {3, 0.5, 0.5, 0.005, 0.03, 0, 0},
       {5, 0.5, 0.12, 0.005, 0.03, 0, 0},
   };
   for (int32_t p = 0; p < 128; ++p) {
     SCOPED_TRACE(p);
-    chip::voice_timbre want = p >= 120 ? chip::voice_timbre{4, 0.5, 0.3, 0.005, 0.03, 0, 0}
-                                       : family[p / 8];
+    chip::voice_timbre want =
+        p >= 120 ? chip::voice_timbre{4, 0.5, 0.3, 0.005, 0.03, 0, 0} : family[p / 8];
     if ((p >= 29 && p <= 31) || p == 33 || p == 34) want.decay = 0;
     if (p == 38 || p == 39) want = {0, 0.5, 0, 0.005, 0.03, 0, 4};
     const chip::voice_timbre got = chip::voice_timbre_for(p);
@@ -146,7 +146,8 @@ TEST(VoiceRender, EnvelopeAndVibrato) {
   EXPECT_EQ(chip::voice_envelope(0.0, 0.005, 0.0), 0.0);
   EXPECT_EQ(chip::voice_envelope(0.0025, 0.005, 0.0), 0.5);
   EXPECT_EQ(chip::voice_envelope(0.005, 0.005, 0.0), 1.0);
-  EXPECT_EQ(chip::voice_envelope(0.02, 0.005, 0.0), 1 - ((0.02 - 0.005) / 0.03) * 0.19999999999999996);
+  EXPECT_EQ(chip::voice_envelope(0.02, 0.005, 0.0),
+            1 - ((0.02 - 0.005) / 0.03) * 0.19999999999999996);
   EXPECT_EQ(chip::voice_envelope(0.5, 0.005, 0.0), 0.8);
   EXPECT_EQ(chip::voice_envelope(0.5, 0.005, 0.45), 0.8 * std::exp(-0.5 / 0.45));
 
@@ -195,8 +196,81 @@ TEST(VoiceRender, FirstSampleSilentAndVolumeZeroKeepsTheVoice) {
   EXPECT_EQ(V[0].active, 1);
 }
 
-// Whole output samples through chip_next, with the expected values worked
-// out from the formulas: one voice, one channel, volume 100, gain for 100.
+// One voice worked out sample by sample from the formulas, in the order they
+// are written: pitch, vibrato, phase, waveform, envelope, clocks, release.
+struct model_voice {
+  int wave;
+  double duty, decay, attack, release, vibrato;
+  int bits, note;
+  double amp;
+  double phase = 0, age = 0, rel = 0;
+  bool active = true;
+
+  double next(int bend, int volume, bool gate) {
+    if (!active) return 0.0;
+    double f = 440.0 * std::pow(2.0, ((note - 69) + 2 * ((bend - 128) * 0.0078125)) / 12.0);
+    if (vibrato > 0 && age > 0.15)
+      f = f * std::pow(2.0, vibrato * std::sin((age - 0.15) * 34.55751918948772) / 12.0);
+    phase = phase + f / 44100.0;
+    if (phase >= 1.0) phase -= 1.0;
+    double w = 2 * phase - 1;  // saw
+    if (wave == 0) w = phase < duty ? 1.0 : -1.0;
+    if (wave == 1) {
+      w = 4 * (phase < 0.5 ? phase : 1.0 - phase) - 1;
+      const double k = std::floor((0.5 * w + 0.5) * 15 + 0.5);
+      if (bits == 4) w = 2 * (k / 15) - 1;
+    }
+    if (wave == 3) {
+      const double theta = (2 * phase) * 3.141592653589793;
+      w = (0.8660254037844387 /
+           std::cos(std::fmod(theta, 1.0471975511965976) - 0.5235987755982988)) *
+          std::cos(theta);
+    }
+    double e = age < attack          ? age / attack
+               : age < attack + 0.03 ? 1 - ((age - attack) / 0.03) * 0.19999999999999996
+                                     : 0.8;
+    if (decay > 0) e = e * std::exp(-age / decay);
+    age = age + step_s;
+    if (!gate) {
+      rel = rel + step_s;
+      if (rel >= release) {
+        active = false;
+        return 0.0;
+      }
+      e = e * (1 - rel / release);
+    }
+    return amp * (w * e) * (volume / 127.0);
+  }
+};
+
+// The melodic sum, to the bit, for one voice of each smooth waveform family,
+// held and then released, under a bend and a channel volume.
+TEST(VoiceRender, SumsMatchTheFormulas) {
+  const struct {
+    int32_t program;
+    model_voice model;
+  } cases[] = {
+      {8, {1, 0.5, 0.5, 0.005, 0.03, 0, 4, 57, 90 / 127.0}},
+      {16, {0, 0.5, 0, 0.005, 0.03, 0, 0, 69, 100 / 127.0}},
+      {40, {2, 0.5, 0, 0.05, 0.08, 0.15, 0, 45, 127 / 127.0}},
+      {96, {3, 0.5, 0.7, 0.005, 0.03, 0, 0, 76, 64 / 127.0}},
+      {110, {3, 0.5, 0.5, 0.005, 0.03, 0, 0, 30, 1 / 127.0}},
+  };
+  for (auto c : cases) {
+    SCOPED_TRACE(c.program);
+    chip::channels_reset();
+    chip::CH[3] = {c.program, 77, 170};
+    V = {};
+    chip::voice_note_on(3, c.model.note, static_cast<int32_t>(c.model.amp * 127 + 0.5));
+    for (int n = 0; n < 10000; ++n) {
+      if (n == 8000) V[0].gate = 0;
+      ASSERT_EQ(chip::voices_render(), c.model.next(170, 77, n < 8000)) << n;
+    }
+  }
+}
+
+// Whole output samples through chip_next, at volume 100 and the gain that
+// I_SetMusicVolume(100) gives, with one voice on channel 0 (volume 100).
 class VoiceEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override { setenv("ZARN_SYNTH", "1", 1); }
@@ -218,62 +292,42 @@ class VoiceEndToEnd : public ::testing::Test {
   }
 };
 
-// Program 16: pulse, duty 0.5, attack 0.005, release 0.03, no decay. Held for
-// one tick (315 samples), then released until it frees itself.
+// Program 16 held for one tick (315 samples), then released until it frees
+// itself on its 1324th gated-off sample.
 TEST_F(VoiceEndToEnd, PulseNote) {
-  start(fixture::mus_builder().instrument(0, 16).note_on(0, 69, 100).delay(1)
-            .note_off(0, 69).delay(10).score_end().stream());
-  const double f = 440.0 * std::pow(2.0, ((69 - 69) + 2 * ((128 - 128) * 0.0078125)) / 12.0);
-  double phase = 0, age = 0, rel = 0;
-  bool active = true;
+  start(fixture::mus_builder()
+            .instrument(0, 16)
+            .note_on(0, 69, 100)
+            .delay(1)
+            .note_off(0, 69)
+            .delay(10)
+            .score_end()
+            .stream());
+  model_voice m{0, 0.5, 0, 0.005, 0.03, 0, 0, 69, 100 / 127.0};
   int nonzero = 0;
   for (int n = 0; n < 1800; ++n) {
-    double sum = 0.0;
-    if (active) {
-      phase = phase + f / 44100.0;
-      if (phase >= 1.0) phase -= 1.0;
-      const double w = phase < 0.5 ? 1.0 : -1.0;
-      double e = age < 0.005 ? age / 0.005
-                 : age < 0.005 + 0.03 ? 1 - ((age - 0.005) / 0.03) * 0.19999999999999996
-                                      : 0.8;
-      age = age + step_s;
-      if (n >= 315) {
-        rel = rel + step_s;
-        active = rel < 0.03;
-        e = e * (1 - rel / 0.03);
-      }
-      if (active) sum = (100 / 127.0) * (w * e) * (100 / 127.0);
-    }
-    const float want = mix(sum);
+    const float want = mix(m.next(128, 100, n < 315));
     ASSERT_EQ(next(), want) << n;
     nonzero += want != 0.0f;
   }
   EXPECT_EQ(nonzero, 315 + 1323 - 1);  // all but the first and the freeing sample
 }
 
-// Program 8: triangle of 16 levels with a 0.5 s decay. Bend 200 for one tick,
-// then bend 0 for one tick, then the score ends and the output is silent.
+// Program 8, a decaying 16-level triangle: bend 200 for one tick, bend 0 for
+// one tick, then the score ends and the output falls silent.
 TEST_F(VoiceEndToEnd, TriangleNoteWithBend) {
-  start(fixture::mus_builder().instrument(0, 8).bend(0, 200).note_on(0, 60, 90).delay(1)
-            .bend(0, 0).delay(1).score_end().stream());
-  double phase = 0, age = 0;
+  start(fixture::mus_builder()
+            .instrument(0, 8)
+            .bend(0, 200)
+            .note_on(0, 60, 90)
+            .delay(1)
+            .bend(0, 0)
+            .delay(1)
+            .score_end()
+            .stream());
+  model_voice m{1, 0.5, 0.5, 0.005, 0.03, 0, 4, 60, 90 / 127.0};
   for (int n = 0; n < 640; ++n) {
-    double sum = 0.0;
-    if (n < 630) {
-      const int b = n < 315 ? 200 : 0;
-      const double f = 440.0 * std::pow(2.0, ((60 - 69) + 2 * ((b - 128) * 0.0078125)) / 12.0);
-      phase = phase + f / 44100.0;
-      if (phase >= 1.0) phase -= 1.0;
-      const double q = phase < 0.5 ? phase : 1.0 - phase;
-      const double k = std::floor((0.5 * (4 * q - 1) + 0.5) * 15 + 0.5);
-      const double w = 2 * (k / 15) - 1;
-      double e = age < 0.005 ? age / 0.005
-                 : age < 0.005 + 0.03 ? 1 - ((age - 0.005) / 0.03) * 0.19999999999999996
-                                      : 0.8;
-      e = e * std::exp(-age / 0.5);
-      age = age + step_s;
-      sum = (90 / 127.0) * (w * e) * (100 / 127.0);
-    }
+    const double sum = n < 630 ? m.next(n < 315 ? 200 : 0, 100, true) : 0.0;
     ASSERT_EQ(next(), mix(sum)) << n;
   }
   EXPECT_EQ(chip::playing, 0);
