@@ -26,7 +26,11 @@ void query_everything(wad_file *w) {
   for (int32_t i = 0; i < count; ++i) {
     wad_map map;
     if (wad_read_map(w, maps[i], &map) != 0) std::abort();
-    if (map.things.data == nullptr && map.things.size != 0) std::abort();
+    // A found lump without data keeps its size (even a negative one).
+    if (map.things.data != nullptr) {
+      volatile uint8_t sink = map.things.data[map.things.size - 1];
+      (void)sink;
+    }
   }
   wad_find_maps_free(maps, count);
   for (int32_t index = -1; index < 4; ++index) {
