@@ -16,7 +16,8 @@ constexpr int64_t header_bytes = 12;
 constexpr int64_t dir_entry_bytes = 16;
 
 int32_t get_i32le(const uint8_t *p) {
-  const uint32_t v = uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+  const uint32_t v =
+      uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
   return static_cast<int32_t>(v);
 }
 
@@ -111,7 +112,8 @@ wad_file *load_open(FILE *f, const char *given, const char *resolved) {
 
   auto *w = static_cast<wad_file *>(std::calloc(1, sizeof(wad_file)));
   wad_lump *lumps = nullptr;
-  if (count > 0) lumps = static_cast<wad_lump *>(std::calloc(static_cast<size_t>(count), sizeof(wad_lump)));
+  if (count > 0)
+    lumps = static_cast<wad_lump *>(std::calloc(static_cast<size_t>(count), sizeof(wad_lump)));
   if (w == nullptr || (count > 0 && lumps == nullptr)) {
     std::free(lumps);
     std::free(w);
@@ -180,10 +182,12 @@ int32_t wad_merge(wad_file *dst, wad_file *src) {
   if (total > INT32_MAX) return -1;
   if (total > 0) {
     // realloc of 0 bytes may free the array, so two empty archives skip it.
-    auto *lumps = static_cast<wad_lump *>(std::realloc(dst->lumps, static_cast<size_t>(total) * sizeof(wad_lump)));
+    auto *lumps = static_cast<wad_lump *>(
+        std::realloc(dst->lumps, static_cast<size_t>(total) * sizeof(wad_lump)));
     if (lumps == nullptr) return -1;
     if (src->num_lumps > 0) {
-      std::memcpy(lumps + dst->num_lumps, src->lumps, static_cast<size_t>(src->num_lumps) * sizeof(wad_lump));
+      std::memcpy(lumps + dst->num_lumps, src->lumps,
+                  static_cast<size_t>(src->num_lumps) * sizeof(wad_lump));
     }
     dst->lumps = lumps;
   }

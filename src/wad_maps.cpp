@@ -55,7 +55,8 @@ bool listed(char **list, int32_t count, const char *name) {
 bool list_append(char ***list, int32_t *count, int32_t *capacity, const char *name) {
   if (*count == *capacity) {
     const int32_t grown = *capacity == 0 ? list_first_capacity : *capacity * 2;
-    auto *bigger = static_cast<char **>(std::realloc(*list, static_cast<size_t>(grown) * sizeof(char *)));
+    auto *bigger =
+        static_cast<char **>(std::realloc(*list, static_cast<size_t>(grown) * sizeof(char *)));
     if (bigger == nullptr) return false;
     *list = bigger;
     *capacity = grown;
@@ -74,10 +75,11 @@ struct map_field {
 };
 
 constexpr map_field map_fields[] = {
-    {"THINGS", &wad_map::things},     {"LINEDEFS", &wad_map::linedefs}, {"SIDEDEFS", &wad_map::sidedefs},
-    {"VERTEXES", &wad_map::vertexes}, {"SEGS", &wad_map::segs},         {"SSECTORS", &wad_map::ssectors},
-    {"NODES", &wad_map::nodes},       {"SECTORS", &wad_map::sectors},   {"REJECT", &wad_map::reject},
-    {"BLOCKMAP", &wad_map::blockmap},
+    {"THINGS", &wad_map::things},     {"LINEDEFS", &wad_map::linedefs},
+    {"SIDEDEFS", &wad_map::sidedefs}, {"VERTEXES", &wad_map::vertexes},
+    {"SEGS", &wad_map::segs},         {"SSECTORS", &wad_map::ssectors},
+    {"NODES", &wad_map::nodes},       {"SECTORS", &wad_map::sectors},
+    {"REJECT", &wad_map::reject},     {"BLOCKMAP", &wad_map::blockmap},
 };
 
 }  // namespace
@@ -116,7 +118,8 @@ int32_t wad_read_map(wad_file *w, const char *name, wad_map *out) {
     const wad_lump &lump = w->lumps[i];
     if (is_marker_like(lump.name)) break;
     for (const map_field &f : map_fields) {
-      if (std::strcmp(lump.name, f.lump_name) == 0) out->*f.field = wad_map_lump{lump.data, lump.size};
+      if (std::strcmp(lump.name, f.lump_name) == 0)
+        out->*f.field = wad_map_lump{lump.data, lump.size};
     }
   }
   return 0;

@@ -43,7 +43,8 @@ struct member_list {
 };
 
 // Tried in this order; the first rank that any member matches wins.
-constexpr const char *preferred_names[] = {"freezarn2.wad", "freezarn1.wad", "zarn2.wad", "zarn.wad"};
+constexpr const char *preferred_names[] = {"freezarn2.wad", "freezarn1.wad", "zarn2.wad",
+                                           "zarn.wad"};
 
 uint16_t get_u16le(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
@@ -61,7 +62,8 @@ char *copy_text(const char *text) {
 bool list_append(member_list &list, const zip_member &m) {
   if (list.count == list.capacity) {
     const size_t capacity = list.capacity == 0 ? first_list_capacity : list.capacity * 2;
-    auto *items = static_cast<zip_member *>(std::realloc(list.items, capacity * sizeof(zip_member)));
+    auto *items =
+        static_cast<zip_member *>(std::realloc(list.items, capacity * sizeof(zip_member)));
     if (items == nullptr) return false;
     list.items = items;
     list.capacity = capacity;
@@ -149,7 +151,8 @@ char *extract_stored(const char *path, const zip_member &m, const char *tmp_path
   }
   std::fclose(in);
   std::fclose(out);
-  std::printf("[WAD] ZIP %s -> extraído %s (%u KB) a %s\n", path, m.name, m.comp_size / 1024, tmp_path);
+  std::printf("[WAD] ZIP %s -> extraído %s (%u KB) a %s\n", path, m.name, m.comp_size / 1024,
+              tmp_path);
   return copy_text(tmp_path);
 }
 
@@ -165,7 +168,8 @@ int run_unzip(const char *path, const char *member, int fd) {
     std::memcpy(archive + 2, path, std::strlen(path) + 1);
   }
   char *argv[] = {const_cast<char *>("unzip"), const_cast<char *>("-p"),
-                  archive != nullptr ? archive : const_cast<char *>(path), const_cast<char *>(member), nullptr};
+                  archive != nullptr ? archive : const_cast<char *>(path),
+                  const_cast<char *>(member), nullptr};
   posix_spawn_file_actions_t actions;
   int status = -1;
   if (posix_spawn_file_actions_init(&actions) == 0) {
@@ -216,7 +220,8 @@ int strcase_ends_with(const char *s, const char *suffix) {
   const auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
   const char *tail = s + (n - k);
   for (size_t i = 0; i < k; ++i) {
-    if (fold(static_cast<unsigned char>(tail[i])) != fold(static_cast<unsigned char>(suffix[i]))) return 0;
+    if (fold(static_cast<unsigned char>(tail[i])) != fold(static_cast<unsigned char>(suffix[i])))
+      return 0;
   }
   return 1;
 }
@@ -262,7 +267,8 @@ char *zip_resolve_path(const char *path) {
   }
   if (got == sizeof sig && get_u32le(sig) == local_header_sig) {
     char *extracted = zip_extract_wad(path);
-    if (extracted == nullptr) std::fprintf(stderr, "[WAD] no se pudo extraer WAD de ZIP %s\n", path);
+    if (extracted == nullptr)
+      std::fprintf(stderr, "[WAD] no se pudo extraer WAD de ZIP %s\n", path);
     return extracted;
   }
   return copy_text(path);

@@ -55,24 +55,28 @@ TEST(MapList, CandidatesNeedThingsAndLinedefsInTheirWindow) {
     seventeen_maps.push_back(m);
   }
   const std::pair<names, names> rows[] = {
-      {{"E1M1", "THINGS", "LINEDEFS", "SIDEDEFS", "VERTEXES", "SEGS", "SSECTORS", "NODES", "SECTORS", "REJECT",
-        "BLOCKMAP"},
+      {{"E1M1", "THINGS", "LINEDEFS", "SIDEDEFS", "VERTEXES", "SEGS", "SSECTORS", "NODES",
+        "SECTORS", "REJECT", "BLOCKMAP"},
        {"E1M1"}},
       {{"E1M1", "THINGS", "VERTEXES"}, {}},
-      {with_fillers({"MAP01", "THINGS"}, 8, {"LINEDEFS"}), {"MAP01"}},  // 10th entry after the marker
-      {with_fillers({"MAP01", "THINGS"}, 9, {"LINEDEFS"}), {}},         // 11th
+      {with_fillers({"MAP01", "THINGS"}, 8, {"LINEDEFS"}),
+       {"MAP01"}},                                               // 10th entry after the marker
+      {with_fillers({"MAP01", "THINGS"}, 9, {"LINEDEFS"}), {}},  // 11th
       {{"E1M1", "E1M2", "THINGS", "LINEDEFS"}, {"E1M2"}},
       {{"MAP01", "EXMY", "THINGS", "LINEDEFS"}, {}},  // marker-like whatever its digits
       {{"MAP01", "MAP012", "THINGS", "LINEDEFS"}, {"MAP01"}},
       {{"EAM1", "THINGS", "LINEDEFS"}, {}},
-      {{"e1m1", "THINGS", "LINEDEFS", "MAP", "THINGS", "LINEDEFS", "MAP012", "THINGS", "LINEDEFS"}, {}},
-      {{"E1M1", "THINGS", "LINEDEFS", "E1M2", "LINEDEFS", "THINGS", "E1M1", "THINGS", "LINEDEFS"}, {"E1M1", "E1M2"}},
+      {{"e1m1", "THINGS", "LINEDEFS", "MAP", "THINGS", "LINEDEFS", "MAP012", "THINGS", "LINEDEFS"},
+       {}},
+      {{"E1M1", "THINGS", "LINEDEFS", "E1M2", "LINEDEFS", "THINGS", "E1M1", "THINGS", "LINEDEFS"},
+       {"E1M1", "E1M2"}},
       {{"THINGS", "LINEDEFS", "MAP01"}, {}},
       {{}, {}},
       {seventeen, seventeen_maps},
   };
   for (const auto &[entries, want] : rows) {
-    SCOPED_TRACE(testing::Message() << entries.size() << " entries" << (entries.empty() ? "" : ", first " + entries[0]));
+    SCOPED_TRACE(testing::Message() << entries.size() << " entries"
+                                    << (entries.empty() ? "" : ", first " + entries[0]));
     wad_ptr w = load_names(entries);
     ASSERT_NE(w, nullptr);
     int32_t count = -1;
@@ -85,10 +89,10 @@ TEST(MapList, CandidatesNeedThingsAndLinedefsInTheirWindow) {
 }
 
 TEST(MapRead, GathersTheLumpsBehindTheLastMarker) {
-  wad_map_lump wad_map::*const all_fields[] = {&wad_map::things,   &wad_map::linedefs, &wad_map::sidedefs,
-                                               &wad_map::vertexes, &wad_map::segs,     &wad_map::ssectors,
-                                               &wad_map::nodes,    &wad_map::sectors,  &wad_map::reject,
-                                               &wad_map::blockmap};
+  wad_map_lump wad_map::*const all_fields[] = {
+      &wad_map::things, &wad_map::linedefs, &wad_map::sidedefs, &wad_map::vertexes,
+      &wad_map::segs,   &wad_map::ssectors, &wad_map::nodes,    &wad_map::sectors,
+      &wad_map::reject, &wad_map::blockmap};
   struct row {
     names entries;
     const char *map;
@@ -96,13 +100,24 @@ TEST(MapRead, GathersTheLumpsBehindTheLastMarker) {
     std::vector<std::pair<wad_map_lump wad_map::*, int>> want;  // entry index, or -1 for none
   };
   const row rows[] = {
-      {{"E1M1", "THINGS", "LINEDEFS", "SIDEDEFS", "VERTEXES", "SEGS", "SSECTORS", "NODES", "SECTORS", "REJECT",
-        "BLOCKMAP"},
-       "E1M1", 0,
-       {{&wad_map::things, 1}, {&wad_map::linedefs, 2}, {&wad_map::sidedefs, 3}, {&wad_map::vertexes, 4},
-        {&wad_map::segs, 5}, {&wad_map::ssectors, 6}, {&wad_map::nodes, 7}, {&wad_map::sectors, 8},
-        {&wad_map::reject, 9}, {&wad_map::blockmap, 10}}},
-      {with_fillers({"MAP01", "THINGS"}, 9, {"LINEDEFS"}), "MAP01", 0, {{&wad_map::things, 1}, {&wad_map::linedefs, 11}}},
+      {{"E1M1", "THINGS", "LINEDEFS", "SIDEDEFS", "VERTEXES", "SEGS", "SSECTORS", "NODES",
+        "SECTORS", "REJECT", "BLOCKMAP"},
+       "E1M1",
+       0,
+       {{&wad_map::things, 1},
+        {&wad_map::linedefs, 2},
+        {&wad_map::sidedefs, 3},
+        {&wad_map::vertexes, 4},
+        {&wad_map::segs, 5},
+        {&wad_map::ssectors, 6},
+        {&wad_map::nodes, 7},
+        {&wad_map::sectors, 8},
+        {&wad_map::reject, 9},
+        {&wad_map::blockmap, 10}}},
+      {with_fillers({"MAP01", "THINGS"}, 9, {"LINEDEFS"}),
+       "MAP01",
+       0,
+       {{&wad_map::things, 1}, {&wad_map::linedefs, 11}}},
       {with_fillers({"MAP01", "THINGS"}, 10, {"LINEDEFS"}), "MAP01", 0, {{&wad_map::things, 1}}},
       {{"E1M1", "THINGS", "EXMY", "LINEDEFS"}, "E1M1", 0, {{&wad_map::things, 1}}},
       {{"E1M1", "THINGS", "E1M1", "THINGS"}, "E1M1", 0, {{&wad_map::things, 3}}},
@@ -153,7 +168,8 @@ TEST(Palette, CopiesOne768ByteEntryWithinBounds) {
     SCOPED_TRACE(i);
     wad_ptr w = load_wad(rows[i].wad);
     ASSERT_NE(w, nullptr);
-    std::unique_ptr<uint8_t, decltype(&std::free)> pal(wad_get_palette(w.get(), rows[i].index), &std::free);
+    std::unique_ptr<uint8_t, decltype(&std::free)> pal(wad_get_palette(w.get(), rows[i].index),
+                                                       &std::free);
     EXPECT_EQ(pal == nullptr, rows[i].want.empty());
     if (pal != nullptr) {
       EXPECT_EQ(bytes(pal.get(), pal.get() + 768), rows[i].want);

@@ -1,5 +1,7 @@
 // wad_test.cpp: loading WAD archives (header, directory and lump bounds,
 // names), lookups, merging, and the loader's exact console lines.
+#include "wad.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -9,7 +11,6 @@
 #include <memory>
 
 #include "fixtures.h"
-#include "wad.h"
 
 namespace {
 
@@ -60,15 +61,15 @@ TEST_F(WadLoad, DirectoryMustLieWhollyInsideTheFile) {
     bool ok;
   };
   const row rows[] = {
-      {1, 16, true},             // ends exactly at the end of the file
-      {1, 17, false},            // one byte further
-      {0, 32, true},             // empty directory at the very end
+      {1, 16, true},   // ends exactly at the end of the file
+      {1, 17, false},  // one byte further
+      {0, 32, true},   // empty directory at the very end
       {0, 33, false},
       {-1, 16, false},
       {1, -16, false},
-      {0x10000000, 16, false},   // 16 x count wraps to 0 in 32 bits
-      {INT32_MAX, 12, false},    // 2^31-1 entries
-      {2, INT32_MAX - 15, false} // offset + 32 wraps negative in 32 bits
+      {0x10000000, 16, false},    // 16 x count wraps to 0 in 32 bits
+      {INT32_MAX, 12, false},     // 2^31-1 entries
+      {2, INT32_MAX - 15, false}  // offset + 32 wraps negative in 32 bits
   };
   for (const row &r : rows) {
     SCOPED_TRACE(testing::Message() << "count " << r.count << " dir " << r.dir_ofs);
@@ -99,7 +100,8 @@ TEST_F(WadLoad, HeaderFailuresAndTheirLines) {
   EXPECT_EQ(s.w, nullptr);
   EXPECT_EQ(s.out + s.err, "");
 
-  for (const std::string &magic : {std::string("iwad"), std::string("PW\0D", 4), std::string("WAD2")}) {
+  for (const std::string &magic :
+       {std::string("iwad"), std::string("PW\0D", 4), std::string("WAD2")}) {
     const std::string path = write(fixture::wad_builder(magic).lump("A", {1}).build(), "m.wad");
     const loaded l = load(path);
     EXPECT_EQ(l.w, nullptr);
@@ -122,9 +124,9 @@ TEST_F(WadLoad, NamesAreCleanedAndMatchedExactly) {
                                   .lump("lower", {6})
                                   .build()));
   ASSERT_NE(l.w, nullptr);
-  const std::pair<const char *, int> queries[] = {{"AB", 1},       {"A B", 2},      {"", 3},   {"CD", 4},
-                                                  {"EIGHTCHR", 5}, {"lower", 6},    {"AB ", 0}, {"LOWER", 0},
-                                                  {"EIGHTCHRS", 0}, {"EIGHTCH", 0}, {"CDEF", 0}};
+  const std::pair<const char *, int> queries[] = {
+      {"AB", 1},  {"A B", 2},   {"", 3},          {"CD", 4},      {"EIGHTCHR", 5}, {"lower", 6},
+      {"AB ", 0}, {"LOWER", 0}, {"EIGHTCHRS", 0}, {"EIGHTCH", 0}, {"CDEF", 0}};
   for (const auto &[query, first_byte] : queries) {
     SCOPED_TRACE(query);
     const auto *data = static_cast<const uint8_t *>(wad_get_data(l.w.get(), query, nullptr));
@@ -153,8 +155,9 @@ TEST_F(WadLoad, LumpBoundsSizesAndShadowing) {
     int32_t size;
     bool has_data;
   };
-  const row rows[] = {{"DATA", 1, true},  {"MARK", 0, false}, {"NEG", -5, false},   {"ALL", file_size, true},
-                      {"PAST", 0, false}, {"WRAP", 0, false}, {"NEGOFS", 0, false}};
+  const row rows[] = {{"DATA", 1, true},        {"MARK", 0, false}, {"NEG", -5, false},
+                      {"ALL", file_size, true}, {"PAST", 0, false}, {"WRAP", 0, false},
+                      {"NEGOFS", 0, false}};
   for (const row &r : rows) {
     SCOPED_TRACE(r.name);
     int32_t size = 1234;
@@ -163,10 +166,12 @@ TEST_F(WadLoad, LumpBoundsSizesAndShadowing) {
     EXPECT_EQ(data != nullptr, r.has_data);
     ASSERT_NE(wad_get(l.w.get(), r.name), nullptr);
   }
-  EXPECT_EQ(*static_cast<const uint8_t *>(wad_get_data(l.w.get(), "DATA", nullptr)), 5);  // the later one
-  EXPECT_EQ(bytes(static_cast<const uint8_t *>(wad_get_data(l.w.get(), "ALL", nullptr)),
-                  static_cast<const uint8_t *>(wad_get_data(l.w.get(), "ALL", nullptr)) + file_size),
-            b);
+  EXPECT_EQ(*static_cast<const uint8_t *>(wad_get_data(l.w.get(), "DATA", nullptr)),
+            5);  // the later one
+  EXPECT_EQ(
+      bytes(static_cast<const uint8_t *>(wad_get_data(l.w.get(), "ALL", nullptr)),
+            static_cast<const uint8_t *>(wad_get_data(l.w.get(), "ALL", nullptr)) + file_size),
+      b);
   EXPECT_EQ(wad_get(l.w.get(), "WRAP")->file_ofs, INT32_MAX);  // kept as read
   int32_t untouched = 77;
   EXPECT_EQ(wad_get_data(l.w.get(), "NONE", &untouched), nullptr);
@@ -175,7 +180,8 @@ TEST_F(WadLoad, LumpBoundsSizesAndShadowing) {
 
 TEST_F(WadLoad, MergeShadowsAndTakesOverTheData) {
   loaded a = load(write(fixture::wad_builder().lump("A", {1}).lump("S", {2}).build(), "a.wad"));
-  loaded b = load(write(fixture::wad_builder("IWAD").lump("S", {3}).lump("B", {4}).build(), "b.wad"));
+  loaded b =
+      load(write(fixture::wad_builder("IWAD").lump("S", {3}).lump("B", {4}).build(), "b.wad"));
   ASSERT_TRUE(a.w && b.w);
   EXPECT_EQ(wad_merge(a.w.get(), nullptr), -1);
   EXPECT_EQ(wad_merge(nullptr, b.w.get()), -1);

@@ -80,7 +80,8 @@ class Zip : public testing::Test {
   }
   static std::string stored_line(const std::string &zip, const std::string &name, unsigned kb,
                                  const std::string &tmp) {
-    return "[WAD] ZIP " + zip + " -> extraído " + name + " (" + std::to_string(kb) + " KB) a " + tmp + "\n";
+    return "[WAD] ZIP " + zip + " -> extraído " + name + " (" + std::to_string(kb) + " KB) a " +
+           tmp + "\n";
   }
   static std::string unzip_line(const std::string &zip, const std::string &name) {
     return "[WAD] ZIP " + zip + " " + name + " método 8 (deflate), usando unzip -p ...\n";
@@ -92,10 +93,16 @@ class Zip : public testing::Test {
 };
 
 TEST(ZipSuffix, FoldsAsciiLettersOnly) {
-  const std::tuple<const char *, const char *, int> rows[] = {
-      {"abc", "", 1},         {"", "a", 0},          {"ab", "abc", 0},           {"MAP/ZARN.WAD", "zarn.wad", 1},
-      {"zarn.wad", "ZARN.wad", 1}, {"zarn.wax", ".wad", 0}, {"\xC9.wad", "\xE9.wad", 0}, {"x\xC9", "\xC9", 1}};
-  for (const auto &[s, suffix, want] : rows) EXPECT_EQ(strcase_ends_with(s, suffix), want) << s << " / " << suffix;
+  const std::tuple<const char *, const char *, int> rows[] = {{"abc", "", 1},
+                                                              {"", "a", 0},
+                                                              {"ab", "abc", 0},
+                                                              {"MAP/ZARN.WAD", "zarn.wad", 1},
+                                                              {"zarn.wad", "ZARN.wad", 1},
+                                                              {"zarn.wax", ".wad", 0},
+                                                              {"\xC9.wad", "\xE9.wad", 0},
+                                                              {"x\xC9", "\xC9", 1}};
+  for (const auto &[s, suffix, want] : rows)
+    EXPECT_EQ(strcase_ends_with(s, suffix), want) << s << " / " << suffix;
 }
 
 TEST_F(Zip, RankGoesBeforeArchiveOrder) {
@@ -105,16 +112,17 @@ TEST_F(Zip, RankGoesBeforeArchiveOrder) {
   };
   const row rows[] = {
       {{p_ + "a_freezarn1.wad", p_ + "a_freezarn2.wad"}, 1},
-      {{p_ + "b_zarn2.wad", p_ + "b_freezarn1.wad"}, 1},          // rank 2 before rank 3
-      {{p_ + "c_other.wad", p_ + "C_ZARN2.WAD"}, 1},             // case folded
+      {{p_ + "b_zarn2.wad", p_ + "b_freezarn1.wad"}, 1},           // rank 2 before rank 3
+      {{p_ + "c_other.wad", p_ + "C_ZARN2.WAD"}, 1},               // case folded
       {{"docs/readme.txt", "maps/deep/" + p_ + "d_zarn.wad"}, 1},  // folder prefix
-      {{"x.txt", p_ + "e_first.wad", p_ + "e_second.WAD"}, 1},   // first plain ".wad"
+      {{"x.txt", p_ + "e_first.wad", p_ + "e_second.WAD"}, 1},     // first plain ".wad"
       {{"x.txt", "y.wadx", "zarn.wad/"}, -1},
   };
   for (const row &r : rows) {
     SCOPED_TRACE(r.names.back());
     fixture::zip_builder z;
-    for (size_t i = 0; i < r.names.size(); ++i) z.stored(r.names[i], bytes(3, static_cast<uint8_t>(i + 1)));
+    for (size_t i = 0; i < r.names.size(); ++i)
+      z.stored(r.names[i], bytes(3, static_cast<uint8_t>(i + 1)));
     const std::string zip = write(z.build());
     const outcome o = extract(zip);
     if (r.chosen < 0) {
@@ -145,21 +153,33 @@ TEST_F(Zip, LocalHeaderWalk) {
   };
   const row rows[] = {
       {"name past the end is not recorded",
-       cat({local_entry(p_ + "w1_a.wad", {1, 2}), local_entry(p_ + "w1_zarn.wad", {}, 0, {}, 200)}), p_ + "w1_a.wad",
-       {1, 2}, 0},
+       cat({local_entry(p_ + "w1_a.wad", {1, 2}), local_entry(p_ + "w1_zarn.wad", {}, 0, {}, 200)}),
+       p_ + "w1_a.wad",
+       {1, 2},
+       0},
       {"29 bytes behind the data end the walk, keeping the member",
-       cat({local_entry(p_ + "w2_a.wad", {7}), bytes(29, 0)}), p_ + "w2_a.wad", {7}, 0},
+       cat({local_entry(p_ + "w2_a.wad", {7}), bytes(29, 0)}),
+       p_ + "w2_a.wad",
+       {7},
+       0},
       {"deferred sizes: the walk stops inside the data",
-       cat({local_entry(p_ + "w3_zarn.wad", forty, 0, 0), local_entry(p_ + "w3_freezarn2.wad", {5})}),
-       p_ + "w3_zarn.wad", {}, 0},
+       cat({local_entry(p_ + "w3_zarn.wad", forty, 0, 0),
+            local_entry(p_ + "w3_freezarn2.wad", {5})}),
+       p_ + "w3_zarn.wad",
+       {},
+       0},
       {"deferred sizes, next header right behind",
        cat({local_entry(p_ + "w4_zarn.wad", {}, 0, 0), local_entry(p_ + "w4_freezarn2.wad", {5})}),
-       p_ + "w4_freezarn2.wad", {5}, 0},
+       p_ + "w4_freezarn2.wad",
+       {5},
+       0},
       {"data running past the archive: copied as far as it goes",
        local_entry(p_ + "w5.wad", forty, 0, 1000000), p_ + "w5.wad", forty, 976},
       {"name longer than 511 bytes", local_entry(long_name, forty), long_511, forty, 0},
-      {"a NUL ends the name", local_entry(p_ + std::string("w7.wad\0/../../x", 16), forty), p_ + "w7.wad", forty, 0},
-      {"2100 bytes are 2 KB", local_entry(p_ + "w6.wad", bytes(2100, 1)), p_ + "w6.wad", bytes(2100, 1), 2},
+      {"a NUL ends the name", local_entry(p_ + std::string("w7.wad\0/../../x", 16), forty),
+       p_ + "w7.wad", forty, 0},
+      {"2100 bytes are 2 KB", local_entry(p_ + "w6.wad", bytes(2100, 1)), p_ + "w6.wad",
+       bytes(2100, 1), 2},
   };
   for (const row &r : rows) {
     SCOPED_TRACE(r.what);
@@ -175,7 +195,8 @@ TEST_F(Zip, LocalHeaderWalk) {
 TEST_F(Zip, LoaderReadsTheExtractedWad) {
   const std::string name = p_ + "l_zarn.wad";
   const bytes wad = fixture::wad_builder().lump("D_E1M1", {4, 5, 6}).build();  // 31 bytes, dir @ 15
-  const std::string zip = write(fixture::zip_builder().stored("x.txt", {1}).stored(name, wad).build());
+  const std::string zip =
+      write(fixture::zip_builder().stored("x.txt", {1}).stored(name, wad).build());
   const std::string tmp = temp_for(name);
   testing::internal::CaptureStdout();
   wad_file *w = wad_load(zip.c_str());
@@ -197,7 +218,9 @@ TEST_F(Zip, LoaderReadsTheExtractedWad) {
     std::string err;
   };
   const row rows[] = {
-      {fixture::zip_builder().stored(bad, bytes{'J', 'U', 'N', 'K', 0, 0, 0, 0, 0, 0, 0, 0}).build(),
+      {fixture::zip_builder()
+           .stored(bad, bytes{'J', 'U', 'N', 'K', 0, 0, 0, 0, 0, 0, 0, 0})
+           .build(),
        "[WAD] Magic inválido JUNK en " + bad_tmp + "\n"},
       {fixture::zip_builder().stored("readme.txt", {1}).build(), no_wad},
       {cat({bytes{'P', 'K', 3, 4}, bytes(25, 0)}), no_wad},  // a signature, but under 30 bytes
@@ -209,15 +232,17 @@ TEST_F(Zip, LoaderReadsTheExtractedWad) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(wad_load(path.c_str()), nullptr);
     testing::internal::GetCapturedStdout();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), r.err == no_wad ? no_wad + path + "\n" : r.err);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              r.err == no_wad ? no_wad + path + "\n" : r.err);
   }
 }
 
 TEST_F(Zip, NoShellSeesAMemberName) {
   const std::string here = fs::current_path().string() + "/";
   const std::string m = dir_ + "/" + p_;
-  const std::string names[] = {p_ + "q\"; touch " + m + "mark1; \".wad", p_ + "s$(touch " + m + "mark2).wad",
-                               p_ + "b`touch " + m + "mark3`.wad", p_ + "x'; touch " + m + "mark4 #.wad"};
+  const std::string names[] = {
+      p_ + "q\"; touch " + m + "mark1; \".wad", p_ + "s$(touch " + m + "mark2).wad",
+      p_ + "b`touch " + m + "mark3`.wad", p_ + "x'; touch " + m + "mark4 #.wad"};
   // No central directory: unzip gives up with its status 9 ("not a zip file").
   bytes archive;
   for (const std::string &n : names) archive = cat({archive, local_entry(n, {1, 2, 3}, 8)});
@@ -233,8 +258,10 @@ TEST_F(Zip, NoShellSeesAMemberName) {
   }
   temp_for(names[0]);
   EXPECT_EQ(extract(zip).out, unzip_line(zip, names[0]));
-  for (const char *mark : {"mark1", "mark2", "mark3", "mark4"}) EXPECT_FALSE(fixture::file_exists(m + mark)) << mark;
-  for (const char *mark : {"mark5", "mark6"}) EXPECT_FALSE(fixture::file_exists(here + p_ + mark)) << mark;
+  for (const char *mark : {"mark1", "mark2", "mark3", "mark4"})
+    EXPECT_FALSE(fixture::file_exists(m + mark)) << mark;
+  for (const char *mark : {"mark5", "mark6"})
+    EXPECT_FALSE(fixture::file_exists(here + p_ + mark)) << mark;
 }
 
 TEST_F(Zip, PlantedLinkAtTheTempPathIsNeverFollowed) {
@@ -242,11 +269,13 @@ TEST_F(Zip, PlantedLinkAtTheTempPathIsNeverFollowed) {
   const std::string target = temp_for(p_ + "precious");
   for (const uint16_t method : {uint16_t{0}, uint16_t{8}}) {
     for (const bool hard : {false, true}) {
-      SCOPED_TRACE(testing::Message() << "method " << method << (hard ? " hard" : " symbolic") << " link");
+      SCOPED_TRACE(testing::Message()
+                   << "method " << method << (hard ? " hard" : " symbolic") << " link");
       fixture::write_file(target, {'k', 'e', 'e', 'p'});
       const std::string name = p_ + "link" + std::to_string(method) + (hard ? "h" : "s") + ".wad";
       const std::string tmp = temp_for(name);
-      const bool planted = hard ? link(target.c_str(), tmp.c_str()) == 0 : symlink(target.c_str(), tmp.c_str()) == 0;
+      const bool planted =
+          hard ? link(target.c_str(), tmp.c_str()) == 0 : symlink(target.c_str(), tmp.c_str()) == 0;
       ASSERT_TRUE(planted) << tmp;
       const outcome o = extract(write(local_entry(name, bytes(50, 'X'), method)));
       EXPECT_FALSE(o.path);
@@ -274,10 +303,12 @@ TEST_F(Zip, DeflatedMemberGoesThroughUnzip) {
   for (const char *d : {"/usr/bin/zip", "/bin/zip", "/usr/local/bin/zip"}) {
     if (access(d, X_OK) == 0) zip_cmd = d;
   }
-  if (zip_cmd.empty()) GTEST_SKIP() << "the `zip` command is not installed; no deflated archive to test with";
+  if (zip_cmd.empty())
+    GTEST_SKIP() << "the `zip` command is not installed; no deflated archive to test with";
   // A name a shell would act on: it must reach unzip as one literal word.
   const std::string name = p_ + "d$(touch " + p_ + "mark7);\"`x`'zarn.wad";
-  const bytes wad = fixture::wad_builder().lump("BIG", bytes(5000, 'a')).build();  // 5028 bytes, dir @ 5012
+  const bytes wad =
+      fixture::wad_builder().lump("BIG", bytes(5000, 'a')).build();  // 5028 bytes, dir @ 5012
   fixture::write_file(dir_ + "/" + name, wad);
   const std::string zip = dir_ + "/d.zip";
   ASSERT_EQ(fixture::run({zip_cmd, "-q", "-j", zip, dir_ + "/" + name}).status, 0);
@@ -286,8 +317,8 @@ TEST_F(Zip, DeflatedMemberGoesThroughUnzip) {
   testing::internal::CaptureStdout();
   wad_file *w = wad_load(zip.c_str());
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            unzip_line(zip, name) + "[WAD] ZIP " + zip + " -> extraído via unzip " + name + " (4 KB) a " + tmp +
-                "\n[WAD] PWAD " + zip + ": 1 lumps, dir @ 5012\n");
+            unzip_line(zip, name) + "[WAD] ZIP " + zip + " -> extraído via unzip " + name +
+                " (4 KB) a " + tmp + "\n[WAD] PWAD " + zip + ": 1 lumps, dir @ 5012\n");
   ASSERT_NE(w, nullptr);
   int32_t size = 0;
   const auto *data = static_cast<const uint8_t *>(wad_get_data(w, "BIG", &size));
