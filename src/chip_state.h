@@ -45,6 +45,15 @@ struct chip_voice {
   double amp;       // velocity / 127.0
   uint32_t lfsr;    // noise register, 15 bits
   double noise;     // last noise value, +1 or -1
+
+  // Render cache: the pitch and phase step of pitch_note under pitch_bend,
+  // valid while pitch_cached is 1. A cleared record has none, so a note-on
+  // or a cleared pool recomputes it; a bend change is caught by the key.
+  int32_t pitch_cached;
+  int32_t pitch_note;
+  int32_t pitch_bend;
+  double pitch_hz;    // voice_pitch_hz(pitch_note, pitch_bend)
+  double pitch_step;  // pitch_hz / 44100.0, the phase step without vibrato
 };
 
 // Two-pole resonator.

@@ -199,9 +199,20 @@ double voices_render() {
   for (chip_voice &v : V) {
     if (v.active == 0) continue;
     const chip_channel &c = CH[static_cast<size_t>(v.channel)];
-    double f = voice_pitch_hz(v.note, c.bend);
-    f = voice_vibrato_hz(f, v.vibrato, v.age);
-    v.phase = v.phase + f / sample_rate_hz;
+    // pow gives the same bits for the same note and bend, so the pitch is
+    // worked out again only when one of them changed.
+    if (v.pitch_cached == 0 || v.pitch_note != v.note || v.pitch_bend != c.bend) {
+      v.pitch_cached = 1;
+      v.pitch_note = v.note;
+      v.pitch_bend = c.bend;
+      v.pitch_hz = voice_pitch_hz(v.note, c.bend);
+      v.pitch_step = v.pitch_hz / sample_rate_hz;
+    }
+    double step = v.pitch_step;
+    if (v.vibrato > 0.0 && v.age > vibrato_onset_s) {
+      step = voice_vibrato_hz(v.pitch_hz, v.vibrato, v.age) / sample_rate_hz;
+    }
+    v.phase = v.phase + step;
     const bool wrapped = v.phase >= 1.0;
     if (wrapped) v.phase -= 1.0;
     const double w = voice_wave_value(v, wrapped);
