@@ -5,6 +5,8 @@
 #define TUNECAST_CHIP_STATE_H
 
 #include <array>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
 
 #include "chip.h"
@@ -54,6 +56,9 @@ struct chip_voice {
   int32_t pitch_bend;
   double pitch_hz;    // voice_pitch_hz(pitch_note, pitch_bend)
   double pitch_step;  // pitch_hz / 44100.0, the phase step without vibrato
+  // 1 when another voice started on the same sample: the two share their
+  // age from then on, so their decay and vibrato calls go through the memo.
+  int32_t shares_start;
 };
 
 // Two-pole resonator.
@@ -78,6 +83,41 @@ struct chip_drum {
 };
 
 namespace chip {
+
+// A memo of one maths function: it remembers f(x) for a few recent
+// arguments x, told apart by their bits, so that a call repeated with the
+// same argument (voices started together have the same age) is made once.
+// It always answers f(x) exactly; a slot holds a key that arithmetic never
+// produces until it is first filled.
+template <double (*F)(double)>
+class call_memo {
+ public:
+  double operator()(double x) {
+    const uint64_t bits = std::bit_cast<uint64_t>(x);
+    const size_t slot = static_cast<size_t>((bits * 0x9E3779B97F4A7C15u) >> 58);
+    if (key_[slot] != bits) {
+      key_[slot] = bits;
+      value_[slot] = F(x);
+    }
+    return value_[slot];
+  }
+
+ private:
+  static constexpr uint64_t unused_key = 0x7FF0000000000001u;  // a signalling NaN
+  std::array<uint64_t, 64> key_ = [] {
+    std::array<uint64_t, 64> k{};
+    k.fill(unused_key);
+    return k;
+  }();
+  std::array<double, 64> value_{};
+};
+
+double exp_of(double x);   // std::exp
+double sin_of(double x);   // std::sin
+double pow2_of(double y);  // std::pow(2.0, y)
+extern call_memo<exp_of> exp_memo;
+extern call_memo<sin_of> sin_memo;
+extern call_memo<pow2_of> pow2_memo;
 
 // Song and sequencer.
 extern uint8_t *song;  // own copy of the registered MUS data, header included

@@ -57,6 +57,19 @@ constexpr voice_timbre family_timbre[15] = {
 // Programs 120 and up, and anything outside 0..127.
 constexpr voice_timbre fixed_timbre = {wave_noise, 0.5, 0.3, 0.005, 0.03, 0.0, 0};
 
+// True when a sounding voice other than slot has not been rendered yet:
+// it was started on this same sample.
+bool voice_started_with_others(const chip_voice &slot) {
+  bool found = false;
+  for (chip_voice &v : V) {
+    if (&v != &slot && v.active != 0 && v.age == 0.0) {
+      v.shares_start = 1;
+      found = true;
+    }
+  }
+  return found;
+}
+
 int32_t voice_slot_for_note_on() {
   for (int32_t i = 0; i < chip_voice_count; ++i) {
     if (V[static_cast<size_t>(i)].active == 0) return i;
@@ -135,6 +148,11 @@ double voice_vibrato_hz(double f, double vibrato, double age) {
   return f * std::pow(2.0, vibrato * std::sin((age - vibrato_onset_s) * vibrato_rad_per_s) / 12.0);
 }
 
+// The same through the memos, for voices that share their age.
+double voice_vibrato_hz_shared(double f, double vibrato, double age) {
+  return f * pow2_memo(vibrato * sin_memo((age - vibrato_onset_s) * vibrato_rad_per_s) / 12.0);
+}
+
 double voice_pulse(double p, double duty) { return p < duty ? 1.0 : -1.0; }
 
 double voice_triangle(double p, int32_t bits) {
@@ -162,7 +180,10 @@ uint32_t voice_noise_clock(uint32_t s, int32_t tap) {
 
 double voice_noise_value(uint32_t s) { return (s & 1u) != 0 ? -1.0 : 1.0; }
 
-double voice_envelope(double age, double attack, double decay) {
+namespace {
+
+template <double (*Exp)(double)>
+double envelope(double age, double attack, double decay) {
   double e;
   if (age < attack) {
     e = age / attack;
@@ -171,9 +192,28 @@ double voice_envelope(double age, double attack, double decay) {
   } else {
     e = sustain_level;
   }
-  if (decay > 0) e = e * std::exp(-age / decay);
+  if (decay > 0) e = e * Exp(-age / decay);
   return e;
 }
+
+double exp_through_memo(double x) { return exp_memo(x); }
+
+}  // namespace
+
+double voice_envelope(double age, double attack, double decay) {
+  return envelope<exp_of>(age, attack, decay);
+}
+
+double voice_envelope_shared(double age, double attack, double decay) {
+  return envelope<exp_through_memo>(age, attack, decay);
+}
+
+double exp_of(double x) { return std::exp(x); }
+double sin_of(double x) { return std::sin(x); }
+double pow2_of(double y) { return std::pow(2.0, y); }
+call_memo<exp_of> exp_memo;
+call_memo<sin_of> sin_memo;
+call_memo<pow2_of> pow2_memo;
 
 void voice_note_on(int32_t channel, int32_t note, int32_t velocity) {
   chip_voice &v = V[static_cast<size_t>(voice_slot_for_note_on())];
@@ -192,6 +232,7 @@ void voice_note_on(int32_t channel, int32_t note, int32_t velocity) {
   v.bits = t.bits;
   v.lfsr = 1;
   v.amp = velocity / 127.0;
+  v.shares_start = voice_started_with_others(v) ? 1 : 0;
 }
 
 double voices_render() {
@@ -210,13 +251,16 @@ double voices_render() {
     }
     double step = v.pitch_step;
     if (v.vibrato > 0.0 && v.age > vibrato_onset_s) {
-      step = voice_vibrato_hz(v.pitch_hz, v.vibrato, v.age) / sample_rate_hz;
+      step = (v.shares_start != 0 ? voice_vibrato_hz_shared(v.pitch_hz, v.vibrato, v.age)
+                                  : voice_vibrato_hz(v.pitch_hz, v.vibrato, v.age)) /
+             sample_rate_hz;
     }
     v.phase = v.phase + step;
     const bool wrapped = v.phase >= 1.0;
     if (wrapped) v.phase -= 1.0;
     const double w = voice_wave_value(v, wrapped);
-    double e = voice_envelope(v.age, v.attack, v.decay);
+    double e = v.shares_start != 0 ? voice_envelope_shared(v.age, v.attack, v.decay)
+                                   : voice_envelope(v.age, v.attack, v.decay);
     // The clocks advance before the release test, and the sample on which
     // the release runs out adds nothing.
     v.age = v.age + sample_step_s;
