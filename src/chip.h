@@ -62,6 +62,11 @@ void chip_next(float *left, float *right);
 void chip_stats(int32_t *mode, int32_t *playing, int32_t *paused, double *position_s,
                 double *length_s);
 
+/* Natural length of the MUS score at mus (size bytes, read no further): the time its
+ * score end falls due when played from the start, whole samples / 44100.0, in *seconds.
+ * Returns 1, or 0: not MUS, shorter than its header, or no score end. Pure; not locked. */
+int32_t chip_song_length(const void *mus, int32_t size, double *seconds);
+
 /* Lock hooks, weak and empty here; an embedding program supplies its pair. */
 void snd_lock(void);
 void snd_unlock(void);
