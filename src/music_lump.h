@@ -1,17 +1,38 @@
 // music_lump.h: what kind of music a lump holds, judged from its bytes and
-// its size before anything trusts its header.
+// its size before anything trusts its header, and the MUS score to register
+// for it: the lump itself, or the score converted from a MIDI file.
 #ifndef TUNECAST_MUSIC_LUMP_H
 #define TUNECAST_MUSIC_LUMP_H
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 enum class lump_kind {
-  not_mus,        // no MUS signature (or fewer than 4 bytes): renders silence
+  not_music,      // neither MUS nor MIDI (or fewer than 4 bytes): renders silence
   mus,            // MUS whose header's sizes fit the lump: safe to register
   truncated_mus,  // MUS signature, but shorter than its header says
+  midi,           // a Standard MIDI file ("MThd"): converted before registering
 };
 
 // data holds size bytes (size may be 0 or negative: no data).
 lump_kind classify_lump(const uint8_t *data, int32_t size);
+
+// A lump made ready to play. Borrows the lump's bytes for MUS; owns the
+// converted score for MIDI.
+struct music_score {
+  lump_kind kind = lump_kind::not_music;
+  const uint8_t *lump = nullptr;
+  int32_t lump_size = 0;
+  std::vector<uint8_t> converted;  // MIDI: the MUS score made from it
+  std::string error;               // MIDI that did not convert: one Spanish line
+
+  // MUS data safe to hand to I_RegisterSong, or null: nothing to play.
+  const uint8_t *mus() const;
+  int32_t mus_size() const;
+};
+
+// Classifies data and converts a MIDI file. Never throws.
+music_score music_prepare(const uint8_t *data, int32_t size) noexcept;
 
 #endif  // TUNECAST_MUSIC_LUMP_H

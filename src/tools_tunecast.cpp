@@ -1,144 +1,159 @@
-// tools_tunecast.cpp: the render tool. Plays one MUS lump of a WAD archive
-// through the synthesizer for a fixed time, keeps every sample in memory and
-// then writes a mono 16-bit 44100 Hz WAV file.
-//   tunecast ARCHIVE LUMP OUT.wav [seconds]
+// tools_tunecast.cpp: the render tool's entry point. Plays a music lump (MUS
+// or MIDI) of a WAD archive through the synthesizer and writes a mono 16-bit
+// 44100 Hz WAV file; options list an archive's music or render all of it.
+//   tunecast [opciones] ARCHIVE LUMP OUT.wav [seconds]
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
-#include "chip.h"
-#include "music_lump.h"
+#include "tool_archive.h"
+#include "tool_batch.h"
+#include "tool_options.h"
+#include "tool_render.h"
 #include "tool_wav.h"
 #include "wad.h"
 
 namespace {
 
 constexpr const char *usage_text = "uso: tunecast ZARN.WAD D_E1M1 salida.wav [segundos]\n";
-constexpr double default_seconds = 60.0;
-constexpr int64_t default_frames = 2646000;  // 60 s
-constexpr int32_t render_volume = 100;
 
-// What the command line asks for.
-struct tool_request {
-  const char *archive;
-  const char *lump;
-  const char *out_path;
-  const char *seconds;  // null: the default length
-};
-
-// The length of a render: the seconds as parsed, shown in the closing line,
-// and the frame count derived from them.
-struct render_length {
-  enum verdict_kind { ok, invalid, too_long };
-  double seconds = default_seconds;
-  int64_t frames = default_frames;
-  verdict_kind verdict = ok;
-};
-
-render_length parse_length(const char *text) {
-  render_length len;
-  if (text == nullptr) return len;
-  // strtod's rules: leading blanks skipped, text after the number ignored,
-  // text without a number gives 0.
-  len.seconds = std::strtod(text, nullptr);
-  if (std::isnan(len.seconds) || std::isinf(len.seconds) || len.seconds < 0.0) {
-    len.verdict = render_length::invalid;
-    return len;
-  }
-  const double product = len.seconds * static_cast<double>(wav_rate_hz);
-  // Checked before the conversion, which is undefined out of range; the
-  // truncated count stays within wav_max_frames exactly when this holds.
-  if (!(product < static_cast<double>(wav_max_frames + 1))) {
-    len.verdict = render_length::too_long;
-    return len;
-  }
-  len.frames = static_cast<int64_t>(product);
-  return len;
-}
-
-// Pulls one sample per frame and keeps the left output (a stereo recording
-// contributes its first channel). Returns the peak of |left|.
-double render(int16_t *samples, int64_t frames) {
-  double peak = 0.0;
-  for (int64_t i = 0; i < frames; ++i) {
-    float left = 0.0f;
-    float right = 0.0f;
-    chip_next(&left, &right);
-    const double up = left;
-    const double down = -left;
-    if (up > peak) peak = up;
-    if (down > peak) peak = down;
-    samples[i] = wav_sample(left);
-  }
-  return peak;
-}
+constexpr const char *help_text =
+    "uso: tunecast ZARN.WAD D_E1M1 salida.wav [segundos]\n"
+    "     tunecast -v N [-f S] ZARN.WAD D_E1M1 salida.wav\n"
+    "     tunecast -a DIR [-v N [-f S]] ZARN.WAD [segundos]\n"
+    "     tunecast -l ZARN.WAD\n"
+    "\n"
+    "Toca un lump de música (MUS o MIDI) de un archivo WAD (o de un ZIP que lo\n"
+    "contenga) y lo escribe en un WAV mono de 16 bits a 44100 Hz; 60 segundos si\n"
+    "no se dice otra cosa. Con - como salida, el WAV va a la salida estándar.\n"
+    "\n"
+    "  -v, --vueltas N         toca la canción entera N veces, repitiendo al final\n"
+    "  -f, --fundido S         con --vueltas, S segundos más bajando hasta el silencio\n"
+    "  -a, --todas DIR         escribe cada lump de música en DIR/NOMBRE.wav\n"
+    "  -l, --listar ZARN.WAD   lista los lumps de música: nombre, formato, bytes, duración\n"
+    "  -h, --ayuda, --help     muestra esta ayuda\n"
+    "      --version           muestra la versión\n";
 
 struct wad_closer {
   void operator()(wad_file *w) const { wad_free(w); }
 };
-struct buffer_release {
-  void operator()(int16_t *p) const { std::free(p); }
-};
+using wad_handle = std::unique_ptr<wad_file, wad_closer>;
 
-int output_failed(const char *path, int err) {
-  std::fprintf(stderr, "no se puede escribir %s: %s\n", path, wav_error_text(err).c_str());
+int usage_error(const std::string &line) {
+  if (!line.empty()) std::fprintf(stderr, "%s (ver tunecast --ayuda)\n", line.c_str());
+  std::fputs(usage_text, stderr);
   return 1;
 }
 
-int render_to_file(const tool_request &req) {
-  const std::unique_ptr<wad_file, wad_closer> wad(wad_load(req.archive));
+// Points standard output at standard error, so that nothing printed there
+// (the loader's line, the closing line) mixes with data on the real one.
+// Returns a descriptor of the real standard output, or -1. Called before
+// anything is printed.
+int divert_stdout() {
+  const int real = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  if (real < 0) return -1;
+  if (dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+    close(real);
+    return -1;
+  }
+  // Line by line, so that these lines keep their place among the others on
+  // standard error.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  return real;
+}
+
+void restore_stdout(int real) {
+  std::fflush(stdout);
+  dup2(real, STDOUT_FILENO);
+  close(real);
+}
+
+int render_one(const tool_options &opt) {
+  const char *archive = opt.args[0];
+  const char *lump = opt.args[1];
+  const char *out = opt.args[2];
+  int out_fd = -1;
+  if (std::strcmp(out, "-") == 0) {
+    if (isatty(STDOUT_FILENO)) {
+      std::fputs("no se escribe un WAV en la terminal: redirige la salida a un archivo o a otro "
+                 "programa\n", stderr);
+      return 1;
+    }
+    // The WAV goes to the real standard output; the closing line, which
+    // would corrupt it, goes to standard error with everything else.
+    out_fd = divert_stdout();
+    if (out_fd < 0) {
+      std::fprintf(stderr, "no se puede escribir -: %s\n", wav_error_text(errno).c_str());
+      return 1;
+    }
+  }
+  const wad_handle wad(wad_load(archive));
   if (!wad) return 1;  // the loader has said why
   int32_t size = 0;
-  const auto *data = static_cast<const uint8_t *>(wad_get_data(wad.get(), req.lump, &size));
+  const auto *data = static_cast<const uint8_t *>(wad_get_data(wad.get(), lump, &size));
   if (data == nullptr) {
-    std::fprintf(stderr, "no hay %s\n", req.lump);
+    std::fprintf(stderr, "no hay %s\n", lump);
     return 1;
   }
-  const render_length len = parse_length(req.seconds);
-  if (len.verdict == render_length::invalid) {
-    std::fprintf(stderr, "duración no válida: %s\n", req.seconds);
-    return 1;
-  }
-  if (len.verdict == render_length::too_long) {
-    std::fprintf(stderr, "duración demasiado larga: %s\n", req.seconds);
-    return 1;
-  }
-  const lump_kind kind = classify_lump(data, size);
-  if (kind == lump_kind::truncated_mus) {
-    std::fprintf(stderr, "lump %s truncado\n", req.lump);
-    return 1;
-  }
-  // Anything but MUS would be refused by the synthesizer: no song is
-  // registered and the render is silent.
-  if (kind == lump_kind::mus) I_RegisterSong(data);
-  I_SetMusicVolume(render_volume);
-  I_PlaySong(0, 0);
+  render_length length;
+  // Arguments after the fourth are ignored.
+  if (opt.args.size() > 3) length.seconds = opt.args[3];
+  length.loops = opt.loops;
+  length.fade_s = opt.fade_s;
+  length.fade_text = opt.fade_text;
+  const render_job job{lump, data, size, length, out, out_fd, false};
+  return render_run(job);
+}
 
-  std::unique_ptr<int16_t, buffer_release> samples;
-  if (len.frames > 0) {
-    samples.reset(static_cast<int16_t *>(std::malloc(static_cast<size_t>(len.frames) * 2)));
-    if (!samples) return output_failed(req.out_path, ENOMEM);
-  }
-  const double peak = render(samples.get(), len.frames);
-  // Only now is the file touched, so every failure above leaves none.
-  if (const int err = wav_write_file(req.out_path, samples.get(), len.frames); err != 0) {
-    return output_failed(req.out_path, err);
-  }
-  std::printf("pico %.2f, %.1f s\n", peak, len.seconds);
+// The listing is the output here: the loader's line goes to standard error.
+int list_archive(const char *path) {
+  const int real = divert_stdout();
+  const wad_handle wad(wad_load(path));
+  if (real >= 0) restore_stdout(real);
+  if (!wad) return 1;
+  archive_list(wad.get());
   return 0;
+}
+
+int render_all(const tool_options &opt) {
+  const wad_handle wad(wad_load(opt.args[0]));
+  if (!wad) return 1;
+  render_length length;
+  if (opt.args.size() > 1) length.seconds = opt.args[1];
+  length.loops = opt.loops;
+  length.fade_s = opt.fade_s;
+  length.fade_text = opt.fade_text;
+  return batch_run(wad.get(), opt.dir, length);
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc < 4) {
+  tool_options opt = options_parse(argc, argv);
+  if (opt.error.empty()) options_check_args(opt);
+  if (!opt.error.empty()) return usage_error(opt.error);
+  switch (opt.action) {
+    case tool_action::help:
+      std::fputs(help_text, stdout);
+      return 0;
+    case tool_action::version:
+      std::printf("tunecast %s\n", TUNECAST_VERSION);
+      return 0;
+    case tool_action::list:
+      return list_archive(opt.archive);
+    case tool_action::batch:
+      return render_all(opt);
+    case tool_action::render:
+      break;
+  }
+  if (opt.args.size() < 3) {
     std::fputs(usage_text, stderr);
     return 1;
   }
-  // Arguments after the fourth are ignored.
-  const tool_request req{argv[1], argv[2], argv[3], argc > 4 ? argv[4] : nullptr};
-  return render_to_file(req);
+  return render_one(opt);
 }

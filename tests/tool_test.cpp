@@ -15,6 +15,7 @@
 
 #include "demo_song.h"
 #include "fixtures.h"
+#include "midi_builder.h"
 #include "tool_wav.h"
 
 namespace {
@@ -361,6 +362,101 @@ TEST_F(Tool, DemoSongIsAudibleWhereItHasNotesAndSilentAfter) {
   for (size_t i = end; i < 48 * 44100; ++i) {
     ASSERT_EQ(sample_at(wav, i), 0) << i;
   }
+}
+
+}  // namespace
+
+// Music lumps beyond plain MUS, standard output as the target, and the
+// clipping report.
+namespace {
+
+fixture::bytes wav_of(const fixture::run_result &r) {
+  return fixture::bytes(r.out.begin(), r.out.end());
+}
+
+// The same piece as a format 1 MIDI file (one MIDI tick is one MUS tick at 70
+// per quarter note and the default tempo) and as a MUS score written directly.
+fixture::bytes piece_as_midi() {
+  fixture::midi_track melody, drums;
+  melody.program(0, 0, 80).note_on(0, 0, 60, 110).pitch_bend(5, 0, 12000);  // bend 12000 >> 6
+  melody.controller(0, 0, 7, 90).note_off(15, 0, 60).note_on(0, 1, 67, 90).end(20);
+  drums.note_on(0, 9, 36, 100).note_on(20, 9, 38, 100).end();
+  return fixture::midi_builder(1, 70).track(melody).track(drums).build();
+}
+fixture::bytes piece_as_mus() {
+  return fixture::mus_builder()
+      .instrument(0, 80).note_on(0, 60, 110).note_on(15, 36, 100).delay(5)
+      .bend(0, 187).volume(0, 90).delay(15)
+      .note_off(0, 60).note_on(1, 67, 90).note_on(15, 38).delay(20)
+      .score_end()
+      .build();
+}
+
+TEST_F(Tool, MidiLumpRendersLikeTheSameScoreWrittenAsMus) {
+  fixture::wad_builder().lump("D_MIDI", piece_as_midi()).lump("D_MUS", piece_as_mus())
+      .write(path("two.wad"));
+  const auto midi = tunecast({path("two.wad"), "D_MIDI", path("midi.wav"), "0.5"});
+  const auto mus = tunecast({path("two.wad"), "D_MUS", path("mus.wav"), "0.5"});
+  ASSERT_EQ(midi.status, 0) << midi.err;
+  ASSERT_EQ(mus.status, 0) << mus.err;
+  EXPECT_EQ(midi.err, "");
+  const bytes wav = fixture::read_file(path("midi.wav"));
+  ASSERT_EQ(wav.size(), 44u + 2 * 22050);
+  EXPECT_EQ(wav, fixture::read_file(path("mus.wav")));
+  EXPECT_NE(std::count(wav.begin() + 44, wav.end(), 0), static_cast<long>(wav.size() - 44));
+}
+
+TEST_F(Tool, BrokenMidiIsRefusedAndOtherBytesWarnedAsSilence) {
+  // An MTrk chunk that claims 100 bytes right after the 14-byte header.
+  const bytes header = fixture::midi_builder(0, 70).build();
+  bytes cut = header;
+  for (const uint8_t b : bytes{'M', 'T', 'r', 'k', 0, 0, 0, 100, 0, 0x90}) cut.push_back(b);
+  fixture::wad_builder().lump("D_BAD", cut).lump("D_TEXT", text_bytes("not a score"))
+      .write(path("odd.wad"));
+  expect_refused(tunecast({path("odd.wad"), "D_BAD", path("out.wav"), "0.1"}),
+                 "lump D_BAD: MIDI dañado: el bloque del byte 14 pasa del final del archivo\n");
+  EXPECT_FALSE(fixture::file_exists(path("out.wav")));
+  const auto r = tunecast({path("odd.wad"), "D_TEXT", path("out.wav"), "0.1"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "aviso: el lump D_TEXT no es música que se pueda tocar (ni MUS ni MIDI): "
+                   "se escribe silencio\n");
+  EXPECT_EQ(fixture::read_file(path("out.wav")).size(), 44u + 2 * 4410);
+}
+
+TEST_F(Tool, DashWritesTheSameBytesToStandardOutput) {
+  fixture::wad_builder().lump("D_MUS", piece_as_mus()).write(path("one.wad"));
+  const auto file = tunecast({path("one.wad"), "D_MUS", path("out.wav"), "0.3"});
+  const auto piped = tunecast({path("one.wad"), "D_MUS", "-", "0.3"});
+  ASSERT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(wav_of(piped), fixture::read_file(path("out.wav")));
+  // Every line that would have gone to standard output is on standard error.
+  EXPECT_EQ(piped.err, file.out);
+  EXPECT_EQ(files(), (std::vector<std::string>{"one.wad", "out.wav", "song.wad"}));  // no "-"
+}
+
+TEST_F(Tool, ClippedSamplesAreCountedAfterTheClosingLine) {
+  // Eight kicks and a chord of loud pulses at once overdrive the mix.
+  fixture::mus_builder loud;
+  for (int i = 0; i < 8; ++i) loud.note_on(15, 36, 127);
+  for (int note = 48; note < 72; note += 4) loud.note_on(0, note, 127);
+  loud.delay(20).score_end();
+  fixture::wad_builder().lump("D_LOUD", loud.build()).lump("D_SOFT", piece_as_mus())
+      .write(path("loud.wad"));
+  const auto r = tunecast({path("loud.wad"), "D_LOUD", path("loud.wav"), "0.2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const bytes wav = fixture::read_file(path("loud.wav"));
+  long count = 0;
+  size_t first = 0;
+  for (size_t i = 0; i < 8820; ++i) {
+    if (std::abs(int{sample_at(wav, i)}) == 32000 && count++ == 0) first = i;
+  }
+  ASSERT_GT(count, 1);
+  char line[120];
+  std::snprintf(line, sizeof line, "aviso: %ld muestras recortadas; la primera a %.3f s\n", count,
+                static_cast<double>(first) / 44100.0);
+  EXPECT_EQ(r.err, line);
+  EXPECT_EQ(last_line(r.out), "pico 1.00, 0.2 s\n");
+  EXPECT_EQ(tunecast({path("loud.wad"), "D_SOFT", path("soft.wav"), "0.2"}).err, "");
 }
 
 }  // namespace

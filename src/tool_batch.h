@@ -1,0 +1,16 @@
+// tool_batch.h: --todas, every music lump of an archive rendered to its own
+// WAV file by worker processes (the synthesizer is one instance per process).
+#ifndef TUNECAST_TOOL_BATCH_H
+#define TUNECAST_TOOL_BATCH_H
+
+#include "tool_render.h"
+#include "wad.h"
+
+// Renders each music lump of w (the last of each name) into DIR/NAME.wav,
+// NAME made safe by archive_safe_name; creates DIR when it is missing. At
+// most one worker per online core. Progress on standard error when it is a
+// terminal, a summary line on standard output. Returns 0 when every lump was
+// written, 1 otherwise.
+int batch_run(const wad_file *w, const char *dir, const render_length &length);
+
+#endif  // TUNECAST_TOOL_BATCH_H

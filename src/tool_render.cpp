@@ -1,0 +1,228 @@
+// tool_render.cpp: one lump from bytes to WAV file. Every check that can
+// refuse the job runs before the synthesizer is started, and the output is
+// touched only once every sample is in memory, so a refusal leaves no file.
+#include "tool_render.h"
+
+#include <unistd.h>
+
+#include <bit>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "chip.h"
+#include "music_lump.h"
+#include "tool_wav.h"
+
+namespace {
+
+constexpr int64_t default_frames = 2646000;  // 60 s
+constexpr double default_seconds = 60.0;
+constexpr int32_t render_volume = 100;
+constexpr double rate_hz = wav_rate_hz;
+
+// Frames to render, the last fade_frames of them fading out, and the
+// seconds the closing line shows.
+struct render_span {
+  int64_t frames = default_frames;
+  int64_t fade_frames = 0;
+  double seconds = default_seconds;
+};
+
+struct render_stats {
+  double peak = 0.0;
+  int64_t clipped = 0;      // frames whose output was clamped to full scale
+  int64_t first_clip = -1;  // the first of them
+};
+
+bool refuse(const std::string &line) {
+  std::fprintf(stderr, "%s\n", line.c_str());
+  return false;
+}
+
+// A duration as typed, by strtod's rules: leading blanks skipped, text after
+// the number ignored, text without a number gives 0.
+bool span_from_seconds(const char *text, render_span &span) {
+  if (text == nullptr) return true;
+  span.seconds = std::strtod(text, nullptr);
+  if (std::isnan(span.seconds) || std::isinf(span.seconds) || span.seconds < 0.0) {
+    return refuse(std::string("duración no válida: ") + text);
+  }
+  const double product = span.seconds * rate_hz;
+  // Checked before the conversion, which is undefined out of range; the
+  // truncated count stays within wav_max_frames exactly when this holds.
+  if (!(product < static_cast<double>(wav_max_frames + 1))) {
+    return refuse(std::string("duración demasiado larga: ") + text);
+  }
+  span.frames = static_cast<int64_t>(product);
+  return true;
+}
+
+bool too_long_for_loops(const render_length &len, double pass_s) {
+  char passes[80];
+  std::snprintf(passes, sizeof passes, "%lld %s de %.3f s", static_cast<long long>(len.loops),
+                len.loops == 1 ? "vuelta" : "vueltas", pass_s);
+  std::string line = std::string("duración demasiado larga: ") + passes;
+  if (len.fade_text != nullptr && len.fade_s > 0.0) {
+    line += std::string(" y ") + len.fade_text + " s de fundido";
+  }
+  return refuse(line);
+}
+
+// N whole passes of the song, then the fade. The pass is measured on the
+// score that will play, in the samples the sequencer counts.
+bool span_from_loops(const render_job &job, const music_score &score, render_span &span) {
+  const render_length &len = job.length;
+  const std::string who = std::string("lump ") + job.lump_name + ": ";
+  double pass_s = 0.0;
+  if (score.mus() == nullptr) {
+    return refuse(who + "no es MUS ni MIDI, no tiene vueltas");
+  }
+  if (chip_song_length(score.mus(), score.mus_size(), &pass_s) == 0) {
+    return refuse(who + "la partitura no llega a su fin, no se puede medir");
+  }
+  const double limit = static_cast<double>(wav_max_frames + 1);
+  // The length is a whole number of samples divided by 44100, so the product
+  // rounds back to that number exactly.
+  if (!(pass_s * rate_hz < limit)) return too_long_for_loops(len, pass_s);
+  const int64_t pass = std::llround(pass_s * rate_hz);
+  if (pass == 0) return refuse(who + "dura 0 s, no hay vueltas que dar");
+  if (!(len.fade_s * rate_hz < limit) || len.loops > wav_max_frames / pass) {
+    return too_long_for_loops(len, pass_s);
+  }
+  span.fade_frames = static_cast<int64_t>(len.fade_s * rate_hz);
+  span.frames = len.loops * pass + span.fade_frames;
+  if (span.frames > wav_max_frames) return too_long_for_loops(len, pass_s);
+  span.seconds = static_cast<double>(span.frames) / rate_hz;
+  return true;
+}
+
+// Pulls one sample per frame and keeps the left output (a stereo recording
+// contributes its first channel). Over the fade the gain falls by
+// 1/fade_frames per frame, from just under 1 to exactly 0 on the last frame.
+render_stats render(int16_t *samples, const render_span &span) {
+  render_stats st;
+  const int64_t fade_from = span.frames - span.fade_frames;
+  for (int64_t i = 0; i < span.frames; ++i) {
+    float left = 0.0f;
+    float right = 0.0f;
+    chip_next(&left, &right);
+    // The mix reaches full scale only by clamping a louder sum.
+    if (left == 1.0f || left == -1.0f) {
+      if (st.clipped++ == 0) st.first_clip = i;
+    }
+    float value = left;
+    if (i >= fade_from) {
+      const double g =
+          static_cast<double>(span.frames - 1 - i) / static_cast<double>(span.fade_frames);
+      value = static_cast<float>(left * g);
+    }
+    const double up = value;
+    const double down = -value;
+    if (up > st.peak) st.peak = up;
+    if (down > st.peak) st.peak = down;
+    samples[i] = wav_sample(value);
+  }
+  return st;
+}
+
+// write() may take less than it is given; go on from where it stopped.
+int write_all(int fd, const void *data, size_t size) {
+  const auto *p = static_cast<const uint8_t *>(data);
+  while (size > 0) {
+    const ssize_t n = write(fd, p, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+// A stream (standard output) cannot be replaced by rename: the bytes go
+// straight to it, little-endian like the file.
+int write_stream(int fd, int16_t *samples, int64_t frames) {
+  if constexpr (std::endian::native == std::endian::big) {
+    for (int64_t i = 0; i < frames; ++i) {
+      const auto u = static_cast<uint16_t>(samples[i]);
+      samples[i] = static_cast<int16_t>(static_cast<uint16_t>(u << 8 | u >> 8));
+    }
+  }
+  const auto header = wav_header(static_cast<uint32_t>(frames));
+  if (const int err = write_all(fd, header.data(), header.size()); err != 0) return err;
+  return write_all(fd, samples, static_cast<size_t>(frames) * sizeof(int16_t));
+}
+
+int output_failed(const char *path, int err) {
+  std::fprintf(stderr, "no se puede escribir %s: %s\n", path, wav_error_text(err).c_str());
+  return 1;
+}
+
+void report_clipping(const render_job &job, const render_stats &st) {
+  if (st.clipped == 0) return;
+  const std::string who = job.batch ? std::string(job.lump_name) + ": " : std::string();
+  const double at = static_cast<double>(st.first_clip) / rate_hz;
+  if (st.clipped == 1) {
+    std::fprintf(stderr, "aviso: %s1 muestra recortada, a %.3f s\n", who.c_str(), at);
+  } else {
+    std::fprintf(stderr, "aviso: %s%lld muestras recortadas; la primera a %.3f s\n", who.c_str(),
+                 static_cast<long long>(st.clipped), at);
+  }
+}
+
+struct buffer_release {
+  void operator()(int16_t *p) const { std::free(p); }
+};
+
+}  // namespace
+
+bool render_seconds_valid(const char *seconds) {
+  render_span span;
+  return span_from_seconds(seconds, span);
+}
+
+int render_run(const render_job &job) {
+  render_span span;
+  if (job.length.loops == 0 && !span_from_seconds(job.length.seconds, span)) return 1;
+  const music_score score = music_prepare(job.data, job.size);
+  if (score.kind == lump_kind::truncated_mus) {
+    std::fprintf(stderr, "lump %s truncado\n", job.lump_name);
+    return 1;
+  }
+  if (!score.error.empty()) {
+    std::fprintf(stderr, "lump %s: %s\n", job.lump_name, score.error.c_str());
+    return 1;
+  }
+  if (job.length.loops > 0) {
+    if (!span_from_loops(job, score, span)) return 1;
+  } else if (score.kind == lump_kind::not_music) {
+    std::fprintf(stderr, "aviso: el lump %s no es música que se pueda tocar (ni MUS ni MIDI): "
+                 "se escribe silencio\n", job.lump_name);
+  }
+  // Without a score nothing registers and every sample is silence.
+  if (score.mus() != nullptr) I_RegisterSong(score.mus());
+  I_SetMusicVolume(render_volume);
+  I_PlaySong(0, job.length.loops > 0 ? 1 : 0);
+
+  std::unique_ptr<int16_t, buffer_release> samples;
+  if (span.frames > 0) {
+    samples.reset(static_cast<int16_t *>(std::malloc(static_cast<size_t>(span.frames) * 2)));
+    if (!samples) return output_failed(job.out_path, ENOMEM);
+  }
+  const render_stats st = render(samples.get(), span);
+  const int err = job.out_fd >= 0 ? write_stream(job.out_fd, samples.get(), span.frames)
+                                  : wav_write_file(job.out_path, samples.get(), span.frames);
+  if (err != 0) return output_failed(job.out_path, err);
+  if (!job.batch) {
+    std::printf("pico %.2f, %.1f s\n", st.peak, span.seconds);
+    std::fflush(stdout);  // before the warning, which goes to the other stream
+  }
+  report_clipping(job, st);
+  return 0;
+}
