@@ -1,5 +1,5 @@
 // make_fuzz_seeds: writes the small seed corpus of each fuzz target into
-// DIR/wad, DIR/zip, DIR/mus and DIR/wav, from the project's fixture
+// DIR/wad, DIR/zip, DIR/mus, DIR/wav and DIR/midi, from the project's fixture
 // builders. The committed corpus under fuzz/corpus was made by it:
 //   build/make_fuzz_seeds fuzz/corpus
 #include <sys/stat.h>
@@ -10,6 +10,7 @@
 
 #include "demo_song.h"
 #include "fixtures.h"
+#include "midi_builder.h"
 
 namespace {
 
@@ -47,6 +48,26 @@ bytes map_wad() {
       .build();
 }
 
+// One track with running status, a tempo change, a skipped system-exclusive
+// message, a drum, controllers, a program change and a pitch bend.
+bytes midi_format0() {
+  fixture::midi_track t;
+  t.tempo(0, 400000).program(0, 0, 33).controller(0, 0, 7, 100).running_status(true);
+  t.note_on(0, 0, 60, 100).note_on(0, 0, 64, 90).sysex(10, {0x7E, 0x7F, 0x09, 0x01, 0xF7});
+  t.note_on(0, 0, 60, 0).pitch_bend(5, 0, 10000).note_on(0, 9, 36, 127).note_off(30, 9, 36);
+  t.controller(0, 0, 121, 0).meta(0, 0x01, {'f', 'i', 'n'}).end(20);
+  return fixture::midi_builder(0, 96).track(t).build();
+}
+
+// A conductor track and two voices, SMPTE time at 25 frames of 40 ticks.
+bytes midi_format1() {
+  fixture::midi_track conductor, lead, bass;
+  conductor.tempo(0, 500000).tempo(480, 250000).end();
+  lead.note_on(0, 2, 72, 80).note_off(240, 2, 72).note_on(0, 2, 74, 80).note_off(240, 2, 74).end();
+  bass.program(0, 1, 38).note_on(0, 1, 36, 110).note_off(480, 1, 36).end(120);
+  return fixture::midi_builder::smpte(1, 25, 40).track(conductor).track(lead).track(bass).build();
+}
+
 void put(const std::string &dir, const std::string &name, const bytes &data) {
   mkdir(dir.c_str(), 0777);
   fixture::write_file(dir + "/" + name, data);
@@ -73,6 +94,8 @@ int main(int argc, char **argv) {
     put(root + "/mus", "short.mus", short_song());
     put(root + "/mus", "demo.mus", demo::song_mus());
     put(root + "/wav", "mono.wav", fixture::wav_pcm16(1, 44100, {0, 1000, -1000, 32767, -32768}));
+    put(root + "/midi", "format0.mid", midi_format0());
+    put(root + "/midi", "format1.mid", midi_format1());
     put(root + "/wav", "stereo.wav", fixture::wav_pcm16(2, 44100, {1, 2, 3, 4, 5, 6}));
   } catch (const std::exception &e) {
     std::fprintf(stderr, "make_fuzz_seeds: %s\n", e.what());
