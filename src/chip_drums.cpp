@@ -26,12 +26,14 @@ void set_kick(chip_drum *d) {
   d->kind = drum_kick;
   d->duration = 0.25;
   d->freq = 60;
+  d->body_decay = std::fmax(d->duration / 3, 0.12);
 }
 
 void set_snare(chip_drum *d) {
   d->kind = drum_snare;
   d->duration = 0.2;
   d->freq = 190;
+  d->body_decay = std::fmax(d->duration / 2.5, 0.09);
 }
 
 void set_clap(chip_drum *d) {
@@ -50,6 +52,7 @@ void set_tom(chip_drum *d, double freq_hz) {
   d->kind = drum_tom;
   d->duration = 0.35;
   d->freq = freq_hz;
+  d->body_decay = std::fmax(d->duration / 2.5, 0.18);
 }
 
 void set_crash(chip_drum *d) {
@@ -67,6 +70,7 @@ void set_ride(chip_drum *d) {
   d->duration = 0.8;
   d->freq = 400;
   d->decay = 0.4;
+  d->body_decay = 1.3 * d->decay;  // the bell fades more slowly
   d->res[0] = drum_resonator_setup(800, 40);
   for (size_t k = 0; k < 4; ++k) d->res[k + 1] = drum_resonator_setup(400 * ride_ratios[k], 300);
   d->res_count = 5;
@@ -83,18 +87,16 @@ double kick_value(chip_drum *d, double t) {
   d->phase += (0.55 * f + (3 * f - 0.55 * f) * std::exp(-t / 0.045)) / sample_rate_hz;
   wrap_phase(d);
   const double n1 = drum_noise1_step(&d->lfsr);
-  const double b = std::fmax(d->duration / 3, 0.12);
-  return d->amp *
-         (std::sin(two_pi * d->phase) * std::exp(-t / b) + 0.35 * n1 * std::exp(-t / 0.004));
+  return d->amp * (std::sin(two_pi * d->phase) * std::exp(-t / d->body_decay) +
+                   0.35 * n1 * std::exp(-t / 0.004));
 }
 
 double snare_value(chip_drum *d, double t) {
   d->phase += d->freq / sample_rate_hz;
   wrap_phase(d);
   const double n1 = drum_noise1_step(&d->lfsr);
-  const double b = std::fmax(d->duration / 2.5, 0.09);
-  return d->amp *
-         (0.85 * n1 * std::exp(-t / b) + 0.4 * std::sin(two_pi * d->phase) * std::exp(-t / 0.07));
+  return d->amp * (0.85 * n1 * std::exp(-t / d->body_decay) +
+                   0.4 * std::sin(two_pi * d->phase) * std::exp(-t / 0.07));
 }
 
 double hihat_value(chip_drum *d, double t) {
@@ -108,8 +110,7 @@ double tom_value(chip_drum *d, double t) {
   // The pitch starts at 1.8 f and falls towards 0.85 f; no noise.
   d->phase += (0.85 * f + (1.8 * f - 0.85 * f) * std::exp(-t / 0.06)) / sample_rate_hz;
   wrap_phase(d);
-  const double b = std::fmax(d->duration / 2.5, 0.18);
-  return d->amp * std::sin(two_pi * d->phase) * std::exp(-t / b);
+  return d->amp * std::sin(two_pi * d->phase) * std::exp(-t / d->body_decay);
 }
 
 double crash_value(chip_drum *d, double t) {
@@ -126,10 +127,11 @@ double ride_value(chip_drum *d, double t) {
   const double y0 = drum_resonator_step(&d->res[0], n1);
   double s = drum_resonator_step(&d->res[1], n1);
   for (size_t k = 2; k < 5; ++k) s += drum_resonator_step(&d->res[k], n1);
-  const double tau = d->decay;
   // The narrow bell resonance (entry 0) fades more slowly than the rest.
-  return d->amp * (0.55 * (s / 4) * std::exp(-t / tau) + 0.9 * y0 * std::exp(-t / (1.3 * tau)) +
-                   0.12 * n1 * std::exp(-t / tau));
+  // exp(-t / decay) appears twice; the same argument gives the same value.
+  const double fade = std::exp(-t / d->decay);
+  return d->amp * (0.55 * (s / 4) * fade + 0.9 * y0 * std::exp(-t / d->body_decay) +
+                   0.12 * n1 * fade);
 }
 
 double clap_value(chip_drum *d, double t) {

@@ -80,6 +80,11 @@ struct chip_drum {
   std::array<chip_resonator, 6> res;
   int32_t res_count;
   double decay;     // s
+
+  // Set by drum_init from the fields above, so that no sample works it out
+  // again: the body's decay (kick, snare, tom: max(duration / k, floor);
+  // ride: 1.3 decay for its bell), 0 for the other kinds.
+  double body_decay;
 };
 
 namespace chip {
