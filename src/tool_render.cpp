@@ -3,9 +3,7 @@
 // touched only once every sample is in memory, so a refusal leaves no file.
 #include "tool_render.h"
 
-#include <unistd.h>
 
-#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -129,36 +127,6 @@ render_stats render(int16_t *samples, const render_span &span) {
   return st;
 }
 
-// write() may take less than it is given; go on from where it stopped.
-int write_all(int fd, const void *data, size_t size) {
-  const auto *p = static_cast<const uint8_t *>(data);
-  while (size > 0) {
-    const ssize_t n = write(fd, p, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (n == 0) return EIO;
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return 0;
-}
-
-// A stream (standard output) cannot be replaced by rename: the bytes go
-// straight to it, little-endian like the file.
-int write_stream(int fd, int16_t *samples, int64_t frames) {
-  if constexpr (std::endian::native == std::endian::big) {
-    for (int64_t i = 0; i < frames; ++i) {
-      const auto u = static_cast<uint16_t>(samples[i]);
-      samples[i] = static_cast<int16_t>(static_cast<uint16_t>(u << 8 | u >> 8));
-    }
-  }
-  const auto header = wav_header(static_cast<uint32_t>(frames));
-  if (const int err = write_all(fd, header.data(), header.size()); err != 0) return err;
-  return write_all(fd, samples, static_cast<size_t>(frames) * sizeof(int16_t));
-}
-
 int output_failed(const char *path, int err) {
   std::fprintf(stderr, "no se puede escribir %s: %s\n", path, wav_error_text(err).c_str());
   return 1;
@@ -216,7 +184,7 @@ int render_run(const render_job &job) {
     if (!samples) return output_failed(job.out_path, ENOMEM);
   }
   const render_stats st = render(samples.get(), span);
-  const int err = job.out_fd >= 0 ? write_stream(job.out_fd, samples.get(), span.frames)
+  const int err = job.out_fd >= 0 ? wav_write_stream(job.out_fd, samples.get(), span.frames)
                                   : wav_write_file(job.out_path, samples.get(), span.frames);
   if (err != 0) return output_failed(job.out_path, err);
   if (!job.batch) {

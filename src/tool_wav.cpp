@@ -125,6 +125,12 @@ std::array<uint8_t, wav_header_bytes> wav_header(uint32_t frames) {
   return out;
 }
 
+int wav_write_stream(int fd, int16_t *samples, int64_t frames) {
+  if (frames < 0 || frames > wav_max_frames) return EFBIG;
+  to_little_endian(samples, frames);
+  return write_wav(fd, samples, frames);
+}
+
 int wav_write_file(const char *path, int16_t *samples, int64_t frames) {
   if (frames < 0 || frames > wav_max_frames) return EFBIG;
   to_little_endian(samples, frames);

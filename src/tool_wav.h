@@ -31,6 +31,11 @@ std::array<uint8_t, wav_header_bytes> wav_header(uint32_t frames);
 // a pipe) is written directly. Returns 0, or the errno value that stopped it.
 int wav_write_file(const char *path, int16_t *samples, int64_t frames);
 
+// Writes the same bytes straight to fd (standard output, a pipe), where
+// nothing can be renamed: a failure part way leaves what was written.
+// Returns 0, or the errno value that stopped it.
+int wav_write_stream(int fd, int16_t *samples, int64_t frames);
+
 // Short Spanish reason for an errno value, for the tool's messages.
 std::string wav_error_text(int err);
 
