@@ -50,6 +50,8 @@ class Tool : public ::testing::Test {
     dir_ = fixture::make_temp_dir("tool");
     bytes cut = fixture::mus_builder().note_on(0, 60, 100).delay(10).score_end().build();
     cut.pop_back();  // one byte less than the header declares
+    // A header whose score start (0x4000) lies far past the lump's 12 bytes.
+    const bytes far_start = text_bytes("MUS\x1A\x02\x00\x00\x40\x90\x3C\x00\x60"s);
     fixture::wad_builder()
         .lump("D_SONG", silent_song())
         .marker("D_MARK")
@@ -61,6 +63,7 @@ class Tool : public ::testing::Test {
         .lump("D_SIG", text_bytes("MUS\x1A"))
         .lump("D_HEAD", text_bytes("MUS\x1A\x01\x00\x08"s))
         .lump("D_CUT", cut)
+        .lump("D_START", far_start)
         .write(path("song.wad"));
   }
   void TearDown() override {
@@ -179,6 +182,7 @@ TEST_F(Tool, RefusedDurationsAndTruncatedScoresLeaveTheTargetAlone) {
       {{"D_SIG", "1"}, "lump D_SIG truncado\n"},
       {{"D_HEAD", "1"}, "lump D_HEAD truncado\n"},
       {{"D_CUT", "1"}, "lump D_CUT truncado\n"},
+      {{"D_START", "1"}, "lump D_START truncado\n"},
   };
   fixture::write_file(path("out.wav"), text_bytes("old"));
   for (const auto &[args, line] : rows) {
