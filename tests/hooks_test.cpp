@@ -57,6 +57,7 @@ void snd_unlock(void) {
 void *__real_malloc(size_t);
 void *__real_calloc(size_t, size_t);
 void *__real_realloc(void *, size_t);
+void __real_free(void *);
 FILE *__real_fopen(const char *, const char *);
 
 void *__wrap_malloc(size_t n) {
@@ -71,6 +72,7 @@ void *__wrap_realloc(void *p, size_t n) {
   count_allocation();
   return __real_realloc(p, n);
 }
+void __wrap_free(void *p) { __real_free(p); }
 FILE *__wrap_fopen(const char *path, const char *mode) {
   ++opens;
   if (lock_depth > 0) ++opens_in_lock;
@@ -84,8 +86,10 @@ void *operator new(size_t n) {
   if (void *p = __real_malloc(n == 0 ? 1 : n)) return p;
   throw std::bad_alloc();
 }
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete(void *p, size_t) noexcept { std::free(p); }
+// Through __real_free rather than free, so the compiler does not take the
+// pair for a new/free mismatch.
+void operator delete(void *p) noexcept { __real_free(p); }
+void operator delete(void *p, size_t) noexcept { __real_free(p); }
 
 namespace {
 
