@@ -9,6 +9,8 @@
 #include <cstring>
 #include <new>
 
+#include "mus_stream.h"
+
 namespace {
 
 using u128 = unsigned __int128;
@@ -29,11 +31,11 @@ constexpr uint8_t mus_drum_channel = 15;
 
 // MUS event types as written; the last two only steer the conversion.
 enum midi_kind : uint8_t {
-  ev_release = 0,
-  ev_play = 1,
-  ev_bend = 2,
-  ev_system = 3,
-  ev_controller = 4,
+  ev_release = mus::ev_release_note,
+  ev_play = mus::ev_play_note,
+  ev_bend = mus::ev_pitch_bend,
+  ev_system = mus::ev_system,
+  ev_controller = mus::ev_controller,
   ev_tempo = 8,
   ev_track_end = 9,
 };

@@ -1,7 +1,7 @@
 // mus_stream.h: reading a MUS event stream: the event types, bounded byte
 // reads, the variable-length delay and its conversion to samples. The
 // sequencer and the length measurement both read through it, so they count
-// time identically. Internal to the synthesizer.
+// time identically; the MIDI converter writes the same event types.
 #ifndef TUNECAST_MUS_STREAM_H
 #define TUNECAST_MUS_STREAM_H
 
