@@ -62,8 +62,7 @@ class Options : public ::testing::Test {
   }
   std::string path(const std::string &name) const { return dir_ + "/" + name; }
   static fixture::run_result tunecast(std::vector<std::string> args) {
-    args.insert(args.begin(), fixture::tool_path());
-    return fixture::run(args, {"ZARN_SYNTH=1"});
+    return fixture::run_tool(std::move(args));
   }
   // Renders and returns the file, which must have been written.
   bytes render(std::vector<std::string> args) {

@@ -72,11 +72,8 @@ class Tool : public ::testing::Test {
     fs::remove_all(dir_, ignored);
   }
   std::string path(const std::string &name) const { return dir_ + "/" + name; }
-  // The synthesizer is forced, so no recording in the working directory can
-  // stand in for the song.
   static fixture::run_result tunecast(std::vector<std::string> args) {
-    args.insert(args.begin(), fixture::tool_path());
-    return fixture::run(args, {"ZARN_SYNTH=1"});
+    return fixture::run_tool(std::move(args));
   }
   std::vector<std::string> files() const {
     std::vector<std::string> names;

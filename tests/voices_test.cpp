@@ -11,6 +11,7 @@
 #include "chip_state.h"
 #include "chip_voices.h"
 #include "fixtures.h"
+#include "reference_synth.h"
 
 namespace {
 
@@ -18,23 +19,10 @@ using chip::V;
 constexpr double step_s = 2.2675736961451248e-05;
 
 TEST(VoiceTimbre, FamiliesAndExceptions) {
-  // wave, duty, decay, attack, release, vibrato, bits per family of 8 programs.
-  const chip::voice_timbre family[15] = {
-      {0, 0.25, 0.45, 0.005, 0.03, 0, 0}, {1, 0.5, 0.5, 0.005, 0.03, 0, 4},
-      {0, 0.5, 0, 0.005, 0.03, 0, 0},     {0, 0.125, 0.6, 0.005, 0.03, 0, 0},
-      {1, 0.5, 1.2, 0.005, 0.03, 0, 4},   {2, 0.5, 0, 0.05, 0.08, 0.15, 0},
-      {0, 0.5, 0, 0.02, 0.03, 0, 0},      {2, 0.5, 0, 0.015, 0.03, 0.1, 0},
-      {1, 0.5, 0, 0.005, 0.03, 0.1, 4},   {0, 0.25, 0, 0.005, 0.03, 0.2, 0},
-      {2, 0.5, 0, 0.005, 0.03, 0.2, 0},   {1, 0.5, 0, 0.08, 0.12, 0, 4},
-      {3, 0.5, 0.7, 0.005, 0.03, 0, 0},   {3, 0.5, 0.5, 0.005, 0.03, 0, 0},
-      {5, 0.5, 0.12, 0.005, 0.03, 0, 0},
-  };
   for (int32_t p = 0; p < 128; ++p) {
     SCOPED_TRACE(p);
-    chip::voice_timbre want =
-        p >= 120 ? chip::voice_timbre{4, 0.5, 0.3, 0.005, 0.03, 0, 0} : family[p / 8];
-    if ((p >= 29 && p <= 31) || p == 33 || p == 34) want.decay = 0;
-    if (p == 38 || p == 39) want = {0, 0.5, 0, 0.005, 0.03, 0, 4};
+    // The family table and its exceptions, as the literal reference holds them.
+    const fixture::timbre_row want = fixture::reference_timbre(p);
     const chip::voice_timbre got = chip::voice_timbre_for(p);
     EXPECT_EQ(got.wave, want.wave);
     EXPECT_EQ(got.duty, want.duty);

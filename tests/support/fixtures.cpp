@@ -323,4 +323,9 @@ run_result run(const std::vector<std::string> &argv, const std::vector<std::stri
 
 std::string tool_path() { return TUNECAST_BIN; }
 
+run_result run_tool(std::vector<std::string> args) {
+  args.insert(args.begin(), tool_path());
+  return run(args, {"ZARN_SYNTH=1"});
+}
+
 }  // namespace fixture

@@ -116,6 +116,10 @@ run_result run(const std::vector<std::string> &argv, const std::vector<std::stri
 // Path of the built tool, from the TUNECAST_BIN compile definition.
 std::string tool_path();
 
+// Runs the built tool with args and the synthesizer forced (ZARN_SYNTH=1),
+// so no recording lying in the working directory can stand in for a song.
+run_result run_tool(std::vector<std::string> args);
+
 }  // namespace fixture
 
 #endif  // TUNECAST_FIXTURES_H

@@ -17,12 +17,6 @@ constexpr double sample_step_s = 2.2675736961451248e-05;  // 1/44100
 constexpr double pi = 3.141592653589793;
 constexpr int64_t int64_max = std::numeric_limits<int64_t>::max();
 
-struct timbre_row {
-  int32_t wave;
-  double duty, decay, attack, release, vibrato;
-  int32_t bits;
-};
-
 // One row per instrument family (program / 8) for programs 0 to 119.
 constexpr timbre_row family_table[15] = {
     {0, 0.25, 0.45, 0.005, 0.03, 0, 0}, {1, 0.5, 0.5, 0.005, 0.03, 0, 4},
@@ -35,9 +29,9 @@ constexpr timbre_row family_table[15] = {
     {5, 0.5, 0.12, 0.005, 0.03, 0, 0},
 };
 
-// The timbre of program p: its family's row, but for the programs that
-// differ from their family, and one fixed timbre from 120 up.
-timbre_row timbre_for(int p) {
+}  // namespace
+
+timbre_row reference_timbre(int p) {
   if (p >= 120) return {4, 0.5, 0.3, 0.005, 0.03, 0, 0};
   timbre_row t = family_table[p >> 3];
   if (p == 29 || p == 30 || p == 31) {
@@ -56,6 +50,8 @@ timbre_row timbre_for(int p) {
   }
   return t;
 }
+
+namespace {
 
 constexpr double crash_ratios[6] = {1.0, 1.44, 1.86, 2.29, 2.66, 3.32};
 constexpr double ride_ratios[4] = {1.4, 2.6, 3.3, 4.8};
@@ -290,7 +286,7 @@ void reference_synth::voice_note_on(int channel, int note, int velocity) {
   v.channel = channel;
   v.note = note;
   v.gate = 1;
-  const timbre_row t = timbre_for(ch_[channel].instrument);
+  const timbre_row t = reference_timbre(ch_[channel].instrument);
   v.wave = t.wave;
   v.duty = t.duty;
   v.decay = t.decay;

@@ -12,6 +12,17 @@
 
 namespace fixture {
 
+// The seven timbre fields a melodic note takes from its channel's program.
+struct timbre_row {
+  int32_t wave;
+  double duty, decay, attack, release, vibrato;
+  int32_t bits;
+};
+
+// The timbre of program p (0..127): its family's row, but for the programs
+// that differ from their family, and one fixed timbre from 120 up.
+timbre_row reference_timbre(int p);
+
 class reference_synth {
  public:
   // mus: a whole MUS lump (header included) holding at least score start +
