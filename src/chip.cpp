@@ -1,6 +1,8 @@
 // chip.cpp: the synthesizer's control side. Defines the module state, the
-// engine-facing I_ calls, the status query and chip_next, which picks the
-// source of each sample (recording, song or silence) and mixes it.
+// engine-facing I_ calls, the status query and chip_render (chip_next is one
+// sample of it), which picks the source of each sample (recording, song or
+// silence) and mixes it.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -41,6 +43,25 @@ uint32_t read_u32le(const uint8_t *p) {
 }
 
 uint16_t read_u16le(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+// The master gain on each sample's sum. The two gain factors are multiplied
+// first; the clamp happens in double precision and only the result in range
+// is narrowed to float.
+void mix(const double *sum, int32_t n, float *left, float *right) {
+  const double scale = mix_scale * gain;
+  for (int32_t i = 0; i < n; ++i) {
+    const double out = scale * sum[i];
+    float value;
+    if (out > 1.0) {
+      value = 1.0f;
+    } else if (out < -1.0) {
+      value = -1.0f;
+    } else {
+      value = static_cast<float>(out);
+    }
+    left[i] = right[i] = value;
+  }
+}
 
 void silence_pools() {
   V = {};
@@ -151,33 +172,37 @@ void chip_stats(int32_t *mode, int32_t *playing_out, int32_t *paused_out, double
   }
 }
 
-void chip_next(float *left, float *right) {
-  if (pcm != nullptr) {
-    if (playing == 0) {
-      *left = *right = 0.0f;
-    } else {
-      recording_play_step(left, right);
+void chip_next(float *left, float *right) { chip_render(left, right, 1); }
+
+void chip_render(float *left, float *right, int32_t frames) {
+  int32_t i = 0;
+  while (i < frames) {
+    if (pcm != nullptr) {
+      if (playing == 0) {
+        left[i] = right[i] = 0.0f;
+      } else {
+        recording_play_step(&left[i], &right[i]);
+      }
+      ++i;
+      continue;
     }
-    return;
+    if (song == nullptr || playing == 0 || paused != 0 || seq_step()) {
+      left[i] = right[i] = 0.0f;
+      ++i;
+      continue;
+    }
+    // seq_step has carried out this sample's events; the next wait_samples
+    // samples only count down, so they render as one stretch.
+    const int32_t n = 1 + static_cast<int32_t>(std::min<int64_t>(
+                              wait_samples, std::min(frames - i, chip_stretch_max) - 1));
+    wait_samples -= n - 1;
+    std::array<double, chip_stretch_max> sum;
+    std::fill_n(sum.begin(), n, 0.0);
+    voices_render(sum.data(), n);
+    drums_render(sum.data(), n);
+    mix(sum.data(), n, left + i, right + i);
+    i += n;
   }
-  if (song == nullptr || playing == 0 || paused != 0 || seq_step()) {
-    *left = *right = 0.0f;
-    return;
-  }
-  double sum = voices_render();
-  sum = drums_render(sum);
-  // The two gain factors are multiplied first; the clamp happens in double
-  // precision and only the result in range is narrowed to float.
-  const double out = (mix_scale * gain) * sum;
-  float value;
-  if (out > 1.0) {
-    value = 1.0f;
-  } else if (out < -1.0) {
-    value = -1.0f;
-  } else {
-    value = static_cast<float>(out);
-  }
-  *left = *right = value;
 }
 
 }  // extern "C"

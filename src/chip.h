@@ -2,11 +2,11 @@
  *
  * One synthesizer per process: module-level state, not an object. It plays
  * one registered MUS song through 28 chip-style melodic voices and 8 synthetic
- * drums, or a pre-rendered WAV recording in its place, one sample per
- * chip_next() call at 44100 Hz.
+ * drums, or a pre-rendered WAV recording in its place, at 44100 Hz: one
+ * sample per chip_next() call, or a block of them per chip_render() call.
  *
  * Threads: the control calls marked "locked" take snd_lock()/snd_unlock()
- * around their effect. chip_next(), pause/resume, chip_stats() and the pcm_*
+ * around their effect. chip_next(), chip_render(), pause/resume, chip_stats() and the pcm_*
  * calls take no lock: a program that pulls samples on another thread holds
  * the same lock around them. The default hooks do nothing; link your own
  * snd_lock/snd_unlock to replace them. No call prints anything.
@@ -56,6 +56,13 @@ void I_UnRegisterSong(void);
  * synthesizer they are equal and lie in [-1, 1]. Allocates nothing, opens
  * nothing. Not locked. */
 void chip_next(float *left, float *right);
+
+/* The next frames samples into left[0..frames) and right[0..frames),
+ * exactly as that many chip_next calls would give them, but faster: between
+ * two events of the song every voice is run over the whole stretch. The two
+ * arrays must not overlap. frames <= 0 does nothing. Not locked: an engine
+ * calls it under the same rule as chip_next. */
+void chip_render(float *left, float *right, int32_t frames);
 
 /* mode: 1 recording loaded, 2 song registered, 0 neither. position and
  * length in seconds of the recording, 0.0 otherwise. Not locked. */

@@ -140,32 +140,29 @@ double clap_value(chip_drum *d, double t) {
   return y * drum_clap_envelope(t) * d->amp * 0.8;
 }
 
-// One sample of a sounding drum at t seconds after its start, before clamping.
-double drum_value(chip_drum *d, double t) {
-  switch (d->kind) {
-    case drum_kick:
-      return kick_value(d, t);
-    case drum_snare:
-      return snare_value(d, t);
-    case drum_hihat:
-      return hihat_value(d, t);
-    case drum_tom:
-      return tom_value(d, t);
-    case drum_crash:
-      return crash_value(d, t);
-    case drum_ride:
-      return ride_value(d, t);
-    case drum_clap:
-      return clap_value(d, t);
-    default:
-      return 0.0;  // drum_init sets no other kind
-  }
-}
+double silent_value(chip_drum *, double) { return 0.0; }
 
 double clamp_unit(double v) {
   if (v > 1.0) return 1.0;
   if (v < -1.0) return -1.0;
   return v;
+}
+
+// Runs one sounding drum for up to n samples, adding each clamped sample to
+// sum[i]; the mix is clamped once more after the master gain.
+template <double (*Value)(chip_drum *, double)>
+void drum_run(chip_drum &d, double *sum, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) {
+    const double t = d.age;
+    d.age += sample_step_s;
+    // The age before the advance decides: a drum sounds for as many samples
+    // as the repeated sum takes to pass its duration.
+    if (t > d.duration) {
+      d.active = 0;
+      return;
+    }
+    sum[i] += clamp_unit(Value(&d, t));
+  }
 }
 
 }  // namespace
@@ -251,22 +248,37 @@ void drum_note_on(int32_t note, int32_t velocity) {
   drum_init(slot, note, amp);
 }
 
-double drums_render(double sum) {
+void drums_render(double *sum, int32_t n) {
+  // Drum after drum in slot order, as each sample's sum takes them.
   for (chip_drum &d : D) {
     if (d.active == 0) continue;
-    const double t = d.age;
-    d.age += sample_step_s;
-    // The age before the advance decides: a drum sounds for as many samples
-    // as the repeated sum takes to pass its duration.
-    if (t > d.duration) {
-      d.active = 0;
-      continue;
+    switch (d.kind) {
+      case drum_kick:
+        drum_run<kick_value>(d, sum, n);
+        break;
+      case drum_snare:
+        drum_run<snare_value>(d, sum, n);
+        break;
+      case drum_hihat:
+        drum_run<hihat_value>(d, sum, n);
+        break;
+      case drum_tom:
+        drum_run<tom_value>(d, sum, n);
+        break;
+      case drum_crash:
+        drum_run<crash_value>(d, sum, n);
+        break;
+      case drum_ride:
+        drum_run<ride_value>(d, sum, n);
+        break;
+      case drum_clap:
+        drum_run<clap_value>(d, sum, n);
+        break;
+      default:
+        drum_run<silent_value>(d, sum, n);  // drum_init sets no other kind
+        break;
     }
-    // Each drum is clamped on its own before it joins the sum; the mix is
-    // clamped once more after the master gain.
-    sum += clamp_unit(drum_value(&d, t));
   }
-  return sum;
 }
 
 }  // namespace chip

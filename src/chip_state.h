@@ -5,7 +5,6 @@
 #define TUNECAST_CHIP_STATE_H
 
 #include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -20,6 +19,9 @@ constexpr double sample_rate_hz = 44100.0;
 // step, never as count / 44100: the rounding of the sum decides on which
 // sample a release ends or a vibrato starts.
 constexpr double sample_step_s = 2.2675736961451248e-05;
+// The most samples rendered as one stretch (samples with no event between
+// them, run voice after voice).
+constexpr int32_t chip_stretch_max = 128;
 
 // One of the 16 MUS channels.
 struct chip_channel {
@@ -89,41 +91,6 @@ struct chip_drum {
 
 namespace chip {
 
-// A memo of one maths function: it remembers f(x) for a few recent
-// arguments x, told apart by their bits, so that a call repeated with the
-// same argument (voices started together have the same age) is made once.
-// It always answers f(x) exactly; a slot holds a key that arithmetic never
-// produces until it is first filled.
-template <double (*F)(double)>
-class call_memo {
- public:
-  double operator()(double x) {
-    const uint64_t bits = std::bit_cast<uint64_t>(x);
-    const size_t slot = static_cast<size_t>((bits * 0x9E3779B97F4A7C15u) >> 58);
-    if (key_[slot] != bits) {
-      key_[slot] = bits;
-      value_[slot] = F(x);
-    }
-    return value_[slot];
-  }
-
- private:
-  static constexpr uint64_t unused_key = 0x7FF0000000000001u;  // a signalling NaN
-  std::array<uint64_t, 64> key_ = [] {
-    std::array<uint64_t, 64> k{};
-    k.fill(unused_key);
-    return k;
-  }();
-  std::array<double, 64> value_{};
-};
-
-double exp_of(double x);   // std::exp
-double sin_of(double x);   // std::sin
-double pow2_of(double y);  // std::pow(2.0, y)
-extern call_memo<exp_of> exp_memo;
-extern call_memo<sin_of> sin_memo;
-extern call_memo<pow2_of> pow2_memo;
-
 // Song and sequencer.
 extern uint8_t *song;  // own copy of the registered MUS data, header included
 extern int32_t song_len;
@@ -159,12 +126,16 @@ bool seq_step();
 
 // Melodic voices (chip_voices.cpp).
 void voice_note_on(int32_t channel, int32_t note, int32_t velocity);
-double voices_render();  // the melodic sum of this sample; advances the voices
+// Adds the melodic voices' next n samples to sum[0..n) and advances them. n
+// samples with no event in between: the sequencer is not consulted.
+void voices_render(double *sum, int32_t n);  // n <= chip_stretch_max
 
 // Drums (chip_drums.cpp).
 void drum_init(chip_drum *d, int32_t note, double amp);
 void drum_note_on(int32_t note, int32_t velocity);
-double drums_render(double sum);  // adds every drum, clamped, to sum in slot order
+// Adds the drums' next n samples, each drum clamped, to sum[0..n) in slot
+// order, and advances them; as voices_render, n samples with no event.
+void drums_render(double *sum, int32_t n);
 
 // Recording (chip_recording.cpp).
 // The file name of the recording for name: "<dir>/D_<NAME>.wav", dir from

@@ -4,6 +4,8 @@
 // has run out.
 #include "chip_voices.h"
 
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 
@@ -87,29 +89,6 @@ int32_t voice_slot_for_note_on() {
   return oldest;
 }
 
-// The waveform value of an active voice whose phase was just advanced.
-double voice_wave_value(chip_voice &v, bool wrapped) {
-  switch (v.wave) {
-    case wave_pulse:
-      return voice_pulse(v.phase, v.duty);
-    case wave_triangle:
-      return voice_triangle(v.phase, v.bits);
-    case wave_saw:
-      return voice_saw(v.phase);
-    case wave_hexagon:
-      return voice_hexagon(v.phase);
-    default:
-      break;
-  }
-  // Noise kinds: the register is clocked on the voice's first sample and on
-  // every wrap of the phase, so the note's pitch sets the noise's rate.
-  if (wrapped || v.age == 0.0) {
-    v.lfsr = voice_noise_clock(v.lfsr, v.wave == wave_noise ? 1 : 6);
-    v.noise = voice_noise_value(v.lfsr);
-  }
-  return v.noise;
-}
-
 }  // namespace
 
 voice_timbre voice_timbre_for(int32_t program) {
@@ -148,11 +127,6 @@ double voice_vibrato_hz(double f, double vibrato, double age) {
   return f * std::pow(2.0, vibrato * std::sin((age - vibrato_onset_s) * vibrato_rad_per_s) / 12.0);
 }
 
-// The same through the memos, for voices that share their age.
-double voice_vibrato_hz_shared(double f, double vibrato, double age) {
-  return f * pow2_memo(vibrato * sin_memo((age - vibrato_onset_s) * vibrato_rad_per_s) / 12.0);
-}
-
 double voice_pulse(double p, double duty) { return p < duty ? 1.0 : -1.0; }
 
 double voice_triangle(double p, int32_t bits) {
@@ -182,8 +156,8 @@ double voice_noise_value(uint32_t s) { return (s & 1u) != 0 ? -1.0 : 1.0; }
 
 namespace {
 
-template <double (*Exp)(double)>
-double envelope(double age, double attack, double decay) {
+template <typename Exp>
+double envelope(double age, double attack, double decay, Exp exp_fn) {
   double e;
   if (age < attack) {
     e = age / attack;
@@ -192,28 +166,67 @@ double envelope(double age, double attack, double decay) {
   } else {
     e = sustain_level;
   }
-  if (decay > 0) e = e * Exp(-age / decay);
+  if (decay > 0) e = e * exp_fn(-age / decay);
   return e;
 }
 
-double exp_through_memo(double x) { return exp_memo(x); }
+// A memo of one maths function for the voices that started on the same
+// sample as another. Such voices have the same age on every later sample,
+// so at sample i of a stretch they call the function with the same
+// argument: each i keeps the last few distinct arguments and their results,
+// told apart by their bits. It always answers f(x) exactly.
+template <double (*F)(double)>
+class stretch_memo {
+ public:
+  double operator()(int32_t i, double x) {
+    const uint64_t bits = std::bit_cast<uint64_t>(x);
+    entry_set &set = sets_[static_cast<size_t>(i)];
+    for (size_t w = 0; w < ways; ++w) {
+      if (set.key[w] == bits) return set.value[w];
+    }
+    // Round robin: a few groups started at different times do not push
+    // each other out.
+    const size_t w = set.next;
+    set.next = (w + 1) % ways;
+    set.key[w] = bits;
+    set.value[w] = F(x);
+    return set.value[w];
+  }
 
-}  // namespace
-
-double voice_envelope(double age, double attack, double decay) {
-  return envelope<exp_of>(age, attack, decay);
-}
-
-double voice_envelope_shared(double age, double attack, double decay) {
-  return envelope<exp_through_memo>(age, attack, decay);
-}
+ private:
+  static constexpr size_t ways = 4;
+  static constexpr uint64_t unused_key = 0x7FF0000000000001u;  // a signalling NaN: never a result
+  struct entry_set {
+    std::array<uint64_t, ways> key = {unused_key, unused_key, unused_key, unused_key};
+    std::array<double, ways> value{};
+    size_t next = 0;
+  };
+  std::array<entry_set, chip_stretch_max> sets_{};
+};
 
 double exp_of(double x) { return std::exp(x); }
 double sin_of(double x) { return std::sin(x); }
 double pow2_of(double y) { return std::pow(2.0, y); }
-call_memo<exp_of> exp_memo;
-call_memo<sin_of> sin_memo;
-call_memo<pow2_of> pow2_memo;
+stretch_memo<exp_of> exp_memo;
+stretch_memo<sin_of> sin_memo;
+stretch_memo<pow2_of> pow2_memo;
+
+// The vibrato once past the onset, its sin and pow looked up in the memos,
+// for a voice sharing its age at sample i of the stretch.
+double vibrato_hz_shared(int32_t i, double f, double vibrato, double age) {
+  return f * pow2_memo(i, vibrato * sin_memo(i, (age - vibrato_onset_s) * vibrato_rad_per_s) / 12.0);
+}
+
+// The envelope with the decay's exp looked up in the memo, likewise.
+double envelope_shared(int32_t i, double age, double attack, double decay) {
+  return envelope(age, attack, decay, [i](double x) { return exp_memo(i, x); });
+}
+
+}  // namespace
+
+double voice_envelope(double age, double attack, double decay) {
+  return envelope(age, attack, decay, [](double x) { return std::exp(x); });
+}
 
 void voice_note_on(int32_t channel, int32_t note, int32_t velocity) {
   chip_voice &v = V[static_cast<size_t>(voice_slot_for_note_on())];
@@ -235,46 +248,123 @@ void voice_note_on(int32_t channel, int32_t note, int32_t velocity) {
   v.shares_start = voice_started_with_others(v) ? 1 : 0;
 }
 
-double voices_render() {
-  double sum = 0.0;
+namespace {
+
+// The pitch and the phase step without vibrato. pow gives the same bits for
+// the same note and bend, so they are worked out again only when one of the
+// two changed.
+void voice_update_pitch(chip_voice &v, int32_t bend) {
+  if (v.pitch_cached != 0 && v.pitch_note == v.note && v.pitch_bend == bend) return;
+  v.pitch_cached = 1;
+  v.pitch_note = v.note;
+  v.pitch_bend = bend;
+  v.pitch_hz = voice_pitch_hz(v.note, bend);
+  v.pitch_step = v.pitch_hz / sample_rate_hz;
+}
+
+// Runs one active voice for up to n samples, adding each sample's
+// contribution to sum[i], and stops early when the release runs out. Within
+// a run no event arrives, so the gate, the channel's bend and volume and the
+// waveform are fixed: they are read once, and the waveform is chosen at
+// compile time.
+template <int32_t Wave>
+void voice_run(chip_voice &v, double volume_factor, double *sum, int32_t n) {
+  const double pitch_hz = v.pitch_hz;
+  const double pitch_step = v.pitch_step;
+  const double vibrato = v.vibrato;
+  const double duty = v.duty;
+  const int32_t bits = v.bits;
+  const double attack = v.attack;
+  const double decay = v.decay;
+  const double release = v.release;
+  const double amp = v.amp;
+  const bool shared = v.shares_start != 0;
+  const bool releasing = v.gate == 0;
+  double phase = v.phase;
+  double age = v.age;
+  double rel_age = v.rel_age;
+  uint32_t lfsr = v.lfsr;
+  double noise = v.noise;
+  for (int32_t i = 0; i < n; ++i) {
+    double step = pitch_step;
+    if (vibrato > 0.0 && age > vibrato_onset_s) {
+      step = (shared ? vibrato_hz_shared(i, pitch_hz, vibrato, age)
+                     : voice_vibrato_hz(pitch_hz, vibrato, age)) /
+             sample_rate_hz;
+    }
+    phase = phase + step;
+    const bool wrapped = phase >= 1.0;
+    if (wrapped) phase -= 1.0;
+    double w;
+    if constexpr (Wave == wave_pulse) {
+      w = voice_pulse(phase, duty);
+    } else if constexpr (Wave == wave_triangle) {
+      w = voice_triangle(phase, bits);
+    } else if constexpr (Wave == wave_saw) {
+      w = voice_saw(phase);
+    } else if constexpr (Wave == wave_hexagon) {
+      w = voice_hexagon(phase);
+    } else {
+      // Noise kinds: the register is clocked on the voice's first sample and
+      // on every wrap of the phase, so the note's pitch sets the noise's rate.
+      if (wrapped || age == 0.0) {
+        lfsr = voice_noise_clock(lfsr, Wave == wave_noise ? 1 : 6);
+        noise = voice_noise_value(lfsr);
+      }
+      w = noise;
+    }
+    double e = shared ? envelope_shared(i, age, attack, decay) : voice_envelope(age, attack, decay);
+    // The clocks advance before the release test, and the sample on which
+    // the release runs out adds nothing.
+    age = age + sample_step_s;
+    if (releasing) {
+      rel_age = rel_age + sample_step_s;
+      if (rel_age >= release) {
+        v.active = 0;
+        break;
+      }
+      e = e * (1 - rel_age / release);
+    }
+    sum[i] += amp * (w * e) * volume_factor;
+  }
+  v.phase = phase;
+  v.age = age;
+  v.rel_age = rel_age;
+  v.lfsr = lfsr;
+  v.noise = noise;
+}
+
+}  // namespace
+
+void voices_render(double *sum, int32_t n) {
+  // Voice after voice in slot order: each sample's sum still gets its
+  // contributions in the order of the slots.
   for (chip_voice &v : V) {
     if (v.active == 0) continue;
     const chip_channel &c = CH[static_cast<size_t>(v.channel)];
-    // pow gives the same bits for the same note and bend, so the pitch is
-    // worked out again only when one of them changed.
-    if (v.pitch_cached == 0 || v.pitch_note != v.note || v.pitch_bend != c.bend) {
-      v.pitch_cached = 1;
-      v.pitch_note = v.note;
-      v.pitch_bend = c.bend;
-      v.pitch_hz = voice_pitch_hz(v.note, c.bend);
-      v.pitch_step = v.pitch_hz / sample_rate_hz;
+    voice_update_pitch(v, c.bend);
+    const double volume_factor = c.volume / volume_scale;
+    switch (v.wave) {
+      case wave_pulse:
+        voice_run<wave_pulse>(v, volume_factor, sum, n);
+        break;
+      case wave_triangle:
+        voice_run<wave_triangle>(v, volume_factor, sum, n);
+        break;
+      case wave_saw:
+        voice_run<wave_saw>(v, volume_factor, sum, n);
+        break;
+      case wave_hexagon:
+        voice_run<wave_hexagon>(v, volume_factor, sum, n);
+        break;
+      case wave_noise:
+        voice_run<wave_noise>(v, volume_factor, sum, n);
+        break;
+      default:  // short noise, and any other kind clocks with the short tap
+        voice_run<wave_short_noise>(v, volume_factor, sum, n);
+        break;
     }
-    double step = v.pitch_step;
-    if (v.vibrato > 0.0 && v.age > vibrato_onset_s) {
-      step = (v.shares_start != 0 ? voice_vibrato_hz_shared(v.pitch_hz, v.vibrato, v.age)
-                                  : voice_vibrato_hz(v.pitch_hz, v.vibrato, v.age)) /
-             sample_rate_hz;
-    }
-    v.phase = v.phase + step;
-    const bool wrapped = v.phase >= 1.0;
-    if (wrapped) v.phase -= 1.0;
-    const double w = voice_wave_value(v, wrapped);
-    double e = v.shares_start != 0 ? voice_envelope_shared(v.age, v.attack, v.decay)
-                                   : voice_envelope(v.age, v.attack, v.decay);
-    // The clocks advance before the release test, and the sample on which
-    // the release runs out adds nothing.
-    v.age = v.age + sample_step_s;
-    if (v.gate == 0) {
-      v.rel_age = v.rel_age + sample_step_s;
-      if (v.rel_age >= v.release) {
-        v.active = 0;
-        continue;
-      }
-      e = e * (1 - v.rel_age / v.release);
-    }
-    sum += v.amp * (w * e) * (c.volume / volume_scale);
   }
-  return sum;
 }
 
 }  // namespace chip

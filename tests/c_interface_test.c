@@ -31,6 +31,11 @@ int main(void) {
   I_PlaySong(0, 0);
   chip_next(&left, &right);
   check(left == 0.0f && right == 0.0f, "a song without notes is not silent");
+  {
+    float block_left[4] = {1.0f, 1.0f, 1.0f, 1.0f}, block_right[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+    chip_render(block_left, block_right, 4);
+    check(block_left[3] == 0.0f && block_right[3] == 0.0f, "chip_render of a song without notes");
+  }
   chip_stats(&mode, &playing, &paused, &position, &length);
   check(mode == 2 && playing == 1 && paused == 0, "chip_stats after I_PlaySong");
   check(pcm_gain_p != NULL && *pcm_gain_p > 0.70 && *pcm_gain_p < 0.71, "pcm_gain_p");

@@ -58,10 +58,26 @@ struct render_case {
   bool audible;  // guards against comparing silence with silence
 };
 
-// output: chip_next's float against the reference's. sum: the module's own
-// steps, driven as chip_next drives them, give the double before the mix,
-// where a rounding that the float would hide still shows.
-enum class probe { output, sum };
+// output: chip_next's float against the reference's. blocks: the same
+// through chip_render in blocks of uneven sizes, so stretches are cut by
+// block ends as well as by events. sum: the module's own steps, driven as
+// chip_next drives them, give the double before the mix, where a rounding
+// that the float would hide still shows.
+enum class probe { output, blocks, sum };
+
+// Both outputs of n samples rendered by chip_render, one block size after
+// another from a cycle of sizes around the longest stretch.
+void render_in_uneven_blocks(int64_t n, std::vector<float> &left, std::vector<float> &right) {
+  constexpr int32_t sizes[] = {1, 127, 128, 129, 2, 1000, 4410, 3, 256, 77};
+  left.assign(static_cast<size_t>(n), NAN);
+  right.assign(static_cast<size_t>(n), NAN);
+  size_t k = 0;
+  for (int64_t i = 0; i < n;) {
+    const auto size = static_cast<int32_t>(std::min<int64_t>(sizes[k++ % std::size(sizes)], n - i));
+    chip_render(&left[static_cast<size_t>(i)], &right[static_cast<size_t>(i)], size);
+    i += size;
+  }
+}
 
 void expect_identical(const render_case &c, probe what) {
   SCOPED_TRACE(c.name);
@@ -72,11 +88,18 @@ void expect_identical(const render_case &c, probe what) {
   I_PlaySong(0, c.looping ? 1 : 0);
   fixture::reference_synth ref(c.mus, c.volume, c.looping, primed_velocity);
   const auto n = static_cast<int64_t>(c.seconds * 44100);
+  std::vector<float> block_left, block_right;
+  if (what == probe::blocks) render_in_uneven_blocks(n, block_left, block_right);
   int64_t sounding = 0;
   for (int64_t i = 0; i < n; ++i) {
-    if (what == probe::output) {
+    if (what != probe::sum) {
       float l = NAN, r = NAN;
-      chip_next(&l, &r);
+      if (what == probe::output) {
+        chip_next(&l, &r);
+      } else {
+        l = block_left[static_cast<size_t>(i)];
+        r = block_right[static_cast<size_t>(i)];
+      }
       const float want = ref.next();
       const uint32_t want_bits = std::bit_cast<uint32_t>(want);
       if (std::bit_cast<uint32_t>(l) != want_bits || std::bit_cast<uint32_t>(r) != want_bits) {
@@ -86,7 +109,10 @@ void expect_identical(const render_case &c, probe what) {
       if (want != 0.0f) ++sounding;
     } else {
       double got = 0.0;
-      if (chip::playing != 0 && !chip::seq_step()) got = chip::drums_render(chip::voices_render());
+      if (chip::playing != 0 && !chip::seq_step()) {
+        chip::voices_render(&got, 1);
+        chip::drums_render(&got, 1);
+      }
       const double want = ref.next_sum();
       if (std::bit_cast<uint64_t>(got) != std::bit_cast<uint64_t>(want)) {
         FAIL() << "first difference in the sum at sample " << i << ": synthesizer " << show(got)
@@ -331,6 +357,11 @@ TEST(Exactness, HandWrittenScoresMatchTheReferenceBitForBit) {
 
 TEST(Exactness, GeneratedDenseScoresMatchTheReferenceBitForBit) {
   for (const render_case &c : generated_cases()) expect_identical(c, probe::output);
+}
+
+TEST(Exactness, BlockRenderingMatchesTheReferenceBitForBit) {
+  for (const render_case &c : hand_written_cases()) expect_identical(c, probe::blocks);
+  for (const render_case &c : generated_cases()) expect_identical(c, probe::blocks);
 }
 
 TEST(Exactness, SumBeforeTheMixMatchesToTheDoubleBit) {
