@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <array>
 
+#include "chip.h"
+#include "chip_state.h"
+
 namespace bench {
 namespace {
 
@@ -140,5 +143,26 @@ score drums_only_score() {
 }
 
 std::vector<score> all_scores() { return {typical_score(), dense_score(), drums_only_score()}; }
+
+int64_t sounding_voice_samples(const score &s) {
+  I_PlaySong(0, 0);
+  int64_t n = 0;
+  float l = 0, r = 0;
+  for (int64_t i = 0; i < s.frames(); ++i) {
+    chip_next(&l, &r);
+    for (const chip_voice &v : chip::V) n += v.active;
+    for (const chip_drum &d : chip::D) n += d.active;
+  }
+  return n;
+}
+
+void render_in_blocks(const score &s, std::vector<float> &left, std::vector<float> &right) {
+  left.resize(block_frames);
+  right.resize(block_frames);
+  I_PlaySong(0, 0);
+  for (int64_t i = 0; i < s.frames(); i += block_frames) {
+    chip_render(left.data(), right.data(), static_cast<int32_t>(std::min(block_frames, s.frames() - i)));
+  }
+}
 
 }  // namespace bench

@@ -30,6 +30,15 @@ score drums_only_score();
 
 std::vector<score> all_scores();
 
+// Sounding voices and drums summed over every frame of s, played from its
+// start (it must be registered).
+int64_t sounding_voice_samples(const score &s);
+
+// Plays the registered s from its start as the tool pulls it: chip_render
+// in blocks of block_frames.
+constexpr int64_t block_frames = 1024;
+void render_in_blocks(const score &s, std::vector<float> &left, std::vector<float> &right);
+
 }  // namespace bench
 
 #endif  // TUNECAST_BENCH_SCORES_H

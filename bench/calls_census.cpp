@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "bench_scores.h"
 #include "chip.h"
@@ -38,15 +39,10 @@ int main() {
   for (const bench::score &s : bench::all_scores()) {
     if (I_RegisterSong(s.mus.data()) != 1) return 1;
     I_SetMusicVolume(100);
-    I_PlaySong(0, 0);
+    const int64_t sounding = bench::sounding_voice_samples(s);
     for (int64_t &c : calls) c = 0;
-    int64_t sounding = 0;
-    float l = 0, r = 0;
-    for (int64_t i = 0; i < s.frames(); ++i) {
-      chip_next(&l, &r);
-      for (const chip_voice &v : chip::V) sounding += v.active;
-      for (const chip_drum &d : chip::D) sounding += d.active;
-    }
+    std::vector<float> l, r;
+    bench::render_in_blocks(s, l, r);
     // Calls per sounding voice-sample; "voices" is the mean number sounding.
     const auto per = [&](int64_t n) { return static_cast<double>(n) / static_cast<double>(sounding); };
     int64_t total = 0;

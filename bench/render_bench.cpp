@@ -1,29 +1,16 @@
 // render_bench.cpp: the synthesizer rendering the generated scores through
-// chip_next, one whole piece per iteration, as the tool pulls it.
+// chip_render, one whole piece per iteration, as the tool pulls it.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
+#include <vector>
 
 #include "bench_scores.h"
 #include "chip.h"
-#include "chip_state.h"
 
 namespace {
 
 constexpr double frames_per_s = 44100.0;
-
-// Sounding voices and drums summed over every frame of the piece.
-int64_t voice_samples(const bench::score &s) {
-  I_PlaySong(0, 0);
-  int64_t n = 0;
-  float l = 0, r = 0;
-  for (int64_t i = 0; i < s.frames(); ++i) {
-    chip_next(&l, &r);
-    for (const chip_voice &v : chip::V) n += v.active;
-    for (const chip_drum &d : chip::D) n += d.active;
-  }
-  return n;
-}
 
 void render_score(benchmark::State &state, const bench::score &s) {
   setenv("ZARN_SYNTH", "1", 1);  // never look for a recording
@@ -32,14 +19,11 @@ void render_score(benchmark::State &state, const bench::score &s) {
     return;
   }
   I_SetMusicVolume(100);
-  const int64_t sounding = voice_samples(s);
-  float l = 0, r = 0;
+  const int64_t sounding = bench::sounding_voice_samples(s);
+  std::vector<float> l, r;
   for (auto _ : state) {
-    I_PlaySong(0, 0);
-    for (int64_t i = 0; i < s.frames(); ++i) {
-      chip_next(&l, &r);
-      benchmark::DoNotOptimize(l);
-    }
+    bench::render_in_blocks(s, l, r);
+    benchmark::DoNotOptimize(l.data());
   }
   const auto frames = static_cast<double>(s.frames());
   using benchmark::Counter;

@@ -4,6 +4,8 @@
 #include "tool_render.h"
 
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -20,6 +22,7 @@ namespace {
 constexpr int64_t default_frames = 2646000;  // 60 s
 constexpr double default_seconds = 60.0;
 constexpr int32_t render_volume = 100;
+constexpr int32_t render_block_frames = 1024;  // frames pulled from the synthesizer at a time
 constexpr double rate_hz = wav_rate_hz;
 
 // Frames to render, the last fade_frames of them fading out, and the
@@ -98,31 +101,35 @@ bool span_from_loops(const render_job &job, const music_score &score, render_spa
   return true;
 }
 
-// Pulls one sample per frame and keeps the left output (a stereo recording
+// Pulls the song in blocks and keeps the left output (a stereo recording
 // contributes its first channel). Over the fade the gain falls by
 // 1/fade_frames per frame, from just under 1 to exactly 0 on the last frame.
 render_stats render(int16_t *samples, const render_span &span) {
   render_stats st;
   const int64_t fade_from = span.frames - span.fade_frames;
-  for (int64_t i = 0; i < span.frames; ++i) {
-    float left = 0.0f;
-    float right = 0.0f;
-    chip_next(&left, &right);
-    // The mix reaches full scale only by clamping a louder sum.
-    if (left == 1.0f || left == -1.0f) {
-      if (st.clipped++ == 0) st.first_clip = i;
+  std::array<float, render_block_frames> left;
+  std::array<float, render_block_frames> right;
+  for (int64_t start = 0; start < span.frames; start += render_block_frames) {
+    const auto count = static_cast<int32_t>(std::min<int64_t>(render_block_frames, span.frames - start));
+    chip_render(left.data(), right.data(), count);
+    for (int32_t k = 0; k < count; ++k) {
+      const int64_t i = start + k;
+      // The mix reaches full scale only by clamping a louder sum.
+      if (left[k] == 1.0f || left[k] == -1.0f) {
+        if (st.clipped++ == 0) st.first_clip = i;
+      }
+      float value = left[k];
+      if (i >= fade_from) {
+        const double g =
+            static_cast<double>(span.frames - 1 - i) / static_cast<double>(span.fade_frames);
+        value = static_cast<float>(left[k] * g);
+      }
+      const double up = value;
+      const double down = -value;
+      if (up > st.peak) st.peak = up;
+      if (down > st.peak) st.peak = down;
+      samples[i] = wav_sample(value);
     }
-    float value = left;
-    if (i >= fade_from) {
-      const double g =
-          static_cast<double>(span.frames - 1 - i) / static_cast<double>(span.fade_frames);
-      value = static_cast<float>(left * g);
-    }
-    const double up = value;
-    const double down = -value;
-    if (up > st.peak) st.peak = up;
-    if (down > st.peak) st.peak = down;
-    samples[i] = wav_sample(value);
   }
   return st;
 }
