@@ -58,9 +58,7 @@ struct chip_voice {
   int32_t pitch_bend;
   double pitch_hz;    // voice_pitch_hz(pitch_note, pitch_bend)
   double pitch_step;  // pitch_hz / 44100.0, the phase step without vibrato
-  // 1 when another voice started on the same sample: the two share their
-  // age from then on, so their decay and vibrato calls go through the memo.
-  int32_t shares_start;
+  int64_t clock;  // samples rendered since note-on: the index into the age tables
 };
 
 // Two-pole resonator.

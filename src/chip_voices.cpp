@@ -4,11 +4,10 @@
 // has run out.
 #include "chip_voices.h"
 
-#include <array>
-#include <bit>
 #include <cmath>
 #include <cstddef>
 
+#include "chip_age_tables.h"
 #include "chip_state.h"
 
 namespace chip {
@@ -58,19 +57,6 @@ constexpr voice_timbre family_timbre[15] = {
 
 // Programs 120 and up, and anything outside 0..127.
 constexpr voice_timbre fixed_timbre = {wave_noise, 0.5, 0.3, 0.005, 0.03, 0.0, 0};
-
-// True when a sounding voice other than slot has not been rendered yet:
-// it was started on this same sample.
-bool voice_started_with_others(const chip_voice &slot) {
-  bool found = false;
-  for (chip_voice &v : V) {
-    if (&v != &slot && v.active != 0 && v.age == 0.0) {
-      v.shares_start = 1;
-      found = true;
-    }
-  }
-  return found;
-}
 
 int32_t voice_slot_for_note_on() {
   for (int32_t i = 0; i < chip_voice_count; ++i) {
@@ -122,9 +108,13 @@ double voice_pitch_hz(int32_t note, int32_t bend) {
   return reference_hz * std::pow(2.0, s / 12.0);
 }
 
+double voice_vibrato_factor(double vibrato, double age) {
+  return std::pow(2.0, vibrato * std::sin((age - vibrato_onset_s) * vibrato_rad_per_s) / 12.0);
+}
+
 double voice_vibrato_hz(double f, double vibrato, double age) {
   if (!(vibrato > 0.0 && age > vibrato_onset_s)) return f;
-  return f * std::pow(2.0, vibrato * std::sin((age - vibrato_onset_s) * vibrato_rad_per_s) / 12.0);
+  return f * voice_vibrato_factor(vibrato, age);
 }
 
 double voice_pulse(double p, double duty) { return p < duty ? 1.0 : -1.0; }
@@ -156,76 +146,21 @@ double voice_noise_value(uint32_t s) { return (s & 1u) != 0 ? -1.0 : 1.0; }
 
 namespace {
 
-template <typename Exp>
-double envelope(double age, double attack, double decay, Exp exp_fn) {
-  double e;
-  if (age < attack) {
-    e = age / attack;
-  } else if (age < attack + fall_s) {
-    e = 1 - ((age - attack) / fall_s) * fall_depth;
-  } else {
-    e = sustain_level;
-  }
-  if (decay > 0) e = e * exp_fn(-age / decay);
-  return e;
-}
-
-// A memo of one maths function for the voices that started on the same
-// sample as another. Such voices have the same age on every later sample,
-// so at sample i of a stretch they call the function with the same
-// argument: each i keeps the last few distinct arguments and their results,
-// told apart by their bits. It always answers f(x) exactly.
-template <double (*F)(double)>
-class stretch_memo {
- public:
-  double operator()(int32_t i, double x) {
-    const uint64_t bits = std::bit_cast<uint64_t>(x);
-    entry_set &set = sets_[static_cast<size_t>(i)];
-    for (size_t w = 0; w < ways; ++w) {
-      if (set.key[w] == bits) return set.value[w];
-    }
-    // Round robin: a few groups started at different times do not push
-    // each other out.
-    const size_t w = set.next;
-    set.next = (w + 1) % ways;
-    set.key[w] = bits;
-    set.value[w] = F(x);
-    return set.value[w];
-  }
-
- private:
-  static constexpr size_t ways = 4;
-  static constexpr uint64_t unused_key = 0x7FF0000000000001u;  // a signalling NaN: never a result
-  struct entry_set {
-    std::array<uint64_t, ways> key = {unused_key, unused_key, unused_key, unused_key};
-    std::array<double, ways> value{};
-    size_t next = 0;
-  };
-  std::array<entry_set, chip_stretch_max> sets_{};
-};
-
-double exp_of(double x) { return std::exp(x); }
-double sin_of(double x) { return std::sin(x); }
-double pow2_of(double y) { return std::pow(2.0, y); }
-stretch_memo<exp_of> exp_memo;
-stretch_memo<sin_of> sin_memo;
-stretch_memo<pow2_of> pow2_memo;
-
-// The vibrato once past the onset, its sin and pow looked up in the memos,
-// for a voice sharing its age at sample i of the stretch.
-double vibrato_hz_shared(int32_t i, double f, double vibrato, double age) {
-  return f * pow2_memo(i, vibrato * sin_memo(i, (age - vibrato_onset_s) * vibrato_rad_per_s) / 12.0);
-}
-
-// The envelope with the decay's exp looked up in the memo, likewise.
-double envelope_shared(int32_t i, double age, double attack, double decay) {
-  return envelope(age, attack, decay, [i](double x) { return exp_memo(i, x); });
+// Attack, fall and sustain, before the decay.
+double envelope_shape(double age, double attack) {
+  if (age < attack) return age / attack;
+  if (age < attack + fall_s) return 1 - ((age - attack) / fall_s) * fall_depth;
+  return sustain_level;
 }
 
 }  // namespace
 
+double voice_decay_factor(double decay, double age) { return std::exp(-age / decay); }
+
 double voice_envelope(double age, double attack, double decay) {
-  return envelope(age, attack, decay, [](double x) { return std::exp(x); });
+  double e = envelope_shape(age, attack);
+  if (decay > 0) e = e * voice_decay_factor(decay, age);
+  return e;
 }
 
 void voice_note_on(int32_t channel, int32_t note, int32_t velocity) {
@@ -245,7 +180,6 @@ void voice_note_on(int32_t channel, int32_t note, int32_t velocity) {
   v.bits = t.bits;
   v.lfsr = 1;
   v.amp = velocity / 127.0;
-  v.shares_start = voice_started_with_others(v) ? 1 : 0;
 }
 
 namespace {
@@ -278,18 +212,26 @@ void voice_run(chip_voice &v, double volume_factor, double *sum, int32_t n) {
   const double decay = v.decay;
   const double release = v.release;
   const double amp = v.amp;
-  const bool shared = v.shares_start != 0;
   const bool releasing = v.gate == 0;
   double phase = v.phase;
   double age = v.age;
   double rel_age = v.rel_age;
   uint32_t lfsr = v.lfsr;
   double noise = v.noise;
-  for (int32_t i = 0; i < n; ++i) {
+  // The decay and vibrato factors of the note's first samples come from the
+  // age tables; a voice whose age is not its note's (or is past the tables)
+  // makes the calls itself.
+  const int64_t k0 = v.clock;
+  const bool tabled = k0 + n <= age_table_len && is_note_age(age, k0);
+  const double *decay_at = tabled && decay > 0 ? age_table(voice_decay_factor, decay, k0 + n) : nullptr;
+  const double *vibrato_at =
+      tabled && vibrato > 0.0 ? age_table(voice_vibrato_factor, vibrato, k0 + n) : nullptr;
+  int32_t i = 0;
+  while (i < n) {
+    const auto k = static_cast<size_t>(k0 + i);
     double step = pitch_step;
     if (vibrato > 0.0 && age > vibrato_onset_s) {
-      step = (shared ? vibrato_hz_shared(i, pitch_hz, vibrato, age)
-                     : voice_vibrato_hz(pitch_hz, vibrato, age)) /
+      step = (pitch_hz * (vibrato_at != nullptr ? vibrato_at[k] : voice_vibrato_factor(vibrato, age))) /
              sample_rate_hz;
     }
     phase = phase + step;
@@ -313,10 +255,12 @@ void voice_run(chip_voice &v, double volume_factor, double *sum, int32_t n) {
       }
       w = noise;
     }
-    double e = shared ? envelope_shared(i, age, attack, decay) : voice_envelope(age, attack, decay);
+    double e = envelope_shape(age, attack);
+    if (decay > 0) e = e * (decay_at != nullptr ? decay_at[k] : voice_decay_factor(decay, age));
     // The clocks advance before the release test, and the sample on which
     // the release runs out adds nothing.
     age = age + sample_step_s;
+    ++i;
     if (releasing) {
       rel_age = rel_age + sample_step_s;
       if (rel_age >= release) {
@@ -325,13 +269,14 @@ void voice_run(chip_voice &v, double volume_factor, double *sum, int32_t n) {
       }
       e = e * (1 - rel_age / release);
     }
-    sum[i] += amp * (w * e) * volume_factor;
+    sum[i - 1] += amp * (w * e) * volume_factor;
   }
   v.phase = phase;
   v.age = age;
   v.rel_age = rel_age;
   v.lfsr = lfsr;
   v.noise = noise;
+  v.clock = k0 + i;
 }
 
 }  // namespace

@@ -29,6 +29,8 @@ double voice_pitch_hz(int32_t note, int32_t bend);
 // f moved by the vibrato (semitones) once age (s, before this sample's
 // advance) is past the 0.15 s onset; f itself otherwise.
 double voice_vibrato_hz(double f, double vibrato, double age);
+// The factor the vibrato moves the pitch by at an age past the onset.
+double voice_vibrato_factor(double vibrato, double age);
 
 // Waveform values in [-1, 1] at phase p (cycles, [0, 1)).
 double voice_pulse(double p, double duty);
@@ -44,6 +46,8 @@ double voice_noise_value(uint32_t s);
 // Attack, fall to sustain and optional decay at age (s, before this
 // sample's advance); the release ramp is applied on top by the caller.
 double voice_envelope(double age, double attack, double decay);
+// The decay's factor at age: exp(-age / decay), decay > 0.
+double voice_decay_factor(double decay, double age);
 
 }  // namespace chip
 
