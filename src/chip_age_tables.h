@@ -12,20 +12,24 @@
 
 namespace chip {
 
-// Samples of a note covered by the tables (0.74 s); later ones call.
-constexpr int64_t age_table_len = int64_t{1} << 15;
+// Samples of a note covered by the tables (1.49 s); later ones call.
+constexpr int64_t age_table_len = int64_t{1} << 16;
 
 // A pure function of a timbre constant and an age.
 using age_function = double (*)(double constant, double age);
+
+// exp(-age / time_constant): the fade of decays and drums.
+double age_fade(double time_constant, double age);
 
 // True when age is the age a note has on its k-th sample (k additions of
 // the step to 0.0), so that the tables hold its results.
 bool is_note_age(double age, int64_t k);
 
-// The table of f(constant, age_k) for k in [0, k_end), filled this far if
-// it was not yet. Null when k_end passes age_table_len or when every table
-// is taken by other functions or constants: the caller then calls f.
-const double *age_table(age_function f, double constant, int64_t k_end);
+// f(constant, age_k) for k in [k0, k0 + n), entry i for k0 + i, made now
+// where not yet. Null when the entries pass age_table_len or straddle two
+// of the table's blocks of 4096 (a run of n samples does once in 4096 / n),
+// or when the tables are full: the caller then calls f.
+const double *age_table(age_function f, double constant, int64_t k0, int32_t n);
 
 }  // namespace chip
 

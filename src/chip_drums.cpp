@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstddef>
 
+#include "chip_age_tables.h"
+
 namespace chip {
 
 namespace {
@@ -81,66 +83,97 @@ void wrap_phase(chip_drum *d) {
   if (d->phase >= 1.0) d->phase -= 1.0;
 }
 
-double kick_value(chip_drum *d, double t) {
+// The fading factors of one drum over one run: exp(-t / c) for the few
+// time constants c of its kind (and the clap's whole envelope), from the
+// age tables while the drum's age is its start's, by calls otherwise. Each
+// kind numbers its factors; a factor's table is looked up on first use.
+class drum_fades {
+ public:
+  drum_fades(const chip_drum &d, int32_t n) : k0_(d.clock), n_(n), tabled_(is_note_age(d.age, d.clock)) {}
+
+  // f(c, t) for the factor numbered slot, at this sample.
+  double at(size_t slot, age_function f, double c, double t) {
+    if (!tabled_) return f(c, t);
+    if (!looked_up_[slot]) {
+      looked_up_[slot] = true;
+      table_[slot] = age_table(f, c, k0_, n_);
+    }
+    return table_[slot] != nullptr ? table_[slot][i_] : f(c, t);
+  }
+  double fade(size_t slot, double c, double t) { return at(slot, age_fade, c, t); }
+  void next() { ++i_; }
+
+ private:
+  int64_t k0_;
+  int32_t n_;
+  size_t i_ = 0;  // this sample's place in the run
+  bool tabled_;
+  std::array<bool, 3> looked_up_{};
+  std::array<const double *, 3> table_{};
+};
+
+double kick_value(chip_drum *d, double t, drum_fades &fades) {
   const double f = d->freq;
   // The pitch starts at 3 f and falls towards 0.55 f.
-  d->phase += (0.55 * f + (3 * f - 0.55 * f) * std::exp(-t / 0.045)) / sample_rate_hz;
+  d->phase += (0.55 * f + (3 * f - 0.55 * f) * fades.fade(0, 0.045, t)) / sample_rate_hz;
   wrap_phase(d);
   const double n1 = drum_noise1_step(&d->lfsr);
-  return d->amp * (std::sin(two_pi * d->phase) * std::exp(-t / d->body_decay) +
-                   0.35 * n1 * std::exp(-t / 0.004));
+  return d->amp * (std::sin(two_pi * d->phase) * fades.fade(1, d->body_decay, t) +
+                   0.35 * n1 * fades.fade(2, 0.004, t));
 }
 
-double snare_value(chip_drum *d, double t) {
+double snare_value(chip_drum *d, double t, drum_fades &fades) {
   d->phase += d->freq / sample_rate_hz;
   wrap_phase(d);
   const double n1 = drum_noise1_step(&d->lfsr);
-  return d->amp * (0.85 * n1 * std::exp(-t / d->body_decay) +
-                   0.4 * std::sin(two_pi * d->phase) * std::exp(-t / 0.07));
+  return d->amp * (0.85 * n1 * fades.fade(0, d->body_decay, t) +
+                   0.4 * std::sin(two_pi * d->phase) * fades.fade(1, 0.07, t));
 }
 
-double hihat_value(chip_drum *d, double t) {
+double hihat_value(chip_drum *d, double t, drum_fades &fades) {
   const double n1 = drum_noise1_step(&d->lfsr);
   const double n2 = drum_noise2_step(&d->lfsr2);
-  return d->amp * std::exp(-t / d->decay) * (n1 + n2) * 0.5;
+  return d->amp * fades.fade(0, d->decay, t) * (n1 + n2) * 0.5;
 }
 
-double tom_value(chip_drum *d, double t) {
+double tom_value(chip_drum *d, double t, drum_fades &fades) {
   const double f = d->freq;
   // The pitch starts at 1.8 f and falls towards 0.85 f; no noise.
-  d->phase += (0.85 * f + (1.8 * f - 0.85 * f) * std::exp(-t / 0.06)) / sample_rate_hz;
+  d->phase += (0.85 * f + (1.8 * f - 0.85 * f) * fades.fade(0, 0.06, t)) / sample_rate_hz;
   wrap_phase(d);
-  return d->amp * std::sin(two_pi * d->phase) * std::exp(-t / d->body_decay);
+  return d->amp * std::sin(two_pi * d->phase) * fades.fade(1, d->body_decay, t);
 }
 
-double crash_value(chip_drum *d, double t) {
+double crash_value(chip_drum *d, double t, drum_fades &fades) {
   const double n1 = drum_noise1_step(&d->lfsr);
   const double n2 = drum_noise2_step(&d->lfsr2);
   const double x = (n1 + n2) * 0.5;
   double s = drum_resonator_step(&d->res[0], x);
   for (size_t k = 1; k < 6; ++k) s += drum_resonator_step(&d->res[k], x);
-  return d->amp * std::exp(-t / d->decay) * (0.45 * x + 1.6 * s / 6);
+  return d->amp * fades.fade(0, d->decay, t) * (0.45 * x + 1.6 * s / 6);
 }
 
-double ride_value(chip_drum *d, double t) {
+double ride_value(chip_drum *d, double t, drum_fades &fades) {
   const double n1 = drum_noise1_step(&d->lfsr);
   const double y0 = drum_resonator_step(&d->res[0], n1);
   double s = drum_resonator_step(&d->res[1], n1);
   for (size_t k = 2; k < 5; ++k) s += drum_resonator_step(&d->res[k], n1);
   // The narrow bell resonance (entry 0) fades more slowly than the rest.
   // exp(-t / decay) appears twice; the same argument gives the same value.
-  const double fade = std::exp(-t / d->decay);
-  return d->amp * (0.55 * (s / 4) * fade + 0.9 * y0 * std::exp(-t / d->body_decay) +
+  const double fade = fades.fade(0, d->decay, t);
+  return d->amp * (0.55 * (s / 4) * fade + 0.9 * y0 * fades.fade(1, d->body_decay, t) +
                    0.12 * n1 * fade);
 }
 
-double clap_value(chip_drum *d, double t) {
+double clap_envelope_of(double, double t) { return drum_clap_envelope(t); }
+
+double clap_value(chip_drum *d, double t, drum_fades &fades) {
   const double n1 = drum_noise1_step(&d->lfsr);
   const double y = drum_resonator_step(&d->res[0], n1);
-  return y * drum_clap_envelope(t) * d->amp * 0.8;
+  return y * fades.at(0, clap_envelope_of, 0.0, t) * d->amp * 0.8;
 }
 
-double silent_value(chip_drum *, double) { return 0.0; }
+double silent_value(chip_drum *, double, drum_fades &) { return 0.0; }
 
 double clamp_unit(double v) {
   if (v > 1.0) return 1.0;
@@ -150,18 +183,20 @@ double clamp_unit(double v) {
 
 // Runs one sounding drum for up to n samples, adding each clamped sample to
 // sum[i]; the mix is clamped once more after the master gain.
-template <double (*Value)(chip_drum *, double)>
+template <double (*Value)(chip_drum *, double, drum_fades &)>
 void drum_run(chip_drum &d, double *sum, int32_t n) {
-  for (int32_t i = 0; i < n; ++i) {
+  drum_fades fades(d, n);
+  for (int32_t i = 0; i < n; ++i, fades.next()) {
     const double t = d.age;
     d.age += sample_step_s;
+    ++d.clock;
     // The age before the advance decides: a drum sounds for as many samples
     // as the repeated sum takes to pass its duration.
     if (t > d.duration) {
       d.active = 0;
       return;
     }
-    sum[i] += clamp_unit(Value(&d, t));
+    sum[i] += clamp_unit(Value(&d, t, fades));
   }
 }
 

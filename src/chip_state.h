@@ -85,6 +85,7 @@ struct chip_drum {
   // again: the body's decay (kick, snare, tom: max(duration / k, floor);
   // ride: 1.3 decay for its bell), 0 for the other kinds.
   double body_decay;
+  int64_t clock;  // samples since start: the index into the age tables
 };
 
 namespace chip {

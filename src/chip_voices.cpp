@@ -155,11 +155,9 @@ double envelope_shape(double age, double attack) {
 
 }  // namespace
 
-double voice_decay_factor(double decay, double age) { return std::exp(-age / decay); }
-
 double voice_envelope(double age, double attack, double decay) {
   double e = envelope_shape(age, attack);
-  if (decay > 0) e = e * voice_decay_factor(decay, age);
+  if (decay > 0) e = e * age_fade(decay, age);
   return e;
 }
 
@@ -222,13 +220,13 @@ void voice_run(chip_voice &v, double volume_factor, double *sum, int32_t n) {
   // age tables; a voice whose age is not its note's (or is past the tables)
   // makes the calls itself.
   const int64_t k0 = v.clock;
-  const bool tabled = k0 + n <= age_table_len && is_note_age(age, k0);
-  const double *decay_at = tabled && decay > 0 ? age_table(voice_decay_factor, decay, k0 + n) : nullptr;
+  const bool tabled = is_note_age(age, k0);
+  const double *decay_at = tabled && decay > 0 ? age_table(age_fade, decay, k0, n) : nullptr;
   const double *vibrato_at =
-      tabled && vibrato > 0.0 ? age_table(voice_vibrato_factor, vibrato, k0 + n) : nullptr;
+      tabled && vibrato > 0.0 ? age_table(voice_vibrato_factor, vibrato, k0, n) : nullptr;
   int32_t i = 0;
   while (i < n) {
-    const auto k = static_cast<size_t>(k0 + i);
+    const auto k = static_cast<size_t>(i);
     double step = pitch_step;
     if (vibrato > 0.0 && age > vibrato_onset_s) {
       step = (pitch_hz * (vibrato_at != nullptr ? vibrato_at[k] : voice_vibrato_factor(vibrato, age))) /
@@ -256,7 +254,7 @@ void voice_run(chip_voice &v, double volume_factor, double *sum, int32_t n) {
       w = noise;
     }
     double e = envelope_shape(age, attack);
-    if (decay > 0) e = e * (decay_at != nullptr ? decay_at[k] : voice_decay_factor(decay, age));
+    if (decay > 0) e = e * (decay_at != nullptr ? decay_at[k] : age_fade(decay, age));
     // The clocks advance before the release test, and the sample on which
     // the release runs out adds nothing.
     age = age + sample_step_s;

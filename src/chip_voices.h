@@ -46,8 +46,6 @@ double voice_noise_value(uint32_t s);
 // Attack, fall to sustain and optional decay at age (s, before this
 // sample's advance); the release ramp is applied on top by the caller.
 double voice_envelope(double age, double attack, double decay);
-// The decay's factor at age: exp(-age / decay), decay > 0.
-double voice_decay_factor(double decay, double age);
 
 }  // namespace chip
 
