@@ -12,7 +12,11 @@ namespace {
 
 constexpr double frames_per_s = 44100.0;
 
-void render_score(benchmark::State &state, const bench::score &s) {
+// How the score is pulled: in the tool's blocks, or one chip_next call per
+// sample as an engine without a buffer would.
+enum class pull { blocks, per_sample };
+
+void render_score(benchmark::State &state, const bench::score &s, pull how = pull::blocks) {
   setenv("ZARN_SYNTH", "1", 1);  // never look for a recording
   if (I_RegisterSong(s.mus.data()) != 1) {
     state.SkipWithError("score does not register");
@@ -22,8 +26,17 @@ void render_score(benchmark::State &state, const bench::score &s) {
   const int64_t sounding = bench::sounding_voice_samples(s);
   std::vector<float> l, r;
   for (auto _ : state) {
-    bench::render_in_blocks(s, l, r);
-    benchmark::DoNotOptimize(l.data());
+    if (how == pull::blocks) {
+      bench::render_in_blocks(s, l, r);
+      benchmark::DoNotOptimize(l.data());
+    } else {
+      I_PlaySong(0, 0);
+      float left = 0, right = 0;
+      for (int64_t i = 0; i < s.frames(); ++i) {
+        chip_next(&left, &right);
+        benchmark::DoNotOptimize(left);
+      }
+    }
   }
   const auto frames = static_cast<double>(s.frames());
   using benchmark::Counter;
@@ -42,9 +55,11 @@ const bench::score drums = bench::drums_only_score();
 void BM_typical(benchmark::State &state) { render_score(state, typical); }
 void BM_dense(benchmark::State &state) { render_score(state, dense); }
 void BM_drums_only(benchmark::State &state) { render_score(state, drums); }
+void BM_typical_per_sample(benchmark::State &state) { render_score(state, typical, pull::per_sample); }
 
 BENCHMARK(BM_typical)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_dense)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_drums_only)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_typical_per_sample)->Unit(benchmark::kMillisecond);
 
 }  // namespace

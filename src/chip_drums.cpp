@@ -89,27 +89,28 @@ void wrap_phase(chip_drum *d) {
 // kind numbers its factors; a factor's table is looked up on first use.
 class drum_fades {
  public:
-  drum_fades(const chip_drum &d, int32_t n) : k0_(d.clock), n_(n), tabled_(is_note_age(d.age, d.clock)) {}
+  drum_fades(chip_drum &d, int32_t n) : d_(d), n_(n), tabled_(is_note_age(d.age, d.clock)) {}
 
   // f(c, t) for the factor numbered slot, at this sample.
   double at(size_t slot, age_function f, double c, double t) {
     if (!tabled_) return f(c, t);
     if (!looked_up_[slot]) {
       looked_up_[slot] = true;
-      table_[slot] = age_table(f, c, k0_, n_);
+      entries_[slot] = age_entries(d_.fades, slot, f, c, k0_, n_);
     }
-    return table_[slot] != nullptr ? table_[slot][i_] : f(c, t);
+    return entries_[slot] != nullptr ? entries_[slot][i_] : f(c, t);
   }
   double fade(size_t slot, double c, double t) { return at(slot, age_fade, c, t); }
   void next() { ++i_; }
 
  private:
-  int64_t k0_;
+  chip_drum &d_;
+  int64_t k0_ = d_.clock;
   int32_t n_;
   size_t i_ = 0;  // this sample's place in the run
   bool tabled_;
   std::array<bool, 3> looked_up_{};
-  std::array<const double *, 3> table_{};
+  std::array<const double *, 3> entries_{};
 };
 
 double kick_value(chip_drum *d, double t, drum_fades &fades) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "chip.h"
+#include "chip_age_tables.h"
 
 constexpr int chip_voice_count = 28;
 constexpr int chip_drum_count = 8;
@@ -59,6 +60,7 @@ struct chip_voice {
   double pitch_hz;    // voice_pitch_hz(pitch_note, pitch_bend)
   double pitch_step;  // pitch_hz / 44100.0, the phase step without vibrato
   int64_t clock;  // samples rendered since note-on: the index into the age tables
+  chip::age_block_cache tables;  // slot 0 the decay, 1 the vibrato
 };
 
 // Two-pole resonator.
@@ -86,6 +88,7 @@ struct chip_drum {
   // ride: 1.3 decay for its bell), 0 for the other kinds.
   double body_decay;
   int64_t clock;  // samples since start: the index into the age tables
+  chip::age_block_cache fades;  // the kind's fades, numbered by the kind
 };
 
 namespace chip {

@@ -221,9 +221,9 @@ void voice_run(chip_voice &v, double volume_factor, double *sum, int32_t n) {
   // makes the calls itself.
   const int64_t k0 = v.clock;
   const bool tabled = is_note_age(age, k0);
-  const double *decay_at = tabled && decay > 0 ? age_table(age_fade, decay, k0, n) : nullptr;
+  const double *decay_at = tabled && decay > 0 ? age_entries(v.tables, 0, age_fade, decay, k0, n) : nullptr;
   const double *vibrato_at =
-      tabled && vibrato > 0.0 ? age_table(voice_vibrato_factor, vibrato, k0, n) : nullptr;
+      tabled && vibrato > 0.0 ? age_entries(v.tables, 1, voice_vibrato_factor, vibrato, k0, n) : nullptr;
   int32_t i = 0;
   while (i < n) {
     const auto k = static_cast<size_t>(i);

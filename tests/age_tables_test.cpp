@@ -37,51 +37,65 @@ TEST(AgeTables, NoteAgesAreTheRepeatedSumNotTheProduct) {
 }
 
 TEST(AgeTables, EntriesAreTheFunctionAtEachNoteAge) {
-  for (const int64_t k0 : {int64_t{0}, int64_t{4000}, int64_t{9000}, chip::age_table_len - 96}) {
-    SCOPED_TRACE(k0);
-    const double *fade = chip::age_table(chip::age_fade, 0.7, k0, 96);
-    ASSERT_NE(fade, nullptr);
-    for (int32_t i = 0; i < 96; ++i) {
-      ASSERT_EQ(bits(fade[i]), bits(std::exp(-note_age(k0 + i) / 0.7))) << i;
+  const double *first = chip::age_block(chip::age_fade, 0.7, 0);
+  const double *third = chip::age_block(chip::age_fade, 0.7, 2);
+  const double *last = chip::age_block(chip::age_fade, 0.7, chip::age_table_len / 4096 - 1);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(third, nullptr);
+  ASSERT_NE(last, nullptr);
+  double age = 0.0;
+  for (int64_t k = 0; k < chip::age_table_len; ++k, age = age + step_s) {
+    const double want = std::exp(-age / 0.7);
+    const double *block = k < 4096 ? first : k / 4096 == 2 ? third : k >= chip::age_table_len - 4096 ? last : nullptr;
+    if (block != nullptr) {
+      ASSERT_EQ(bits(block[k % 4096]), bits(want)) << k;
     }
   }
   // Another constant, or another function with the same constant, is its own table.
-  const double *other = chip::age_table(chip::age_fade, 0.5, 100, 1);
-  const double *ratio = chip::age_table(half_age, 0.7, 100, 1);
+  const double *other = chip::age_block(chip::age_fade, 0.5, 0);
+  const double *ratio = chip::age_block(half_age, 0.7, 0);
   ASSERT_NE(other, nullptr);
   ASSERT_NE(ratio, nullptr);
-  EXPECT_EQ(bits(*other), bits(std::exp(-note_age(100) / 0.5)));
-  EXPECT_EQ(bits(*ratio), bits(note_age(100) / 0.7));
+  EXPECT_EQ(bits(other[100]), bits(std::exp(-note_age(100) / 0.5)));
+  EXPECT_EQ(bits(ratio[100]), bits(note_age(100) / 0.7));
+  EXPECT_EQ(chip::age_block(chip::age_fade, 0.7, 0), first);  // made once
 }
 
 TEST(AgeTables, RunsPastTheEndOrAcrossABlockAreDeclined) {
-  EXPECT_EQ(chip::age_table(chip::age_fade, 0.7, chip::age_table_len - 10, 11), nullptr);
-  EXPECT_EQ(chip::age_table(chip::age_fade, 0.7, -1, 4), nullptr);
-  EXPECT_EQ(chip::age_table(chip::age_fade, 0.7, 0, 0), nullptr);
-  EXPECT_EQ(chip::age_table(chip::age_fade, 0.7, 4090, 7), nullptr);  // 4090..4096
-  EXPECT_NE(chip::age_table(chip::age_fade, 0.7, 4090, 6), nullptr);  // 4090..4095
-  EXPECT_NE(chip::age_table(chip::age_fade, 0.7, 4096, 7), nullptr);
+  chip::age_block_cache cache;
+  const auto entries = [&cache](int64_t k0, int32_t n) {
+    return chip::age_entries(cache, 0, chip::age_fade, 0.7, k0, n);
+  };
+  EXPECT_EQ(entries(chip::age_table_len - 10, 11), nullptr);
+  EXPECT_EQ(entries(-1, 4), nullptr);
+  EXPECT_EQ(entries(0, 0), nullptr);
+  EXPECT_EQ(entries(4090, 7), nullptr);  // 4090..4096
+  const double *run = entries(4090, 6);  // 4090..4095
+  ASSERT_NE(run, nullptr);
+  EXPECT_EQ(run, chip::age_block(chip::age_fade, 0.7, 0) + 4090);
+  EXPECT_EQ(bits(entries(4096, 7)[3]), bits(std::exp(-note_age(4099) / 0.7)));
+  // The cache follows a constant changed under it.
+  EXPECT_EQ(bits(chip::age_entries(cache, 0, chip::age_fade, 0.3, 4096, 7)[3]),
+            bits(std::exp(-note_age(4099) / 0.3)));
 }
 
 // Tables are claimed for good; once their room is gone every further
-// request is declined, and the ones already made keep answering.
+// request is declined, and the blocks already made keep answering.
 TEST(AgeTables, FullTablesDeclineAndKeepTheirEntries) {
-  const double *first = chip::age_table(chip::age_fade, 0.25, 0, 128);
+  const double *first = chip::age_block(chip::age_fade, 0.25, 0);
   ASSERT_NE(first, nullptr);
-  int granted = 1;
+  int blocks = 1;
   bool declined = false;
   for (int c = 1; c < 1000 && !declined; ++c) {
-    // Whole tables, so the arena of entries runs out before the names do.
-    const double constant = 0.25 + c;
-    for (int64_t k0 = 0; k0 < chip::age_table_len && !declined; k0 += 4096) {
-      declined = chip::age_table(chip::age_fade, constant, k0, 4096) == nullptr;
+    for (int64_t b = 0; b < chip::age_table_len / 4096 && !declined; ++b) {
+      declined = chip::age_block(chip::age_fade, 0.25 + c, b) == nullptr;
+      if (!declined) ++blocks;
     }
-    if (!declined) ++granted;
   }
   EXPECT_TRUE(declined);
-  EXPECT_LT(granted, 32);
-  EXPECT_EQ(chip::age_table(chip::age_fade, 123456.0, 0, 1), nullptr);
-  const double *again = chip::age_table(chip::age_fade, 0.25, 0, 128);
+  EXPECT_EQ(blocks, 96);  // 3 MiB of entries
+  EXPECT_EQ(chip::age_block(chip::age_fade, 123456.0, 0), nullptr);
+  const double *again = chip::age_block(chip::age_fade, 0.25, 0);
   EXPECT_EQ(again, first);
   EXPECT_EQ(bits(again[127]), bits(std::exp(-note_age(127) / 0.25)));
 }
