@@ -161,7 +161,8 @@ void render_in_blocks(const score &s, std::vector<float> &left, std::vector<floa
   right.resize(block_frames);
   I_PlaySong(0, 0);
   for (int64_t i = 0; i < s.frames(); i += block_frames) {
-    chip_render(left.data(), right.data(), static_cast<int32_t>(std::min(block_frames, s.frames() - i)));
+    const auto n = static_cast<int32_t>(std::min(block_frames, s.frames() - i));
+    chip_render(left.data(), right.data(), n);
   }
 }
 

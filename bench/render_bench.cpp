@@ -44,8 +44,8 @@ void render_score(benchmark::State &state, const bench::score &s, pull how = pul
   state.counters["realtime_x"] = Counter(frames / frames_per_s, Counter::kIsIterationInvariantRate);
   state.counters["voices"] = static_cast<double>(sounding) / frames;
   // Seconds per sounding voice-sample, shown in nanoseconds.
-  state.counters["ns_per_voice_sample"] =
-      Counter(static_cast<double>(sounding) * 1e-9, Counter::kIsIterationInvariantRate | Counter::kInvert);
+  state.counters["ns_per_voice_sample"] = Counter(
+      static_cast<double>(sounding) * 1e-9, Counter::kIsIterationInvariantRate | Counter::kInvert);
 }
 
 const bench::score typical = bench::typical_score();
@@ -55,7 +55,9 @@ const bench::score drums = bench::drums_only_score();
 void BM_typical(benchmark::State &state) { render_score(state, typical); }
 void BM_dense(benchmark::State &state) { render_score(state, dense); }
 void BM_drums_only(benchmark::State &state) { render_score(state, drums); }
-void BM_typical_per_sample(benchmark::State &state) { render_score(state, typical, pull::per_sample); }
+void BM_typical_per_sample(benchmark::State &state) {
+  render_score(state, typical, pull::per_sample);
+}
 
 BENCHMARK(BM_typical)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_dense)->Unit(benchmark::kMillisecond);

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <vector>
@@ -33,7 +33,8 @@ void timed(Pull pull) {
 // sixteen note-ons that ends at once.
 std::vector<uint8_t> priming_song() {
   std::vector<uint8_t> mus = {'M', 'U', 'S', 0x1A, 48, 0, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  for (uint8_t ch = 0; ch < 16; ++ch) mus.insert(mus.end(), {static_cast<uint8_t>(0x10 | ch), 0x80 | 60, 77});
+  for (uint8_t ch = 0; ch < 16; ++ch)
+    mus.insert(mus.end(), {static_cast<uint8_t>(0x10 | ch), 0x80 | 60, 77});
   return mus;
 }
 
@@ -71,7 +72,8 @@ void render(const uint8_t *data, int32_t looping) {
     timed([&] { chip_render(&block[static_cast<size_t>(i)], &right[static_cast<size_t>(i)], n); });
     i += n;
   }
-  if (std::memcmp(one.data(), block.data(), static_cast<size_t>(frames) * sizeof(float)) != 0) std::abort();
+  if (std::memcmp(one.data(), block.data(), static_cast<size_t>(frames) * sizeof(float)) != 0)
+    std::abort();
 }
 
 }  // namespace

@@ -81,8 +81,8 @@ const double *age_block(age_function f, double constant, int64_t b) {
   return entries->data();
 }
 
-const double *age_entries_lookup(age_block_cache &cache, size_t slot, age_function f, double constant,
-                          int64_t k0, int32_t n) {
+const double *age_entries_lookup(age_block_cache &cache, size_t slot, age_function f,
+                                 double constant, int64_t k0, int32_t n) {
   if (k0 < 0 || n < 1 || k0 + n > age_table_len) return nullptr;
   const int64_t b = k0 / block_len;
   if ((k0 + n - 1) / block_len != b) return nullptr;

@@ -38,7 +38,8 @@ void make_note_ages(int64_t k_end);
 inline bool is_note_age(double age, int64_t k) {
   if (k < 0 || k >= age_table_len) return false;
   if (k >= note_ages_made) make_note_ages(k + 1);
-  return std::bit_cast<uint64_t>(note_ages[static_cast<std::size_t>(k)]) == std::bit_cast<uint64_t>(age);
+  return std::bit_cast<uint64_t>(note_ages[static_cast<std::size_t>(k)]) ==
+         std::bit_cast<uint64_t>(age);
 }
 
 // The block of f(constant, age_k) for the k in block number b (entry j is

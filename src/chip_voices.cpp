@@ -221,15 +221,18 @@ void voice_run(chip_voice &v, double volume_factor, double *sum, int32_t n) {
   // makes the calls itself.
   const int64_t k0 = v.clock;
   const bool tabled = is_note_age(age, k0);
-  const double *decay_at = tabled && decay > 0 ? age_entries(v.tables, 0, age_fade, decay, k0, n) : nullptr;
-  const double *vibrato_at =
-      tabled && vibrato > 0.0 ? age_entries(v.tables, 1, voice_vibrato_factor, vibrato, k0, n) : nullptr;
+  const double *decay_at =
+      tabled && decay > 0 ? age_entries(v.tables, 0, age_fade, decay, k0, n) : nullptr;
+  const double *vibrato_at = tabled && vibrato > 0.0
+                                 ? age_entries(v.tables, 1, voice_vibrato_factor, vibrato, k0, n)
+                                 : nullptr;
   int32_t i = 0;
   while (i < n) {
     const auto k = static_cast<size_t>(i);
     double step = pitch_step;
     if (vibrato > 0.0 && age > vibrato_onset_s) {
-      step = (pitch_hz * (vibrato_at != nullptr ? vibrato_at[k] : voice_vibrato_factor(vibrato, age))) /
+      step = (pitch_hz *
+              (vibrato_at != nullptr ? vibrato_at[k] : voice_vibrato_factor(vibrato, age))) /
              sample_rate_hz;
     }
     phase = phase + step;

@@ -110,7 +110,8 @@ render_stats render(int16_t *samples, const render_span &span) {
   std::array<float, render_block_frames> left;
   std::array<float, render_block_frames> right;
   for (int64_t start = 0; start < span.frames; start += render_block_frames) {
-    const auto count = static_cast<int32_t>(std::min<int64_t>(render_block_frames, span.frames - start));
+    const auto count =
+        static_cast<int32_t>(std::min<int64_t>(render_block_frames, span.frames - start));
     chip_render(left.data(), right.data(), count);
     for (int32_t k = 0; k < count; ++k) {
       const int64_t i = start + k;

@@ -46,7 +46,10 @@ TEST(AgeTables, EntriesAreTheFunctionAtEachNoteAge) {
   double age = 0.0;
   for (int64_t k = 0; k < chip::age_table_len; ++k, age = age + step_s) {
     const double want = std::exp(-age / 0.7);
-    const double *block = k < 4096 ? first : k / 4096 == 2 ? third : k >= chip::age_table_len - 4096 ? last : nullptr;
+    const double *block = k < 4096                          ? first
+                          : k / 4096 == 2                   ? third
+                          : k >= chip::age_table_len - 4096 ? last
+                                                            : nullptr;
     if (block != nullptr) {
       ASSERT_EQ(bits(block[k % 4096]), bits(want)) << k;
     }
