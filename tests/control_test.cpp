@@ -135,6 +135,20 @@ TEST_F(Control, PausedSongHoldsItsTime) {
   I_ResumeSong();
   chip_next(&l, &r);
   EXPECT_EQ(chip::wait_samples, wait - 1);
+
+  // A block counts down one sample per frame, and an empty one nothing.
+  float left[5] = {9, 9, 9, 9, 9}, right[5] = {9, 9, 9, 9, 9};
+  chip_render(left, right, 0);
+  chip_render(left, right, -3);
+  EXPECT_EQ(chip::wait_samples, wait - 1);
+  EXPECT_EQ(left[0], 9.0f);
+  chip_render(left, right, 4);
+  EXPECT_EQ(chip::wait_samples, wait - 5);
+  EXPECT_EQ(left[4], 9.0f);
+  I_PauseSong();
+  chip_render(left, right, 5);
+  EXPECT_EQ(chip::wait_samples, wait - 5);
+  for (float v : left) EXPECT_EQ(v, 0.0f);
 }
 
 TEST_F(Control, StopAndUnregisterSilenceEverything) {

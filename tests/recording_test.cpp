@@ -319,6 +319,26 @@ TEST_F(Recording, EndsOrLoopsAfterTheLastFrame) {
   EXPECT_EQ(pull(), out(-0.4f, -0.4f));
 }
 
+// A block pulled with chip_render plays the frames chip_next would, both
+// channels, through the loop point and on past the end.
+TEST_F(Recording, BlocksPlayTheSameFramesAsSingleSamples) {
+  const bytes stereo = fixture::wav_pcm16(2, 44100, {8192, -16384, 16384, 4096, -8192, 0});
+  for (int looping : {0, 1}) {
+    SCOPED_TRACE(looping);
+    play(stereo, looping);
+    std::vector<float> left(8, -9.0f), right(8, -9.0f);
+    chip_render(left.data(), right.data(), 8);
+    play(stereo, looping);
+    for (size_t i = 0; i < 8; ++i) {
+      const auto [l, r] = pull();
+      EXPECT_EQ(left[i], l) << i;
+      EXPECT_EQ(right[i], r) << i;
+    }
+    EXPECT_EQ(left[3], looping == 1 ? 0.2f : 0.0f);
+    EXPECT_EQ(right[4], looping == 1 ? 0.1f : 0.0f);
+  }
+}
+
 TEST_F(Recording, NoWholeFramePlaysSilence) {
   for (const auto &[channels, samples] :
        {std::pair<int, std::vector<int16_t>>{1, {}}, {2, {16384}}}) {
