@@ -115,15 +115,16 @@ render_stats render(int16_t *samples, const render_span &span) {
     chip_render(left.data(), right.data(), count);
     for (int32_t k = 0; k < count; ++k) {
       const int64_t i = start + k;
+      const float pulled = left[static_cast<size_t>(k)];
       // The mix reaches full scale only by clamping a louder sum.
-      if (left[k] == 1.0f || left[k] == -1.0f) {
+      if (pulled == 1.0f || pulled == -1.0f) {
         if (st.clipped++ == 0) st.first_clip = i;
       }
-      float value = left[k];
+      float value = pulled;
       if (i >= fade_from) {
         const double g =
             static_cast<double>(span.frames - 1 - i) / static_cast<double>(span.fade_frames);
-        value = static_cast<float>(left[k] * g);
+        value = static_cast<float>(pulled * g);
       }
       const double up = value;
       const double down = -value;
