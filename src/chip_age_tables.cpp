@@ -86,8 +86,9 @@ const double *age_entries_lookup(age_block_cache &cache, size_t slot, age_functi
   if (k0 < 0 || n < 1 || k0 + n > age_table_len) return nullptr;
   const int64_t b = k0 / block_len;
   if ((k0 + n - 1) / block_len != b) return nullptr;
-  if (cache.block != b) {
-    cache.block = b;
+  if (cache.first != b * block_len || cache.end != (b + 1) * block_len) {
+    cache.first = b * block_len;
+    cache.end = (b + 1) * block_len;
     cache.looked_up = {};
   }
   // A function or constant changed under the note is looked up afresh.
@@ -98,7 +99,7 @@ const double *age_entries_lookup(age_block_cache &cache, size_t slot, age_functi
     cache.constant[slot] = constant;
     cache.entries[slot] = age_block(f, constant, b);
   }
-  return cache.entries[slot] != nullptr ? cache.entries[slot] + (k0 - b * block_len) : nullptr;
+  return cache.entries[slot] != nullptr ? cache.entries[slot] + (k0 - cache.first) : nullptr;
 }
 
 }  // namespace chip

@@ -50,7 +50,8 @@ const double *age_block(age_function f, double constant, int64_t b);
 // A note's own record of the blocks it reads: each of its few functions
 // is looked up once per block of its life rather than once per run.
 struct age_block_cache {
-  int64_t block = 0;  // the block the entries below belong to
+  int64_t first = 0;  // the entries below are for k in [first, end): one block
+  int64_t end = 0;    // (empty until the first lookup)
   std::array<bool, 3> looked_up{};
   std::array<age_function, 3> f{};
   std::array<double, 3> constant{};
@@ -66,11 +67,11 @@ const double *age_entries_lookup(age_block_cache &cache, std::size_t slot, age_f
 inline const double *age_entries(age_block_cache &cache, std::size_t slot, age_function f,
                                  double constant, int64_t k0, int32_t n) {
   // The common case: the run lies in the block the cache already holds.
-  if (k0 >= 0 && n >= 1 && k0 / age_block_len == cache.block &&
-      (k0 + n - 1) / age_block_len == cache.block && cache.looked_up[slot] && cache.f[slot] == f &&
+  if (k0 >= cache.first && n >= 1 && k0 + n <= cache.end && cache.looked_up[slot] &&
+      cache.f[slot] == f &&
       std::bit_cast<uint64_t>(cache.constant[slot]) == std::bit_cast<uint64_t>(constant)) {
     const double *entries = cache.entries[slot];
-    return entries != nullptr ? entries + (k0 - cache.block * age_block_len) : nullptr;
+    return entries != nullptr ? entries + (k0 - cache.first) : nullptr;
   }
   return age_entries_lookup(cache, slot, f, constant, k0, n);
 }
