@@ -130,7 +130,7 @@ bool seq_step();
 void voice_note_on(int32_t channel, int32_t note, int32_t velocity);
 // Adds the melodic voices' next n samples to sum[0..n) and advances them. n
 // samples with no event in between: the sequencer is not consulted.
-void voices_render(double *sum, int32_t n);  // n <= chip_stretch_max
+void voices_render(double *sum, int32_t n);
 
 // Drums (chip_drums.cpp).
 void drum_init(chip_drum *d, int32_t note, double amp);

@@ -144,21 +144,10 @@ uint32_t voice_noise_clock(uint32_t s, int32_t tap) {
 
 double voice_noise_value(uint32_t s) { return (s & 1u) != 0 ? -1.0 : 1.0; }
 
-namespace {
-
-// Attack, fall and sustain, before the decay.
-double envelope_shape(double age, double attack) {
+double voice_envelope_shape(double age, double attack) {
   if (age < attack) return age / attack;
   if (age < attack + fall_s) return 1 - ((age - attack) / fall_s) * fall_depth;
   return sustain_level;
-}
-
-}  // namespace
-
-double voice_envelope(double age, double attack, double decay) {
-  double e = envelope_shape(age, attack);
-  if (decay > 0) e = e * age_fade(decay, age);
-  return e;
 }
 
 void voice_note_on(int32_t channel, int32_t note, int32_t velocity) {
@@ -231,9 +220,9 @@ void voice_run(chip_voice &v, double volume_factor, double *sum, int32_t n) {
     const auto k = static_cast<size_t>(i);
     double step = pitch_step;
     if (vibrato > 0.0 && age > vibrato_onset_s) {
-      step = (pitch_hz *
-              (vibrato_at != nullptr ? vibrato_at[k] : voice_vibrato_factor(vibrato, age))) /
-             sample_rate_hz;
+      const double hz = vibrato_at != nullptr ? pitch_hz * vibrato_at[k]
+                                              : voice_vibrato_hz(pitch_hz, vibrato, age);
+      step = hz / sample_rate_hz;
     }
     phase = phase + step;
     const bool wrapped = phase >= 1.0;
@@ -256,7 +245,7 @@ void voice_run(chip_voice &v, double volume_factor, double *sum, int32_t n) {
       }
       w = noise;
     }
-    double e = envelope_shape(age, attack);
+    double e = voice_envelope_shape(age, attack);
     if (decay > 0) e = e * (decay_at != nullptr ? decay_at[k] : age_fade(decay, age));
     // The clocks advance before the release test, and the sample on which
     // the release runs out adds nothing.

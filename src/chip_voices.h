@@ -43,9 +43,9 @@ uint32_t voice_noise_clock(uint32_t s, int32_t tap);
 // The noise value a register state gives: -1 when bit 0 is set, else +1.
 double voice_noise_value(uint32_t s);
 
-// Attack, fall to sustain and optional decay at age (s, before this
-// sample's advance); the release ramp is applied on top by the caller.
-double voice_envelope(double age, double attack, double decay);
+// Attack, fall to sustain at age (s, before this sample's advance). A decay
+// multiplies it by age_fade(decay, age); the release ramp comes on top.
+double voice_envelope_shape(double age, double attack);
 
 }  // namespace chip
 

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "chip.h"
+#include "chip_age_tables.h"
 #include "chip_state.h"
 #include "chip_voices.h"
 #include "fixtures.h"
@@ -138,13 +139,14 @@ TEST(VoiceRender, NoiseClocksOnFirstSampleAndWraps) {
 }
 
 TEST(VoiceRender, EnvelopeAndVibrato) {
-  EXPECT_EQ(chip::voice_envelope(0.0, 0.005, 0.0), 0.0);
-  EXPECT_EQ(chip::voice_envelope(0.0025, 0.005, 0.0), 0.5);
-  EXPECT_EQ(chip::voice_envelope(0.005, 0.005, 0.0), 1.0);
-  EXPECT_EQ(chip::voice_envelope(0.02, 0.005, 0.0),
+  EXPECT_EQ(chip::voice_envelope_shape(0.0, 0.005), 0.0);
+  EXPECT_EQ(chip::voice_envelope_shape(0.0025, 0.005), 0.5);
+  EXPECT_EQ(chip::voice_envelope_shape(0.005, 0.005), 1.0);
+  EXPECT_EQ(chip::voice_envelope_shape(0.02, 0.005),
             1 - ((0.02 - 0.005) / 0.03) * 0.19999999999999996);
-  EXPECT_EQ(chip::voice_envelope(0.5, 0.005, 0.0), 0.8);
-  EXPECT_EQ(chip::voice_envelope(0.5, 0.005, 0.45), 0.8 * std::exp(-0.5 / 0.45));
+  EXPECT_EQ(chip::voice_envelope_shape(0.035, 0.005), 0.8);  // the fall ends on its sustain
+  EXPECT_EQ(chip::voice_envelope_shape(0.5, 0.005), 0.8);
+  EXPECT_EQ(chip::age_fade(0.45, 0.5), std::exp(-0.5 / 0.45));
 
   EXPECT_EQ(chip::voice_vibrato_hz(440.0, 0.2, 0.15), 440.0);  // onset is strict
   EXPECT_EQ(chip::voice_vibrato_hz(440.0, 0.0, 1.0), 440.0);
