@@ -216,7 +216,7 @@ void voice_run(chip_voice &v, double volume_factor, double *sum, int32_t n) {
                                  ? age_entries(v.tables, 1, voice_vibrato_factor, vibrato, k0, n)
                                  : nullptr;
   int32_t i = 0;
-  while (i < n) {
+  for (; i < n; ++i) {
     const auto k = static_cast<size_t>(i);
     double step = pitch_step;
     if (vibrato > 0.0 && age > vibrato_onset_s) {
@@ -250,16 +250,16 @@ void voice_run(chip_voice &v, double volume_factor, double *sum, int32_t n) {
     // The clocks advance before the release test, and the sample on which
     // the release runs out adds nothing.
     age = age + sample_step_s;
-    ++i;
     if (releasing) {
       rel_age = rel_age + sample_step_s;
       if (rel_age >= release) {
         v.active = 0;
+        ++i;  // this sample still advanced the clocks
         break;
       }
       e = e * (1 - rel_age / release);
     }
-    sum[i - 1] += amp * (w * e) * volume_factor;
+    sum[i] += amp * (w * e) * volume_factor;
   }
   v.phase = phase;
   v.age = age;
