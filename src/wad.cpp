@@ -1,6 +1,9 @@
-// wad.cpp: loading a WAD archive whole into memory, lump lookup by name,
-// merging a patch archive, releasing. Every size and offset comes from the
-// file, so each is checked against the file's length in 64-bit arithmetic.
+// wad.cpp: loading a WAD archive into memory, lump lookup by name, merging
+// a patch archive, releasing. The archive is read once into one image that
+// every lump points into, so memory follows the file's size whatever its
+// directory says (overlapping lumps share their bytes). Every size and offset
+// comes from the file, so each is checked against its length in 64-bit
+// arithmetic.
 #include "wad.h"
 
 #include <cstdint>
@@ -8,12 +11,24 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "wad_zip.h"
+#include "console_text.h"
+#include "wad_image.h"
 
 namespace {
 
 constexpr int64_t header_bytes = 12;
 constexpr int64_t dir_entry_bytes = 16;
+
+// The handle callers see, and the images its lumps point into: one per
+// archive, more once patches are merged in. A wad_file* handed out by this
+// module always points at the first member of one of these.
+struct wad_owner {
+  wad_file file;
+  uint8_t **images;
+  int32_t image_count;
+};
+
+wad_owner *owner_of(wad_file *w) { return reinterpret_cast<wad_owner *>(w); }
 
 int32_t get_i32le(const uint8_t *p) {
   const uint32_t v =
@@ -39,32 +54,10 @@ void clean_name(char (&name)[9], const uint8_t *raw) {
   name[n] = '\0';
 }
 
-// Size of the open file, or 0 when it cannot be measured (a pipe): then only
-// an empty directory at offset 0 passes the bounds check.
-int64_t file_size(FILE *f) {
-  if (fseeko(f, 0, SEEK_END) != 0) return 0;
-  const off_t end = ftello(f);
-  if (fseeko(f, 0, SEEK_SET) != 0 || end < 0) return 0;
-  return end;
-}
-
-// Reads the bytes of one lump that lies inside the file. Returns false only
-// when memory runs out; a short read leaves the entry without data.
-bool read_lump(FILE *f, wad_lump &lump) {
-  const auto n = static_cast<size_t>(lump.size);
-  auto *data = static_cast<uint8_t *>(std::malloc(n));
-  if (data == nullptr) return false;
-  if (fseeko(f, lump.file_ofs, SEEK_SET) != 0 || std::fread(data, 1, n, f) != n) {
-    std::free(data);
-    lump.size = 0;  // the file changed under us: treat it like a lump outside the file
-    return true;
-  }
-  lump.data = data;
-  return true;
-}
-
-// Fills the handle's entries from the directory bytes. False when out of memory.
-bool fill_lumps(wad_file *w, const uint8_t *dir, FILE *f, int64_t size) {
+// Fills the handle's entries from the directory in the image.
+void fill_lumps(wad_file *w, const wad_image &image) {
+  const auto size = static_cast<int64_t>(image.size);
+  const uint8_t *dir = image.bytes + w->dir_ofs;
   for (int32_t i = 0; i < w->num_lumps; ++i) {
     const uint8_t *e = dir + static_cast<size_t>(i) * dir_entry_bytes;
     wad_lump &lump = w->lumps[i];
@@ -73,93 +66,89 @@ bool fill_lumps(wad_file *w, const uint8_t *dir, FILE *f, int64_t size) {
     lump.size = get_i32le(e + 4);
     if (lump.size <= 0) continue;  // markers and negative sizes: no data, size kept
     if (lump.file_ofs >= 0 && int64_t{lump.file_ofs} + lump.size <= size) {
-      if (!read_lump(f, lump)) return false;
+      lump.data = image.bytes + lump.file_ofs;
     } else {
       lump.size = 0;
     }
   }
-  return true;
 }
 
-// Reads header and directory and builds the handle; f is open at its start.
-// Returns null (with its message, if any, printed) on failure.
-wad_file *load_open(FILE *f, const char *given, const char *resolved) {
-  const int64_t size = file_size(f);
-  uint8_t header[header_bytes];
-  if (std::fread(header, 1, sizeof header, f) != sizeof header) return nullptr;
-
-  char magic[5] = {};
-  std::memcpy(magic, header, 4);  // a NUL among the 4 bytes ends the text early
-  if (std::strcmp(magic, "IWAD") != 0 && std::strcmp(magic, "PWAD") != 0) {
-    std::fprintf(stderr, "[WAD] Magic inválido %s en %s\n", magic, resolved);
+// Checks header and directory and builds the handle, which takes over the
+// image's bytes. Returns null (with its line printed) on failure.
+wad_file *load_image(wad_image &image, const char *given) {
+  const std::string shown = console_escape(image.name);
+  if (image.size == 0) {
+    std::fprintf(stderr, "[WAD] %s está vacío\n", shown.c_str());
     return nullptr;
   }
-  const int32_t count = get_i32le(header + 4);
-  const int32_t dir_ofs = get_i32le(header + 8);
-  if (dir_ofs < 0 || count < 0 || dir_ofs + dir_entry_bytes * count > size) {
+  if (image.size < header_bytes) {
+    std::fprintf(stderr, "[WAD] %s es demasiado corto para ser un WAD (%zu bytes)\n",
+                 shown.c_str(), image.size);
+    return nullptr;
+  }
+  char magic[5] = {};
+  std::memcpy(magic, image.bytes, 4);  // a NUL among the 4 bytes ends the text early
+  if (std::strcmp(magic, "IWAD") != 0 && std::strcmp(magic, "PWAD") != 0) {
+    std::fprintf(stderr, "[WAD] Magic inválido %s en %s\n", console_escape(magic).c_str(),
+                 shown.c_str());
+    return nullptr;
+  }
+  const int32_t count = get_i32le(image.bytes + 4);
+  const int32_t dir_ofs = get_i32le(image.bytes + 8);
+  if (dir_ofs < 0 || count < 0 ||
+      dir_ofs + dir_entry_bytes * count > static_cast<int64_t>(image.size)) {
     std::fprintf(stderr, "[WAD] dir_ofs corrupto %d\n", dir_ofs);
     return nullptr;
   }
 
-  // The bound check above caps the directory by the file's own length.
-  const auto dir_size = static_cast<size_t>(dir_entry_bytes * count);
-  auto *dir = static_cast<uint8_t *>(std::malloc(dir_size > 0 ? dir_size : 1));
-  if (dir == nullptr) return nullptr;
-  if (fseeko(f, dir_ofs, SEEK_SET) != 0 || std::fread(dir, 1, dir_size, f) != dir_size) {
-    std::free(dir);
-    return nullptr;
-  }
-
-  auto *w = static_cast<wad_file *>(std::calloc(1, sizeof(wad_file)));
+  auto *owner = static_cast<wad_owner *>(std::calloc(1, sizeof(wad_owner)));
+  auto *images = static_cast<uint8_t **>(std::malloc(sizeof(uint8_t *)));
   wad_lump *lumps = nullptr;
+  // The bound check above caps the count by the file's own length.
   if (count > 0)
     lumps = static_cast<wad_lump *>(std::calloc(static_cast<size_t>(count), sizeof(wad_lump)));
-  if (w == nullptr || (count > 0 && lumps == nullptr)) {
+  if (owner == nullptr || images == nullptr || (count > 0 && lumps == nullptr)) {
     std::free(lumps);
-    std::free(w);
-    std::free(dir);
+    std::free(images);
+    std::free(owner);
+    std::fprintf(stderr, "[WAD] sin memoria para %s\n", shown.c_str());
     return nullptr;
   }
+  wad_file *w = &owner->file;
   std::memcpy(w->magic, magic, sizeof magic);
   w->num_lumps = count;
   w->dir_ofs = dir_ofs;
   w->lumps = lumps;
   w->lump_capacity = count;
-  set_path_field(w->path, resolved);
+  set_path_field(w->path, image.name.c_str());
   set_path_field(w->src_path, given);
-
-  const bool filled = fill_lumps(w, dir, f, size);
-  std::free(dir);
-  if (!filled) {
-    wad_free(w);
-    return nullptr;
-  }
-  std::printf("[WAD] %s %s: %d lumps, dir @ %d\n", w->magic, given, count, dir_ofs);
+  fill_lumps(w, image);
+  images[0] = image.bytes;
+  image.bytes = nullptr;
+  owner->images = images;
+  owner->image_count = 1;
+  std::printf("[WAD] %s %s: %d lumps, dir @ %d\n", w->magic, console_escape(given).c_str(), count,
+              dir_ofs);
   return w;
 }
 
 }  // namespace
 
 wad_file *wad_load(const char *path) {
-  char *resolved = zip_resolve_path(path);
-  if (resolved == nullptr) return nullptr;
-  FILE *f = std::fopen(resolved, "rb");
-  if (f == nullptr) {
-    std::perror(resolved);
-    std::free(resolved);
-    return nullptr;
-  }
-  wad_file *w = load_open(f, path, resolved);
-  std::fclose(f);
-  std::free(resolved);
+  wad_image image;
+  if (!wad_read_image(path, image)) return nullptr;
+  wad_file *w = load_image(image, path);
+  std::free(image.bytes);  // null once the handle owns it
   return w;
 }
 
 void wad_free(wad_file *w) {
   if (w == nullptr) return;
-  for (int32_t i = 0; i < w->num_lumps; ++i) std::free(w->lumps[i].data);
+  wad_owner *owner = owner_of(w);
+  for (int32_t i = 0; i < owner->image_count; ++i) std::free(owner->images[i]);
+  std::free(owner->images);
   std::free(w->lumps);
-  std::free(w);
+  std::free(owner);
 }
 
 wad_lump *wad_get(wad_file *w, const char *name) {
@@ -180,6 +169,14 @@ int32_t wad_merge(wad_file *dst, wad_file *src) {
   if (dst == nullptr || src == nullptr || dst == src) return -1;
   const int64_t total = int64_t{dst->num_lumps} + src->num_lumps;
   if (total > INT32_MAX) return -1;
+  wad_owner *to = owner_of(dst);
+  wad_owner *from = owner_of(src);
+  // Room for src's images first: a larger array left behind by a later
+  // failure is harmless, and dst stays as it was.
+  auto *images = static_cast<uint8_t **>(std::realloc(
+      to->images, static_cast<size_t>(to->image_count + from->image_count) * sizeof(uint8_t *)));
+  if (images == nullptr) return -1;
+  to->images = images;
   if (total > 0) {
     // realloc of 0 bytes may free the array, so two empty archives skip it.
     auto *lumps = static_cast<wad_lump *>(
@@ -193,7 +190,12 @@ int32_t wad_merge(wad_file *dst, wad_file *src) {
   }
   dst->num_lumps = static_cast<int32_t>(total);
   dst->lump_capacity = static_cast<int32_t>(total);
-  std::free(src->lumps);  // the data buffers now belong to dst
-  std::free(src);
+  // The bytes src's lumps point into now belong to dst.
+  std::memcpy(to->images + to->image_count, from->images,
+              static_cast<size_t>(from->image_count) * sizeof(uint8_t *));
+  to->image_count += from->image_count;
+  std::free(from->images);
+  std::free(src->lumps);
+  std::free(from);
   return 0;
 }

@@ -1,50 +1,65 @@
 // wad_zip.cpp: finding the WAD inside a ZIP archive by walking its local
-// headers, and writing it to /tmp: stored members are copied here, any other
-// method goes to `unzip -p`, started without a shell.
+// headers, and reading it into memory: stored members are copied here, any
+// other method goes to `unzip -p`. The walk keeps only the best candidate so
+// far, so its memory stays small whatever the archive holds; the central
+// directory is read only for the sizes a streaming writer left out of the
+// local headers.
 #include "wad_zip.h"
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdint>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <vector>
 
-extern char **environ;
+#include "console_text.h"
+#include "wad_unzip.h"
 
 namespace {
 
 constexpr int64_t local_header_bytes = 30;
+constexpr int64_t central_header_bytes = 46;
+constexpr int64_t end_record_bytes = 22;
+constexpr int64_t max_comment_bytes = 65535;
 constexpr uint32_t local_header_sig = 0x04034B50;
-constexpr size_t copy_chunk_bytes = 8192;
-constexpr size_t first_list_capacity = 16;
-// What a shell reports for a command it cannot find, as a wait status.
-constexpr int not_started_status = 127 << 8;
-// What a shell reports when its output redirection cannot be opened.
-constexpr int redirect_failed_status = 1 << 8;
+constexpr uint32_t central_header_sig = 0x02014B50;
+constexpr uint32_t end_record_sig = 0x06054B50;
+constexpr uint32_t descriptor_sig = 0x08074B50;
+constexpr int64_t descriptor_bytes = 12;  // CRC-32 and the two sizes, after an optional signature
+constexpr uint16_t flag_encrypted = 1 << 0;
+constexpr uint16_t flag_sizes_deferred = 1 << 3;
+constexpr size_t name_field_bytes = 512;  // names are matched by their first 511 bytes
+constexpr double bytes_per_mib = 1024.0 * 1024.0;
 
 struct zip_member {
-  char name[512];  // first 511 bytes of the member's name, NUL-terminated
-  int64_t data_ofs;
-  uint32_t comp_size;
-  uint32_t uncomp_size;
-  uint16_t method;
+  char name[name_field_bytes];  // NUL-terminated; a NUL in the name ends it early
+  int64_t header_ofs = 0;
+  uint16_t name_len = 0;  // the whole name's length, as the header declares it
+  int64_t data_ofs = 0;
+  uint32_t comp_size = 0;
+  uint32_t uncomp_size = 0;
+  uint16_t method = 0;
+  uint16_t flags = 0;
+  bool sizes_missing = false;  // deferred sizes not found in the central directory
+  int rank = 0;
 };
 
-struct member_list {
-  zip_member *items = nullptr;
-  size_t count = 0;
-  size_t capacity = 0;
+struct central_sizes {
+  int64_t local_ofs;
+  uint32_t comp_size, uncomp_size;
 };
 
-// Tried in this order; the first rank that any member matches wins.
+// Tried in this order; the first rank that any member matches wins, and
+// after them any name ending in ".wad".
 constexpr const char *preferred_names[] = {"freezarn2.wad", "freezarn1.wad", "zarn2.wad",
-                                           "zarn.wad"};
+                                           "zarn.wad", ".wad"};
+constexpr int no_rank = static_cast<int>(std::size(preferred_names));
 
 uint16_t get_u16le(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
@@ -52,163 +67,178 @@ uint32_t get_u32le(const uint8_t *p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
 
-char *copy_text(const char *text) {
-  const size_t n = std::strlen(text) + 1;
-  auto *copy = static_cast<char *>(std::malloc(n));
-  if (copy != nullptr) std::memcpy(copy, text, n);
-  return copy;
+int member_rank(const char *name) {
+  for (int r = 0; r < no_rank; ++r) {
+    if (strcase_ends_with(name, preferred_names[r])) return r;
+  }
+  return no_rank;
 }
 
-bool list_append(member_list &list, const zip_member &m) {
-  if (list.count == list.capacity) {
-    const size_t capacity = list.capacity == 0 ? first_list_capacity : list.capacity * 2;
-    auto *items =
-        static_cast<zip_member *>(std::realloc(list.items, capacity * sizeof(zip_member)));
-    if (items == nullptr) return false;
-    list.items = items;
-    list.capacity = capacity;
+bool read_at(int fd, int64_t offset, void *buf, size_t n) {
+  auto *p = static_cast<uint8_t *>(buf);
+  while (n > 0) {
+    const ssize_t got = pread(fd, p, n, offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    p += got;
+    n -= static_cast<size_t>(got);
+    offset += got;
   }
-  list.items[list.count++] = m;
   return true;
 }
 
-// Walks the local headers from offset 0 until one is missing, malformed or
-// runs past the end. Returns false only when memory runs out.
-bool walk_members(FILE *f, int64_t size, member_list &list) {
-  int64_t offset = 0;
-  for (;;) {
-    uint8_t h[local_header_bytes];
-    if (fseeko(f, offset, SEEK_SET) != 0 || std::fread(h, 1, sizeof h, f) != sizeof h) return true;
-    if (get_u32le(h) != local_header_sig) return true;  // the central directory, or garbage
-    const uint16_t name_len = get_u16le(h + 26);
-    const uint16_t extra_len = get_u16le(h + 28);
-    const int64_t data_ofs = offset + local_header_bytes + name_len + extra_len;
-    if (data_ofs > size) return true;
+// The central directory's entries (local offset and sizes), sorted by local
+// offset; empty when there is none to be found. At most 65535 entries, as
+// the end record counts them, so this stays small.
+std::vector<central_sizes> read_central(int fd, int64_t size) {
+  std::vector<central_sizes> found;
+  const int64_t tail_bytes = std::min(size, end_record_bytes + max_comment_bytes);
+  std::vector<uint8_t> tail(static_cast<size_t>(tail_bytes));
+  const int64_t tail_ofs = size - tail_bytes;
+  if (!read_at(fd, tail_ofs, tail.data(), tail.size())) return found;
+  int64_t end_ofs = -1;
+  for (int64_t i = tail_bytes - end_record_bytes; i >= 0 && end_ofs < 0; --i) {
+    if (get_u32le(&tail[static_cast<size_t>(i)]) == end_record_sig) end_ofs = i;
+  }
+  if (end_ofs < 0) return found;
+  const uint8_t *end = &tail[static_cast<size_t>(end_ofs)];
+  const uint16_t entries = get_u16le(end + 10);
+  int64_t at = get_u32le(end + 16);
+  const int64_t limit = tail_ofs + end_ofs;  // the directory lies before the end record
+  found.reserve(entries);
+  for (uint16_t k = 0; k < entries && at + central_header_bytes <= limit; ++k) {
+    uint8_t h[central_header_bytes];
+    if (!read_at(fd, at, h, sizeof h) || get_u32le(h) != central_header_sig) break;
+    found.push_back({get_u32le(h + 42), get_u32le(h + 20), get_u32le(h + 24)});
+    at += central_header_bytes + get_u16le(h + 28) + get_u16le(h + 30) + get_u16le(h + 32);
+  }
+  std::sort(found.begin(), found.end(),
+            [](const central_sizes &a, const central_sizes &b) { return a.local_ofs < b.local_ofs; });
+  return found;
+}
 
-    zip_member m{};
-    // The first 511 bytes at most; a NUL among them ends the name early.
-    const size_t want = name_len < sizeof m.name ? name_len : sizeof m.name - 1;
-    m.name[std::fread(m.name, 1, want, f)] = '\0';  // a short read: the file changed under us
+// Walks the local headers from offset 0 until one is missing, malformed or
+// runs past the end, and returns in best the member of the lowest rank
+// (the first of it in archive order). False when none ranks.
+bool walk_members(int fd, int64_t size, zip_member &best) {
+  bool any = false;
+  bool central_read = false;
+  std::vector<central_sizes> central;
+  int64_t offset = 0;
+  while (offset + local_header_bytes <= size) {
+    uint8_t h[local_header_bytes];
+    if (!read_at(fd, offset, h, sizeof h) || get_u32le(h) != local_header_sig) break;
+    const uint16_t name_len = get_u16le(h + 26);
+    const int64_t data_ofs = offset + local_header_bytes + name_len + get_u16le(h + 28);
+    if (data_ofs > size) break;
+
+    zip_member m;
+    const size_t want = std::min<size_t>(name_len, name_field_bytes - 1);
+    if (!read_at(fd, offset + local_header_bytes, m.name, want)) break;
+    m.name[want] = '\0';
+    m.header_ofs = offset;
+    m.name_len = name_len;
     m.data_ofs = data_ofs;
+    m.flags = get_u16le(h + 6);
+    m.method = get_u16le(h + 8);
     m.comp_size = get_u32le(h + 18);
     m.uncomp_size = get_u32le(h + 22);
-    m.method = get_u16le(h + 8);
-    if (!list_append(list, m)) return false;
-
-    // Always moves forward by at least a header, so the walk ends.
-    offset = data_ofs + m.comp_size;
-    if (offset + local_header_bytes > size) return true;
-  }
-}
-
-const zip_member *choose_member(const member_list &list) {
-  for (const char *suffix : preferred_names) {
-    for (size_t i = 0; i < list.count; ++i) {
-      if (strcase_ends_with(list.items[i].name, suffix)) return &list.items[i];
-    }
-  }
-  for (size_t i = 0; i < list.count; ++i) {
-    if (strcase_ends_with(list.items[i].name, ".wad")) return &list.items[i];
-  }
-  return nullptr;
-}
-
-// Creates or empties the temporary file without following a link planted at
-// its path. Anything there but a regular file with one name is refused before
-// it is emptied, so neither a symbolic nor a hard link lets us overwrite
-// another file (O_NONBLOCK keeps a planted FIFO from blocking the open; it
-// means nothing for a regular file).
-int open_temp(const char *tmp_path) {
-  const int fd = open(tmp_path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) return -1;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || ftruncate(fd, 0) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-char *extract_stored(const char *path, const zip_member &m, const char *tmp_path) {
-  FILE *in = std::fopen(path, "rb");
-  const int fd = open_temp(tmp_path);
-  FILE *out = fd >= 0 ? fdopen(fd, "wb") : nullptr;
-  if (out == nullptr && fd >= 0) close(fd);
-  if (in == nullptr || out == nullptr) {
-    if (in != nullptr) std::fclose(in);
-    if (out != nullptr) std::fclose(out);
-    return nullptr;
-  }
-  // An archive that ends early still counts: the loader checks what it gets.
-  if (fseeko(in, m.data_ofs, SEEK_SET) == 0) {
-    uint8_t buf[copy_chunk_bytes];
-    uint32_t remaining = m.comp_size;
-    while (remaining != 0) {
-      const size_t got = std::fread(buf, 1, remaining < sizeof buf ? remaining : sizeof buf, in);
-      if (got == 0 || std::fwrite(buf, 1, got, out) != got) break;  // archive ended, or disk full
-      remaining -= static_cast<uint32_t>(got);
-    }
-  }
-  std::fclose(in);
-  std::fclose(out);
-  std::printf("[WAD] ZIP %s -> extraído %s (%u KB) a %s\n", path, m.name, m.comp_size / 1024,
-              tmp_path);
-  return copy_text(tmp_path);
-}
-
-// Runs `unzip -p ARCHIVE MEMBER` with its output in fd and its errors
-// discarded. Returns the wait status, as a shell call would.
-int run_unzip(const char *path, const char *member, int fd) {
-  // An archive path that starts with '-' would be read as options.
-  char *archive = nullptr;
-  if (path[0] == '-') {
-    archive = static_cast<char *>(std::malloc(std::strlen(path) + 3));
-    if (archive == nullptr) return -1;
-    std::memcpy(archive, "./", 2);
-    std::memcpy(archive + 2, path, std::strlen(path) + 1);
-  }
-  char *argv[] = {const_cast<char *>("unzip"), const_cast<char *>("-p"),
-                  archive != nullptr ? archive : const_cast<char *>(path),
-                  const_cast<char *>(member), nullptr};
-  posix_spawn_file_actions_t actions;
-  int status = -1;
-  if (posix_spawn_file_actions_init(&actions) == 0) {
-    pid_t pid = 0;
-    if (posix_spawn_file_actions_adddup2(&actions, fd, STDOUT_FILENO) != 0 ||
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0) != 0) {
-      status = -1;
-    } else if (posix_spawnp(&pid, "unzip", &actions, nullptr, argv, environ) != 0) {
-      status = not_started_status;
-    } else {
-      while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) {
-          status = -1;
-          break;
-        }
+    int64_t next = data_ofs;
+    if ((m.flags & flag_sizes_deferred) != 0) {
+      if (!central_read) central = read_central(fd, size), central_read = true;
+      const auto it = std::lower_bound(
+          central.begin(), central.end(), offset,
+          [](const central_sizes &c, int64_t ofs) { return c.local_ofs < ofs; });
+      m.sizes_missing = it == central.end() || it->local_ofs != offset;
+      if (!m.sizes_missing) {
+        m.comp_size = it->comp_size;
+        m.uncomp_size = it->uncomp_size;
+        next += m.comp_size;
+        uint8_t sig[4];
+        const bool signed_descriptor =
+            read_at(fd, next, sig, sizeof sig) && get_u32le(sig) == descriptor_sig;
+        next += descriptor_bytes + (signed_descriptor ? 4 : 0);
       }
+    } else {
+      next += m.comp_size;
     }
-    posix_spawn_file_actions_destroy(&actions);
+    m.rank = member_rank(m.name);
+    if (m.rank < no_rank && (!any || m.rank < best.rank)) {
+      best = m;
+      any = true;
+    }
+    offset = next;  // always at least a header further on, so the walk ends
   }
-  std::free(archive);
-  return status;
+  return any;
 }
 
-char *extract_with_unzip(const char *path, const zip_member &m, const char *tmp_path) {
-  std::printf("[WAD] ZIP %s %s método %d (deflate), usando unzip -p ...\n", path, m.name, m.method);
-  const int fd = open_temp(tmp_path);
-  const int status = fd >= 0 ? run_unzip(path, m.name, fd) : redirect_failed_status;
-  if (status != 0) {
-    std::fprintf(stderr, "[WAD] unzip fallback falló rc=%d\n", status);
-    if (fd >= 0) close(fd);
-    return nullptr;
+bool refuse(zip_wad &out, const std::string &reason) {
+  out.reason = reason;
+  return false;
+}
+
+bool damaged(zip_wad &out, const std::string &what) { return refuse(out, "datos dañados: " + what); }
+
+bool read_stored(int fd, const char *path, const zip_member &m, zip_wad &out) {
+  auto *bytes = static_cast<uint8_t *>(std::malloc(m.comp_size > 0 ? m.comp_size : 1));
+  if (bytes == nullptr) return refuse(out, "sin memoria");
+  if (!read_at(fd, m.data_ofs, bytes, m.comp_size)) {
+    std::free(bytes);
+    return damaged(out, console_escape(m.name) + " acaba antes de sus " +
+                            std::to_string(m.comp_size) + " bytes");
   }
-  struct stat st;
-  const bool measured = fstat(fd, &st) == 0;
-  close(fd);
-  if (!measured) return nullptr;
-  std::printf("[WAD] ZIP %s -> extraído via unzip %s (%ld KB) a %s\n", path, m.name,
-              static_cast<long>(st.st_size / 1024), tmp_path);
-  return copy_text(tmp_path);
+  out.bytes = bytes;
+  out.size = m.comp_size;
+  std::printf("[WAD] ZIP %s -> extraído %s (%u KB) en memoria\n", console_escape(path).c_str(),
+              console_escape(m.name).c_str(), m.comp_size / 1024);
+  return true;
+}
+
+// The member's whole name (past the 511 bytes it is matched by), up to a
+// NUL, for unzip to find it by.
+std::string full_name(int fd, const zip_member &m) {
+  std::string name(m.name_len, '\0');
+  if (!read_at(fd, m.header_ofs + local_header_bytes, name.data(), name.size())) return m.name;
+  name.resize(std::strlen(name.c_str()));
+  return name;
+}
+
+bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_time_limit &limit,
+                     zip_wad &out) {
+  const std::string shown = console_escape(m.name);
+  std::printf("[WAD] ZIP %s %s método %d (deflate), usando unzip -p ...\n",
+              console_escape(path).c_str(), shown.c_str(), m.method);
+  std::fflush(stdout);
+  const double timeout_s =
+      limit.base_s + limit.per_mib_s * static_cast<double>(m.uncomp_size) / bytes_per_mib;
+  const unzip_result r = unzip_member(path, full_name(fd, m).c_str(), m.uncomp_size, timeout_s);
+  const std::string declared = std::to_string(m.uncomp_size);
+  switch (r.outcome) {
+    case unzip_outcome::done:
+      break;
+    case unzip_outcome::not_started:
+      return refuse(out, "no se encuentra el programa unzip");
+    case unzip_outcome::failed:
+      std::fprintf(stderr, "[WAD] unzip fallback falló rc=%d\n", r.status);
+      return refuse(out, "");
+    case unzip_outcome::timed_out:
+      return refuse(out, "unzip no terminó en " + std::to_string(static_cast<long>(timeout_s)) +
+                             " s con " + shown);
+    case unzip_outcome::over_budget:
+      return damaged(out, shown + " da más de los " + declared + " bytes declarados");
+    case unzip_outcome::no_memory:
+      return refuse(out, "sin memoria");
+  }
+  if (r.size != m.uncomp_size) {
+    std::free(r.bytes);
+    return damaged(out, shown + " da " + std::to_string(r.size) + " de los " + declared +
+                            " bytes declarados");
+  }
+  out.bytes = r.bytes;
+  out.size = r.size;
+  std::printf("[WAD] ZIP %s -> extraído via unzip %s (%ld KB) en memoria\n",
+              console_escape(path).c_str(), shown.c_str(), static_cast<long>(r.size / 1024));
+  return true;
 }
 
 }  // namespace
@@ -226,50 +256,29 @@ int strcase_ends_with(const char *s, const char *suffix) {
   return 1;
 }
 
-char *zip_extract_wad(const char *path) {
-  FILE *f = std::fopen(path, "rb");
-  if (f == nullptr) return nullptr;
-  int64_t size = -1;
-  if (fseeko(f, 0, SEEK_END) == 0) size = ftello(f);
-  if (size < local_header_bytes || fseeko(f, 0, SEEK_SET) != 0) {
-    std::fclose(f);
-    return nullptr;
+bool zip_extract_wad(int fd, const char *path, zip_wad &out, const zip_time_limit &limit) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return refuse(out, "no se puede leer el archivo");
+  zip_member m;
+  bool found = false;
+  try {
+    found = walk_members(fd, st.st_size, m);
+  } catch (const std::bad_alloc &) {
+    return refuse(out, "sin memoria");
   }
-  member_list list;
-  const bool walked = walk_members(f, size, list);
-  std::fclose(f);
-  const zip_member *chosen = walked ? choose_member(list) : nullptr;
-  if (chosen == nullptr) {
-    std::free(list.items);
-    return nullptr;
+  if (!found) return refuse(out, "no contiene ningún archivo .wad");
+  out.member = m.name;
+  const std::string shown = console_escape(m.name);
+  // Refused before anything is read or run.
+  if ((m.flags & flag_encrypted) != 0) return refuse(out, shown + " está cifrado");
+  if (m.sizes_missing) {
+    return damaged(out, "el tamaño de " + shown + " no está en el directorio central");
   }
-  const zip_member m = *chosen;
-  std::free(list.items);
-
-  // The base name has no '/', so the temporary file always lies in /tmp.
-  const char *slash = std::strrchr(m.name, '/');
-  const char *base = slash != nullptr ? slash + 1 : m.name;
-  char tmp_path[512];
-  constexpr char prefix[] = "/tmp/zarn_engine_";
-  const size_t base_len = strnlen(base, sizeof tmp_path - sizeof prefix);  // path cut to 511
-  std::memcpy(tmp_path, prefix, sizeof prefix - 1);
-  std::memcpy(tmp_path + sizeof prefix - 1, base, base_len);
-  tmp_path[sizeof prefix - 1 + base_len] = '\0';
-  return m.method == 0 ? extract_stored(path, m, tmp_path) : extract_with_unzip(path, m, tmp_path);
-}
-
-char *zip_resolve_path(const char *path) {
-  uint8_t sig[4];
-  size_t got = 0;
-  if (FILE *f = std::fopen(path, "rb")) {
-    got = std::fread(sig, 1, sizeof sig, f);
-    std::fclose(f);
+  // A WAD's offsets are signed 32-bit: nothing larger can be one.
+  const uint32_t declared = m.method == 0 ? m.comp_size : m.uncomp_size;
+  if (declared > static_cast<uint32_t>(INT32_MAX)) {
+    return refuse(out, shown + " es demasiado grande para un WAD (" + std::to_string(declared) +
+                           " bytes)");
   }
-  if (got == sizeof sig && get_u32le(sig) == local_header_sig) {
-    char *extracted = zip_extract_wad(path);
-    if (extracted == nullptr)
-      std::fprintf(stderr, "[WAD] no se pudo extraer WAD de ZIP %s\n", path);
-    return extracted;
-  }
-  return copy_text(path);
+  return m.method == 0 ? read_stored(fd, path, m, out) : read_with_unzip(fd, path, m, limit, out);
 }

@@ -10,6 +10,10 @@
 #include <filesystem>
 #include <memory>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "fixtures.h"
 
 namespace {
@@ -95,23 +99,79 @@ TEST_F(WadLoad, HeaderFailuresAndTheirLines) {
   const std::string iwad = write(good, "i.wad");
   EXPECT_EQ(load(iwad).out, "[WAD] IWAD " + iwad + ": 1 lumps, dir @ 13\n");
 
-  const std::string short_file = write(bytes(good.begin(), good.begin() + 11), "short.wad");
-  const loaded s = load(short_file);
-  EXPECT_EQ(s.w, nullptr);
-  EXPECT_EQ(s.out + s.err, "");
-
-  for (const std::string &magic :
-       {std::string("iwad"), std::string("PW\0D", 4), std::string("WAD2")}) {
+  // The magic's bytes are escaped before they reach the terminal.
+  for (const auto &[magic, shown] :
+       {std::pair{std::string("iwad"), "iwad"}, {std::string("PW\0D", 4), "PW"},
+        {std::string("WAD2"), "WAD2"}, {std::string("\x1b[2J"), "\\x1b[2J"}}) {
     const std::string path = write(fixture::wad_builder(magic).lump("A", {1}).build(), "m.wad");
     const loaded l = load(path);
     EXPECT_EQ(l.w, nullptr);
-    EXPECT_EQ(l.err, "[WAD] Magic inválido " + std::string(magic.c_str()) + " en " + path + "\n");
+    EXPECT_EQ(l.err, "[WAD] Magic inválido " + std::string(shown) + " en " + path + "\n");
   }
 
   const std::string missing = dir_ + "/missing.wad";
   const loaded m = load(missing);
   EXPECT_EQ(m.w, nullptr);
   EXPECT_EQ(m.err, missing + ": " + std::strerror(ENOENT) + "\n");  // as perror gives it
+}
+
+TEST_F(WadLoad, WhatIsNotAWadFileGetsOneLine) {
+  const std::string fifo = dir_ + "/fifo.wad";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  struct row {
+    std::string path, err;
+  };
+  const row rows[] = {
+      {write({}, "empty.wad"), "[WAD] " + dir_ + "/empty.wad está vacío\n"},
+      {write({'I', 'W', 'A', 'D'}, "four.wad"),
+       "[WAD] " + dir_ + "/four.wad es demasiado corto para ser un WAD (4 bytes)\n"},
+      {dir_, "[WAD] " + dir_ + " es un directorio, no un archivo\n"},
+      {"/dev/null", "[WAD] /dev/null no es un archivo (es un dispositivo)\n"},
+      // A FIFO nobody writes to is read as empty, never waited on.
+      {fifo, "[WAD] " + fifo + " está vacío\n"},
+  };
+  for (const row &r : rows) {
+    SCOPED_TRACE(r.path);
+    const loaded l = load(r.path);
+    EXPECT_EQ(l.w, nullptr);
+    EXPECT_EQ(l.out, "");
+    EXPECT_EQ(l.err, r.err);
+  }
+}
+
+TEST_F(WadLoad, APipeIsReadToItsEnd) {
+  const bytes wad = fixture::wad_builder().lump("D_X", bytes(200000, 5)).build();  // > a pipe's buffer
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t writer = fork();
+  if (writer == 0) {
+    close(fds[0]);
+    const ssize_t n = ::write(fds[1], wad.data(), wad.size());
+    _exit(n == static_cast<ssize_t>(wad.size()) ? 0 : 1);
+  }
+  close(fds[1]);
+  const loaded l = load("/dev/fd/" + std::to_string(fds[0]));
+  close(fds[0]);
+  waitpid(writer, nullptr, 0);
+  ASSERT_NE(l.w, nullptr) << l.err;
+  int32_t size = 0;
+  EXPECT_NE(wad_get_data(l.w.get(), "D_X", &size), nullptr);
+  EXPECT_EQ(size, 200000);
+}
+
+// Every entry pointing at the same megabyte costs no more than the file:
+// the lumps point into one image of it.
+TEST_F(WadLoad, OverlappingLumpsShareTheirBytes) {
+  fixture::wad_builder b;
+  b.lump("BIG", bytes(1 << 20, 9));
+  for (int i = 0; i < 3000; ++i) b.raw_entry("SAME", 12, 1 << 20);
+  const loaded l = load(write(b.build()));
+  ASSERT_NE(l.w, nullptr);
+  ASSERT_EQ(l.w->num_lumps, 3001);
+  const uint8_t *first = l.w->lumps[0].data;
+  ASSERT_NE(first, nullptr);
+  for (int32_t i = 1; i < l.w->num_lumps; ++i) ASSERT_EQ(l.w->lumps[i].data, first) << i;
+  EXPECT_EQ(first[(1 << 20) - 1], 9);
 }
 
 TEST_F(WadLoad, NamesAreCleanedAndMatchedExactly) {

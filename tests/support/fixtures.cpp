@@ -3,10 +3,13 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -172,33 +175,73 @@ bytes wav_pcm16(int channels, uint32_t rate, const std::vector<int16_t> &samples
 
 // ---- ZIP ----
 
-zip_builder &zip_builder::stored(const std::string &name, const bytes &data) {
-  return member(name, data, 0);
+uint32_t crc32(const bytes &data) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (uint8_t b : data) {
+    crc ^= b;
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+zip_builder &zip_builder::stored(const std::string &name, const bytes &data, zip_flags flags) {
+  members_.push_back(member_rec{name, data, 0, crc32(data), static_cast<uint32_t>(data.size()),
+                                flags});
+  return *this;
+}
+
+zip_builder &zip_builder::deflated(const std::string &name, const bytes &data, zip_flags flags) {
+  // Stored blocks of at most 65535 bytes: BFINAL/BTYPE byte, LEN, ~LEN, bytes.
+  bytes stream;
+  size_t at = 0;
+  do {
+    const size_t n = std::min<size_t>(65535, data.size() - at);
+    stream.push_back(at + n == data.size() ? 1 : 0);
+    put_u16le(stream, static_cast<uint32_t>(n));
+    put_u16le(stream, static_cast<uint32_t>(~n & 0xFFFF));
+    stream.insert(stream.end(), data.begin() + static_cast<ptrdiff_t>(at),
+                  data.begin() + static_cast<ptrdiff_t>(at + n));
+    at += n;
+  } while (at < data.size());
+  members_.push_back(
+      member_rec{name, stream, 8, crc32(data), static_cast<uint32_t>(data.size()), flags});
+  return *this;
 }
 
 zip_builder &zip_builder::member(const std::string &name, const bytes &data, uint16_t method) {
-  members_.push_back(member_rec{name, data, method});
+  members_.push_back(
+      member_rec{name, data, method, crc32(data), static_cast<uint32_t>(data.size()), {}});
   return *this;
 }
 
 bytes zip_builder::build() const {
   bytes out;
   std::vector<uint32_t> offsets;
+  const auto flag_bits = [](const member_rec &m) {
+    return (m.flags.encrypted ? 1u : 0u) | (m.flags.streamed ? 8u : 0u);
+  };
   for (const member_rec &m : members_) {
     offsets.push_back(static_cast<uint32_t>(out.size()));
+    const bool deferred = m.flags.streamed;
     put_u32le(out, 0x04034B50);
     put_u16le(out, 20);  // version needed
-    put_u16le(out, 0);   // flags
+    put_u16le(out, flag_bits(m));
     put_u16le(out, m.method);
     put_u16le(out, 0);  // time
     put_u16le(out, 0);  // date
-    put_u32le(out, 0);  // CRC-32, not checked by the reader
-    put_u32le(out, static_cast<uint32_t>(m.data.size()));
-    put_u32le(out, static_cast<uint32_t>(m.data.size()));
+    put_u32le(out, deferred ? 0 : m.crc);
+    put_u32le(out, deferred ? 0 : static_cast<uint32_t>(m.data.size()));
+    put_u32le(out, deferred ? 0 : m.uncomp_size);
     put_u16le(out, static_cast<uint32_t>(m.name.size()));
     put_u16le(out, 0);  // extra field length
     put_text(out, m.name);
     out.insert(out.end(), m.data.begin(), m.data.end());
+    if (deferred) {
+      put_u32le(out, 0x08074B50);  // data descriptor
+      put_u32le(out, m.crc);
+      put_u32le(out, static_cast<uint32_t>(m.data.size()));
+      put_u32le(out, m.uncomp_size);
+    }
   }
   const auto central = static_cast<uint32_t>(out.size());
   for (size_t i = 0; i < members_.size(); ++i) {
@@ -206,13 +249,13 @@ bytes zip_builder::build() const {
     put_u32le(out, 0x02014B50);
     put_u16le(out, 20);
     put_u16le(out, 20);
-    put_u16le(out, 0);
+    put_u16le(out, flag_bits(m));
     put_u16le(out, m.method);
     put_u16le(out, 0);
     put_u16le(out, 0);
-    put_u32le(out, 0);
+    put_u32le(out, m.crc);
     put_u32le(out, static_cast<uint32_t>(m.data.size()));
-    put_u32le(out, static_cast<uint32_t>(m.data.size()));
+    put_u32le(out, m.uncomp_size);
     put_u16le(out, static_cast<uint32_t>(m.name.size()));
     put_u16le(out, 0);  // extra
     put_u16le(out, 0);  // comment
@@ -311,8 +354,11 @@ run_result run(const std::vector<std::string> &argv, const std::vector<std::stri
   run_result result;
   if (rc == 0) {
     int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
+    rusage usage{};
+    while (wait4(pid, &wstatus, 0, &usage) < 0 && errno == EINTR) {
+    }
     if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
+    result.max_rss_kib = usage.ru_maxrss;
   }
   result.out = slurp_fd(out_fd);
   result.err = slurp_fd(err_fd);

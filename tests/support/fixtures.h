@@ -79,21 +79,35 @@ bytes mus_delay_bytes(uint64_t ticks);
 bytes wav_pcm16(int channels, uint32_t rate, const std::vector<int16_t> &samples);
 
 // A ZIP archive of local headers (and a central directory) with stored
-// members, or members whose method number is given but data copied as is.
+// members, deflated ones (written as stored deflate blocks, which any
+// inflater reads), or members whose method number is given but data copied
+// as is. A streamed member leaves its sizes to a data descriptor, as a
+// writer that cannot seek does; an encrypted one only sets the flag.
+struct zip_flags {
+  bool streamed = false;
+  bool encrypted = false;
+};
 class zip_builder {
  public:
-  zip_builder &stored(const std::string &name, const bytes &data);
+  zip_builder &stored(const std::string &name, const bytes &data, zip_flags flags = {});
+  zip_builder &deflated(const std::string &name, const bytes &data, zip_flags flags = {});
   zip_builder &member(const std::string &name, const bytes &data, uint16_t method);
   bytes build() const;
 
  private:
   struct member_rec {
     std::string name;
-    bytes data;
+    bytes data;  // as stored in the archive
     uint16_t method;
+    uint32_t crc;
+    uint32_t uncomp_size;
+    zip_flags flags;
   };
   std::vector<member_rec> members_;
 };
+
+// CRC-32 of the ZIP format (reflected, polynomial 0xEDB88320).
+uint32_t crc32(const bytes &data);
 
 void write_file(const std::string &path, const bytes &data);
 bytes read_file(const std::string &path);
@@ -110,6 +124,7 @@ struct run_result {
   int status = -1;
   std::string out;
   std::string err;
+  long max_rss_kib = 0;  // the process's peak resident memory
 };
 run_result run(const std::vector<std::string> &argv, const std::vector<std::string> &env = {});
 
