@@ -1,6 +1,7 @@
-// tool_options.h: the render tool's command line. Options come first, GNU
-// style (-v 3, -v3, --vueltas 3, --vueltas=3; "--" ends them; "-" alone is
-// an argument), then the positional arguments, which are left as given.
+// tool_options.h: the render tool's command line, GNU style: options (-v 3,
+// -v3, --vueltas 3, --vueltas=3) and positional arguments may come in any
+// order; "--" ends the options and "-" alone is an argument. Also reads the
+// duration argument, so that a wrong one is refused before any file is read.
 #ifndef TUNECAST_TOOL_OPTIONS_H
 #define TUNECAST_TOOL_OPTIONS_H
 
@@ -25,6 +26,8 @@ struct tool_options {
   double fade_s = 0.0;            // --fundido: 0 or more seconds
   const char *fade_text = nullptr;
   std::vector<const char *> args;  // positional arguments, in order
+  double seconds = 60.0;              // the duration argument, read; 60 when not given
+  const char *seconds_text = nullptr;  // the duration argument as typed, or null
   std::string error;  // one Spanish line (no newline) when the line is wrong
 };
 
@@ -32,9 +35,20 @@ struct tool_options {
 // --version end the reading where they stand.
 tool_options options_parse(int argc, char **argv);
 
-// Checks the positional arguments against the action: the plain form keeps
-// its own rules (the caller prints the usage line for too few); the forms
-// with options take exactly what they need. Sets error and returns false.
+// Checks the positional arguments against the action: each form takes
+// exactly what it needs (in the plain form without options the caller
+// prints the usage line alone for too few). Sets error and returns false.
 bool options_check_args(tool_options &opt);
+
+// Reads the duration argument of a render or --todas, when there is one,
+// into seconds. A duration is a decimal number of seconds (12, 12.5, .5;
+// digits only, no sign, exponent or blanks), optionally followed by "s", or
+// m:ss or h:mm:ss (minutes and seconds 00 to 59 after a larger field; the
+// last field may have a fraction). Its value is the double that strtod
+// gives for the same seconds written as a decimal. Anything else sets error
+// to one line naming the text and returns false; the caller prints it
+// without the usage line. Whether the value fits a WAV file is not checked
+// here (render_seconds_valid).
+bool options_read_seconds(tool_options &opt);
 
 #endif  // TUNECAST_TOOL_OPTIONS_H

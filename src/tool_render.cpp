@@ -44,20 +44,23 @@ bool refuse(const std::string &line) {
   return false;
 }
 
-// A duration as typed, by strtod's rules: leading blanks skipped, text after
-// the number ignored, text without a number gives 0.
-bool span_from_seconds(const char *text, render_span &span) {
-  if (text == nullptr) return true;
-  span.seconds = std::strtod(text, nullptr);
-  if (std::isnan(span.seconds) || std::isinf(span.seconds) || span.seconds < 0.0) {
-    return refuse(std::string("duración no válida: ") + text);
-  }
-  const double product = span.seconds * rate_hz;
-  // Checked before the conversion, which is undefined out of range; the
-  // truncated count stays within wav_max_frames exactly when this holds.
+// A duration already read from the command line: seconds x 44100, truncated
+// toward zero, and the value itself for the closing line. The command line
+// only gives finite values of 0 or more; the check still covers a caller
+// that fills the value by hand, since the conversion below is undefined for
+// NaN and out of range.
+bool span_from_seconds(const render_seconds &seconds, render_span &span) {
+  char shown_value[40];
+  std::snprintf(shown_value, sizeof shown_value, "%g", seconds.value);
+  const std::string shown = seconds.text != nullptr ? seconds.text : shown_value;
+  if (!(seconds.value >= 0.0)) return refuse("duración no válida: " + shown);
+  const double product = seconds.value * rate_hz;
+  // The truncated count stays within wav_max_frames exactly when this holds
+  // (an infinity fails it too).
   if (!(product < static_cast<double>(wav_max_frames + 1))) {
-    return refuse(std::string("duración demasiado larga: ") + text);
+    return refuse("duración demasiado larga: " + shown);
   }
+  span.seconds = seconds.value;
   span.frames = static_cast<int64_t>(product);
   return true;
 }
@@ -159,7 +162,7 @@ struct buffer_release {
 
 }  // namespace
 
-bool render_seconds_valid(const char *seconds) {
+bool render_seconds_valid(const render_seconds &seconds) {
   render_span span;
   return span_from_seconds(seconds, span);
 }

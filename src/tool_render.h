@@ -7,9 +7,15 @@
 
 #include <cstdint>
 
+// A duration from the command line, already read as a number of seconds.
+struct render_seconds {
+  double value = 60.0;         // seconds, 0 or more; 60 when none was given
+  const char *text = nullptr;  // as typed, for messages; null when none was given
+};
+
 // How long to render.
 struct render_length {
-  const char *seconds = nullptr;  // a duration as typed; null: 60 s
+  render_seconds seconds;  // used when loops is 0
   int64_t loops = 0;              // > 0: that many passes of the song instead
   double fade_s = 0.0;            // with loops: seconds more, fading to silence
   const char *fade_text = nullptr;
@@ -25,9 +31,10 @@ struct render_job {
   bool batch = false;    // one of many: warnings name the lump, no closing line
 };
 
-// Checks a duration as typed before anything is rendered. Prints the
-// Spanish error and returns false when it is refused.
-bool render_seconds_valid(const char *seconds);
+// Checks a duration before anything is loaded or rendered: its frame count
+// must fit the WAV size fields. Prints the Spanish error and returns false
+// when it is refused.
+bool render_seconds_valid(const render_seconds &seconds);
 
 // Renders the lump and writes the file. Prints every error and warning
 // (standard error) and the closing line (standard output). Returns the exit

@@ -1,7 +1,7 @@
 // tools_tunecast.cpp: the render tool's entry point. Plays a music lump (MUS
 // or MIDI) of a WAD archive through the synthesizer and writes a mono 16-bit
 // 44100 Hz WAV file; options list an archive's music or render all of it.
-//   tunecast [opciones] ARCHIVE LUMP OUT.wav [seconds]
+//   tunecast ARCHIVE LUMP OUT.wav [seconds] [opciones]
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -31,6 +31,11 @@ constexpr const char *help_text =
     "Toca un lump de música (MUS o MIDI) de un archivo WAD (o de un ZIP que lo\n"
     "contenga) y lo escribe en un WAV mono de 16 bits a 44100 Hz; 60 segundos si\n"
     "no se dice otra cosa. Con - como salida, el WAV va a la salida estándar.\n"
+    "\n"
+    "La duración va en segundos, con punto decimal y una s final si se quiere\n"
+    "(90, 90s, 12.5, .5), o como m:ss o h:mm:ss (1:30, 0:01:30, 1:30.5).\n"
+    "Las opciones pueden ir antes o después de los demás argumentos; tras --,\n"
+    "todo es argumento (para un nombre que empiece por -).\n"
     "\n"
     "  -v, --vueltas N         toca la canción entera N veces, repitiendo al final\n"
     "  -f, --fundido S         con --vueltas, S segundos más bajando hasta el silencio\n"
@@ -101,8 +106,7 @@ int render_one(const tool_options &opt) {
     return 1;
   }
   render_length length;
-  // Arguments after the fourth are ignored.
-  if (opt.args.size() > 3) length.seconds = opt.args[3];
+  length.seconds = {opt.seconds, opt.seconds_text};  // read and checked by main
   length.loops = opt.loops;
   length.fade_s = opt.fade_s;
   length.fade_text = opt.fade_text;
@@ -124,7 +128,7 @@ int render_all(const tool_options &opt) {
   const wad_handle wad(wad_load(opt.args[0]));
   if (!wad) return 1;
   render_length length;
-  if (opt.args.size() > 1) length.seconds = opt.args[1];
+  length.seconds = {opt.seconds, opt.seconds_text};  // read and checked by main
   length.loops = opt.loops;
   length.fade_s = opt.fade_s;
   length.fade_text = opt.fade_text;
@@ -147,13 +151,19 @@ int main(int argc, char **argv) {
     case tool_action::list:
       return list_archive(opt.archive);
     case tool_action::batch:
-      return render_all(opt);
     case tool_action::render:
       break;
   }
-  if (opt.args.size() < 3) {
+  if (opt.action == tool_action::render && opt.args.size() < 3) {
     std::fputs(usage_text, stderr);
     return 1;
   }
-  return render_one(opt);
+  // The duration is settled before the archive is loaded (which may mean
+  // extracting a large ZIP member) and before any output is touched.
+  if (!options_read_seconds(opt)) {
+    std::fprintf(stderr, "%s\n", opt.error.c_str());
+    return 1;
+  }
+  if (opt.loops == 0 && !render_seconds_valid({opt.seconds, opt.seconds_text})) return 1;
+  return opt.action == tool_action::batch ? render_all(opt) : render_one(opt);
 }
