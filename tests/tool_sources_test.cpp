@@ -1,10 +1,19 @@
-// The tool end to end on its other sources: a WAD inside a ZIP archive, and
-// a pre-rendered recording that plays in place of the song.
+// The tool end to end on its other sources: a WAD inside a ZIP archive (and
+// what a hostile one cannot make it do), and a pre-rendered recording that
+// plays in place of the song.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include "fixtures.h"
 
@@ -28,35 +37,33 @@ class ToolSources : public ::testing::Test {
   std::string dir_;
 };
 
+bytes song_wad(int note) {
+  return fixture::wad_builder()
+      .lump("D_SONG", fixture::mus_builder()
+                          .instrument(0, 41)
+                          .note_on(0, note, 110)
+                          .note_on(15, 38, 90)
+                          .delay(70)
+                          .note_off(0, note)
+                          .delay(20)
+                          .score_end()
+                          .build())
+      .build();
+}
+
 TEST_F(ToolSources, ZipHoldingTheWadRendersTheSameFile) {
-  const bytes wad = fixture::wad_builder()
-                        .lump("D_SONG", fixture::mus_builder()
-                                            .instrument(0, 41)
-                                            .note_on(0, 64, 110)
-                                            .note_on(15, 38, 90)
-                                            .delay(70)
-                                            .note_off(0, 64)
-                                            .delay(20)
-                                            .score_end()
-                                            .build())
-                        .build();
+  const bytes wad = song_wad(64);
   fixture::write_file(path("song.wad"), wad);
-  // The extraction lands in /tmp under the member's base name: make it ours.
-  const std::string member = "tooltest-" + std::to_string(getpid()) + ".wad";
   fixture::write_file(path("song.zip"), fixture::zip_builder()
                                             .stored("readme.txt", {'h', 'i'})
-                                            .stored("pack/" + member, wad)
+                                            .stored("pack/game.wad", wad)
                                             .build());
-  const std::string tool = fixture::tool_path();
-  const auto from_wad = fixture::run({tool, path("song.wad"), "D_SONG", path("a.wav"), "1"},
-                                     {"ZARN_SYNTH=1"});
-  const auto from_zip = fixture::run({tool, path("song.zip"), "D_SONG", path("b.wav"), "1"},
-                                     {"ZARN_SYNTH=1"});
-  std::remove(("/tmp/zarn_engine_" + member).c_str());
+  const auto from_wad = fixture::run_tool({path("song.wad"), "D_SONG", path("a.wav"), "1"});
+  const auto from_zip = fixture::run_tool({path("song.zip"), "D_SONG", path("b.wav"), "1"});
   ASSERT_EQ(from_wad.status, 0) << from_wad.err;
   ASSERT_EQ(from_zip.status, 0) << from_zip.err;
-  const std::string extracted = "[WAD] ZIP " + path("song.zip") + " -> extraído pack/" + member +
-                                " (0 KB) a /tmp/zarn_engine_" + member + "\n";
+  const std::string extracted =
+      "[WAD] ZIP " + path("song.zip") + " -> extraído pack/game.wad (0 KB) en memoria\n";
   EXPECT_EQ(from_zip.out.substr(0, extracted.size()), extracted);
   const bytes a = fixture::read_file(path("a.wav"));
   EXPECT_EQ(a.size(), 44u + 2 * 44100);
@@ -65,6 +72,106 @@ TEST_F(ToolSources, ZipHoldingTheWadRendersTheSameFile) {
   bool sounds = false;
   for (size_t i = 0; i < 44100; ++i) sounds = sounds || sample_at(a, i) != 0;
   EXPECT_TRUE(sounds);
+}
+
+// Two runs at once on ZIPs whose WAD members share a name each play their
+// own song, whatever another user left at a path such members once used.
+TEST_F(ToolSources, ConcurrentRunsOnSameNamedMembersKeepTheirOwnSongs) {
+  const std::string member = "same" + std::to_string(getpid()) + ".wad";
+  const std::string old_path = "/tmp/zarn_engine_" + member;
+  ASSERT_EQ(mkfifo(old_path.c_str(), 0666), 0);
+  bytes expected[2];
+  for (int k = 0; k < 2; ++k) {
+    const std::string n = std::to_string(k);
+    fixture::write_file(path(n + ".wad"), song_wad(60 + 7 * k));
+    fixture::write_file(path(n + ".zip"), fixture::zip_builder().stored(member, song_wad(60 + 7 * k)).build());
+    ASSERT_EQ(fixture::run_tool({path(n + ".wad"), "D_SONG", path("ref" + n + ".wav"), "1"}).status, 0);
+    expected[k] = fixture::read_file(path("ref" + n + ".wav"));
+  }
+  ASSERT_NE(expected[0], expected[1]);
+  fixture::run_result runs[2];
+  std::thread first([&] { runs[0] = fixture::run_tool({path("0.zip"), "D_SONG", path("out0.wav"), "1"}); });
+  runs[1] = fixture::run_tool({path("1.zip"), "D_SONG", path("out1.wav"), "1"});
+  first.join();
+  struct stat st;
+  const bool fifo_kept = lstat(old_path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+  std::remove(old_path.c_str());
+  EXPECT_TRUE(fifo_kept);
+  for (int k = 0; k < 2; ++k) {
+    SCOPED_TRACE(k);
+    ASSERT_EQ(runs[k].status, 0) << runs[k].err;
+    EXPECT_EQ(fixture::read_file(path("out" + std::to_string(k) + ".wav")), expected[k]);
+  }
+}
+
+// unzip runs in a process group of its own, out of reach of the terminal's
+// Ctrl-C: it must still end when the tool does, however the tool ends.
+TEST_F(ToolSources, UnzipEndsWithAKilledTool) {
+  const std::string bin = path("bin");
+  fs::create_directory(bin);
+  const std::string pid_file = path("unzip.pid");
+  const std::string script = "#!/bin/sh\necho $$ > '" + pid_file + ".new'\nmv '" + pid_file +
+                             ".new' '" + pid_file + "'\nexec sleep 1000\n";
+  fixture::write_file(bin + "/unzip", bytes(script.begin(), script.end()));
+  chmod((bin + "/unzip").c_str(), 0755);
+  fixture::write_file(path("song.zip"), fixture::zip_builder().deflated("game.wad", song_wad(60)).build());
+
+  const std::string tool = fixture::tool_path();
+  const std::string env_path = "PATH=" + bin + ":" + std::getenv("PATH");
+  for (const int sig : {SIGTERM, SIGKILL}) {
+    SCOPED_TRACE(sig);
+    std::remove(pid_file.c_str());
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int quiet = open("/dev/null", O_WRONLY);
+      dup2(quiet, STDOUT_FILENO);
+      dup2(quiet, STDERR_FILENO);
+      putenv(const_cast<char *>(env_path.c_str()));
+      execl(tool.c_str(), tool.c_str(), path("song.zip").c_str(), "D_SONG", path("o.wav").c_str(),
+            static_cast<char *>(nullptr));
+      _exit(127);
+    }
+    pid_t child = 0;
+    for (int i = 0; i < 500 && child == 0; ++i) {
+      if (fixture::file_exists(pid_file)) {
+        const bytes text = fixture::read_file(pid_file);
+        child = std::stoi(std::string(text.begin(), text.end()));
+      } else {
+        usleep(10000);
+      }
+    }
+    kill(pid, sig);
+    waitpid(pid, nullptr, 0);
+    ASSERT_NE(child, 0) << "the stand-in unzip never started";
+    // Gone, or a zombie left for init: in either case no longer running.
+    bool running = true;
+    for (int i = 0; i < 500 && running; ++i) {
+      std::ifstream stat_file("/proc/" + std::to_string(child) + "/stat");
+      std::string pid_field, comm, state;
+      running = static_cast<bool>(stat_file >> pid_field >> comm >> state) && state != "Z";
+      if (running) usleep(10000);
+    }
+    EXPECT_FALSE(running);
+    EXPECT_FALSE(fixture::file_exists(path("o.wav")));
+  }
+}
+
+// A file of nothing but empty local headers is walked in constant memory.
+TEST_F(ToolSources, HeaderBombIsWalkedInSmallMemory) {
+  fixture::write_file(path("tiny.wad"), song_wad(60));
+  const auto base = fixture::run_tool({"-l", path("tiny.wad")});
+  ASSERT_EQ(base.status, 0) << base.err;
+  bytes bomb;
+  for (int i = 0; i < 300000; ++i) {
+    fixture::put_u32le(bomb, 0x04034B50);
+    bomb.resize(bomb.size() + 26, 0);
+  }
+  fixture::write_file(path("bomb.zip"), bomb);  // 9 MB; a member record each would be 160 MB
+  const auto r = fixture::run_tool({"-l", path("bomb.zip")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "[WAD] no se pudo extraer WAD de ZIP " + path("bomb.zip") +
+                       ": no contiene ningún archivo .wad\n");
+  EXPECT_LT(r.max_rss_kib, base.max_rss_kib + 16 * 1024);
 }
 
 TEST_F(ToolSources, RecordingPlaysItsFirstChannelAtThePlaybackGain) {

@@ -86,11 +86,22 @@ int main(int argc, char **argv) {
     put(root + "/wad", "maps.wad", map_wad());
     put(root + "/wad", "demo.wad", demo::song_wad());
     // The zip target supplies the local-header signature itself.
-    const bytes zip = fixture::zip_builder()
-                          .stored("readme.txt", {'h', 'i'})
-                          .stored("data/zarn.wad", map_wad())
-                          .build();
-    put(root + "/zip", "stored.zip", bytes(zip.begin() + 4, zip.end()));
+    const auto put_zip = [&](const std::string &name, const fixture::zip_builder &z) {
+      const bytes zip = z.build();
+      put(root + "/zip", name, bytes(zip.begin() + 4, zip.end()));
+    };
+    put_zip("stored.zip",
+            fixture::zip_builder().stored("readme.txt", {'h', 'i'}).stored("data/zarn.wad", map_wad()));
+    // Sizes left to data descriptors and the central directory.
+    put_zip("streamed.zip", fixture::zip_builder()
+                                .stored("readme.txt", {'h', 'i'}, {.streamed = true})
+                                .deflated("x.wad", {1, 2, 3}, {.streamed = true})
+                                .stored("data/zarn.wad", map_wad(), {.streamed = true}));
+    put_zip("encrypted.zip", fixture::zip_builder().stored("zarn.wad", map_wad(), {.encrypted = true}));
+    put_zip("wildcards.zip", fixture::zip_builder()
+                                 .stored("[a]zarn.wad", {1})
+                                 .deflated("b\\*?zarn.wad", {2})
+                                 .stored("-zarn.wad", map_wad()));
     put(root + "/mus", "short.mus", short_song());
     put(root + "/mus", "demo.mus", demo::song_mus());
     put(root + "/wav", "mono.wav", fixture::wav_pcm16(1, 44100, {0, 1000, -1000, 32767, -32768}));
