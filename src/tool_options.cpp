@@ -130,8 +130,8 @@ bool read_option(tool_options &opt, int argc, char **argv, int &i) {
 // is taken as an argument too: as a duration it is then refused for what it
 // is, a negative number, rather than as an unknown option.
 bool is_option(const char *arg) {
-  return arg[0] == '-' && arg[1] != 0 && !(std::isdigit(static_cast<unsigned char>(arg[1])) ||
-                                           arg[1] == '.');
+  return arg[0] == '-' && arg[1] != 0 &&
+         !(std::isdigit(static_cast<unsigned char>(arg[1])) || arg[1] == '.');
 }
 
 bool all_digits(std::string_view t) {
@@ -183,8 +183,8 @@ bool read_clock(std::string_view t, double &seconds) {
   for (size_t k = 1; k < count; ++k) {
     // After a larger field, minutes and seconds are two digits, 00 to 59.
     if (fields[k].size() != 2 || !all_digits(fields[k])) return false;
-    const uint64_t part = static_cast<uint64_t>(fields[k][0] - '0') * 10 +
-                          static_cast<uint64_t>(fields[k][1] - '0');
+    const uint64_t part =
+        static_cast<uint64_t>(fields[k][0] - '0') * 10 + static_cast<uint64_t>(fields[k][1] - '0');
     if (part > 59) return false;
     total = total * 60 + part;
   }
