@@ -42,8 +42,25 @@ std::string literal_pattern(const char *member) {
   return out;
 }
 
+// The program execvp would run for name, found the same way (PATH, or the
+// system's default directories when PATH is unset; an empty entry is the
+// current directory). Empty when there is none: then nothing is forked.
+std::string find_on_path(const char *name) {
+  const char *path = std::getenv("PATH");
+  const std::string dirs = path != nullptr ? path : "/bin:/usr/bin";
+  size_t start = 0;
+  for (;;) {
+    const size_t end = dirs.find(':', start);
+    const std::string dir = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    const std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    if (end == std::string::npos) return {};
+    start = end + 1;
+  }
+}
+
 // In the child, between fork and exec: only async-signal-safe calls.
-[[noreturn]] void exec_unzip(char *const argv[], int out_fd, pid_t parent) {
+[[noreturn]] void exec_unzip(const char *program, char *const argv[], int out_fd, pid_t parent) {
   setpgid(0, 0);
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != parent) _exit(exit_not_started);  // the parent is already gone
@@ -57,7 +74,7 @@ std::string literal_pattern(const char *member) {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
-  execvp("unzip", argv);
+  execv(program, argv);
   _exit(exit_not_started);
 }
 
@@ -123,6 +140,11 @@ unzip_outcome drain(int fd, uint64_t budget, double deadline, unzip_result &out)
 unzip_result unzip_member(const char *archive, const char *member, uint64_t budget,
                           double timeout_s) {
   unzip_result out;
+  const std::string program = find_on_path("unzip");
+  if (program.empty()) {
+    out.outcome = unzip_outcome::not_started;
+    return out;
+  }
   // Everything the child needs is made before fork: it must not allocate.
   // An archive whose name starts with '-' would be read as options.
   std::string archive_arg = archive[0] == '-' ? std::string("./") + archive : archive;
@@ -133,7 +155,7 @@ unzip_result unzip_member(const char *archive, const char *member, uint64_t budg
   if (pipe2(fds, O_CLOEXEC) != 0) return out;
   const pid_t parent = getpid();
   const pid_t pid = fork();
-  if (pid == 0) exec_unzip(argv, fds[1], parent);
+  if (pid == 0) exec_unzip(program.c_str(), argv, fds[1], parent);
   close(fds[1]);
   if (pid < 0) {
     close(fds[0]);
