@@ -1,9 +1,11 @@
 /* wad.h: WAD archive access for the tool and for engines.
  *
  * wad_load reads a whole archive (or the WAD inside a ZIP archive) into
- * memory; every query after that works on memory only. No global state, no
- * locks: calls on different handles are independent. Diagnostics are single
- * lines beginning with "[WAD] ": success on stdout, failure on stderr.
+ * memory, once: every lump points into that one image, and every query after
+ * that works on memory only. No global state, no locks: calls on different
+ * handles are independent. Diagnostics are single lines beginning with
+ * "[WAD] ": success on stdout, failure on stderr, with any control bytes of
+ * names taken from the file written as \xNN.
  */
 #ifndef TUNECAST_WAD_H
 #define TUNECAST_WAD_H
@@ -14,9 +16,9 @@
 extern "C" {
 #endif
 
-/* One directory entry. data holds exactly size bytes, or is null when the
- * lump has none (size 0 or less; bytes outside the file or read short: then
- * size is 0). */
+/* One directory entry. data points at exactly size bytes inside the
+ * archive's image (entries that overlap share them), or is null when the
+ * lump has none (size 0 or less; bytes outside the file: then size is 0). */
 typedef struct wad_lump {
   char name[9];      /* up to 8 characters, trailing NULs/spaces removed */
   int32_t file_ofs;  /* as read from the directory */
@@ -30,7 +32,7 @@ typedef struct wad_file {
   int32_t dir_ofs;         /* as read; unused after loading */
   wad_lump *lumps;         /* owned, directory order */
   int32_t lump_capacity;
-  char path[512];          /* the file actually read (the extracted one for ZIP input) */
+  char path[512];          /* the file read; for ZIP input "ARCHIVE:MEMBER" */
   char src_path[512];      /* the path given to wad_load */
 } wad_file;
 
@@ -45,10 +47,12 @@ typedef struct wad_map {
       blockmap;
 } wad_map;
 
-/* Loads path (a WAD, or a ZIP holding one, whose WAD member is first written
- * to /tmp/zarn_engine_<member base name> and left there). Returns a new
- * handle, or null: after printing why, except for a file shorter than a
- * header, a short directory read or lack of memory. Release with wad_free. */
+/* Loads path: a WAD file, a pipe holding one, or a ZIP archive holding one,
+ * whose WAD member is read into memory (a stored member directly, any other
+ * through `unzip -p` on PATH, bounded by the member's declared size and a
+ * deadline; no file is written). Returns a new handle, or null after
+ * printing one line saying why. Release with wad_free. The handle must come
+ * from wad_load: it owns the image its lumps point into. */
 wad_file *wad_load(const char *path);
 
 /* Releases the handle and every lump it owns; null is ignored. */
@@ -64,7 +68,7 @@ wad_lump *wad_get(wad_file *w, const char *name);
 void *wad_get_data(wad_file *w, const char *name, int32_t *size_out);
 
 /* Appends the entries of src to dst, so src's lumps shadow dst's, and ends
- * src; its data buffers pass to dst. Returns 0 (two empty archives too), or
+ * src; the bytes its lumps point into pass to dst. Returns 0 (two empty archives too), or
  * -1 with both unchanged: a null argument, dst == src, more than INT32_MAX
  * entries in all, or out of memory. */
 int32_t wad_merge(wad_file *dst, wad_file *src);
