@@ -91,6 +91,15 @@ extern double *pcm_gain_p;
  * under the current playing/looping flags) and 0 when not. Not locked. */
 int32_t pcm_try(const char *name);
 
+/* The file a recording for name is looked for in, as I_PlaySong and pcm_try
+ * open it: $ZARN_MUSIC_DIR (or "music"), "/D_", the first 15 bytes of name
+ * upper-cased, ".wav"; at most 511 bytes, as the loader cuts it.
+ * name: a music name (null counts as empty). path: size bytes, always
+ * terminated when size >= 1; a longer path is cut to fit. Returns the length
+ * of the whole path (0 to 511), as snprintf does. Reads the environment; not
+ * locked. */
+int32_t pcm_file_path(const char *name, char *path, int32_t size);
+
 /* Discard the current recording (both do the same). Not locked. */
 void pcm_stop(void);
 void pcm_free_all(void);

@@ -1,6 +1,10 @@
 // chip_recording.cpp: a pre-rendered WAV recording played in place of the
 // synthesizer. Finds D_<NAME>.wav in the music directory, reads its 16-bit
 // samples whole into memory and hands out one frame per output sample.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -123,11 +127,27 @@ void pcm_path(const char *name, char (&path)[512]) {
   std::snprintf(path, sizeof path, "%s/D_%s.wav", dir, upper);
 }
 
+// Opens the recording without waiting: a pipe or a device under the
+// recording's name would block the open, or every read, for as long as
+// nobody writes to it. Only a regular file is a recording.
+std::FILE *open_recording(const char *path) {
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return nullptr;
+  }
+  std::FILE *f = fdopen(fd, "rb");
+  if (f == nullptr) close(fd);
+  return f;
+}
+
 int32_t pcm_load(const char *name) {
   if (name == nullptr) return 0;
   char path[512];
   pcm_path(name, path);
-  std::FILE *f = std::fopen(path, "rb");
+  std::FILE *f = open_recording(path);
   if (f == nullptr) return 0;
   recording rec{};
   const bool ok = read_recording(f, rec);
@@ -180,6 +200,18 @@ void recording_play_step(float *left, float *right) {
 }  // namespace chip
 
 extern "C" {
+
+int32_t pcm_file_path(const char *name, char *path, int32_t size) {
+  char full[512];
+  chip::pcm_path(name != nullptr ? name : "", full);
+  const size_t length = std::strlen(full);
+  if (path != nullptr && size > 0) {
+    const size_t kept = length < static_cast<size_t>(size) ? length : static_cast<size_t>(size) - 1;
+    std::memcpy(path, full, kept);
+    path[kept] = '\0';
+  }
+  return static_cast<int32_t>(length);
+}
 
 int32_t pcm_try(const char *name) {
   chip::pcm_discard();

@@ -3,8 +3,10 @@
 // --wrap for them), to check which operations take the lock, that
 // registration allocates outside it, and that chip_next allocates, opens
 // and prints nothing.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -59,6 +61,7 @@ void *__real_calloc(size_t, size_t);
 void *__real_realloc(void *, size_t);
 void __real_free(void *);
 FILE *__real_fopen(const char *, const char *);
+int __real_open(const char *, int, ...);
 
 void *__wrap_malloc(size_t n) {
   count_allocation();
@@ -77,6 +80,18 @@ FILE *__wrap_fopen(const char *path, const char *mode) {
   ++opens;
   if (lock_depth > 0) ++opens_in_lock;
   return __real_fopen(path, mode);
+}
+int __wrap_open(const char *path, int flags, ...) {
+  ++opens;
+  if (lock_depth > 0) ++opens_in_lock;
+  mode_t mode = 0;
+  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+    va_list args;
+    va_start(args, flags);
+    mode = va_arg(args, mode_t);
+    va_end(args);
+  }
+  return __real_open(path, flags, mode);
 }
 
 }  // extern "C"

@@ -1,13 +1,17 @@
 // recording_test.cpp: the pre-rendered recording player: where it looks for
 // a file, which files it takes, and what each pull of chip_next plays.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
 #include <vector>
@@ -150,6 +154,52 @@ TEST_F(Recording, FindsItsFileByTheRule) {
   unsetenv("ZARN_MUSIC_DIR");
   EXPECT_EQ(pcm_try("e1m1"), 1);
   std::filesystem::current_path(cwd);
+}
+
+// The public form of the rule, for a program that wants to name the file it
+// plays: cut to the buffer like snprintf, the whole length returned.
+TEST_F(Recording, FilePathFitsTheCallersBuffer) {
+  setenv("ZARN_MUSIC_DIR", "d", 1);
+  struct row {
+    const char *name;
+    int32_t size;
+    const char *text;  // what the buffer holds after the call
+  };
+  for (const row &c : {row{"e1m1", 64, "d/D_E1M1.wav"}, row{"e1m1", 13, "d/D_E1M1.wav"},
+                       row{"e1m1", 12, "d/D_E1M1.wa"}, row{"e1m1", 5, "d/D_"},
+                       row{"e1m1", 1, ""}, row{"e1m1", 0, "untouched"},
+                       row{nullptr, 64, "d/D_.wav"}}) {
+    SCOPED_TRACE(std::string(c.name != nullptr ? c.name : "null") + " " + std::to_string(c.size));
+    char path[64] = "untouched";
+    const int32_t length = pcm_file_path(c.name, path, c.size);
+    EXPECT_EQ(length, c.name != nullptr ? 12 : 8);
+    EXPECT_STREQ(path, c.text);
+  }
+  const std::string long_dir(600, 'x');
+  setenv("ZARN_MUSIC_DIR", long_dir.c_str(), 1);
+  char path[600];
+  EXPECT_EQ(pcm_file_path("e1m1", path, sizeof path), 511);
+  EXPECT_EQ(std::string(path), long_dir.substr(0, 511));
+}
+
+// A pipe under the recording's name (nobody writing to it) would block the
+// open for good; a directory cannot be read. Neither is a recording.
+TEST_F(Recording, OnlyARegularFileIsARecording) {
+  ASSERT_EQ(mkfifo((dir_ + "/D_PIPE.wav").c_str(), 0644), 0);
+  ASSERT_EQ(mkdir((dir_ + "/D_DIR.wav").c_str(), 0755), 0);
+  const size_t fds = open_fds();
+  for (const char *name : {"pipe", "dir"}) {
+    SCOPED_TRACE(name);
+    auto tried = std::async(std::launch::async, [name] { return pcm_try(name); });
+    if (tried.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
+      // Open the other end so the stuck call returns and the test can end.
+      close(open((dir_ + "/D_PIPE.wav").c_str(), O_WRONLY | O_NONBLOCK));
+      ADD_FAILURE() << "the lookup blocked";
+    }
+    EXPECT_EQ(tried.get(), 0);
+    EXPECT_EQ(chip::pcm, nullptr);
+  }
+  EXPECT_EQ(open_fds(), fds);
 }
 
 TEST_F(Recording, ZarnSynthSkipsTheLookupButStillDiscards) {
