@@ -4,6 +4,7 @@
 // on, and only the exit status and the summary count it.
 #include "tool_batch.h"
 
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +28,7 @@ struct worker {
 struct batch_state {
   std::string dir;
   render_length length;
+  file_identity input;  // the archive: no entry of the directory may be it
   size_t total = 0;
   size_t done = 0;
   size_t written = 0;
@@ -77,11 +79,16 @@ bool batch_state::reap_one() {
 int batch_state::start(const archive_music &m) {
   // Buffered output would otherwise be written once more by the worker.
   std::fflush(nullptr);
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid == 0) {
+    // A worker ends with the batch: when the parent dies, SIGTERM, whose
+    // handler removes the temporary file. A parent that died before this
+    // call sends nothing, hence the check after it.
+    if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) _exit(1);
     const std::string path = dir + "/" + m.name + ".wav";
     const render_job job{m.name.c_str(), m.lump->data, m.lump->size, length, path.c_str(), -1,
-                         true};
+                         true, input};
     // _exit: nothing inherited from the parent is flushed or run twice.
     _exit(render_run(job));
   }
@@ -95,16 +102,27 @@ std::string without_trailing_slashes(std::string dir) {
   return dir;
 }
 
+// Another user who may add entries to DIR could plant links or pipes under
+// the names the workers write. Entries are replaced, never followed, and a
+// pipe is refused, but the directory is refused as well when it belongs to
+// someone else (root excepted) or anyone may write to it without the sticky
+// bit, which keeps others from replacing what the workers wrote.
+int directory_refusal(const struct stat &st) {
+  if (st.st_uid != geteuid() && st.st_uid != 0) return wav_err_foreign_dir;
+  if ((st.st_mode & S_IWOTH) != 0 && (st.st_mode & S_ISVTX) == 0) return wav_err_open_dir;
+  return 0;
+}
+
 bool ensure_directory(const std::string &dir) {
   struct stat st;
   int err = 0;
   if (stat(dir.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return true;
-    err = ENOTDIR;
+    err = S_ISDIR(st.st_mode) ? directory_refusal(st) : ENOTDIR;
+    if (err == 0) return true;
   } else if (errno != ENOENT) {
     err = errno;
-  } else if (mkdir(dir.c_str(), 0777) == 0) {
-    return true;
+  } else if (mkdir(dir.c_str(), 0775) == 0) {
+    return true;  // never writable by all, whatever the umask
   } else {
     err = errno;
   }
@@ -119,12 +137,14 @@ size_t worker_limit() {
 
 }  // namespace
 
-int batch_run(const wad_file *w, const char *dir_arg, const render_length &length) {
+int batch_run(const wad_file *w, const char *dir_arg, const render_length &length,
+              const file_identity &input) {
   if (length.loops == 0 && !render_seconds_valid(length.seconds)) return 1;
   batch_state b;
   b.dir = without_trailing_slashes(dir_arg);
   if (!ensure_directory(b.dir)) return 1;
   b.length = length;
+  b.input = input;
   b.progress = isatty(STDERR_FILENO) != 0;
   // An ignored SIGCHLD, inherited, would reap the workers before waitpid.
   std::signal(SIGCHLD, SIG_DFL);

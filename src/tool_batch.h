@@ -7,10 +7,15 @@
 #include "wad.h"
 
 // Renders each music lump of w (the last of each name) into DIR/NAME.wav,
-// NAME made safe by archive_safe_name; creates DIR when it is missing. At
-// most one worker per online core. Progress on standard error when it is a
-// terminal, a summary line on standard output. Returns 0 when every lump was
-// written, 1 otherwise.
-int batch_run(const wad_file *w, const char *dir, const render_length &length);
+// NAME made safe by archive_safe_name; creates DIR when it is missing and
+// refuses one that another user owns (root excepted) or that anyone may
+// write to without the sticky bit. An entry is replaced by a rename, a link
+// there never followed; a pipe or device there, or the archive itself
+// (input), is refused. At most one worker per online core; each ends when
+// this process does. Progress on standard error when it is a terminal, a
+// summary line on standard output. Returns 0 when every lump was written,
+// 1 otherwise.
+int batch_run(const wad_file *w, const char *dir, const render_length &length,
+              const file_identity &input);
 
 #endif  // TUNECAST_TOOL_BATCH_H

@@ -1,8 +1,7 @@
 // tool_render.cpp: one lump from bytes to WAV file. Every check that can
-// refuse the job runs before the synthesizer is started, and the output is
-// touched only once every sample is in memory, so a refusal leaves no file.
+// refuse the job runs before the output is touched, so a refusal leaves no
+// file; the samples are then written as they are rendered.
 #include "tool_render.h"
-
 
 #include <algorithm>
 #include <array>
@@ -10,8 +9,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
+#include <vector>
 
 #include "chip.h"
 #include "music_lump.h"
@@ -107,11 +106,15 @@ bool span_from_loops(const render_job &job, const music_score &score, render_spa
 // Pulls the song in blocks and keeps the left output (a stereo recording
 // contributes its first channel). Over the fade the gain falls by
 // 1/fade_frames per frame, from just under 1 to exactly 0 on the last frame.
-render_stats render(int16_t *samples, const render_span &span) {
-  render_stats st;
+// The samples go to out a chunk at a time, so memory stays the same however
+// long the render. Returns 0, or the reason the output failed.
+int render(wav_writer &out, const render_span &span, render_stats &st) {
   const int64_t fade_from = span.frames - span.fade_frames;
   std::array<float, render_block_frames> left;
   std::array<float, render_block_frames> right;
+  static_assert(wav_chunk_frames % render_block_frames == 0, "a block never straddles a chunk");
+  std::vector<int16_t> chunk(wav_chunk_frames);
+  size_t filled = 0;
   for (int64_t start = 0; start < span.frames; start += render_block_frames) {
     const auto count =
         static_cast<int32_t>(std::min<int64_t>(render_block_frames, span.frames - start));
@@ -133,10 +136,14 @@ render_stats render(int16_t *samples, const render_span &span) {
       const double down = -value;
       if (up > st.peak) st.peak = up;
       if (down > st.peak) st.peak = down;
-      samples[i] = wav_sample(value);
+      chunk[filled++] = wav_sample(value);
+    }
+    if (filled == chunk.size() || start + count == span.frames) {
+      if (const int err = out.write(chunk.data(), filled); err != 0) return err;
+      filled = 0;
     }
   }
-  return st;
+  return 0;
 }
 
 int output_failed(const char *path, int err) {
@@ -155,10 +162,6 @@ void report_clipping(const render_job &job, const render_stats &st) {
                  static_cast<long long>(st.clipped), at);
   }
 }
-
-struct buffer_release {
-  void operator()(int16_t *p) const { std::free(p); }
-};
 
 }  // namespace
 
@@ -185,19 +188,20 @@ int render_run(const render_job &job) {
     std::fprintf(stderr, "aviso: el lump %s no es música que se pueda tocar (ni MUS ni MIDI): "
                  "se escribe silencio\n", job.lump_name);
   }
+  // Every refusal is behind; only now is the output touched.
+  wav_writer out;
+  const wav_target target{job.out_path, job.out_fd, job.batch, job.input};
+  if (const int err = out.open(target, span.frames); err != 0) {
+    return output_failed(job.out_path, err);
+  }
   // Without a score nothing registers and every sample is silence.
   if (score.mus() != nullptr) I_RegisterSong(score.mus());
   I_SetMusicVolume(render_volume);
   I_PlaySong(0, job.length.loops > 0 ? 1 : 0);
 
-  std::unique_ptr<int16_t, buffer_release> samples;
-  if (span.frames > 0) {
-    samples.reset(static_cast<int16_t *>(std::malloc(static_cast<size_t>(span.frames) * 2)));
-    if (!samples) return output_failed(job.out_path, ENOMEM);
-  }
-  const render_stats st = render(samples.get(), span);
-  const int err = job.out_fd >= 0 ? wav_write_stream(job.out_fd, samples.get(), span.frames)
-                                  : wav_write_file(job.out_path, samples.get(), span.frames);
+  render_stats st;
+  int err = render(out, span, st);
+  if (err == 0) err = out.finish();
   if (err != 0) return output_failed(job.out_path, err);
   if (!job.batch) {
     std::printf("pico %.2f, %.1f s\n", st.peak, span.seconds);

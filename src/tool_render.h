@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "tool_wav.h"
+
 // A duration from the command line, already read as a number of seconds.
 struct render_seconds {
   double value = 60.0;         // seconds, 0 or more; 60 when none was given
@@ -28,7 +30,9 @@ struct render_job {
   render_length length;
   const char *out_path;  // for messages; written unless out_fd is given
   int out_fd = -1;       // >= 0: write the WAV here (a stream, not replaced)
-  bool batch = false;    // one of many: warnings name the lump, no closing line
+  bool batch = false;    // one of many: warnings name the lump, no closing line;
+                         // out_path is an entry of the batch directory, never followed
+  file_identity input;   // the archive being read, which is never written over
 };
 
 // Checks a duration before anything is loaded or rendered: its frame count

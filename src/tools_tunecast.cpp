@@ -110,7 +110,8 @@ int render_one(const tool_options &opt) {
   length.loops = opt.loops;
   length.fade_s = opt.fade_s;
   length.fade_text = opt.fade_text;
-  const render_job job{lump, data, size, length, out, out_fd, false};
+  // The archive itself is never an output: writing over it would destroy what is read.
+  const render_job job{lump, data, size, length, out, out_fd, false, file_identity_of(archive)};
   return render_run(job);
 }
 
@@ -132,7 +133,7 @@ int render_all(const tool_options &opt) {
   length.loops = opt.loops;
   length.fade_s = opt.fade_s;
   length.fade_text = opt.fade_text;
-  return batch_run(wad.get(), opt.dir, length);
+  return batch_run(wad.get(), opt.dir, length, file_identity_of(opt.args[0]));
 }
 
 }  // namespace

@@ -271,27 +271,34 @@ TEST_F(Tool, FailedWriteKeepsTheExistingFileAndLeavesNoTemporary) {
   EXPECT_EQ(files(), (std::vector<std::string>{"out.wav", "song.wad"}));
 }
 
-TEST_F(Tool, ReplacedFileGetsOrdinaryPermissionsAndALinkIsKept) {
+// A replaced file keeps its permission bits (a private one stays private),
+// through a link too; only a new file takes them from the umask.
+TEST_F(Tool, ReplacedFileKeepsItsPermissionsAndALinkIsKept) {
   fixture::write_file(path("out.wav"), bytes(100000, 0x55));
   chmod(path("out.wav").c_str(), 0600);
   fixture::write_file(path("real.wav"), text_bytes("old"));
+  chmod(path("real.wav").c_str(), 0604);
   ASSERT_EQ(symlink("real.wav", path("link.wav").c_str()), 0);
   const mode_t saved = umask(027);
   const auto replaced = tunecast({path("song.wad"), "D_SONG", path("out.wav"), "0.5"});
   const auto linked = tunecast({path("song.wad"), "D_SONG", path("link.wav"), "0.5"});
+  const auto created = tunecast({path("song.wad"), "D_SONG", path("new.wav"), "0.5"});
   umask(saved);
   ASSERT_EQ(replaced.status, 0) << replaced.err;
   ASSERT_EQ(linked.status, 0) << linked.err;
+  ASSERT_EQ(created.status, 0) << created.err;
   struct stat st {};
-  for (const char *name : {"out.wav", "real.wav"}) {
+  for (const auto &[name, mode] : {std::pair{"out.wav", 0600u}, std::pair{"real.wav", 0604u},
+                                   std::pair{"new.wav", 0640u}}) {
     SCOPED_TRACE(name);
     ASSERT_EQ(stat(path(name).c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 44 + 2 * 22050);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_mode & 07777, mode);
   }
   EXPECT_TRUE(fs::is_symlink(path("link.wav")));
   EXPECT_EQ(fs::read_symlink(path("link.wav")), "real.wav");
-  EXPECT_EQ(files(), (std::vector<std::string>{"link.wav", "out.wav", "real.wav", "song.wad"}));
+  EXPECT_EQ(files(), (std::vector<std::string>{"link.wav", "new.wav", "out.wav", "real.wav",
+                                               "song.wad"}));
 }
 
 TEST_F(Tool, PipeIsWrittenDirectly) {

@@ -1,0 +1,255 @@
+// Where the tool's WAV files go, end to end: links planted by another user,
+// pipes where a file belongs, the archive itself as the target, signals and
+// a killed batch in the middle of a write, and memory over a long render.
+// Owners are changed to a uid nobody uses, which takes root (as in CI).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <thread>
+
+#include "fixtures.h"
+#include "process.h"
+
+namespace {
+
+using fixture::bytes;
+namespace fs = std::filesystem;
+
+constexpr uid_t stranger = 12345;              // another user, for planted links and directories
+constexpr size_t tenth_bytes = 44 + 2 * 4410;  // a WAV of 0.1 s
+const bytes secret = {'s', 'e', 'c', 'r', 'e', 't'};
+
+bytes tone() {
+  return fixture::mus_builder().note_on(0, 60, 127).delay(20).note_off(0, 60).score_end().build();
+}
+// Nine voices held for an hour: seconds of work for every minute rendered,
+// so a worker is still busy when the test stops it.
+bytes held_chord() {
+  fixture::mus_builder m;
+  for (int ch = 0; ch < 9; ++ch) m.note_on(ch, 48 + 3 * ch, 127);
+  return m.delay(140 * 3600).score_end().build();
+}
+
+class Output : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fixture::make_temp_dir("output");
+    fixture::wad_builder()
+        .lump("D_TONE", tone())
+        .lump("D_TUNE", tone())
+        .lump("D_TEXT", {'n', 'o', 't', ' ', 'm', 'u', 's', 'i', 'c'})
+        .write(path("song.wad"));
+    fixture::write_file(path("victim"), secret);
+    chmod(path("victim").c_str(), 0600);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+  std::string path(const std::string &name) const { return dir_ + "/" + name; }
+  // A fresh directory with the given mode and owner.
+  std::string directory(const std::string &name, mode_t mode, uid_t owner) const {
+    const std::string d = path(name);
+    EXPECT_EQ(mkdir(d.c_str(), 0700), 0);
+    EXPECT_EQ(chown(d.c_str(), owner, owner), 0);
+    EXPECT_EQ(chmod(d.c_str(), mode), 0);  // after chown, which may clear mode bits
+    return d;
+  }
+  static void plant_link(const std::string &link, const std::string &to, uid_t owner) {
+    ASSERT_EQ(symlink(to.c_str(), link.c_str()), 0);
+    ASSERT_EQ(lchown(link.c_str(), owner, owner), 0);
+  }
+  static void need_root() {
+    if (geteuid() != 0) GTEST_SKIP() << "changing owners takes root";
+  }
+  std::string dir_;
+};
+
+std::string log_of(const std::string &path) {
+  const bytes b = fixture::read_file(path);
+  return std::string(b.begin(), b.end());
+}
+
+TEST_F(Output, PlantedLinkInTheBatchDirectoryNeverReachesItsTarget) {
+  need_root();
+  struct row {
+    const char *name;
+    mode_t mode;
+    uid_t dir_owner, link_owner;
+    const char *refusal;  // null: written
+  };
+  const uid_t me = geteuid();
+  const row rows[] = {
+      {"mine", 0755, me, me, nullptr},
+      {"sticky", 01777, me, stranger, nullptr},
+      {"theirs", 0755, stranger, stranger, "pertenece a otro usuario"},
+      {"open", 0777, me, stranger, "cualquiera puede escribir en él y no tiene el bit sticky"},
+  };
+  for (const row &c : rows) {
+    SCOPED_TRACE(c.name);
+    const std::string d = directory(c.name, c.mode, c.dir_owner);
+    plant_link(d + "/D_TONE.wav", path("victim"), c.link_owner);
+    const auto r = fixture::run_tool({"--todas", d, path("song.wad"), "0.1"});
+    EXPECT_EQ(fixture::read_file(path("victim")), secret);
+    if (c.refusal != nullptr) {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.err, "no se puede escribir en " + d + ": " + c.refusal + "\n");
+      EXPECT_TRUE(fs::is_symlink(d + "/D_TONE.wav"));
+      EXPECT_FALSE(fixture::file_exists(d + "/D_TUNE.wav"));
+    } else {
+      EXPECT_EQ(r.status, 0) << r.err;
+      // The link itself was replaced by the new file.
+      EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(d + "/D_TONE.wav")));
+      EXPECT_EQ(fixture::read_file(d + "/D_TONE.wav").size(), tenth_bytes);
+    }
+  }
+}
+
+TEST_F(Output, PipeInTheBatchDirectoryIsRefusedWithoutHanging) {
+  const std::string d = path("songs");
+  ASSERT_EQ(mkdir(d.c_str(), 0755), 0);
+  ASSERT_EQ(mkfifo((d + "/D_TONE.wav").c_str(), 0644), 0);
+  const pid_t pid = process::start_tool({"--todas", d, path("song.wad"), "0.1"}, path("log"));
+  ASSERT_GT(pid, 0);
+  const process::ending e = process::wait_for(pid, 20);
+  ASSERT_TRUE(e.ended) << "the tool waited on the pipe";
+  EXPECT_TRUE(WIFEXITED(e.status) && WEXITSTATUS(e.status) == 1);
+  const std::string log = log_of(path("log"));
+  EXPECT_NE(log.find("no se puede escribir " + d + "/D_TONE.wav: no es un archivo regular\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("1 de 2 pistas escritas en " + d + "\n"), std::string::npos) << log;
+  EXPECT_TRUE(fs::is_fifo(d + "/D_TONE.wav"));
+  EXPECT_EQ(fixture::read_file(d + "/D_TUNE.wav").size(), tenth_bytes);
+}
+
+TEST_F(Output, TheArchiveIsNeverTheOutput) {
+  const bytes archive = fixture::read_file(path("song.wad"));
+  ASSERT_EQ(link(path("song.wad").c_str(), path("hard.wav").c_str()), 0);
+  ASSERT_EQ(symlink("song.wad", path("soft.wav").c_str()), 0);
+  for (const char *name : {"song.wad", "hard.wav", "soft.wav"}) {
+    SCOPED_TRACE(name);
+    const auto r = fixture::run_tool({path("song.wad"), "D_TONE", path(name), "0.1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "no se puede escribir " + path(name) + ": es el archivo de entrada\n");
+    EXPECT_EQ(fixture::read_file(path("song.wad")), archive);
+    EXPECT_EQ(process::temporaries_in(dir_), 0u);
+  }
+  // In a batch, the archive kept in the directory under a lump's file name.
+  const std::string d = path("songs");
+  ASSERT_EQ(mkdir(d.c_str(), 0755), 0);
+  fixture::write_file(d + "/D_TONE.wav", archive);
+  const auto r = fixture::run_tool({"--todas", d, d + "/D_TONE.wav", "0.1"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "no se puede escribir " + d + "/D_TONE.wav: es el archivo de entrada\n");
+  EXPECT_EQ(fixture::read_file(d + "/D_TONE.wav"), archive);
+  EXPECT_EQ(fixture::read_file(d + "/D_TUNE.wav").size(), tenth_bytes);
+}
+
+// A named output follows a link as the kernel's protected-symlink rule
+// would: in a sticky directory anyone may write to, only a link of the
+// user's own or of the directory's owner.
+TEST_F(Output, ForeignLinkInASharedDirectoryIsNotFollowed) {
+  need_root();
+  struct row {
+    const char *name;
+    mode_t mode;
+    uid_t dir_owner, link_owner;
+    bool followed;
+  };
+  const uid_t me = geteuid();
+  const row rows[] = {
+      {"shared", 01777, me, stranger, false},
+      {"shared-mine", 01777, me, me, true},
+      {"shared-owner", 01777, stranger, stranger, true},
+      {"private", 0755, stranger, stranger, true},
+  };
+  for (const row &c : rows) {
+    SCOPED_TRACE(c.name);
+    const std::string d = directory(c.name, c.mode, c.dir_owner);
+    const std::string target = path(std::string(c.name) + ".target");
+    fixture::write_file(target, secret);
+    plant_link(d + "/out.wav", target, c.link_owner);
+    const auto r = fixture::run_tool({path("song.wad"), "D_TONE", d + "/out.wav", "0.1"});
+    if (c.followed) {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(fixture::read_file(target).size(), tenth_bytes);
+    } else {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.err, "no se puede escribir " + d +
+                           "/out.wav: es un enlace simbólico de otro "
+                           "usuario en un directorio compartido: no se sigue\n");
+      EXPECT_EQ(fixture::read_file(target), secret);
+    }
+    EXPECT_TRUE(fs::is_symlink(d + "/out.wav"));
+  }
+}
+
+TEST_F(Output, SignalDuringTheWriteRemovesTheTemporaryFile) {
+  for (const int sig : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(sig);
+    fixture::write_file(path("out.wav"), secret);
+    // Hours of silence: written for many seconds, so the signal lands mid-write.
+    const pid_t pid =
+        process::start_tool({path("song.wad"), "D_TEXT", path("out.wav"), "20000"}, path("log"));
+    ASSERT_GT(pid, 0);
+    const bool writing = process::wait_for_temporaries(dir_, 1, 30);
+    kill(pid, sig);
+    const process::ending e = process::wait_for(pid, 10);
+    EXPECT_TRUE(writing);
+    ASSERT_TRUE(e.ended);
+    EXPECT_TRUE(WIFSIGNALED(e.status) && WTERMSIG(e.status) == sig) << log_of(path("log"));
+    EXPECT_EQ(process::temporaries_in(dir_), 0u);
+    EXPECT_EQ(fixture::read_file(path("out.wav")), secret);
+  }
+}
+
+TEST_F(Output, KilledBatchTakesItsWorkersWithIt) {
+  fixture::wad_builder()
+      .lump("D_ONE", held_chord())
+      .lump("D_TWO", held_chord())
+      .write(path("held.wad"));
+  const std::string d = path("songs");
+  // The workers, orphaned, become this process's children and can be reaped here.
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  const pid_t pid = process::start_tool({"--todas", d, path("held.wad"), "3000"}, path("log"));
+  ASSERT_GT(pid, 0);
+  const bool writing = process::wait_for_temporaries(d, 1, 20);
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  bool all_ended = false;
+  while (!all_ended && std::chrono::steady_clock::now() < deadline) {
+    const pid_t got = waitpid(-1, nullptr, WNOHANG);
+    if (got < 0 && errno == ECHILD) all_ended = true;
+    if (got == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  kill(-pid, SIGKILL);  // whatever is left of the group, so no worker outlives the test
+  while (waitpid(-1, nullptr, WNOHANG) > 0) {
+  }
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
+  EXPECT_TRUE(writing);
+  EXPECT_TRUE(all_ended) << "workers outlived the batch by 5 s";
+  EXPECT_EQ(process::temporaries_in(d), 0u);
+}
+
+// The header's sizes are known before the first sample, so samples go out
+// as they come: 3000 s (265 MB of samples) must not be held in memory.
+TEST_F(Output, LongRenderKeepsMemoryFlat) {
+  const pid_t pid =
+      process::start_tool({path("song.wad"), "D_TEXT", "/dev/null", "3000"}, path("log"));
+  ASSERT_GT(pid, 0);
+  const process::ending e = process::wait_for(pid, 120);
+  ASSERT_TRUE(e.ended);
+  EXPECT_TRUE(WIFEXITED(e.status) && WEXITSTATUS(e.status) == 0) << log_of(path("log"));
+  EXPECT_LT(e.usage.ru_maxrss, 64 * 1024) << "peak KiB";
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+// process.cpp: starting, watching and reaping the built tool.
+#include "process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "fixtures.h"
+
+extern char **environ;
+
+namespace process {
+
+namespace {
+
+std::vector<std::string> environment_with(const std::vector<std::string> &changes) {
+  std::vector<std::string> environment;
+  for (char **e = environ; *e != nullptr; ++e) environment.emplace_back(*e);
+  for (const std::string &change : changes) {
+    const bool remove = !change.empty() && change[0] == '-';
+    const std::string name = remove ? change.substr(1) : change.substr(0, change.find('='));
+    std::erase_if(environment, [&](const std::string &s) {
+      return s.compare(0, name.size() + 1, name + "=") == 0;
+    });
+    if (!remove) environment.push_back(change);
+  }
+  return environment;
+}
+
+}  // namespace
+
+pid_t start_tool(const std::vector<std::string> &args, const std::string &log_path,
+                 const std::vector<std::string> &env) {
+  std::vector<std::string> changes = {"ZARN_SYNTH=1"};
+  changes.insert(changes.end(), env.begin(), env.end());
+  const std::vector<std::string> environment = environment_with(changes);
+  const std::string tool = fixture::tool_path();
+  std::vector<char *> argv = {const_cast<char *>(tool.c_str())};
+  for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+  argv.push_back(nullptr);
+  std::vector<char *> envp;
+  for (const std::string &e : environment) envp.push_back(const_cast<char *>(e.c_str()));
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&defaults, sig);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setpgroup(&attr, 0);
+  posix_spawnattr_setflags(&attr,
+                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), envp.data());
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+
+ending wait_for(pid_t pid, double timeout_s) {
+  ending e;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
+  for (;;) {
+    const pid_t got = wait4(pid, &e.status, WNOHANG, &e.usage);
+    if (got == pid) {
+      e.ended = true;
+      return e;
+    }
+    if (got < 0 || std::chrono::steady_clock::now() > deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  kill(-pid, SIGKILL);
+  wait4(pid, &e.status, 0, &e.usage);
+  return e;
+}
+
+size_t temporaries_in(const std::string &dir) {
+  size_t count = 0;
+  std::error_code ignored;
+  for (const auto &entry : std::filesystem::directory_iterator(dir, ignored)) {
+    if (entry.path().filename().string().rfind(".tunecast-", 0) == 0) ++count;
+  }
+  return count;
+}
+
+bool wait_for_temporaries(const std::string &dir, size_t count, double timeout_s) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
+  while (temporaries_in(dir) < count) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+}  // namespace process
