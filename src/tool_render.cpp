@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "chip.h"
+#include "console_text.h"
 #include "music_lump.h"
 #include "tool_wav.h"
 
@@ -163,6 +164,22 @@ void report_clipping(const render_job &job, const render_stats &st) {
   }
 }
 
+// A recording found in the music directory plays instead of the song: say
+// so, since a stray file would otherwise silently replace every song.
+void report_recording(const render_job &job) {
+  int32_t mode = 0, playing = 0, paused = 0;
+  double position_s = 0.0, length_s = 0.0;
+  chip_stats(&mode, &playing, &paused, &position_s, &length_s);
+  if (mode != 1) return;
+  char path[512];
+  pcm_file_path(g_music_name, path, sizeof path);
+  const std::string who = job.batch ? std::string(job.lump_name) + ": " : std::string();
+  std::fprintf(stderr,
+               "aviso: %ssuena la grabación %s en lugar del sintetizador (ZARN_SYNTH=1 "
+               "para sintetizar)\n",
+               who.c_str(), console_escape(path).c_str());
+}
+
 }  // namespace
 
 bool render_seconds_valid(const render_seconds &seconds) {
@@ -198,6 +215,7 @@ int render_run(const render_job &job) {
   if (score.mus() != nullptr) I_RegisterSong(score.mus());
   I_SetMusicVolume(render_volume);
   I_PlaySong(0, job.length.loops > 0 ? 1 : 0);
+  report_recording(job);
 
   render_stats st;
   int err = render(out, span, st);

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "fixtures.h"
+#include "process.h"
 
 namespace {
 
@@ -175,18 +176,23 @@ TEST_F(ToolSources, HeaderBombIsWalkedInSmallMemory) {
 }
 
 TEST_F(ToolSources, RecordingPlaysItsFirstChannelAtThePlaybackGain) {
-  // The tool never names the music, so the recording it finds is D_.wav.
-  fs::create_directory(path("music"));
+  // The tool never names the music, so the recording it finds is D_.wav. The
+  // directory's name holds an escape sequence, which must not reach the terminal.
+  const std::string music = path("music\x1b[2J");
+  fs::create_directory(music);
   const std::vector<int16_t> frames = {0, 5, 32767, -1, -32768, 7, 16384, 0, -12345, 99, 1, 2};
-  fixture::write_file(path("music/D_.wav"), fixture::wav_pcm16(2, 44100, frames));
+  fixture::write_file(music + "/D_.wav", fixture::wav_pcm16(2, 44100, frames));
   const bytes song = fixture::mus_builder().note_on(0, 60, 127).delay(1000).build();
   fixture::write_file(path("song.wad"), fixture::wad_builder().lump("D_SONG", song).build());
 
   // 10 frames: the 6 of the recording, then silence once it has ended.
   const auto r = fixture::run(
       {fixture::tool_path(), path("song.wad"), "D_SONG", path("out.wav"), "0.0002268"},
-      {"-ZARN_SYNTH", "ZARN_MUSIC_DIR=" + path("music")});
+      {"-ZARN_SYNTH", "ZARN_MUSIC_DIR=" + music});
   ASSERT_EQ(r.status, 0) << r.err;
+  // A stray file must never replace the song without a word.
+  EXPECT_EQ(r.err, "aviso: suena la grabación " + path("music\\x1b[2J") +
+                       "/D_.wav en lugar del sintetizador (ZARN_SYNTH=1 para sintetizar)\n");
   const bytes wav = fixture::read_file(path("out.wav"));
   ASSERT_EQ(wav.size(), 44u + 2 * 10);
   // Volume 100 gives the playback gain (100 / 127.0) * 0.9; playback scales
@@ -199,6 +205,26 @@ TEST_F(ToolSources, RecordingPlaysItsFirstChannelAtThePlaybackGain) {
   }
   EXPECT_EQ(sample_at(wav, 1), 22676);  // 32767 / 32768 x 0.70866 x 32000 = 22676.5, truncated
   EXPECT_EQ(sample_at(wav, 2), -22677);
+}
+
+// A pipe where the recording would be is passed over: the song is
+// synthesized, and the tool does not wait for a writer that never comes.
+TEST_F(ToolSources, PipeInPlaceOfARecordingIsPassedOver) {
+  fs::create_directory(path("music"));
+  ASSERT_EQ(mkfifo(path("music/D_.wav").c_str(), 0644), 0);
+  const bytes song = fixture::mus_builder().note_on(0, 60, 127).delay(70).score_end().build();
+  fixture::write_file(path("song.wad"), fixture::wad_builder().lump("D_SONG", song).build());
+  const pid_t pid = process::start_tool({path("song.wad"), "D_SONG", path("out.wav"), "0.5"},
+                                        path("log"), {"-ZARN_SYNTH", "ZARN_MUSIC_DIR=" + path("music")});
+  ASSERT_GT(pid, 0);
+  const process::ending e = process::wait_for(pid, 20);
+  ASSERT_TRUE(e.ended) << "the tool waited on the pipe";
+  EXPECT_TRUE(WIFEXITED(e.status) && WEXITSTATUS(e.status) == 0);
+  const bytes log = fixture::read_file(path("log"));
+  EXPECT_EQ(std::string(log.begin(), log.end()).find("grabación"), std::string::npos);
+  const auto synthesized = fixture::run_tool({path("song.wad"), "D_SONG", path("synth.wav"), "0.5"});
+  ASSERT_EQ(synthesized.status, 0) << synthesized.err;
+  EXPECT_EQ(fixture::read_file(path("out.wav")), fixture::read_file(path("synth.wav")));
 }
 
 }  // namespace
