@@ -5,6 +5,7 @@
 // and prints nothing.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -125,7 +126,10 @@ class Hooks : public ::testing::Test {
                 .build();
     reset_counters();
   }
-  void TearDown() override { I_UnRegisterSong(); }
+  void TearDown() override {
+    I_UnRegisterSong();
+    rmdir(dir_.c_str());  // empty: the lookups only look
+  }
 
   std::string dir_;
   fixture::bytes song_;
