@@ -167,12 +167,13 @@ TEST_F(ToolSources, HeaderBombIsWalkedInSmallMemory) {
     fixture::put_u32le(bomb, 0x04034B50);
     bomb.resize(bomb.size() + 26, 0);
   }
-  fixture::write_file(path("bomb.zip"), bomb);  // 9 MB; a member record each would be 160 MB
+  // 9 MB; a member record each would take 160 MB (more under the sanitizers).
+  fixture::write_file(path("bomb.zip"), bomb);
   const auto r = fixture::run_tool({"-l", path("bomb.zip")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "[WAD] no se pudo extraer WAD de ZIP " + path("bomb.zip") +
                        ": no contiene ningún archivo .wad\n");
-  EXPECT_LT(r.max_rss_kib, base.max_rss_kib + 16 * 1024);
+  EXPECT_LT(r.max_rss_kib, base.max_rss_kib + 48 * 1024);
 }
 
 TEST_F(ToolSources, RecordingPlaysItsFirstChannelAtThePlaybackGain) {
