@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <array>
 
-#include "chip.h"
-#include "chip_state.h"
+#include "tunecast/chip.h"
+#include "chip/state.h"
 
 namespace bench {
 namespace {

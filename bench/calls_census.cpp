@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "bench_scores.h"
-#include "chip.h"
-#include "chip_state.h"
+#include "tunecast/chip.h"
+#include "chip/state.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "bench_scores.h"
-#include "chip.h"
+#include "tunecast/chip.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "chip.h"
-#include "midi.h"
-#include "music_lump.h"
+#include "tunecast/chip.h"
+#include "midi/midi.h"
+#include "midi/music_lump.h"
 
 namespace {
 

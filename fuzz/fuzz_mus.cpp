@@ -13,8 +13,8 @@
 #include <iterator>
 #include <vector>
 
-#include "chip.h"
-#include "music_lump.h"
+#include "tunecast/chip.h"
+#include "midi/music_lump.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "wad.h"
+#include "tunecast/wad.h"
 
 namespace {
 

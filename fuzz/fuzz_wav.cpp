@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "chip.h"
+#include "tunecast/chip.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "wad.h"
+#include "tunecast/wad.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   setenv("PATH", (fuzz::scratch_dir() + "/no-commands").c_str(), 1);

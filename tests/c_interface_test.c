@@ -3,8 +3,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "chip.h"
-#include "wad.h"
+#include "tunecast/chip.h"
+#include "tunecast/wad.h"
 
 static int failures = 0;
 

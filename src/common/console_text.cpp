@@ -1,5 +1,5 @@
 // console_text.cpp: escaping file bytes before they reach a terminal.
-#include "console_text.h"
+#include "common/console_text.h"
 
 #include <cstdint>
 #include <cstdio>

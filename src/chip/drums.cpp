@@ -1,0 +1,320 @@
+// drums.cpp: the eight one-shot drum voices of the percussion channel.
+// Each drum is a sine oscillator, one or two noise registers and up to six
+// resonators, mixed by a fixed formula per kind; it frees itself when its
+// duration has passed. Every formula keeps the order of its products and
+// sums as written: the output is defined to the bit.
+#include "chip/drums.h"
+
+#include <array>
+#include <cmath>
+#include <cstddef>
+
+#include "chip/age_tables.h"
+
+namespace chip {
+
+namespace {
+
+constexpr double pi = 3.141592653589793;
+constexpr double two_pi = 2 * pi;
+
+constexpr std::array<double, 6> crash_ratios = {1.0, 1.44, 1.86, 2.29, 2.66, 3.32};
+constexpr std::array<double, 4> ride_ratios = {1.4, 2.6, 3.3, 4.8};
+constexpr std::array<double, 6> tom_freq_hz = {80, 100, 120, 140, 170, 200};
+constexpr std::array<double, 4> clap_burst_start_s = {0.0, 0.012, 0.024, 0.038};
+
+// Set-up of each kind on a cleared record.
+void set_kick(chip_drum *d) {
+  d->kind = drum_kick;
+  d->duration = 0.25;
+  d->freq = 60;
+  d->body_decay = std::fmax(d->duration / 3, 0.12);
+}
+
+void set_snare(chip_drum *d) {
+  d->kind = drum_snare;
+  d->duration = 0.2;
+  d->freq = 190;
+  d->body_decay = std::fmax(d->duration / 2.5, 0.09);
+}
+
+void set_clap(chip_drum *d) {
+  d->kind = drum_clap;
+  d->duration = 0.15;
+  d->res[0] = drum_resonator_setup(1200, 800);  // a single one, not counted in res_count
+}
+
+void set_hihat(chip_drum *d, double duration_s, double decay_s) {
+  d->kind = drum_hihat;
+  d->duration = duration_s;
+  d->decay = decay_s;
+}
+
+void set_tom(chip_drum *d, double freq_hz) {
+  d->kind = drum_tom;
+  d->duration = 0.35;
+  d->freq = freq_hz;
+  d->body_decay = std::fmax(d->duration / 2.5, 0.18);
+}
+
+void set_crash(chip_drum *d) {
+  d->kind = drum_crash;
+  d->duration = 1.2;
+  d->freq = 300;
+  d->decay = 0.7;
+  for (size_t k = 0; k < 6; ++k) d->res[k] = drum_resonator_setup(300 * crash_ratios[k], 400);
+  d->res_count = 6;
+}
+
+// A narrow bell resonance at 800 Hz, then four wider partials.
+void set_ride(chip_drum *d) {
+  d->kind = drum_ride;
+  d->duration = 0.8;
+  d->freq = 400;
+  d->decay = 0.4;
+  d->body_decay = 1.3 * d->decay;  // the bell fades more slowly
+  d->res[0] = drum_resonator_setup(800, 40);
+  for (size_t k = 0; k < 4; ++k) d->res[k + 1] = drum_resonator_setup(400 * ride_ratios[k], 300);
+  d->res_count = 5;
+}
+
+// Wraps an oscillator phase that has just been advanced by less than a cycle.
+void wrap_phase(chip_drum *d) {
+  if (d->phase >= 1.0) d->phase -= 1.0;
+}
+
+// The fading factors of one drum over one run: exp(-t / c) for the few
+// time constants c of its kind (and the clap's whole envelope), from the
+// age tables while the drum's age is its start's, by calls otherwise. Each
+// kind numbers its factors; a factor's table is looked up on first use.
+class drum_fades {
+ public:
+  drum_fades(chip_drum &d, int32_t n) : d_(d), n_(n), tabled_(is_note_age(d.age, d.clock)) {}
+
+  // f(c, t) for the factor numbered slot, at this sample.
+  double at(size_t slot, age_function f, double c, double t) {
+    if (!tabled_) return f(c, t);
+    if (!looked_up_[slot]) {
+      looked_up_[slot] = true;
+      entries_[slot] = age_entries(d_.fades, slot, f, c, k0_, n_);
+    }
+    return entries_[slot] != nullptr ? entries_[slot][i_] : f(c, t);
+  }
+  double fade(size_t slot, double c, double t) { return at(slot, age_fade, c, t); }
+  void next() { ++i_; }
+
+ private:
+  chip_drum &d_;
+  int64_t k0_ = d_.clock;
+  int32_t n_;
+  size_t i_ = 0;  // this sample's place in the run
+  bool tabled_;
+  std::array<bool, 3> looked_up_{};
+  std::array<const double *, 3> entries_{};
+};
+
+double kick_value(chip_drum *d, double t, drum_fades &fades) {
+  const double f = d->freq;
+  // The pitch starts at 3 f and falls towards 0.55 f.
+  d->phase += (0.55 * f + (3 * f - 0.55 * f) * fades.fade(0, 0.045, t)) / sample_rate_hz;
+  wrap_phase(d);
+  const double n1 = drum_noise1_step(&d->lfsr);
+  return d->amp * (std::sin(two_pi * d->phase) * fades.fade(1, d->body_decay, t) +
+                   0.35 * n1 * fades.fade(2, 0.004, t));
+}
+
+double snare_value(chip_drum *d, double t, drum_fades &fades) {
+  d->phase += d->freq / sample_rate_hz;
+  wrap_phase(d);
+  const double n1 = drum_noise1_step(&d->lfsr);
+  return d->amp * (0.85 * n1 * fades.fade(0, d->body_decay, t) +
+                   0.4 * std::sin(two_pi * d->phase) * fades.fade(1, 0.07, t));
+}
+
+double hihat_value(chip_drum *d, double t, drum_fades &fades) {
+  const double n1 = drum_noise1_step(&d->lfsr);
+  const double n2 = drum_noise2_step(&d->lfsr2);
+  return d->amp * fades.fade(0, d->decay, t) * (n1 + n2) * 0.5;
+}
+
+double tom_value(chip_drum *d, double t, drum_fades &fades) {
+  const double f = d->freq;
+  // The pitch starts at 1.8 f and falls towards 0.85 f; no noise.
+  d->phase += (0.85 * f + (1.8 * f - 0.85 * f) * fades.fade(0, 0.06, t)) / sample_rate_hz;
+  wrap_phase(d);
+  return d->amp * std::sin(two_pi * d->phase) * fades.fade(1, d->body_decay, t);
+}
+
+double crash_value(chip_drum *d, double t, drum_fades &fades) {
+  const double n1 = drum_noise1_step(&d->lfsr);
+  const double n2 = drum_noise2_step(&d->lfsr2);
+  const double x = (n1 + n2) * 0.5;
+  double s = drum_resonator_step(&d->res[0], x);
+  for (size_t k = 1; k < 6; ++k) s += drum_resonator_step(&d->res[k], x);
+  return d->amp * fades.fade(0, d->decay, t) * (0.45 * x + 1.6 * s / 6);
+}
+
+double ride_value(chip_drum *d, double t, drum_fades &fades) {
+  const double n1 = drum_noise1_step(&d->lfsr);
+  const double y0 = drum_resonator_step(&d->res[0], n1);
+  double s = drum_resonator_step(&d->res[1], n1);
+  for (size_t k = 2; k < 5; ++k) s += drum_resonator_step(&d->res[k], n1);
+  // The narrow bell resonance (entry 0) fades more slowly than the rest.
+  // exp(-t / decay) appears twice; the same argument gives the same value.
+  const double fade = fades.fade(0, d->decay, t);
+  return d->amp * (0.55 * (s / 4) * fade + 0.9 * y0 * fades.fade(1, d->body_decay, t) +
+                   0.12 * n1 * fade);
+}
+
+double clap_envelope_of(double, double t) { return drum_clap_envelope(t); }
+
+double clap_value(chip_drum *d, double t, drum_fades &fades) {
+  const double n1 = drum_noise1_step(&d->lfsr);
+  const double y = drum_resonator_step(&d->res[0], n1);
+  return y * fades.at(0, clap_envelope_of, 0.0, t) * d->amp * 0.8;
+}
+
+double silent_value(chip_drum *, double, drum_fades &) { return 0.0; }
+
+double clamp_unit(double v) {
+  if (v > 1.0) return 1.0;
+  if (v < -1.0) return -1.0;
+  return v;
+}
+
+// Runs one sounding drum for up to n samples, adding each clamped sample to
+// sum[i]; the mix is clamped once more after the master gain.
+template <double (*Value)(chip_drum *, double, drum_fades &)>
+void drum_run(chip_drum &d, double *sum, int32_t n) {
+  drum_fades fades(d, n);
+  for (int32_t i = 0; i < n; ++i, fades.next()) {
+    const double t = d.age;
+    d.age += sample_step_s;
+    ++d.clock;
+    // The age before the advance decides: a drum sounds for as many samples
+    // as the repeated sum takes to pass its duration.
+    if (t > d.duration) {
+      d.active = 0;
+      return;
+    }
+    sum[i] += clamp_unit(Value(&d, t, fades));
+  }
+}
+
+}  // namespace
+
+chip_resonator drum_resonator_setup(double freq_hz, double bandwidth_hz) {
+  const double r = std::exp(-pi * bandwidth_hz / sample_rate_hz);
+  chip_resonator res{};
+  res.a1 = 2 * r * std::cos(two_pi * freq_hz / sample_rate_hz);
+  res.a2 = -(r * r);
+  // Unit gain at 0 Hz: b0 / (1 - a1 - a2) = 1.
+  res.b0 = 1 - res.a1 + r * r;
+  return res;
+}
+
+double drum_resonator_step(chip_resonator *r, double x) {
+  const double y = r->b0 * x + r->a1 * r->y1 + r->a2 * r->y2;
+  r->y2 = r->y1;
+  r->y1 = y;
+  return y;
+}
+
+double drum_noise1_step(uint32_t *state) {
+  const uint32_t s = *state;
+  const uint32_t b = (s ^ (s >> 1)) & 1u;
+  *state = (s >> 1) | (b << 14);
+  return (*state & 1u) != 0 ? -1.0 : 1.0;
+}
+
+double drum_noise2_step(uint32_t *state) {
+  const uint32_t s = *state;
+  const uint32_t b = (s ^ (s >> 6)) & 1u;
+  *state = (s >> 1) | (b << 14);
+  return (*state & 1u) != 0 ? -1.0 : 1.0;
+}
+
+double drum_clap_envelope(double t) {
+  double e = 0.0;
+  for (double b : clap_burst_start_s) {
+    if (t - b >= 0.0) e = std::fmax(e, std::exp(-(t - b) / 0.008));
+  }
+  if (t >= 0.045) e = std::fmax(0.6 * std::exp(-(t - 0.045) / 0.15), e);
+  return e;
+}
+
+void drum_init(chip_drum *d, int32_t note, double amp) {
+  *d = chip_drum{};
+  d->active = 1;
+  d->amp = amp;
+  d->lfsr = 1;
+  d->lfsr2 = 1;
+  // The percussion key map, one row per sound; every other note plays the
+  // short noise hit.
+  // clang-format off
+  switch (note) {
+    case 35: case 36:                   set_kick(d); break;
+    case 37: case 38: case 40:          set_snare(d); break;
+    case 39:                            set_clap(d); break;
+    case 41:                            set_tom(d, tom_freq_hz[0]); break;
+    case 43:                            set_tom(d, tom_freq_hz[1]); break;
+    case 45:                            set_tom(d, tom_freq_hz[2]); break;
+    case 47:                            set_tom(d, tom_freq_hz[3]); break;
+    case 48:                            set_tom(d, tom_freq_hz[4]); break;
+    case 50:                            set_tom(d, tom_freq_hz[5]); break;
+    case 42: case 44:                   set_hihat(d, 0.06, 0.02); break;  // closed, pedal
+    case 46:                            set_hihat(d, 0.3, 0.1); break;    // open
+    case 49: case 52: case 55: case 57: set_crash(d); break;
+    case 51: case 53: case 59:          set_ride(d); break;
+    default:                            set_hihat(d, 0.08, 0.03); break;
+  }
+  // clang-format on
+}
+
+void drum_note_on(int32_t note, int32_t velocity) {
+  const double amp = (velocity / 127.0) * 0.9;
+  // With all eight sounding, slot 0 is cut off, however recent it is.
+  chip_drum *slot = &D[0];
+  for (chip_drum &d : D) {
+    if (d.active == 0) {
+      slot = &d;
+      break;
+    }
+  }
+  drum_init(slot, note, amp);
+}
+
+void drums_render(double *sum, int32_t n) {
+  // Drum after drum in slot order, as each sample's sum takes them.
+  for (chip_drum &d : D) {
+    if (d.active == 0) continue;
+    switch (d.kind) {
+      case drum_kick:
+        drum_run<kick_value>(d, sum, n);
+        break;
+      case drum_snare:
+        drum_run<snare_value>(d, sum, n);
+        break;
+      case drum_hihat:
+        drum_run<hihat_value>(d, sum, n);
+        break;
+      case drum_tom:
+        drum_run<tom_value>(d, sum, n);
+        break;
+      case drum_crash:
+        drum_run<crash_value>(d, sum, n);
+        break;
+      case drum_ride:
+        drum_run<ride_value>(d, sum, n);
+        break;
+      case drum_clap:
+        drum_run<clap_value>(d, sum, n);
+        break;
+      default:
+        drum_run<silent_value>(d, sum, n);  // drum_init sets no other kind
+        break;
+    }
+  }
+}
+
+}  // namespace chip

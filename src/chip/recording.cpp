@@ -1,0 +1,226 @@
+// recording.cpp: a pre-rendered WAV recording played in place of the
+// synthesizer. Finds D_<NAME>.wav in the music directory, reads its 16-bit
+// samples whole into memory and hands out one frame per output sample.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "chip/state.h"
+
+namespace chip {
+
+namespace {
+
+constexpr size_t name_max_bytes = 15;
+constexpr size_t chunk_header_bytes = 8;
+constexpr size_t fmt_bytes = 16;  // the part of "fmt " that is read
+constexpr uint32_t required_rate_hz = 44100;
+constexpr uint32_t required_bits = 16;
+constexpr float sample_scale = 1.0f / 32768;  // exact in single precision
+
+uint16_t le16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+uint32_t le32(const unsigned char *p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+bool read_exact(std::FILE *f, unsigned char *buf, size_t n) { return std::fread(buf, 1, n, f) == n; }
+
+// Moves forward by n bytes (n < 2^33, so the sum cannot overflow). Landing
+// past the end is allowed: the next header read then fails, which ends the
+// walk on any chain of oversized chunks.
+bool skip(std::FILE *f, int64_t n) {
+  if (n == 0) return true;
+  const long here = std::ftell(f);
+  if (here < 0) return false;
+  return std::fseek(f, static_cast<long>(here + n), SEEK_SET) == 0;
+}
+
+// Bytes between the current position and the end of the file; -1 when the
+// file cannot tell (not seekable).
+int64_t bytes_left(std::FILE *f) {
+  const long here = std::ftell(f);
+  if (here < 0 || std::fseek(f, 0, SEEK_END) != 0) return -1;
+  const long end = std::ftell(f);
+  if (end < 0 || std::fseek(f, here, SEEK_SET) != 0) return -1;
+  return end > here ? end - here : 0;
+}
+
+struct recording {
+  int16_t *samples;
+  int64_t count;  // samples read, not frames
+  int32_t channels;
+};
+
+// Walks the RIFF chunks up to the first "data" chunk and reads its samples.
+// Returns false, with nothing allocated, when the file is not a recording
+// this player can use.
+bool read_recording(std::FILE *f, recording &out) {
+  unsigned char head[12];
+  if (!read_exact(f, head, sizeof head) || std::memcmp(head, "RIFF", 4) != 0 ||
+      std::memcmp(head + 8, "WAVE", 4) != 0) {
+    return false;
+  }
+  uint32_t channels = 0, rate = 0, bits = 0;
+  uint32_t data_size = 0;
+  for (;;) {
+    unsigned char chunk[chunk_header_bytes];
+    if (!read_exact(f, chunk, sizeof chunk)) return false;
+    const uint32_t size = le32(chunk + 4);
+    const int64_t padded = int64_t{size} + (size & 1);
+    if (std::memcmp(chunk, "fmt ", 4) == 0) {
+      unsigned char fmt[fmt_bytes];
+      if (size < fmt_bytes || !read_exact(f, fmt, sizeof fmt)) return false;
+      channels = le16(fmt + 2);
+      rate = le32(fmt + 4);
+      bits = le16(fmt + 14);
+      if (!skip(f, padded - int64_t{fmt_bytes})) return false;
+    } else if (std::memcmp(chunk, "data", 4) == 0) {
+      data_size = size;
+      break;
+    } else if (!skip(f, padded)) {
+      return false;
+    }
+  }
+  if (bits != required_bits || (channels != 1 && channels != 2) || rate != required_rate_hz) {
+    return false;
+  }
+
+  // The buffer holds what the file can deliver, never merely what the header
+  // claims. One slot at least, so that a recording with no sample still
+  // counts as loaded.
+  const int64_t left = bytes_left(f);
+  if (left < 0) return false;
+  const int64_t wanted = (int64_t{data_size} < left ? int64_t{data_size} : left) / 2;
+  const size_t slots = wanted > 0 ? static_cast<size_t>(wanted) : 1;
+  auto *samples = static_cast<int16_t *>(std::malloc(slots * sizeof(int16_t)));
+  if (samples == nullptr) return false;
+  const size_t got = std::fread(samples, sizeof(int16_t), static_cast<size_t>(wanted), f);
+  // The file is little-endian whatever the host is: decode in place.
+  auto *raw = reinterpret_cast<unsigned char *>(samples);
+  for (size_t i = 0; i < got; ++i) samples[i] = static_cast<int16_t>(le16(raw + 2 * i));
+
+  out.samples = samples;
+  out.count = static_cast<int64_t>(got);
+  out.channels = static_cast<int32_t>(channels);
+  return true;
+}
+
+}  // namespace
+
+void pcm_path(const char *name, char (&path)[512]) {
+  const char *dir = std::getenv("ZARN_MUSIC_DIR");
+  if (dir == nullptr) dir = "music";
+  // The engine's name buffer may be full with no terminator: never read
+  // past the bytes that are used.
+  char upper[name_max_bytes + 1];
+  size_t n = 0;
+  for (; n < name_max_bytes && name[n] != '\0'; ++n) {
+    upper[n] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[n])));
+  }
+  upper[n] = '\0';
+  std::snprintf(path, sizeof path, "%s/D_%s.wav", dir, upper);
+}
+
+// Opens the recording without waiting: a pipe or a device under the
+// recording's name would block the open, or every read, for as long as
+// nobody writes to it. Only a regular file is a recording.
+std::FILE *open_recording(const char *path) {
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return nullptr;
+  }
+  std::FILE *f = fdopen(fd, "rb");
+  if (f == nullptr) close(fd);
+  return f;
+}
+
+int32_t pcm_load(const char *name) {
+  if (name == nullptr) return 0;
+  char path[512];
+  pcm_path(name, path);
+  std::FILE *f = open_recording(path);
+  if (f == nullptr) return 0;
+  recording rec{};
+  const bool ok = read_recording(f, rec);
+  std::fclose(f);
+  if (!ok) return 0;
+  std::free(pcm);
+  pcm = rec.samples;
+  pcm_ch = rec.channels;
+  pcm_n = rec.count / rec.channels;  // a lone trailing sample is no frame
+  pcm_pos = 0;
+  return 1;
+}
+
+void pcm_discard() {
+  std::free(pcm);
+  pcm = nullptr;
+  pcm_n = 0;
+}
+
+void recording_play_step(float *left, float *right) {
+  if (playing == 0 || paused != 0) {
+    *left = *right = 0.0f;
+    return;
+  }
+  int64_t frame;
+  if (pcm_pos < pcm_n) {
+    frame = pcm_pos;
+    pcm_pos = pcm_pos + 1;
+  } else if (looping != 0) {
+    if (pcm_n == 0) {
+      // Nothing to loop over: play silence and keep "playing" set, as a
+      // looping song never ends on its own.
+      *left = *right = 0.0f;
+      return;
+    }
+    frame = 0;  // the first frame follows the last with no gap
+    pcm_pos = 1;
+  } else {
+    playing = 0;
+    *left = *right = 0.0f;
+    return;
+  }
+  const int16_t *at = pcm + frame * pcm_ch;
+  const auto g = static_cast<float>(pcm_gain);
+  // Single precision throughout, scale first, then gain; not clamped.
+  *left = (static_cast<float>(at[0]) * sample_scale) * g;
+  *right = (static_cast<float>(at[pcm_ch - 1]) * sample_scale) * g;
+}
+
+}  // namespace chip
+
+extern "C" {
+
+int32_t pcm_file_path(const char *name, char *path, int32_t size) {
+  char full[512];
+  chip::pcm_path(name != nullptr ? name : "", full);
+  const size_t length = std::strlen(full);
+  if (path != nullptr && size > 0) {
+    const size_t kept = length < static_cast<size_t>(size) ? length : static_cast<size_t>(size) - 1;
+    std::memcpy(path, full, kept);
+    path[kept] = '\0';
+  }
+  return static_cast<int32_t>(length);
+}
+
+int32_t pcm_try(const char *name) {
+  chip::pcm_discard();
+  if (std::getenv("ZARN_SYNTH") != nullptr) return 0;
+  return chip::pcm_load(name);
+}
+
+void pcm_stop(void) { chip::pcm_discard(); }
+
+void pcm_free_all(void) { chip::pcm_discard(); }
+
+}  // extern "C"

@@ -1,0 +1,115 @@
+// sequencer.cpp: the MUS sequencer. Once per rendered sample it reads
+// every event group that has fallen due, applies it to the channels and the
+// voice pools, loops or ends the song, and counts down to the next group.
+#include <cstddef>
+#include <cstdint>
+
+#include "chip/state.h"
+#include "mus/stream.h"
+
+namespace chip {
+namespace {
+
+void seq_release_note(int32_t channel, int32_t note) {
+  for (chip_voice &v : V) {
+    if (v.active != 0 && v.gate != 0 && v.channel == channel && v.note == note) v.gate = 0;
+  }
+}
+
+void seq_play_note(mus::cursor &c, int32_t channel) {
+  int32_t note = 0;
+  int32_t velocity = lastvel[static_cast<size_t>(channel)];
+  if (!c.at_end()) {
+    const int32_t b = c.read();
+    note = b & 0x7F;
+    if ((b & 0x80) != 0) {
+      velocity = c.read() & 0x7F;  // 0 when the stream ends here
+      lastvel[static_cast<size_t>(channel)] = velocity;
+    }
+  }
+  if (channel == chip_percussion_channel) {
+    drum_note_on(note, velocity);
+  } else {
+    voice_note_on(channel, note, velocity);
+  }
+}
+
+void seq_controller(mus::cursor &c, chip_channel &ch) {
+  // A missing number byte reads as 0, so the channel's instrument becomes 0
+  // (or the missing value 0 does, for a present number 0).
+  const int32_t number = c.read();
+  const int32_t value = c.read() & 0x7F;
+  if (number == mus::ctrl_instrument) ch.instrument = value;
+  if (number == mus::ctrl_volume) ch.volume = value;
+}
+
+void seq_rewind(mus::cursor &c) {
+  c.pos = start_ofs;
+  channels_reset();
+  V = {};
+  D = {};
+}
+
+// Reads groups until one ends with a delay of at least one sample. Returns
+// false when the song ended instead.
+bool seq_read_due_groups(mus::cursor &c) {
+  // A looping score that meets its end twice without any time passing would
+  // rewind for ever within this one sample; the second meeting ends it.
+  bool rewound = false;
+  for (;;) {
+    if (c.at_end()) return false;
+    const int32_t event = c.read();
+    const int32_t channel = event & 0x0F;
+    chip_channel &ch = CH[static_cast<size_t>(channel)];
+    switch ((event >> 4) & 7) {
+      case mus::ev_release_note:
+        seq_release_note(channel, c.read() & 0x7F);
+        break;
+      case mus::ev_play_note:
+        seq_play_note(c, channel);
+        break;
+      case mus::ev_pitch_bend:
+        ch.bend = c.read();
+        break;
+      case mus::ev_system:
+      case mus::ev_unassigned:
+        c.skip();
+        break;
+      case mus::ev_controller:
+        seq_controller(c, ch);
+        break;
+      case mus::ev_measure_end:
+        break;
+      case mus::ev_score_end:
+        if (looping == 0 || rewound) return false;
+        rewound = true;
+        seq_rewind(c);
+        break;
+    }
+    // After a rewind the group goes on at the score start: with bit 7 set
+    // the delay is read from the bytes found there.
+    if ((event & 0x80) == 0) continue;
+    wait_samples = mus::ticks_to_samples(c.ticks());
+    if (wait_samples >= 1) return true;
+  }
+}
+
+}  // namespace
+
+bool seq_step() {
+  if (wait_samples < 1) {
+    mus::cursor c{song, pos, song_len};
+    const bool due = seq_read_due_groups(c);
+    pos = c.pos;
+    if (!due) {
+      playing = 0;
+      return true;
+    }
+  }
+  // The call that reads a group counts down too: a delay of d samples puts
+  // the next group exactly d calls later.
+  --wait_samples;
+  return false;
+}
+
+}  // namespace chip

@@ -1,0 +1,305 @@
+// voices.cpp: the 28 melodic voices. Note-on claims a slot (a free one,
+// else the oldest) and sets its timbre from the channel's program; the render
+// step runs every active voice for one sample and frees it when its release
+// has run out.
+#include "chip/voices.h"
+
+#include <cmath>
+#include <cstddef>
+
+#include "chip/age_tables.h"
+#include "chip/state.h"
+
+namespace chip {
+namespace {
+
+constexpr double reference_hz = 440.0;
+constexpr int32_t reference_note = 69;
+constexpr double bend_scale = 0.0078125;  // 1/128 of the bend byte's range
+constexpr double vibrato_onset_s = 0.15;
+constexpr double vibrato_rad_per_s = 34.55751918948772;  // 5.5 Hz
+constexpr double fall_s = 0.03;
+constexpr double sustain_level = 0.8;
+constexpr double fall_depth = 0.19999999999999996;  // 1 - 0.8 as the double it rounds to
+constexpr double pi = 3.141592653589793;
+constexpr double pi_3 = 1.0471975511965976;
+constexpr double pi_6 = 0.5235987755982988;
+constexpr double cos_pi_6 = 0.8660254037844387;
+constexpr double volume_scale = 127.0;
+
+enum voice_wave : int32_t {
+  wave_pulse = 0,
+  wave_triangle = 1,
+  wave_saw = 2,
+  wave_hexagon = 3,
+  wave_noise = 4,
+  wave_short_noise = 5,
+};
+
+// One row per family of eight programs.
+constexpr voice_timbre family_timbre[15] = {
+    {wave_pulse, 0.25, 0.45, 0.005, 0.03, 0.0, 0},
+    {wave_triangle, 0.5, 0.5, 0.005, 0.03, 0.0, 4},
+    {wave_pulse, 0.5, 0.0, 0.005, 0.03, 0.0, 0},
+    {wave_pulse, 0.125, 0.6, 0.005, 0.03, 0.0, 0},
+    {wave_triangle, 0.5, 1.2, 0.005, 0.03, 0.0, 4},
+    {wave_saw, 0.5, 0.0, 0.05, 0.08, 0.15, 0},
+    {wave_pulse, 0.5, 0.0, 0.02, 0.03, 0.0, 0},
+    {wave_saw, 0.5, 0.0, 0.015, 0.03, 0.1, 0},
+    {wave_triangle, 0.5, 0.0, 0.005, 0.03, 0.1, 4},
+    {wave_pulse, 0.25, 0.0, 0.005, 0.03, 0.2, 0},
+    {wave_saw, 0.5, 0.0, 0.005, 0.03, 0.2, 0},
+    {wave_triangle, 0.5, 0.0, 0.08, 0.12, 0.0, 4},
+    {wave_hexagon, 0.5, 0.7, 0.005, 0.03, 0.0, 0},
+    {wave_hexagon, 0.5, 0.5, 0.005, 0.03, 0.0, 0},
+    {wave_short_noise, 0.5, 0.12, 0.005, 0.03, 0.0, 0},
+};
+
+// Programs 120 and up, and anything outside 0..127.
+constexpr voice_timbre fixed_timbre = {wave_noise, 0.5, 0.3, 0.005, 0.03, 0.0, 0};
+
+int32_t voice_slot_for_note_on() {
+  for (int32_t i = 0; i < chip_voice_count; ++i) {
+    if (V[static_cast<size_t>(i)].active == 0) return i;
+  }
+  // All busy: the oldest goes, held or releasing alike; on a tie the lowest
+  // slot, since only a strictly greater age displaces the choice.
+  int32_t oldest = 0;
+  double best_age = -1.0;
+  for (int32_t i = 0; i < chip_voice_count; ++i) {
+    if (V[static_cast<size_t>(i)].age > best_age) {
+      best_age = V[static_cast<size_t>(i)].age;
+      oldest = i;
+    }
+  }
+  return oldest;
+}
+
+}  // namespace
+
+voice_timbre voice_timbre_for(int32_t program) {
+  if (program < 0 || program >= 120) return fixed_timbre;
+  voice_timbre t = family_timbre[program >> 3];
+  // A few programs keep their family's envelope but change the sound.
+  switch (program) {
+    case 29:
+    case 30:
+    case 31:
+      t.decay = 0.0;  // family 3 without its decay
+      break;
+    case 33:
+    case 34:
+      t.decay = 0.0;  // family 4's triangle without its decay
+      break;
+    case 38:
+    case 39:
+      t.wave = wave_pulse;  // an undecayed square
+      t.duty = 0.5;
+      t.decay = 0.0;
+      break;
+    default:
+      break;
+  }
+  return t;
+}
+
+double voice_pitch_hz(int32_t note, int32_t bend) {
+  const double s = (note - reference_note) + 2 * ((bend - 128) * bend_scale);
+  return reference_hz * std::pow(2.0, s / 12.0);
+}
+
+double voice_vibrato_factor(double vibrato, double age) {
+  return std::pow(2.0, vibrato * std::sin((age - vibrato_onset_s) * vibrato_rad_per_s) / 12.0);
+}
+
+double voice_vibrato_hz(double f, double vibrato, double age) {
+  if (!(vibrato > 0.0 && age > vibrato_onset_s)) return f;
+  return f * voice_vibrato_factor(vibrato, age);
+}
+
+double voice_pulse(double p, double duty) { return p < duty ? 1.0 : -1.0; }
+
+double voice_triangle(double p, int32_t bits) {
+  const double q = p < 0.5 ? p : 1.0 - p;
+  const double w = 4 * q - 1;
+  if (bits == 0) return w;
+  const double levels = static_cast<double>((1u << bits) - 1u);
+  // floor(x + 0.5): a value half-way between two levels goes up.
+  const double k = std::floor((0.5 * w + 0.5) * levels + 0.5);
+  return 2 * (k / levels) - 1;
+}
+
+double voice_saw(double p) { return 2 * p - 1; }
+
+double voice_hexagon(double p) {
+  const double theta = (2 * p) * pi;
+  const double r = std::fmod(theta, pi_3);
+  return (cos_pi_6 / std::cos(r - pi_6)) * std::cos(theta);
+}
+
+uint32_t voice_noise_clock(uint32_t s, int32_t tap) {
+  const uint32_t fb = (s ^ (s >> tap)) & 1u;
+  return (s >> 1) | (fb << 14);
+}
+
+double voice_noise_value(uint32_t s) { return (s & 1u) != 0 ? -1.0 : 1.0; }
+
+double voice_envelope_shape(double age, double attack) {
+  if (age < attack) return age / attack;
+  if (age < attack + fall_s) return 1 - ((age - attack) / fall_s) * fall_depth;
+  return sustain_level;
+}
+
+void voice_note_on(int32_t channel, int32_t note, int32_t velocity) {
+  chip_voice &v = V[static_cast<size_t>(voice_slot_for_note_on())];
+  v = chip_voice{};
+  v.active = 1;
+  v.channel = channel;
+  v.note = note;
+  v.gate = 1;
+  const voice_timbre t = voice_timbre_for(CH[static_cast<size_t>(channel)].instrument);
+  v.wave = t.wave;
+  v.duty = t.duty;
+  v.decay = t.decay;
+  v.attack = t.attack;
+  v.release = t.release;
+  v.vibrato = t.vibrato;
+  v.bits = t.bits;
+  v.lfsr = 1;
+  v.amp = velocity / 127.0;
+}
+
+namespace {
+
+// The pitch and the phase step without vibrato. pow gives the same bits for
+// the same note and bend, so they are worked out again only when one of the
+// two changed.
+void voice_update_pitch(chip_voice &v, int32_t bend) {
+  if (v.pitch_cached != 0 && v.pitch_note == v.note && v.pitch_bend == bend) return;
+  v.pitch_cached = 1;
+  v.pitch_note = v.note;
+  v.pitch_bend = bend;
+  v.pitch_hz = voice_pitch_hz(v.note, bend);
+  v.pitch_step = v.pitch_hz / sample_rate_hz;
+}
+
+// Runs one active voice for up to n samples, adding each sample's
+// contribution to sum[i], and stops early when the release runs out. Within
+// a run no event arrives, so the gate, the channel's bend and volume and the
+// waveform are fixed: they are read once, and the waveform is chosen at
+// compile time.
+template <int32_t Wave>
+void voice_run(chip_voice &v, double volume_factor, double *sum, int32_t n) {
+  const double pitch_hz = v.pitch_hz;
+  const double pitch_step = v.pitch_step;
+  const double vibrato = v.vibrato;
+  const double duty = v.duty;
+  const int32_t bits = v.bits;
+  const double attack = v.attack;
+  const double decay = v.decay;
+  const double release = v.release;
+  const double amp = v.amp;
+  const bool releasing = v.gate == 0;
+  double phase = v.phase;
+  double age = v.age;
+  double rel_age = v.rel_age;
+  uint32_t lfsr = v.lfsr;
+  double noise = v.noise;
+  // The decay and vibrato factors of the note's first samples come from the
+  // age tables; a voice whose age is not its note's (or is past the tables)
+  // makes the calls itself.
+  const int64_t k0 = v.clock;
+  const bool tabled = is_note_age(age, k0);
+  const double *decay_at =
+      tabled && decay > 0 ? age_entries(v.tables, 0, age_fade, decay, k0, n) : nullptr;
+  const double *vibrato_at = tabled && vibrato > 0.0
+                                 ? age_entries(v.tables, 1, voice_vibrato_factor, vibrato, k0, n)
+                                 : nullptr;
+  int32_t i = 0;
+  for (; i < n; ++i) {
+    const auto k = static_cast<size_t>(i);
+    double step = pitch_step;
+    if (vibrato > 0.0 && age > vibrato_onset_s) {
+      const double hz = vibrato_at != nullptr ? pitch_hz * vibrato_at[k]
+                                              : voice_vibrato_hz(pitch_hz, vibrato, age);
+      step = hz / sample_rate_hz;
+    }
+    phase = phase + step;
+    const bool wrapped = phase >= 1.0;
+    if (wrapped) phase -= 1.0;
+    double w;
+    if constexpr (Wave == wave_pulse) {
+      w = voice_pulse(phase, duty);
+    } else if constexpr (Wave == wave_triangle) {
+      w = voice_triangle(phase, bits);
+    } else if constexpr (Wave == wave_saw) {
+      w = voice_saw(phase);
+    } else if constexpr (Wave == wave_hexagon) {
+      w = voice_hexagon(phase);
+    } else {
+      // Noise kinds: the register is clocked on the voice's first sample and
+      // on every wrap of the phase, so the note's pitch sets the noise's rate.
+      if (wrapped || age == 0.0) {
+        lfsr = voice_noise_clock(lfsr, Wave == wave_noise ? 1 : 6);
+        noise = voice_noise_value(lfsr);
+      }
+      w = noise;
+    }
+    double e = voice_envelope_shape(age, attack);
+    if (decay > 0) e = e * (decay_at != nullptr ? decay_at[k] : age_fade(decay, age));
+    // The clocks advance before the release test, and the sample on which
+    // the release runs out adds nothing.
+    age = age + sample_step_s;
+    if (releasing) {
+      rel_age = rel_age + sample_step_s;
+      if (rel_age >= release) {
+        v.active = 0;
+        ++i;  // this sample still advanced the clocks
+        break;
+      }
+      e = e * (1 - rel_age / release);
+    }
+    sum[i] += amp * (w * e) * volume_factor;
+  }
+  v.phase = phase;
+  v.age = age;
+  v.rel_age = rel_age;
+  v.lfsr = lfsr;
+  v.noise = noise;
+  v.clock = k0 + i;
+}
+
+}  // namespace
+
+void voices_render(double *sum, int32_t n) {
+  // Voice after voice in slot order: each sample's sum still gets its
+  // contributions in the order of the slots.
+  for (chip_voice &v : V) {
+    if (v.active == 0) continue;
+    const chip_channel &c = CH[static_cast<size_t>(v.channel)];
+    voice_update_pitch(v, c.bend);
+    const double volume_factor = c.volume / volume_scale;
+    switch (v.wave) {
+      case wave_pulse:
+        voice_run<wave_pulse>(v, volume_factor, sum, n);
+        break;
+      case wave_triangle:
+        voice_run<wave_triangle>(v, volume_factor, sum, n);
+        break;
+      case wave_saw:
+        voice_run<wave_saw>(v, volume_factor, sum, n);
+        break;
+      case wave_hexagon:
+        voice_run<wave_hexagon>(v, volume_factor, sum, n);
+        break;
+      case wave_noise:
+        voice_run<wave_noise>(v, volume_factor, sum, n);
+        break;
+      default:  // short noise, and any other kind clocks with the short tap
+        voice_run<wave_short_noise>(v, volume_factor, sum, n);
+        break;
+    }
+  }
+}
+
+}  // namespace chip

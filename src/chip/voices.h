@@ -1,0 +1,52 @@
+// voices.h: the pure maths of the melodic voices (pitch, waveforms,
+// noise register, envelope, timbres), kept apart from the voice pool so
+// that each piece can be checked on its own. Internal to the module.
+#ifndef TUNECAST_CHIP_VOICES_H
+#define TUNECAST_CHIP_VOICES_H
+
+#include <cstdint>
+
+namespace chip {
+
+// The seven fields of a voice fixed at note-on by the channel's program.
+struct voice_timbre {
+  int32_t wave;    // 0 pulse, 1 triangle, 2 saw, 3 hexagon, 4 noise, 5 short noise
+  double duty;     // pulse: fraction of the period at +1
+  double decay;    // s, 0 = no fade
+  double attack;   // s, > 0
+  double release;  // s, > 0
+  double vibrato;  // semitones of peak deviation, 0 = none
+  int32_t bits;    // triangle quantisation, 0 = smooth
+};
+
+// program: 0..127 (the channel's instrument).
+voice_timbre voice_timbre_for(int32_t program);
+
+// Hz of note (0..127, 69 = 440 Hz) under a bend byte (0..255, 128 = none,
+// a range of plus or minus 2 semitones).
+double voice_pitch_hz(int32_t note, int32_t bend);
+
+// f moved by the vibrato (semitones) once age (s, before this sample's
+// advance) is past the 0.15 s onset; f itself otherwise.
+double voice_vibrato_hz(double f, double vibrato, double age);
+// The factor the vibrato moves the pitch by at an age past the onset.
+double voice_vibrato_factor(double vibrato, double age);
+
+// Waveform values in [-1, 1] at phase p (cycles, [0, 1)).
+double voice_pulse(double p, double duty);
+double voice_triangle(double p, int32_t bits);
+double voice_saw(double p);
+double voice_hexagon(double p);
+
+// One clock of a 15-bit noise register; tap 1 for kind 4, 6 for kind 5.
+uint32_t voice_noise_clock(uint32_t s, int32_t tap);
+// The noise value a register state gives: -1 when bit 0 is set, else +1.
+double voice_noise_value(uint32_t s);
+
+// Attack, fall to sustain at age (s, before this sample's advance). A decay
+// multiplies it by age_fade(decay, age); the release ramp comes on top.
+double voice_envelope_shape(double age, double attack);
+
+}  // namespace chip
+
+#endif  // TUNECAST_CHIP_VOICES_H

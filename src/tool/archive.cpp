@@ -1,0 +1,98 @@
+// archive.cpp: finds the music lumps of an archive, names them safely
+// and lists them with their natural length.
+#include "tool/archive.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "tunecast/chip.h"
+
+namespace {
+
+bool safe_byte(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+         std::strchr("_-[]^", c) != nullptr;
+}
+
+struct list_row {
+  std::string name, format, size, length;
+};
+
+std::string length_text(const wad_lump &lump, lump_kind kind) {
+  if (kind == lump_kind::truncated_mus) return "truncado";
+  const music_score score = music_prepare(lump.data, lump.size);
+  if (score.mus() == nullptr) return "dañado";
+  double seconds = 0.0;
+  if (chip_song_length(score.mus(), score.mus_size(), &seconds) == 0) return "sin fin";
+  char text[64];
+  std::snprintf(text, sizeof text, "%.3f s", seconds);
+  return text;
+}
+
+// Display width: the names are ASCII; "dañado" has one two-byte letter.
+size_t width(const std::string &s) {
+  return static_cast<size_t>(std::count_if(s.begin(), s.end(),
+                                           [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+std::string pad(const std::string &s, size_t to, bool right) {
+  const std::string fill(to > width(s) ? to - width(s) : 0, ' ');
+  return right ? fill + s : s + fill;
+}
+
+}  // namespace
+
+std::string archive_safe_name(const char *name) {
+  std::string out;
+  for (const char *p = name; *p != 0; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (safe_byte(c)) {
+      out += static_cast<char>(c);
+    } else {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+std::vector<archive_music> archive_music_lumps(const wad_file *w, bool last_only) {
+  std::vector<archive_music> found;
+  std::map<std::string, size_t> last_of;  // name -> its entry in found
+  for (int32_t i = 0; i < w->num_lumps; ++i) {
+    const wad_lump &lump = w->lumps[i];
+    if (lump.data == nullptr) continue;
+    const lump_kind kind = classify_lump(lump.data, lump.size);
+    if (kind == lump_kind::not_music) continue;
+    found.push_back({&lump, kind, archive_safe_name(lump.name)});
+    last_of[lump.name] = found.size() - 1;
+  }
+  if (!last_only) return found;
+  std::vector<archive_music> kept;
+  for (size_t i = 0; i < found.size(); ++i) {
+    if (last_of[found[i].lump->name] == i) kept.push_back(found[i]);
+  }
+  return kept;
+}
+
+void archive_list(const wad_file *w) {
+  std::vector<list_row> rows;
+  size_t widths[4] = {0, 0, 0, 0};
+  for (const archive_music &m : archive_music_lumps(w, false)) {
+    list_row row{m.name, m.kind == lump_kind::midi ? "MIDI" : "MUS", std::to_string(m.lump->size),
+                 length_text(*m.lump, m.kind)};
+    widths[0] = std::max(widths[0], width(row.name));
+    widths[1] = std::max(widths[1], width(row.format));
+    widths[2] = std::max(widths[2], width(row.size));
+    widths[3] = std::max(widths[3], width(row.length));
+    rows.push_back(std::move(row));
+  }
+  for (const list_row &r : rows) {
+    std::printf("%s  %s  %s  %s\n", pad(r.name, widths[0], false).c_str(),
+                pad(r.format, widths[1], false).c_str(), pad(r.size, widths[2], true).c_str(),
+                pad(r.length, widths[3], true).c_str());
+  }
+}

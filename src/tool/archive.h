@@ -1,0 +1,34 @@
+// archive.h: the render tool's view of a whole archive: which lumps
+// hold music, the names under which they are shown and written, and the
+// --listar table.
+#ifndef TUNECAST_TOOL_ARCHIVE_H
+#define TUNECAST_TOOL_ARCHIVE_H
+
+#include <string>
+#include <vector>
+
+#include "midi/music_lump.h"
+#include "tunecast/wad.h"
+
+struct archive_music {
+  const wad_lump *lump;
+  lump_kind kind;    // mus, truncated_mus or midi
+  std::string name;  // the lump name made safe (see archive_safe_name)
+};
+
+// The lumps that hold MUS or MIDI (a truncated MUS included), in directory
+// order. last_only: of several lumps with one name, only the last, which is
+// the one a lookup by that name finds.
+std::vector<archive_music> archive_music_lumps(const wad_file *w, bool last_only);
+
+// A lump name as a file name and for the console: letters, digits and
+// _ - [ ] ^ stay; every other byte ('/', '.', '%', control bytes, ...)
+// becomes %XX. Distinct names stay distinct, and none is "." or "..".
+// Empty for an empty name.
+std::string archive_safe_name(const char *name);
+
+// Prints the --listar table on standard output: name, format, size in
+// bytes, natural length in seconds (or why it cannot be measured).
+void archive_list(const wad_file *w);
+
+#endif  // TUNECAST_TOOL_ARCHIVE_H

@@ -1,0 +1,176 @@
+// batch.cpp: the archive is loaded once; each music lump is then
+// rendered by a forked worker that inherits it, so no worker loads it again
+// or prints its loading line. A worker's failure is its own: the others go
+// on, and only the exit status and the summary count it.
+#include "tool/batch.h"
+
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tool/archive.h"
+#include "tool/wav_out.h"
+
+namespace {
+
+struct worker {
+  pid_t pid;
+  const archive_music *music;
+};
+
+struct batch_state {
+  std::string dir;
+  render_length length;
+  file_identity input;  // the archive: no entry of the directory may be it
+  size_t total = 0;
+  size_t done = 0;
+  size_t written = 0;
+  bool progress = false;  // standard error is a terminal
+  std::vector<worker> running;
+
+  void finish(const archive_music &m, bool ok) {
+    ++done;
+    if (ok) ++written;
+    if (progress) {
+      std::fprintf(stderr, "[%zu/%zu] %s%s\n", done, total, m.name.c_str(),
+                   ok ? ".wav" : ": falló");
+    }
+  }
+  bool reap_one();
+  int start(const archive_music &m);
+};
+
+// Waits for any worker to end and records how it ended. False when there
+// was none to wait for.
+bool batch_state::reap_one() {
+  int status = 0;
+  pid_t pid;
+  do {
+    pid = waitpid(-1, &status, 0);
+  } while (pid < 0 && errno == EINTR);
+  if (pid < 0) {
+    // No worker left to wait for, whatever the list says: none can succeed.
+    for (const worker &k : running) finish(*k.music, false);
+    running.clear();
+    return false;
+  }
+  for (auto it = running.begin(); it != running.end(); ++it) {
+    if (it->pid != pid) continue;
+    const archive_music &m = *it->music;
+    running.erase(it);
+    if (WIFSIGNALED(status)) {
+      std::fprintf(stderr, "lump %s: el proceso terminó con la señal %d\n", m.name.c_str(),
+                   WTERMSIG(status));
+    }
+    finish(m, WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    break;
+  }
+  return true;
+}
+
+// Starts a worker for m. Returns 0, or the errno value of a failed fork.
+int batch_state::start(const archive_music &m) {
+  // Buffered output would otherwise be written once more by the worker.
+  std::fflush(nullptr);
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // A worker ends with the batch: when the parent dies, SIGTERM, whose
+    // handler removes the temporary file. A parent that died before this
+    // call sends nothing, hence the check after it.
+    if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) _exit(1);
+    const std::string path = dir + "/" + m.name + ".wav";
+    const render_job job{m.name.c_str(), m.lump->data, m.lump->size, length, path.c_str(), -1,
+                         true, input};
+    // _exit: nothing inherited from the parent is flushed or run twice.
+    _exit(render_run(job));
+  }
+  if (pid < 0) return errno;
+  running.push_back({pid, &m});
+  return 0;
+}
+
+std::string without_trailing_slashes(std::string dir) {
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir;
+}
+
+// Another user who may add entries to DIR could plant links or pipes under
+// the names the workers write. Entries are replaced, never followed, and a
+// pipe is refused, but the directory is refused as well when it belongs to
+// someone else (root excepted) or anyone may write to it without the sticky
+// bit, which keeps others from replacing what the workers wrote.
+int directory_refusal(const struct stat &st) {
+  if (st.st_uid != geteuid() && st.st_uid != 0) return wav_err_foreign_dir;
+  if ((st.st_mode & S_IWOTH) != 0 && (st.st_mode & S_ISVTX) == 0) return wav_err_open_dir;
+  return 0;
+}
+
+bool ensure_directory(const std::string &dir) {
+  struct stat st;
+  int err = 0;
+  if (stat(dir.c_str(), &st) == 0) {
+    err = S_ISDIR(st.st_mode) ? directory_refusal(st) : ENOTDIR;
+    if (err == 0) return true;
+  } else if (errno != ENOENT) {
+    err = errno;
+  } else if (mkdir(dir.c_str(), 0775) == 0) {
+    return true;  // never writable by all, whatever the umask
+  } else {
+    err = errno;
+  }
+  std::fprintf(stderr, "no se puede escribir en %s: %s\n", dir.c_str(), wav_error_text(err).c_str());
+  return false;
+}
+
+size_t worker_limit() {
+  const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+  return cores < 1 ? 1 : static_cast<size_t>(cores);
+}
+
+}  // namespace
+
+int batch_run(const wad_file *w, const char *dir_arg, const render_length &length,
+              const file_identity &input) {
+  if (length.loops == 0 && !render_seconds_valid(length.seconds)) return 1;
+  batch_state b;
+  b.dir = without_trailing_slashes(dir_arg);
+  if (!ensure_directory(b.dir)) return 1;
+  b.length = length;
+  b.input = input;
+  b.progress = isatty(STDERR_FILENO) != 0;
+  // An ignored SIGCHLD, inherited, would reap the workers before waitpid.
+  std::signal(SIGCHLD, SIG_DFL);
+  const std::vector<archive_music> music = archive_music_lumps(w, true);
+  b.total = music.size();
+  const size_t limit = worker_limit();
+  for (const archive_music &m : music) {
+    if (m.name.empty()) {
+      std::fputs("lump sin nombre: no se escribe\n", stderr);
+      b.finish(m, false);
+      continue;
+    }
+    while (b.running.size() >= limit && b.reap_one()) {
+    }
+    int err = b.start(m);
+    // Out of processes: wait for a worker to end and try once more.
+    if (err != 0 && !b.running.empty() && b.reap_one()) err = b.start(m);
+    if (err != 0) {
+      std::fprintf(stderr, "lump %s: no se puede lanzar el proceso: %s\n", m.name.c_str(),
+                   wav_error_text(err).c_str());
+      b.finish(m, false);
+    }
+  }
+  while (!b.running.empty() && b.reap_one()) {
+  }
+  std::printf("%zu de %zu %s en %s\n", b.written, b.total,
+              b.total == 1 ? "pista escrita" : "pistas escritas", b.dir.c_str());
+  return b.written == b.total ? 0 : 1;
+}

@@ -1,0 +1,21 @@
+// batch.h: --todas, every music lump of an archive rendered to its own
+// WAV file by worker processes (the synthesizer is one instance per process).
+#ifndef TUNECAST_TOOL_BATCH_H
+#define TUNECAST_TOOL_BATCH_H
+
+#include "tool/render.h"
+#include "tunecast/wad.h"
+
+// Renders each music lump of w (the last of each name) into DIR/NAME.wav,
+// NAME made safe by archive_safe_name; creates DIR when it is missing and
+// refuses one that another user owns (root excepted) or that anyone may
+// write to without the sticky bit. An entry is replaced by a rename, a link
+// there never followed; a pipe or device there, or the archive itself
+// (input), is refused. At most one worker per online core; each ends when
+// this process does. Progress on standard error when it is a terminal, a
+// summary line on standard output. Returns 0 when every lump was written,
+// 1 otherwise.
+int batch_run(const wad_file *w, const char *dir, const render_length &length,
+              const file_identity &input);
+
+#endif  // TUNECAST_TOOL_BATCH_H

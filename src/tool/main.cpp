@@ -1,0 +1,170 @@
+// main.cpp: the render tool's entry point. Plays a music lump (MUS
+// or MIDI) of a WAD archive through the synthesizer and writes a mono 16-bit
+// 44100 Hz WAV file; options list an archive's music or render all of it.
+//   tunecast ARCHIVE LUMP OUT.wav [seconds] [opciones]
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "tool/archive.h"
+#include "tool/batch.h"
+#include "tool/options.h"
+#include "tool/render.h"
+#include "tool/wav_out.h"
+#include "tunecast/wad.h"
+
+namespace {
+
+constexpr const char *usage_text = "uso: tunecast ZARN.WAD D_E1M1 salida.wav [segundos]\n";
+
+constexpr const char *help_text =
+    "uso: tunecast ZARN.WAD D_E1M1 salida.wav [segundos]\n"
+    "     tunecast -v N [-f S] ZARN.WAD D_E1M1 salida.wav\n"
+    "     tunecast -a DIR [-v N [-f S]] ZARN.WAD [segundos]\n"
+    "     tunecast -l ZARN.WAD\n"
+    "\n"
+    "Toca un lump de música (MUS o MIDI) de un archivo WAD (o de un ZIP que lo\n"
+    "contenga) y lo escribe en un WAV mono de 16 bits a 44100 Hz; 60 segundos si\n"
+    "no se dice otra cosa. Con - como salida, el WAV va a la salida estándar.\n"
+    "\n"
+    "La duración va en segundos, con punto decimal y una s final si se quiere\n"
+    "(90, 90s, 12.5, .5), o como m:ss o h:mm:ss (1:30, 0:01:30, 1:30.5).\n"
+    "Las opciones pueden ir antes o después de los demás argumentos; tras --,\n"
+    "todo es argumento (para un nombre que empiece por -).\n"
+    "\n"
+    "  -v, --vueltas N         toca la canción entera N veces, repitiendo al final\n"
+    "  -f, --fundido S         con --vueltas, S segundos más bajando hasta el silencio\n"
+    "  -a, --todas DIR         escribe cada lump de música en DIR/NOMBRE.wav\n"
+    "  -l, --listar ZARN.WAD   lista los lumps de música: nombre, formato, bytes, duración\n"
+    "  -h, --ayuda, --help     muestra esta ayuda\n"
+    "      --version           muestra la versión\n";
+
+struct wad_closer {
+  void operator()(wad_file *w) const { wad_free(w); }
+};
+using wad_handle = std::unique_ptr<wad_file, wad_closer>;
+
+int usage_error(const std::string &line) {
+  if (!line.empty()) std::fprintf(stderr, "%s (ver tunecast --ayuda)\n", line.c_str());
+  std::fputs(usage_text, stderr);
+  return 1;
+}
+
+// Points standard output at standard error, so that nothing printed there
+// (the loader's line, the closing line) mixes with data on the real one.
+// Returns a descriptor of the real standard output, or -1. Called before
+// anything is printed.
+int divert_stdout() {
+  const int real = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  if (real < 0) return -1;
+  if (dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+    close(real);
+    return -1;
+  }
+  // Line by line, so that these lines keep their place among the others on
+  // standard error.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  return real;
+}
+
+void restore_stdout(int real) {
+  std::fflush(stdout);
+  dup2(real, STDOUT_FILENO);
+  close(real);
+}
+
+int render_one(const tool_options &opt) {
+  const char *archive = opt.args[0];
+  const char *lump = opt.args[1];
+  const char *out = opt.args[2];
+  int out_fd = -1;
+  if (std::strcmp(out, "-") == 0) {
+    if (isatty(STDOUT_FILENO)) {
+      std::fputs("no se escribe un WAV en la terminal: redirige la salida a un archivo o a otro "
+                 "programa\n", stderr);
+      return 1;
+    }
+    // The WAV goes to the real standard output; the closing line, which
+    // would corrupt it, goes to standard error with everything else.
+    out_fd = divert_stdout();
+    if (out_fd < 0) {
+      std::fprintf(stderr, "no se puede escribir -: %s\n", wav_error_text(errno).c_str());
+      return 1;
+    }
+  }
+  const wad_handle wad(wad_load(archive));
+  if (!wad) return 1;  // the loader has said why
+  int32_t size = 0;
+  const auto *data = static_cast<const uint8_t *>(wad_get_data(wad.get(), lump, &size));
+  if (data == nullptr) {
+    std::fprintf(stderr, "no hay %s\n", lump);
+    return 1;
+  }
+  render_length length;
+  length.seconds = {opt.seconds, opt.seconds_text};  // read and checked by main
+  length.loops = opt.loops;
+  length.fade_s = opt.fade_s;
+  length.fade_text = opt.fade_text;
+  // The archive itself is never an output: writing over it would destroy what is read.
+  const render_job job{lump, data, size, length, out, out_fd, false, file_identity_of(archive)};
+  return render_run(job);
+}
+
+// The listing is the output here: the loader's line goes to standard error.
+int list_archive(const char *path) {
+  const int real = divert_stdout();
+  const wad_handle wad(wad_load(path));
+  if (real >= 0) restore_stdout(real);
+  if (!wad) return 1;
+  archive_list(wad.get());
+  return 0;
+}
+
+int render_all(const tool_options &opt) {
+  const wad_handle wad(wad_load(opt.args[0]));
+  if (!wad) return 1;
+  render_length length;
+  length.seconds = {opt.seconds, opt.seconds_text};  // read and checked by main
+  length.loops = opt.loops;
+  length.fade_s = opt.fade_s;
+  length.fade_text = opt.fade_text;
+  return batch_run(wad.get(), opt.dir, length, file_identity_of(opt.args[0]));
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  tool_options opt = options_parse(argc, argv);
+  if (opt.error.empty()) options_check_args(opt);
+  if (!opt.error.empty()) return usage_error(opt.error);
+  switch (opt.action) {
+    case tool_action::help:
+      std::fputs(help_text, stdout);
+      return 0;
+    case tool_action::version:
+      std::printf("tunecast %s\n", TUNECAST_VERSION);
+      return 0;
+    case tool_action::list:
+      return list_archive(opt.archive);
+    case tool_action::batch:
+    case tool_action::render:
+      break;
+  }
+  if (opt.action == tool_action::render && opt.args.size() < 3) {
+    std::fputs(usage_text, stderr);
+    return 1;
+  }
+  // The duration is settled before the archive is loaded (which may mean
+  // extracting a large ZIP member) and before any output is touched.
+  if (!options_read_seconds(opt)) {
+    std::fprintf(stderr, "%s\n", opt.error.c_str());
+    return 1;
+  }
+  if (opt.loops == 0 && !render_seconds_valid({opt.seconds, opt.seconds_text})) return 1;
+  return opt.action == tool_action::batch ? render_all(opt) : render_one(opt);
+}

@@ -1,0 +1,48 @@
+// render.h: renders one music lump through the synthesizer and writes
+// the WAV file: the length (a fixed duration, or whole passes of the song
+// and a fade), the sample loop with its peak and clipping count, the output
+// (a path, or an open descriptor such as standard output) and the messages.
+#ifndef TUNECAST_TOOL_RENDER_H
+#define TUNECAST_TOOL_RENDER_H
+
+#include <cstdint>
+
+#include "tool/wav_out.h"
+
+// A duration from the command line, already read as a number of seconds.
+struct render_seconds {
+  double value = 60.0;         // seconds, 0 or more; 60 when none was given
+  const char *text = nullptr;  // as typed, for messages; null when none was given
+};
+
+// How long to render.
+struct render_length {
+  render_seconds seconds;  // used when loops is 0
+  int64_t loops = 0;              // > 0: that many passes of the song instead
+  double fade_s = 0.0;            // with loops: seconds more, fading to silence
+  const char *fade_text = nullptr;
+};
+
+struct render_job {
+  const char *lump_name;  // for messages
+  const uint8_t *data;    // the lump's bytes (not null)
+  int32_t size;
+  render_length length;
+  const char *out_path;  // for messages; written unless out_fd is given
+  int out_fd = -1;       // >= 0: write the WAV here (a stream, not replaced)
+  bool batch = false;    // one of many: warnings name the lump, no closing line;
+                         // out_path is an entry of the batch directory, never followed
+  file_identity input;   // the archive being read, which is never written over
+};
+
+// Checks a duration before anything is loaded or rendered: its frame count
+// must fit the WAV size fields. Prints the Spanish error and returns false
+// when it is refused.
+bool render_seconds_valid(const render_seconds &seconds);
+
+// Renders the lump and writes the file. Prints every error and warning
+// (standard error) and the closing line (standard output). Returns the exit
+// status: 0 written, 1 not.
+int render_run(const render_job &job);
+
+#endif  // TUNECAST_TOOL_RENDER_H

@@ -1,0 +1,97 @@
+// wav_out.h: the WAV file the render tool writes: the canonical 44-byte
+// PCM header (mono, 16-bit, 44100 Hz) followed by the samples, written as
+// they are rendered and put in place so that a failure never leaves a
+// partial file or destroys an existing one.
+#ifndef TUNECAST_TOOL_WAV_H
+#define TUNECAST_TOOL_WAV_H
+
+#include <sys/types.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+inline constexpr uint32_t wav_rate_hz = 44100;
+inline constexpr size_t wav_header_bytes = 44;
+// The largest frame count n whose sizes fit the 32-bit fields: 2n + 36 <= 2^32 - 1.
+inline constexpr int64_t wav_max_frames = 2147483629;
+// Samples handed to one write: 64 KiB, so memory does not grow with the duration.
+inline constexpr size_t wav_chunk_frames = 32768;
+
+// Reasons beyond errno values that the writer and the batch report; all
+// negative, so they never meet an errno value.
+inline constexpr int wav_err_same_as_input = -1;  // the output is the archive being read
+inline constexpr int wav_err_foreign_link = -2;   // another user's link in a shared directory
+inline constexpr int wav_err_not_regular = -3;    // a pipe, device or socket where a file goes
+inline constexpr int wav_err_foreign_dir = -4;    // a directory another user owns
+inline constexpr int wav_err_open_dir = -5;       // world-writable without the sticky bit
+
+// One output sample from a synthesizer value in [-1, 1]: the product is
+// formed in single precision and truncated toward zero, so 0.99999 gives
+// 31999. x 32000, not 32767: full scale keeps a little headroom.
+inline int16_t wav_sample(float value) { return static_cast<int16_t>(value * 32000.0f); }
+
+// The header for a file of `frames` samples (0 to wav_max_frames), every
+// field encoded little-endian in the order it appears in the file.
+std::array<uint8_t, wav_header_bytes> wav_header(uint32_t frames);
+
+// A file on disk, by device and inode; `known` false when it could not be
+// looked at (then it matches nothing).
+struct file_identity {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  bool known = false;
+};
+// The identity of the file path names, links followed.
+file_identity file_identity_of(const char *path);
+
+// Where the WAV goes.
+struct wav_target {
+  const char *path = nullptr;  // for messages; the file written unless fd >= 0
+  int fd = -1;                 // >= 0: an open stream (standard output), written directly
+  // true for an entry of the --todas directory: a link there is replaced by
+  // the new file, never followed, and a pipe or device is refused. false for
+  // a path the user named: a link is followed unless another user planted
+  // it in a shared sticky directory, and a pipe or device is written directly.
+  bool entry_only = false;
+  file_identity input;  // the archive being read: never written over
+};
+
+// Writes one WAV file while it is rendered. open() settles where the bytes
+// go and writes the header; write() appends samples; finish() completes the
+// file. A regular target (new or existing) is written to a temporary file
+// `.tunecast-XXXXXX` beside it, renamed over it only by finish(): until then
+// a failure, a destroyed writer, SIGINT, SIGTERM or SIGHUP remove the
+// temporary file and leave the target as it was. A replaced file keeps its
+// permission bits and, where the process may, its owner and group; a new one
+// gets 0666 & ~umask. Each call returns 0, or the errno value or wav_err_*
+// reason that stopped it.
+class wav_writer {
+ public:
+  wav_writer() = default;
+  wav_writer(const wav_writer &) = delete;
+  wav_writer &operator=(const wav_writer &) = delete;
+  ~wav_writer();
+
+  // frames: 0 to wav_max_frames, the count the header announces.
+  int open(const wav_target &target, int64_t frames);
+  // count samples in host order (reordered in place on a big-endian host).
+  int write(int16_t *samples, size_t count);
+  int finish();
+
+ private:
+  int open_path(const wav_target &target);
+  int open_temporary(const std::string &final_path, const struct stat *replaced);
+  void abandon();
+
+  int fd_ = -1;
+  bool own_fd_ = false;
+  std::string temp_;    // the temporary file while it exists
+  std::string target_;  // what it is renamed to
+};
+
+// Short Spanish reason for an errno value or a wav_err_* reason.
+std::string wav_error_text(int err);
+
+#endif  // TUNECAST_TOOL_WAV_H

@@ -1,0 +1,131 @@
+// image.cpp: reading an archive whole into memory. The file is opened
+// without blocking and looked at before it is read, so a directory, a device
+// or a FIFO with no writer gets a clear line instead of a hang or a silent
+// failure. A pipe (a process substitution) is simply read to its end.
+#include "wad/image.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/console_text.h"
+#include "wad/zip.h"
+
+namespace {
+
+// A lump's offset and size are signed 32-bit, so no lump reaches past
+// 2^32 - 2 bytes: nothing beyond is ever read.
+constexpr uint64_t max_image_bytes = (uint64_t{1} << 32) - 2;
+constexpr size_t first_pipe_capacity = size_t{1} << 16;
+constexpr uint8_t zip_signature[4] = {0x50, 0x4B, 0x03, 0x04};
+
+bool fail(const char *format, const char *path) {
+  std::fprintf(stderr, format, console_escape(path).c_str());
+  return false;
+}
+
+// Reads up to n bytes at the current position; fewer only at end of file.
+// Returns the count, or -1 on a read error.
+ssize_t read_up_to(int fd, uint8_t *buf, size_t n) {
+  size_t got = 0;
+  while (got < n) {
+    const ssize_t r = read(fd, buf + got, n - got);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return -1;
+    if (r == 0) break;
+    got += static_cast<size_t>(r);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+bool read_regular(int fd, const char *path, uint64_t file_size, wad_image &out) {
+  const size_t size = static_cast<size_t>(file_size < max_image_bytes ? file_size : max_image_bytes);
+  if (size == 0) return true;
+  out.bytes = static_cast<uint8_t *>(std::malloc(size));
+  if (out.bytes == nullptr) return fail("[WAD] sin memoria para leer %s\n", path);
+  const ssize_t got = read_up_to(fd, out.bytes, size);
+  if (got < 0) return fail("[WAD] error al leer %s\n", path);
+  out.size = static_cast<size_t>(got);  // shorter when the file shrank meanwhile
+  return true;
+}
+
+bool read_pipe(int fd, const char *path, wad_image &out) {
+  size_t capacity = 0;
+  for (;;) {
+    if (out.size == capacity) {
+      if (capacity >= max_image_bytes) return fail("[WAD] %s es demasiado grande para un WAD\n", path);
+      const size_t next = capacity == 0 ? first_pipe_capacity : capacity * 2;
+      auto *bytes = static_cast<uint8_t *>(std::realloc(out.bytes, next));
+      if (bytes == nullptr) return fail("[WAD] sin memoria para leer %s\n", path);
+      out.bytes = bytes;
+      capacity = next;
+    }
+    const ssize_t got = read(fd, out.bytes + out.size, capacity - out.size);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return fail("[WAD] error al leer %s\n", path);
+    if (got == 0) break;
+    out.size += static_cast<size_t>(got);
+  }
+  if (out.size >= 4 && std::memcmp(out.bytes, zip_signature, 4) == 0) {
+    return fail("[WAD] %s es un ZIP: un ZIP se lee de un archivo, no de una tubería\n", path);
+  }
+  return true;
+}
+
+bool read_zip(int fd, const char *path, wad_image &out) {
+  zip_wad z;
+  if (!zip_extract_wad(fd, path, z)) {
+    std::fprintf(stderr, "[WAD] no se pudo extraer WAD de ZIP %s%s%s\n",
+                 console_escape(path).c_str(), z.reason.empty() ? "" : ": ", z.reason.c_str());
+    return false;
+  }
+  out.bytes = z.bytes;
+  out.size = z.size;
+  out.name = std::string(path) + ":" + z.member;
+  return true;
+}
+
+bool starts_with_zip_signature(int fd) {
+  uint8_t head[4];
+  return pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+         std::memcmp(head, zip_signature, sizeof head) == 0;
+}
+
+bool read_open(int fd, const char *path, wad_image &out) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return fail("[WAD] error al leer %s\n", path);
+  if (S_ISDIR(st.st_mode)) return fail("[WAD] %s es un directorio, no un archivo\n", path);
+  if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode)) {
+    return fail("[WAD] %s no es un archivo (es un dispositivo)\n", path);
+  }
+  // Opened without blocking only so that a FIFO cannot hang the open.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if (!S_ISREG(st.st_mode)) return read_pipe(fd, path, out);
+  if (starts_with_zip_signature(fd)) return read_zip(fd, path, out);
+  return read_regular(fd, path, static_cast<uint64_t>(st.st_size), out);
+}
+
+}  // namespace
+
+bool wad_read_image(const char *path, wad_image &out) {
+  out.name = path;
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    // The system's line, as perror gives it.
+    std::fprintf(stderr, "%s: %s\n", console_escape(path).c_str(), std::strerror(errno));
+    return false;
+  }
+  const bool ok = read_open(fd, path, out);
+  close(fd);
+  if (!ok) {
+    std::free(out.bytes);
+    out.bytes = nullptr;
+    out.size = 0;
+  }
+  return ok;
+}

@@ -1,0 +1,21 @@
+// image.h: an archive's bytes read whole into memory, from a regular
+// file, a pipe, or the WAD member of a ZIP archive. The lumps of a loaded
+// archive point into this one image. Private to the WAD module.
+#ifndef TUNECAST_WAD_IMAGE_H
+#define TUNECAST_WAD_IMAGE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct wad_image {
+  uint8_t *bytes = nullptr;  // malloc'd, size bytes (null when size is 0); the caller frees
+  size_t size = 0;
+  std::string name;  // for messages and wad_file.path: the path, or "ZIP:member"
+};
+
+// Reads path into out. Returns false after printing one line saying why (a
+// directory, a device, a ZIP whose WAD cannot be extracted, a read error).
+bool wad_read_image(const char *path, wad_image &out);
+
+#endif  // TUNECAST_WAD_IMAGE_H

@@ -1,0 +1,201 @@
+// wad.cpp: loading a WAD archive into memory, lump lookup by name, merging
+// a patch archive, releasing. The archive is read once into one image that
+// every lump points into, so memory follows the file's size whatever its
+// directory says (overlapping lumps share their bytes). Every size and offset
+// comes from the file, so each is checked against its length in 64-bit
+// arithmetic.
+#include "tunecast/wad.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/console_text.h"
+#include "wad/image.h"
+
+namespace {
+
+constexpr int64_t header_bytes = 12;
+constexpr int64_t dir_entry_bytes = 16;
+
+// The handle callers see, and the images its lumps point into: one per
+// archive, more once patches are merged in. A wad_file* handed out by this
+// module always points at the first member of one of these.
+struct wad_owner {
+  wad_file file;
+  uint8_t **images;
+  int32_t image_count;
+};
+
+wad_owner *owner_of(wad_file *w) { return reinterpret_cast<wad_owner *>(w); }
+
+int32_t get_i32le(const uint8_t *p) {
+  const uint32_t v =
+      uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+  return static_cast<int32_t>(v);
+}
+
+// Copies text into a 512-byte field, cut to 511 characters.
+void set_path_field(char (&field)[512], const char *text) {
+  const size_t n = strnlen(text, sizeof field - 1);
+  std::memcpy(field, text, n);
+  field[n] = '\0';
+}
+
+// Names are padded with NULs or spaces; a NUL inside ends the name early.
+void clean_name(char (&name)[9], const uint8_t *raw) {
+  char buf[9];
+  std::memcpy(buf, raw, 8);
+  buf[8] = '\0';
+  for (int i = 7; i >= 0 && (buf[i] == '\0' || buf[i] == ' '); --i) buf[i] = '\0';
+  const size_t n = strnlen(buf, 8);
+  std::memcpy(name, buf, n);
+  name[n] = '\0';
+}
+
+// Fills the handle's entries from the directory in the image.
+void fill_lumps(wad_file *w, const wad_image &image) {
+  const auto size = static_cast<int64_t>(image.size);
+  const uint8_t *dir = image.bytes + w->dir_ofs;
+  for (int32_t i = 0; i < w->num_lumps; ++i) {
+    const uint8_t *e = dir + static_cast<size_t>(i) * dir_entry_bytes;
+    wad_lump &lump = w->lumps[i];
+    clean_name(lump.name, e + 8);
+    lump.file_ofs = get_i32le(e);
+    lump.size = get_i32le(e + 4);
+    if (lump.size <= 0) continue;  // markers and negative sizes: no data, size kept
+    if (lump.file_ofs >= 0 && int64_t{lump.file_ofs} + lump.size <= size) {
+      lump.data = image.bytes + lump.file_ofs;
+    } else {
+      lump.size = 0;
+    }
+  }
+}
+
+// Checks header and directory and builds the handle, which takes over the
+// image's bytes. Returns null (with its line printed) on failure.
+wad_file *load_image(wad_image &image, const char *given) {
+  const std::string shown = console_escape(image.name);
+  if (image.size == 0) {
+    std::fprintf(stderr, "[WAD] %s está vacío\n", shown.c_str());
+    return nullptr;
+  }
+  if (image.size < header_bytes) {
+    std::fprintf(stderr, "[WAD] %s es demasiado corto para ser un WAD (%zu bytes)\n",
+                 shown.c_str(), image.size);
+    return nullptr;
+  }
+  char magic[5] = {};
+  std::memcpy(magic, image.bytes, 4);  // a NUL among the 4 bytes ends the text early
+  if (std::strcmp(magic, "IWAD") != 0 && std::strcmp(magic, "PWAD") != 0) {
+    std::fprintf(stderr, "[WAD] Magic inválido %s en %s\n", console_escape(magic).c_str(),
+                 shown.c_str());
+    return nullptr;
+  }
+  const int32_t count = get_i32le(image.bytes + 4);
+  const int32_t dir_ofs = get_i32le(image.bytes + 8);
+  if (dir_ofs < 0 || count < 0 ||
+      dir_ofs + dir_entry_bytes * count > static_cast<int64_t>(image.size)) {
+    std::fprintf(stderr, "[WAD] dir_ofs corrupto %d\n", dir_ofs);
+    return nullptr;
+  }
+
+  auto *owner = static_cast<wad_owner *>(std::calloc(1, sizeof(wad_owner)));
+  auto *images = static_cast<uint8_t **>(std::malloc(sizeof(uint8_t *)));
+  wad_lump *lumps = nullptr;
+  // The bound check above caps the count by the file's own length.
+  if (count > 0)
+    lumps = static_cast<wad_lump *>(std::calloc(static_cast<size_t>(count), sizeof(wad_lump)));
+  if (owner == nullptr || images == nullptr || (count > 0 && lumps == nullptr)) {
+    std::free(lumps);
+    std::free(images);
+    std::free(owner);
+    std::fprintf(stderr, "[WAD] sin memoria para %s\n", shown.c_str());
+    return nullptr;
+  }
+  wad_file *w = &owner->file;
+  std::memcpy(w->magic, magic, sizeof magic);
+  w->num_lumps = count;
+  w->dir_ofs = dir_ofs;
+  w->lumps = lumps;
+  w->lump_capacity = count;
+  set_path_field(w->path, image.name.c_str());
+  set_path_field(w->src_path, given);
+  fill_lumps(w, image);
+  images[0] = image.bytes;
+  image.bytes = nullptr;
+  owner->images = images;
+  owner->image_count = 1;
+  std::printf("[WAD] %s %s: %d lumps, dir @ %d\n", w->magic, console_escape(given).c_str(), count,
+              dir_ofs);
+  return w;
+}
+
+}  // namespace
+
+wad_file *wad_load(const char *path) {
+  wad_image image;
+  if (!wad_read_image(path, image)) return nullptr;
+  wad_file *w = load_image(image, path);
+  std::free(image.bytes);  // null once the handle owns it
+  return w;
+}
+
+void wad_free(wad_file *w) {
+  if (w == nullptr) return;
+  wad_owner *owner = owner_of(w);
+  for (int32_t i = 0; i < owner->image_count; ++i) std::free(owner->images[i]);
+  std::free(owner->images);
+  std::free(w->lumps);
+  std::free(owner);
+}
+
+wad_lump *wad_get(wad_file *w, const char *name) {
+  for (int32_t i = w->num_lumps - 1; i >= 0; --i) {
+    if (std::strcmp(w->lumps[i].name, name) == 0) return &w->lumps[i];
+  }
+  return nullptr;
+}
+
+void *wad_get_data(wad_file *w, const char *name, int32_t *size_out) {
+  const wad_lump *lump = wad_get(w, name);
+  if (lump == nullptr) return nullptr;
+  if (size_out != nullptr) *size_out = lump->size;
+  return lump->data;
+}
+
+int32_t wad_merge(wad_file *dst, wad_file *src) {
+  if (dst == nullptr || src == nullptr || dst == src) return -1;
+  const int64_t total = int64_t{dst->num_lumps} + src->num_lumps;
+  if (total > INT32_MAX) return -1;
+  wad_owner *to = owner_of(dst);
+  wad_owner *from = owner_of(src);
+  // Room for src's images first: a larger array left behind by a later
+  // failure is harmless, and dst stays as it was.
+  auto *images = static_cast<uint8_t **>(std::realloc(
+      to->images, static_cast<size_t>(to->image_count + from->image_count) * sizeof(uint8_t *)));
+  if (images == nullptr) return -1;
+  to->images = images;
+  if (total > 0) {
+    // realloc of 0 bytes may free the array, so two empty archives skip it.
+    auto *lumps = static_cast<wad_lump *>(
+        std::realloc(dst->lumps, static_cast<size_t>(total) * sizeof(wad_lump)));
+    if (lumps == nullptr) return -1;
+    if (src->num_lumps > 0) {
+      std::memcpy(lumps + dst->num_lumps, src->lumps,
+                  static_cast<size_t>(src->num_lumps) * sizeof(wad_lump));
+    }
+    dst->lumps = lumps;
+  }
+  dst->num_lumps = static_cast<int32_t>(total);
+  dst->lump_capacity = static_cast<int32_t>(total);
+  // The bytes src's lumps point into now belong to dst.
+  std::memcpy(to->images + to->image_count, from->images,
+              static_cast<size_t>(from->image_count) * sizeof(uint8_t *));
+  to->image_count += from->image_count;
+  std::free(from->images);
+  std::free(src->lumps);
+  std::free(from);
+  return 0;
+}

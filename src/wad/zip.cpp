@@ -1,0 +1,284 @@
+// zip.cpp: finding the WAD inside a ZIP archive by walking its local
+// headers, and reading it into memory: stored members are copied here, any
+// other method goes to `unzip -p`. The walk keeps only the best candidate so
+// far, so its memory stays small whatever the archive holds; the central
+// directory is read only for the sizes a streaming writer left out of the
+// local headers.
+#include "wad/zip.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "common/console_text.h"
+#include "wad/unzip.h"
+
+namespace {
+
+constexpr int64_t local_header_bytes = 30;
+constexpr int64_t central_header_bytes = 46;
+constexpr int64_t end_record_bytes = 22;
+constexpr int64_t max_comment_bytes = 65535;
+constexpr uint32_t local_header_sig = 0x04034B50;
+constexpr uint32_t central_header_sig = 0x02014B50;
+constexpr uint32_t end_record_sig = 0x06054B50;
+constexpr uint32_t descriptor_sig = 0x08074B50;
+constexpr int64_t descriptor_bytes = 12;  // CRC-32 and the two sizes, after an optional signature
+constexpr uint16_t flag_encrypted = 1 << 0;
+constexpr uint16_t flag_sizes_deferred = 1 << 3;
+constexpr size_t name_field_bytes = 512;  // names are matched by their first 511 bytes
+constexpr double bytes_per_mib = 1024.0 * 1024.0;
+
+struct zip_member {
+  char name[name_field_bytes];  // NUL-terminated; a NUL in the name ends it early
+  int64_t header_ofs = 0;
+  uint16_t name_len = 0;  // the whole name's length, as the header declares it
+  int64_t data_ofs = 0;
+  uint32_t comp_size = 0;
+  uint32_t uncomp_size = 0;
+  uint16_t method = 0;
+  uint16_t flags = 0;
+  bool sizes_missing = false;  // deferred sizes not found in the central directory
+  int rank = 0;
+};
+
+struct central_sizes {
+  int64_t local_ofs;
+  uint32_t comp_size, uncomp_size;
+};
+
+// Tried in this order; the first rank that any member matches wins, and
+// after them any name ending in ".wad".
+constexpr const char *preferred_names[] = {"freezarn2.wad", "freezarn1.wad", "zarn2.wad",
+                                           "zarn.wad", ".wad"};
+constexpr int no_rank = static_cast<int>(std::size(preferred_names));
+
+uint16_t get_u16le(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+uint32_t get_u32le(const uint8_t *p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+int member_rank(const char *name) {
+  for (int r = 0; r < no_rank; ++r) {
+    if (strcase_ends_with(name, preferred_names[r])) return r;
+  }
+  return no_rank;
+}
+
+bool read_at(int fd, int64_t offset, void *buf, size_t n) {
+  auto *p = static_cast<uint8_t *>(buf);
+  while (n > 0) {
+    const ssize_t got = pread(fd, p, n, offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    p += got;
+    n -= static_cast<size_t>(got);
+    offset += got;
+  }
+  return true;
+}
+
+// The central directory's entries (local offset and sizes), sorted by local
+// offset; empty when there is none to be found. At most 65535 entries, as
+// the end record counts them, so this stays small.
+std::vector<central_sizes> read_central(int fd, int64_t size) {
+  std::vector<central_sizes> found;
+  const int64_t tail_bytes = std::min(size, end_record_bytes + max_comment_bytes);
+  std::vector<uint8_t> tail(static_cast<size_t>(tail_bytes));
+  const int64_t tail_ofs = size - tail_bytes;
+  if (!read_at(fd, tail_ofs, tail.data(), tail.size())) return found;
+  int64_t end_ofs = -1;
+  for (int64_t i = tail_bytes - end_record_bytes; i >= 0 && end_ofs < 0; --i) {
+    if (get_u32le(&tail[static_cast<size_t>(i)]) == end_record_sig) end_ofs = i;
+  }
+  if (end_ofs < 0) return found;
+  const uint8_t *end = &tail[static_cast<size_t>(end_ofs)];
+  const uint16_t entries = get_u16le(end + 10);
+  int64_t at = get_u32le(end + 16);
+  const int64_t limit = tail_ofs + end_ofs;  // the directory lies before the end record
+  found.reserve(entries);
+  for (uint16_t k = 0; k < entries && at + central_header_bytes <= limit; ++k) {
+    uint8_t h[central_header_bytes];
+    if (!read_at(fd, at, h, sizeof h) || get_u32le(h) != central_header_sig) break;
+    found.push_back({get_u32le(h + 42), get_u32le(h + 20), get_u32le(h + 24)});
+    at += central_header_bytes + get_u16le(h + 28) + get_u16le(h + 30) + get_u16le(h + 32);
+  }
+  std::sort(found.begin(), found.end(),
+            [](const central_sizes &a, const central_sizes &b) { return a.local_ofs < b.local_ofs; });
+  return found;
+}
+
+// Walks the local headers from offset 0 until one is missing, malformed or
+// runs past the end, and returns in best the member of the lowest rank
+// (the first of it in archive order). False when none ranks.
+bool walk_members(int fd, int64_t size, zip_member &best) {
+  bool any = false;
+  bool central_read = false;
+  std::vector<central_sizes> central;
+  int64_t offset = 0;
+  while (offset + local_header_bytes <= size) {
+    uint8_t h[local_header_bytes];
+    if (!read_at(fd, offset, h, sizeof h) || get_u32le(h) != local_header_sig) break;
+    const uint16_t name_len = get_u16le(h + 26);
+    const int64_t data_ofs = offset + local_header_bytes + name_len + get_u16le(h + 28);
+    if (data_ofs > size) break;
+
+    zip_member m;
+    const size_t want = std::min<size_t>(name_len, name_field_bytes - 1);
+    if (!read_at(fd, offset + local_header_bytes, m.name, want)) break;
+    m.name[want] = '\0';
+    m.header_ofs = offset;
+    m.name_len = name_len;
+    m.data_ofs = data_ofs;
+    m.flags = get_u16le(h + 6);
+    m.method = get_u16le(h + 8);
+    m.comp_size = get_u32le(h + 18);
+    m.uncomp_size = get_u32le(h + 22);
+    int64_t next = data_ofs;
+    if ((m.flags & flag_sizes_deferred) != 0) {
+      if (!central_read) central = read_central(fd, size), central_read = true;
+      const auto it = std::lower_bound(
+          central.begin(), central.end(), offset,
+          [](const central_sizes &c, int64_t ofs) { return c.local_ofs < ofs; });
+      m.sizes_missing = it == central.end() || it->local_ofs != offset;
+      if (!m.sizes_missing) {
+        m.comp_size = it->comp_size;
+        m.uncomp_size = it->uncomp_size;
+        next += m.comp_size;
+        uint8_t sig[4];
+        const bool signed_descriptor =
+            read_at(fd, next, sig, sizeof sig) && get_u32le(sig) == descriptor_sig;
+        next += descriptor_bytes + (signed_descriptor ? 4 : 0);
+      }
+    } else {
+      next += m.comp_size;
+    }
+    m.rank = member_rank(m.name);
+    if (m.rank < no_rank && (!any || m.rank < best.rank)) {
+      best = m;
+      any = true;
+    }
+    offset = next;  // always at least a header further on, so the walk ends
+  }
+  return any;
+}
+
+bool refuse(zip_wad &out, const std::string &reason) {
+  out.reason = reason;
+  return false;
+}
+
+bool damaged(zip_wad &out, const std::string &what) { return refuse(out, "datos dañados: " + what); }
+
+bool read_stored(int fd, const char *path, const zip_member &m, zip_wad &out) {
+  auto *bytes = static_cast<uint8_t *>(std::malloc(m.comp_size > 0 ? m.comp_size : 1));
+  if (bytes == nullptr) return refuse(out, "sin memoria");
+  if (!read_at(fd, m.data_ofs, bytes, m.comp_size)) {
+    std::free(bytes);
+    return damaged(out, console_escape(m.name) + " acaba antes de sus " +
+                            std::to_string(m.comp_size) + " bytes");
+  }
+  out.bytes = bytes;
+  out.size = m.comp_size;
+  std::printf("[WAD] ZIP %s -> extraído %s (%u KB) en memoria\n", console_escape(path).c_str(),
+              console_escape(m.name).c_str(), m.comp_size / 1024);
+  return true;
+}
+
+// The member's whole name (past the 511 bytes it is matched by), up to a
+// NUL, for unzip to find it by.
+std::string full_name(int fd, const zip_member &m) {
+  std::string name(m.name_len, '\0');
+  if (!read_at(fd, m.header_ofs + local_header_bytes, name.data(), name.size())) return m.name;
+  name.resize(std::strlen(name.c_str()));
+  return name;
+}
+
+bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_time_limit &limit,
+                     zip_wad &out) {
+  const std::string shown = console_escape(m.name);
+  std::printf("[WAD] ZIP %s %s método %d (deflate), usando unzip -p ...\n",
+              console_escape(path).c_str(), shown.c_str(), m.method);
+  std::fflush(stdout);
+  const double timeout_s =
+      limit.base_s + limit.per_mib_s * static_cast<double>(m.uncomp_size) / bytes_per_mib;
+  const unzip_result r = unzip_member(path, full_name(fd, m).c_str(), m.uncomp_size, timeout_s);
+  const std::string declared = std::to_string(m.uncomp_size);
+  switch (r.outcome) {
+    case unzip_outcome::done:
+      break;
+    case unzip_outcome::not_started:
+      return refuse(out, "no se encuentra el programa unzip");
+    case unzip_outcome::failed:
+      std::fprintf(stderr, "[WAD] unzip fallback falló rc=%d\n", r.status);
+      return refuse(out, "");
+    case unzip_outcome::timed_out:
+      return refuse(out, "unzip no terminó en " + std::to_string(static_cast<long>(timeout_s)) +
+                             " s con " + shown);
+    case unzip_outcome::over_budget:
+      return damaged(out, shown + " da más de los " + declared + " bytes declarados");
+    case unzip_outcome::no_memory:
+      return refuse(out, "sin memoria");
+  }
+  if (r.size != m.uncomp_size) {
+    std::free(r.bytes);
+    return damaged(out, shown + " da " + std::to_string(r.size) + " de los " + declared +
+                            " bytes declarados");
+  }
+  out.bytes = r.bytes;
+  out.size = r.size;
+  std::printf("[WAD] ZIP %s -> extraído via unzip %s (%ld KB) en memoria\n",
+              console_escape(path).c_str(), shown.c_str(), static_cast<long>(r.size / 1024));
+  return true;
+}
+
+}  // namespace
+
+int strcase_ends_with(const char *s, const char *suffix) {
+  const size_t n = std::strlen(s);
+  const size_t k = std::strlen(suffix);
+  if (n < k) return 0;
+  const auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+  const char *tail = s + (n - k);
+  for (size_t i = 0; i < k; ++i) {
+    if (fold(static_cast<unsigned char>(tail[i])) != fold(static_cast<unsigned char>(suffix[i])))
+      return 0;
+  }
+  return 1;
+}
+
+bool zip_extract_wad(int fd, const char *path, zip_wad &out, const zip_time_limit &limit) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return refuse(out, "no se puede leer el archivo");
+  zip_member m;
+  bool found = false;
+  try {
+    found = walk_members(fd, st.st_size, m);
+  } catch (const std::bad_alloc &) {
+    return refuse(out, "sin memoria");
+  }
+  if (!found) return refuse(out, "no contiene ningún archivo .wad");
+  out.member = m.name;
+  const std::string shown = console_escape(m.name);
+  // Refused before anything is read or run.
+  if ((m.flags & flag_encrypted) != 0) return refuse(out, shown + " está cifrado");
+  if (m.sizes_missing) {
+    return damaged(out, "el tamaño de " + shown + " no está en el directorio central");
+  }
+  // A WAD's offsets are signed 32-bit: nothing larger can be one.
+  const uint32_t declared = m.method == 0 ? m.comp_size : m.uncomp_size;
+  if (declared > static_cast<uint32_t>(INT32_MAX)) {
+    return refuse(out, shown + " es demasiado grande para un WAD (" + std::to_string(declared) +
+                           " bytes)");
+  }
+  return m.method == 0 ? read_stored(fd, path, m, out) : read_with_unzip(fd, path, m, limit, out);
+}

@@ -1,0 +1,36 @@
+// zip.h: the ZIP container side of the WAD loader, private to the WAD
+// module (and its tests). An archive given to wad_load may be a ZIP holding
+// a WAD; this finds that WAD member and reads it into memory.
+#ifndef TUNECAST_WAD_ZIP_H
+#define TUNECAST_WAD_ZIP_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// The time unzip may take for one member: base_s, and per_mib_s more for
+// each MiB the member declares. Generous: it only ends an unzip that spins.
+struct zip_time_limit {
+  double base_s = 60.0;
+  double per_mib_s = 1.0;
+};
+
+// The WAD member, read whole.
+struct zip_wad {
+  uint8_t *bytes = nullptr;  // malloc'd, size bytes; the caller frees
+  size_t size = 0;
+  std::string member;  // the member's name (its first 511 bytes)
+  std::string reason;  // after a failure: why, in Spanish, escaped for the console
+};
+
+// Picks the preferred WAD member of the ZIP archive open on fd (a regular
+// file; path names it for unzip and the messages) and reads it: a stored
+// member directly, any other method through `unzip -p`. Prints the progress
+// lines. Returns true with out filled, or false with out.reason set (empty
+// when a line already said why).
+bool zip_extract_wad(int fd, const char *path, zip_wad &out, const zip_time_limit &limit = {});
+
+// 1 when s ends with suffix, ASCII letters compared without case; else 0.
+int strcase_ends_with(const char *s, const char *suffix);
+
+#endif  // TUNECAST_WAD_ZIP_H

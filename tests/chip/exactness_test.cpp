@@ -1,0 +1,417 @@
+// The synthesizer against a plain, literal second implementation kept in the
+// tests (support/reference_synth): hand-written and generated scores covering
+// every timbre, bends, vibrato, decays, releases, stealing, every drum, the
+// loop rules and malformed tails must give the same samples, bit for bit.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "tunecast/chip.h"
+#include "chip/state.h"
+#include "fixtures.h"
+#include "reference_synth.h"
+
+namespace {
+
+using fixture::bytes;
+using fixture::mus_builder;
+
+// The module never forgets a channel's last velocity, so every comparison
+// starts from a known one on all 16 channels.
+constexpr int primed_velocity = 77;
+
+void prime_last_velocity() {
+  mus_builder b;
+  for (int ch = 0; ch < 16; ++ch) b.note_on(ch, 60, primed_velocity);
+  const bytes song = b.build();  // no delay: the first call reads it all and ends
+  ASSERT_EQ(I_RegisterSong(song.data()), 1);
+  I_PlaySong(0, 0);
+  float l = 0, r = 0;
+  chip_next(&l, &r);
+}
+
+template <typename T>
+std::string show(T v) {
+  using bits_t = std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>;
+  char text[80];
+  std::snprintf(text, sizeof text, "%.17g (0x%0*llx)", static_cast<double>(v),
+                static_cast<int>(sizeof(T) * 2),
+                static_cast<unsigned long long>(std::bit_cast<bits_t>(v)));
+  return text;
+}
+
+struct render_case {
+  std::string name;
+  bytes mus;
+  int volume;
+  bool looping;
+  double seconds;
+  bool audible;  // guards against comparing silence with silence
+};
+
+// output: chip_next's float against the reference's. blocks: the same
+// through chip_render in blocks of uneven sizes, so stretches are cut by
+// block ends as well as by events. sum: the module's own steps, driven as
+// chip_next drives them, give the double before the mix, where a rounding
+// that the float would hide still shows.
+enum class probe { output, blocks, sum };
+
+// Both outputs of n samples rendered by chip_render, one block size after
+// another from a cycle of sizes around the longest stretch.
+void render_in_uneven_blocks(int64_t n, std::vector<float> &left, std::vector<float> &right) {
+  constexpr int32_t sizes[] = {1, 127, 128, 129, 2, 1000, 4410, 3, 256, 77};
+  left.assign(static_cast<size_t>(n), NAN);
+  right.assign(static_cast<size_t>(n), NAN);
+  size_t k = 0;
+  for (int64_t i = 0; i < n;) {
+    const auto size = static_cast<int32_t>(std::min<int64_t>(sizes[k++ % std::size(sizes)], n - i));
+    chip_render(&left[static_cast<size_t>(i)], &right[static_cast<size_t>(i)], size);
+    i += size;
+  }
+}
+
+void expect_identical(const render_case &c, probe what) {
+  SCOPED_TRACE(c.name);
+  setenv("ZARN_SYNTH", "1", 1);
+  prime_last_velocity();
+  ASSERT_EQ(I_RegisterSong(c.mus.data()), 1);
+  I_SetMusicVolume(c.volume);
+  I_PlaySong(0, c.looping ? 1 : 0);
+  fixture::reference_synth ref(c.mus, c.volume, c.looping, primed_velocity);
+  const auto n = static_cast<int64_t>(c.seconds * 44100);
+  std::vector<float> block_left, block_right;
+  if (what == probe::blocks) render_in_uneven_blocks(n, block_left, block_right);
+  int64_t sounding = 0;
+  for (int64_t i = 0; i < n; ++i) {
+    if (what != probe::sum) {
+      float l = NAN, r = NAN;
+      if (what == probe::output) {
+        chip_next(&l, &r);
+      } else {
+        l = block_left[static_cast<size_t>(i)];
+        r = block_right[static_cast<size_t>(i)];
+      }
+      const float want = ref.next();
+      const uint32_t want_bits = std::bit_cast<uint32_t>(want);
+      if (std::bit_cast<uint32_t>(l) != want_bits || std::bit_cast<uint32_t>(r) != want_bits) {
+        FAIL() << "first difference at sample " << i << ": synthesizer " << show(l) << " / "
+               << show(r) << ", reference " << show(want);
+      }
+      if (want != 0.0f) ++sounding;
+    } else {
+      double got = 0.0;
+      if (chip::playing != 0 && !chip::seq_step()) {
+        chip::voices_render(&got, 1);
+        chip::drums_render(&got, 1);
+      }
+      const double want = ref.next_sum();
+      if (std::bit_cast<uint64_t>(got) != std::bit_cast<uint64_t>(want)) {
+        FAIL() << "first difference in the sum at sample " << i << ": synthesizer " << show(got)
+               << ", reference " << show(want);
+      }
+      if (want != 0.0) ++sounding;
+    }
+  }
+  if (c.audible) {
+    EXPECT_GT(sounding, n / 10);
+  } else {
+    EXPECT_EQ(sounding, 0);
+  }
+}
+
+// Every family, the programs the family table makes exceptions of, and the
+// fixed timbre from 120 up, held past the vibrato onset under bends and
+// volume changes, then released.
+bytes families_score() {
+  const int programs[] = {0,   8,   16,  24,  28,  29, 30, 31,  32, 33, 34, 35,
+                          36,  37,  38,  39,  40,  48, 56, 64,  72, 80, 88, 96,
+                          104, 112, 119, 120, 127, 5,  45, 100, 3,  61, 70, 93};
+  mus_builder b;
+  const int count = static_cast<int>(std::size(programs));
+  for (int first = 0; first < count; first += 14) {
+    const int last = std::min(first + 14, count);
+    for (int i = first; i < last; ++i) {
+      const int ch = i - first;
+      b.instrument(ch, programs[i]).volume(ch, 70 + (i * 13) % 58);
+      if (ch == 7) b.delay(3);  // two starting ages per round
+      b.note_on(ch, 24 + (i * 17) % 84, 30 + (i * 29) % 98);
+    }
+    b.delay(25);  // 0.18 s: past the vibrato onset
+    for (int ch = 0; ch < last - first; ch += 2) b.bend(ch, (ch * 37 + first) % 256);
+    b.delay(10);
+    for (int ch = 1; ch < last - first; ch += 2) b.volume(ch, 40 + ch);
+    b.bend(0, 255).bend(2, 0).delay(10);
+    for (int i = first; i < last; ++i) {
+      b.note_off(i - first, 24 + (i * 17) % 84);
+      if (i == first + 6) b.delay(4);
+    }
+    b.delay(20);  // longer than the longest release
+  }
+  // Releases starting inside the attack, a doubled note closed by one
+  // note-off, and the extreme notes under full bend.
+  b.instrument(0, 88).instrument(1, 40).instrument(2, 100).instrument(3, 8);
+  b.note_on(0, 70, 100).note_on(1, 50, 90).note_on(2, 60, 80).note_on(2, 60, 80).delay(1);
+  b.note_off(0, 70).delay(2).note_off(1, 50).note_off(2, 60).delay(20);
+  b.bend(2, 255).bend(3, 0).note_on(2, 127, 127).note_on(3, 0, 127).delay(30);
+  b.volume(3, 0).delay(5).note_off(2, 127).note_off(3, 0).delay(20);
+  return b.score_end().build();
+}
+
+// More notes than voices: stealing by age, equal ages broken by slot order,
+// releasing voices stolen like held ones.
+bytes stealing_score() {
+  mus_builder b;
+  for (int ch = 0; ch < 15; ++ch) b.instrument(ch, (ch * 8 + 3) % 128);
+  for (int group = 0; group < 6; ++group) {
+    for (int k = 0; k < 6; ++k) {
+      const int ch = (group * 6 + k) % 15;
+      b.note_on(ch, 40 + group * 6 + k, 60 + k * 10);
+    }
+    if (group == 2) b.note_off(0, 40).note_off(1, 41).note_off(11, 51);
+    b.delay(3);
+  }
+  for (int k = 0; k < 10; ++k) b.note_on(k, 90 + k, 100);
+  b.delay(40);
+  for (int ch = 0; ch < 15; ++ch) {
+    for (int note = 40; note < 100; ++note) b.note_off(ch, note);
+  }
+  b.delay(30);
+  return b.score_end().build();
+}
+
+// Every drum note, the eight-drum overflow, velocities 0 and 127, and
+// channel-15 events that drums ignore.
+bytes drums_score() {
+  mus_builder b;
+  for (int note = 0; note < 128; note += 4) {
+    for (int k = 0; k < 4; ++k) b.note_on(15, note + k, (note * 7 + k * 31) % 128);
+    b.delay(14);
+  }
+  b.measure_end(15).delay(170);  // the crash rings out
+  const int burst[] = {36, 38, 39, 42, 46, 49, 51, 41, 57, 59};
+  for (int note : burst) b.note_on(15, note, 127);
+  b.delay(20);
+  for (int note : burst) b.note_on(15, note, 110).delay(1);
+  b.note_off(15, 49).bend(15, 0).volume(15, 0).note_on(15, 35, 127).note_on(15, 36, 0).delay(60);
+  return b.score_end().build();
+}
+
+// Drums and melodic voices together loud enough to reach the mix clamp.
+// Notes held well past the 1.49 s the age tables cover, with vibrato and
+// decays, a crash and a ride past theirs: the render changes from table
+// entries to its own calls in the middle of each note.
+bytes long_notes_score() {
+  mus_builder b;
+  b.instrument(0, 40).instrument(1, 8).instrument(2, 98).instrument(3, 72).instrument(4, 29);
+  for (int ch = 0; ch < 5; ++ch) b.note_on(ch, 50 + 5 * ch, 100);
+  b.note_on(15, 49, 120).delay(140).note_on(15, 51, 110).delay(140);
+  for (int ch = 0; ch < 5; ++ch) b.note_off(ch, 50 + 5 * ch);
+  return b.delay(30).score_end().build();
+}
+
+bytes loud_score() {
+  mus_builder b;
+  for (int ch = 0; ch < 12; ++ch) b.instrument(ch, 16 + ch % 3).note_on(ch, 36 + ch * 3, 127);
+  b.note_on(15, 35, 127).note_on(15, 49, 127).delay(40);
+  b.note_on(15, 36, 127).note_on(15, 39, 127).delay(40);
+  return b.score_end().build();
+}
+
+// Held notes across the loop point. A score end with bit 7 set reads its
+// delay from the first bytes of the score.
+bytes loop_score_with_delay() {
+  mus_builder b;
+  b.instrument(0, 48).note_on(0, 60, 100).note_on(15, 35, 120).delay(40);
+  b.instrument(1, 72).note_on(1, 67, 90).note_on(15, 42).delay(30);
+  return b.score_end().delay(5).build();
+}
+
+// A score end with bit 7 clear: the first event at the start follows in the
+// same call (with looping); the bytes after it are never read.
+bytes loop_score_without_delay() {
+  mus_builder b;
+  b.instrument(2, 8).note_on(2, 64, 100).note_on(3, 52).delay(50);
+  b.note_off(2, 64).delay(10);
+  return b.score_end().note_on(4, 72, 100).delay(10).build();
+}
+
+uint32_t lcg_next(uint64_t &state) {
+  state = state * 6364136223846793005u + 1442695040888963407u;
+  return static_cast<uint32_t>(state >> 33);
+}
+
+int below(uint64_t &state, int n) {
+  return static_cast<int>(lcg_next(state) % static_cast<uint32_t>(n));
+}
+
+// A dense score from a fixed seed: every event type, held notes piling up
+// past 28, bytes with the ignored high bits set, delays of 0 and more ticks.
+bytes random_score(uint64_t seed, double seconds) {
+  uint64_t s = seed;
+  mus_builder b;
+  std::vector<std::vector<int>> held(15);
+  for (int ch = 0; ch < 15; ++ch) b.instrument(ch, below(s, 128)).volume(ch, 64 + below(s, 64));
+  b.delay(0);
+  const auto total_ticks = static_cast<int64_t>(seconds * 140);
+  for (int64_t ticks = 0; ticks < total_ticks;) {
+    const int events = 1 + below(s, 6);
+    for (int e = 0; e < events; ++e) {
+      const int r = below(s, 100);
+      const int ch = below(s, 15);
+      if (r < 40) {
+        const int note = 12 + below(s, 100);
+        if (below(s, 5) == 0)
+          b.note_on(ch, note);
+        else
+          b.note_on(ch, note, below(s, 128));
+        held[ch].push_back(note);
+      } else if (r < 58) {
+        std::vector<int> &h = held[ch];
+        if (h.empty()) {
+          b.note_off(ch, below(s, 128));
+        } else {
+          const auto k = static_cast<size_t>(below(s, static_cast<int>(h.size())));
+          b.note_off(ch, h[k]);
+          h.erase(h.begin() + static_cast<std::ptrdiff_t>(k));
+        }
+      } else if (r < 66) {
+        b.bend(ch, below(s, 256));
+      } else if (r < 71) {
+        b.volume(ch, below(s, 256));  // bit 7 of the value is ignored
+      } else if (r < 78) {
+        b.instrument(ch, below(s, 256));
+      } else if (r < 90) {
+        const int note = below(s, 5) == 0 ? below(s, 128) : 35 + below(s, 25);
+        if (below(s, 4) == 0)
+          b.note_on(15, note);
+        else
+          b.note_on(15, note, below(s, 128));
+      } else if (r < 93) {
+        b.system_event(ch, below(s, 256));
+      } else if (r < 95) {
+        b.measure_end(ch);
+      } else if (r < 97) {
+        const int number = below(s, 2) == 0 ? 0x80 | below(s, 4) : 4 + below(s, 252);
+        b.controller(ch, number, below(s, 256));
+      } else {
+        // Type 7, and a note-off whose note byte has bit 7 set; raw bytes
+        // cannot end a group, so an ordinary event follows them.
+        const auto c = static_cast<uint8_t>(ch);
+        b.raw({static_cast<uint8_t>(0x70 | c), static_cast<uint8_t>(below(s, 256)), c,
+               static_cast<uint8_t>(0x80 | below(s, 128))});
+        b.measure_end(ch);
+      }
+    }
+    const int d = below(s, 4) == 0 ? 0 : 1 + below(s, 12);
+    b.delay(static_cast<uint64_t>(d));
+    ticks += d;
+  }
+  return b.score_end().build();
+}
+
+std::vector<render_case> hand_written_cases() {
+  bytes loop_end_twice = mus_builder().note_on(0, 60, 100).score_end().build();
+  bytes cut_delay = mus_builder().instrument(0, 16).note_on(0, 69, 100).raw({0xD0, 0x81}).build();
+  bytes missing_note =
+      mus_builder().instrument(5, 24).note_on(5, 40, 90).delay(100).raw({0x95}).build();
+  bytes missing_velocity =
+      mus_builder().note_on(6, 50, 90).note_on(6, 55).delay(100).raw({0x96, 0xBC}).build();
+  // 11 delay bytes overflow the tick count; 2^62 ticks overflow the samples.
+  bytes huge_ticks = mus_builder().instrument(0, 16).raw({0x90, 0xC5, 0x64}).build();
+  huge_ticks.insert(huge_ticks.end(), 10, 0xFF);
+  huge_ticks.push_back(0x7F);
+  bytes huge_samples = mus_builder().instrument(0, 33).raw({0x90, 0xC5, 0x64}).build();
+  const bytes d62 = fixture::mus_delay_bytes(uint64_t{1} << 62);
+  huge_samples.insert(huge_samples.end(), d62.begin(), d62.end());
+  for (bytes *song : {&huge_ticks, &huge_samples}) {  // fix the score length
+    const size_t len = song->size() - 8;
+    (*song)[4] = static_cast<uint8_t>(len);
+    (*song)[5] = static_cast<uint8_t>(len >> 8);
+  }
+
+  return {
+      {"families", families_score(), 100, false, 4.2, true},
+      {"families at volume 127", families_score(), 127, false, 1.5, true},
+      {"stealing", stealing_score(), 100, false, 1.4, true},
+      {"drums", drums_score(), 127, false, 5.4, true},
+      {"mix clamp at volume 200", loud_score(), 200, false, 0.6, true},
+      {"notes past the age tables", long_notes_score(), 100, false, 2.4, true},
+      {"loop, end with delay", loop_score_with_delay(), 100, true, 3.0, true},
+      {"loop, end without delay", loop_score_without_delay(), 100, true, 2.0, true},
+      {"no loop, end without delay", loop_score_without_delay(), 100, false, 1.0, true},
+      {"two score ends in one call", loop_end_twice, 100, true, 0.1, false},
+      {"delay cut by the end", cut_delay, 100, false, 1.2, true},
+      {"note byte missing at the end", missing_note, 100, false, 1.0, true},
+      {"velocity byte missing at the end", missing_velocity, 100, false, 1.0, true},
+      {"tick count beyond 64 bits", huge_ticks, 100, false, 0.5, true},
+      {"sample count beyond 64 bits", huge_samples, 100, false, 0.5, true},
+  };
+}
+
+std::vector<render_case> generated_cases() {
+  return {
+      {"dense, 10 s", random_score(0x5eed0001u, 10.0), 100, false, 10.5, true},
+      {"dense, looping", random_score(0x5eed0002u, 2.5), 100, true, 6.0, true},
+  };
+}
+
+TEST(Exactness, HandWrittenScoresMatchTheReferenceBitForBit) {
+  for (const render_case &c : hand_written_cases()) expect_identical(c, probe::output);
+}
+
+TEST(Exactness, GeneratedDenseScoresMatchTheReferenceBitForBit) {
+  for (const render_case &c : generated_cases()) expect_identical(c, probe::output);
+}
+
+TEST(Exactness, BlockRenderingMatchesTheReferenceBitForBit) {
+  for (const render_case &c : hand_written_cases()) expect_identical(c, probe::blocks);
+  for (const render_case &c : generated_cases()) expect_identical(c, probe::blocks);
+}
+
+TEST(Exactness, SumBeforeTheMixMatchesToTheDoubleBit) {
+  for (const render_case &c : hand_written_cases()) expect_identical(c, probe::sum);
+  for (const render_case &c : generated_cases()) expect_identical(c, probe::sum);
+}
+
+// The reference itself against figures given for the synthesizer, so that a
+// misreading shared by both sides still shows.
+TEST(Exactness, ReferenceReproducesKnownFigures) {
+  const double gain = 1.6 * (100 / 127.0);
+  fixture::reference_synth hat(mus_builder().note_on(15, 42, 127).delay(50).build(), 100, false);
+  EXPECT_EQ(hat.next(), static_cast<float>((0.12 * gain) * 0.9));
+
+  // A release frees the voice on the 1324th / 3529th / 5293rd gated-off
+  // sample; the note-off arrives on sample 315.
+  const struct {
+    int program;
+    int freeing_sample;
+  } releases[] = {{16, 1324}, {40, 3529}, {88, 5293}};
+  for (const auto &rel : releases) {
+    SCOPED_TRACE(rel.program);
+    const bytes song = mus_builder()
+                           .instrument(0, rel.program)
+                           .note_on(0, 69, 100)
+                           .delay(1)
+                           .note_off(0, 69)
+                           .delay(100)
+                           .build();
+    fixture::reference_synth ref(song, 100, false);
+    std::vector<float> out;
+    for (int i = 0; i < 315 + rel.freeing_sample + 10; ++i) out.push_back(ref.next());
+    EXPECT_NE(out[315 + rel.freeing_sample - 2], 0.0f);
+    for (size_t i = static_cast<size_t>(315 + rel.freeing_sample - 1); i < out.size(); ++i) {
+      ASSERT_EQ(out[i], 0.0f) << i;
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,268 @@
+// wad_test.cpp: loading WAD archives (header, directory and lump bounds,
+// names), lookups, merging, and the loader's exact console lines.
+#include "tunecast/wad.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "fixtures.h"
+
+namespace {
+
+using fixture::bytes;
+using wad_ptr = std::unique_ptr<wad_file, decltype(&wad_free)>;
+
+struct loaded {
+  wad_ptr w{nullptr, &wad_free};
+  std::string out, err;
+};
+
+loaded load(const std::string &path) {
+  loaded r;
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  r.w.reset(wad_load(path.c_str()));
+  r.out = testing::internal::GetCapturedStdout();
+  r.err = testing::internal::GetCapturedStderr();
+  return r;
+}
+
+// Overwrites the header's lump count and directory offset.
+bytes with_header(bytes b, int32_t count, int32_t dir_ofs) {
+  bytes fields;
+  fixture::put_u32le(fields, static_cast<uint32_t>(count));
+  fixture::put_u32le(fields, static_cast<uint32_t>(dir_ofs));
+  std::copy(fields.begin(), fields.end(), b.begin() + 4);
+  return b;
+}
+
+class WadLoad : public testing::Test {
+ protected:
+  void SetUp() override { dir_ = fixture::make_temp_dir("wad"); }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string write(const bytes &b, const std::string &name = "t.wad") {
+    fixture::write_file(dir_ + "/" + name, b);
+    return dir_ + "/" + name;
+  }
+  std::string dir_;
+};
+
+TEST_F(WadLoad, DirectoryMustLieWhollyInsideTheFile) {
+  // 12-byte header, 4 bytes of lump data, one 16-byte entry at 16: 32 bytes.
+  const bytes base = fixture::wad_builder().lump("A", {1, 2, 3, 4}).build();
+  ASSERT_EQ(base.size(), 32u);
+  struct row {
+    int32_t count, dir_ofs;
+    bool ok;
+  };
+  const row rows[] = {
+      {1, 16, true},   // ends exactly at the end of the file
+      {1, 17, false},  // one byte further
+      {0, 32, true},   // empty directory at the very end
+      {0, 33, false},
+      {-1, 16, false},
+      {1, -16, false},
+      {0x10000000, 16, false},    // 16 x count wraps to 0 in 32 bits
+      {INT32_MAX, 12, false},     // 2^31-1 entries
+      {2, INT32_MAX - 15, false}  // offset + 32 wraps negative in 32 bits
+  };
+  for (const row &r : rows) {
+    SCOPED_TRACE(testing::Message() << "count " << r.count << " dir " << r.dir_ofs);
+    const std::string path = write(with_header(base, r.count, r.dir_ofs));
+    const loaded l = load(path);
+    if (r.ok) {
+      ASSERT_NE(l.w, nullptr);
+      EXPECT_EQ(l.out, "[WAD] PWAD " + path + ": " + std::to_string(r.count) + " lumps, dir @ " +
+                           std::to_string(r.dir_ofs) + "\n");
+      EXPECT_EQ(l.err, "");
+      EXPECT_EQ(l.w->num_lumps, r.count);
+      EXPECT_EQ(wad_get(l.w.get(), "A") != nullptr, r.count == 1);
+    } else {
+      EXPECT_EQ(l.w, nullptr);
+      EXPECT_EQ(l.out, "");
+      EXPECT_EQ(l.err, "[WAD] dir_ofs corrupto " + std::to_string(r.dir_ofs) + "\n");
+    }
+  }
+}
+
+TEST_F(WadLoad, HeaderFailuresAndTheirLines) {
+  const bytes good = fixture::wad_builder("IWAD").lump("A", {1}).build();
+  const std::string iwad = write(good, "i.wad");
+  EXPECT_EQ(load(iwad).out, "[WAD] IWAD " + iwad + ": 1 lumps, dir @ 13\n");
+
+  // The magic's bytes are escaped before they reach the terminal.
+  for (const auto &[magic, shown] :
+       {std::pair{std::string("iwad"), "iwad"}, {std::string("PW\0D", 4), "PW"},
+        {std::string("WAD2"), "WAD2"}, {std::string("\x1b[2J"), "\\x1b[2J"}}) {
+    const std::string path = write(fixture::wad_builder(magic).lump("A", {1}).build(), "m.wad");
+    const loaded l = load(path);
+    EXPECT_EQ(l.w, nullptr);
+    EXPECT_EQ(l.err, "[WAD] Magic inválido " + std::string(shown) + " en " + path + "\n");
+  }
+
+  const std::string missing = dir_ + "/missing.wad";
+  const loaded m = load(missing);
+  EXPECT_EQ(m.w, nullptr);
+  EXPECT_EQ(m.err, missing + ": " + std::strerror(ENOENT) + "\n");  // as perror gives it
+}
+
+TEST_F(WadLoad, WhatIsNotAWadFileGetsOneLine) {
+  const std::string fifo = dir_ + "/fifo.wad";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  struct row {
+    std::string path, err;
+  };
+  const row rows[] = {
+      {write({}, "empty.wad"), "[WAD] " + dir_ + "/empty.wad está vacío\n"},
+      {write({'I', 'W', 'A', 'D'}, "four.wad"),
+       "[WAD] " + dir_ + "/four.wad es demasiado corto para ser un WAD (4 bytes)\n"},
+      {dir_, "[WAD] " + dir_ + " es un directorio, no un archivo\n"},
+      {"/dev/null", "[WAD] /dev/null no es un archivo (es un dispositivo)\n"},
+      // A FIFO nobody writes to is read as empty, never waited on.
+      {fifo, "[WAD] " + fifo + " está vacío\n"},
+  };
+  for (const row &r : rows) {
+    SCOPED_TRACE(r.path);
+    const loaded l = load(r.path);
+    EXPECT_EQ(l.w, nullptr);
+    EXPECT_EQ(l.out, "");
+    EXPECT_EQ(l.err, r.err);
+  }
+}
+
+TEST_F(WadLoad, APipeIsReadToItsEnd) {
+  const bytes wad = fixture::wad_builder().lump("D_X", bytes(200000, 5)).build();  // > a pipe's buffer
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t writer = fork();
+  if (writer == 0) {
+    close(fds[0]);
+    const ssize_t n = ::write(fds[1], wad.data(), wad.size());
+    _exit(n == static_cast<ssize_t>(wad.size()) ? 0 : 1);
+  }
+  close(fds[1]);
+  const loaded l = load("/dev/fd/" + std::to_string(fds[0]));
+  close(fds[0]);
+  waitpid(writer, nullptr, 0);
+  ASSERT_NE(l.w, nullptr) << l.err;
+  int32_t size = 0;
+  EXPECT_NE(wad_get_data(l.w.get(), "D_X", &size), nullptr);
+  EXPECT_EQ(size, 200000);
+}
+
+// Every entry pointing at the same megabyte costs no more than the file:
+// the lumps point into one image of it.
+TEST_F(WadLoad, OverlappingLumpsShareTheirBytes) {
+  fixture::wad_builder b;
+  b.lump("BIG", bytes(1 << 20, 9));
+  for (int i = 0; i < 3000; ++i) b.raw_entry("SAME", 12, 1 << 20);
+  const loaded l = load(write(b.build()));
+  ASSERT_NE(l.w, nullptr);
+  ASSERT_EQ(l.w->num_lumps, 3001);
+  const uint8_t *first = l.w->lumps[0].data;
+  ASSERT_NE(first, nullptr);
+  for (int32_t i = 1; i < l.w->num_lumps; ++i) ASSERT_EQ(l.w->lumps[i].data, first) << i;
+  EXPECT_EQ(first[(1 << 20) - 1], 9);
+}
+
+TEST_F(WadLoad, NamesAreCleanedAndMatchedExactly) {
+  const loaded l = load(write(fixture::wad_builder()
+                                  .lump("AB      ", {1})
+                                  .lump("A B", {2})
+                                  .lump("        ", {3})
+                                  .lump(std::string("CD\0EF", 5), {4})
+                                  .lump("EIGHTCHR", {5})
+                                  .lump("lower", {6})
+                                  .build()));
+  ASSERT_NE(l.w, nullptr);
+  const std::pair<const char *, int> queries[] = {
+      {"AB", 1},  {"A B", 2},   {"", 3},          {"CD", 4},      {"EIGHTCHR", 5}, {"lower", 6},
+      {"AB ", 0}, {"LOWER", 0}, {"EIGHTCHRS", 0}, {"EIGHTCH", 0}, {"CDEF", 0}};
+  for (const auto &[query, first_byte] : queries) {
+    SCOPED_TRACE(query);
+    const auto *data = static_cast<const uint8_t *>(wad_get_data(l.w.get(), query, nullptr));
+    EXPECT_EQ(data != nullptr ? *data : 0, first_byte);
+  }
+}
+
+TEST_F(WadLoad, LumpBoundsSizesAndShadowing) {
+  // 12 header + 3 + 1 data bytes + 8 entries of 16: the whole file is 144 bytes.
+  const int32_t file_size = 12 + 4 + 8 * 16;
+  const bytes b = fixture::wad_builder()
+                      .lump("DATA", {9, 8, 7})
+                      .marker("MARK")
+                      .raw_entry("NEG", 0, -5)
+                      .raw_entry("ALL", 0, file_size)
+                      .raw_entry("PAST", 0, file_size + 1)
+                      .raw_entry("WRAP", INT32_MAX, INT32_MAX)
+                      .raw_entry("NEGOFS", -1, 4)
+                      .lump("DATA", {5})
+                      .build();
+  ASSERT_EQ(b.size(), static_cast<size_t>(file_size));
+  const loaded l = load(write(b));
+  ASSERT_NE(l.w, nullptr);
+  struct row {
+    const char *name;
+    int32_t size;
+    bool has_data;
+  };
+  const row rows[] = {{"DATA", 1, true},        {"MARK", 0, false}, {"NEG", -5, false},
+                      {"ALL", file_size, true}, {"PAST", 0, false}, {"WRAP", 0, false},
+                      {"NEGOFS", 0, false}};
+  for (const row &r : rows) {
+    SCOPED_TRACE(r.name);
+    int32_t size = 1234;
+    const auto *data = static_cast<const uint8_t *>(wad_get_data(l.w.get(), r.name, &size));
+    EXPECT_EQ(size, r.size);
+    EXPECT_EQ(data != nullptr, r.has_data);
+    ASSERT_NE(wad_get(l.w.get(), r.name), nullptr);
+  }
+  EXPECT_EQ(*static_cast<const uint8_t *>(wad_get_data(l.w.get(), "DATA", nullptr)),
+            5);  // the later one
+  EXPECT_EQ(
+      bytes(static_cast<const uint8_t *>(wad_get_data(l.w.get(), "ALL", nullptr)),
+            static_cast<const uint8_t *>(wad_get_data(l.w.get(), "ALL", nullptr)) + file_size),
+      b);
+  EXPECT_EQ(wad_get(l.w.get(), "WRAP")->file_ofs, INT32_MAX);  // kept as read
+  int32_t untouched = 77;
+  EXPECT_EQ(wad_get_data(l.w.get(), "NONE", &untouched), nullptr);
+  EXPECT_EQ(untouched, 77);
+}
+
+TEST_F(WadLoad, MergeShadowsAndTakesOverTheData) {
+  loaded a = load(write(fixture::wad_builder().lump("A", {1}).lump("S", {2}).build(), "a.wad"));
+  loaded b =
+      load(write(fixture::wad_builder("IWAD").lump("S", {3}).lump("B", {4}).build(), "b.wad"));
+  ASSERT_TRUE(a.w && b.w);
+  EXPECT_EQ(wad_merge(a.w.get(), nullptr), -1);
+  EXPECT_EQ(wad_merge(nullptr, b.w.get()), -1);
+  EXPECT_EQ(a.w->num_lumps, 2);
+
+  ASSERT_EQ(wad_merge(a.w.get(), b.w.release()), 0);
+  EXPECT_EQ(a.w->num_lumps, 4);
+  EXPECT_EQ(a.w->lump_capacity, 4);
+  EXPECT_STREQ(a.w->magic, "PWAD");
+  EXPECT_EQ(std::string(a.w->path), dir_ + "/a.wad");
+  for (const auto &[name, value] : {std::pair{"A", 1}, {"S", 3}, {"B", 4}}) {
+    EXPECT_EQ(*static_cast<const uint8_t *>(wad_get_data(a.w.get(), name, nullptr)), value) << name;
+  }
+  // a's release frees every buffer exactly once; the sanitizer build checks it.
+
+  loaded e1 = load(write(fixture::wad_builder().build(), "e1.wad"));
+  loaded e2 = load(write(fixture::wad_builder().build(), "e2.wad"));
+  ASSERT_TRUE(e1.w && e2.w);
+  EXPECT_EQ(wad_merge(e1.w.get(), e2.w.release()), 0);
+  EXPECT_EQ(e1.w->num_lumps, 0);
+  EXPECT_EQ(wad_get(e1.w.get(), ""), nullptr);
+}
+
+}  // namespace
