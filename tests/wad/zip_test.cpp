@@ -378,8 +378,10 @@ TEST_F(Zip, AFullTmpDoesNotMatter) {
   fixture::write_file(zip, fixture::zip_builder().stored("zarn.wad", wad).build());
   const pid_t pid = fork();
   if (pid == 0) {
+    // Opened first: the checkout itself may lie under the /tmp about to be hidden.
+    const int zip_fd = open(zip.c_str(), O_RDONLY);
     // In a mount namespace of its own, /tmp is a 4 KiB file system, filled.
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+    if (zip_fd < 0 || unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         mount("full", "/tmp", "tmpfs", 0, "size=4k") != 0) {
       _exit(77);
     }
@@ -390,7 +392,7 @@ TEST_F(Zip, AFullTmpDoesNotMatter) {
     while (::write(fd, block.data(), block.size()) > 0) {
     }
     close(fd);
-    wad_file *w = wad_load(zip.c_str());
+    wad_file *w = wad_load(("/proc/self/fd/" + std::to_string(zip_fd)).c_str());
     int32_t size = 0;
     const bool whole = w != nullptr && wad_get_data(w, "D_A", &size) != nullptr && size == 100000;
     _exit(whole ? 0 : 1);
