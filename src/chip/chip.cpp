@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "chip/state.h"
+#include "mus/header.h"
 
 namespace chip {
 
@@ -35,14 +36,7 @@ void channels_reset() {
 
 namespace {
 
-constexpr uint32_t mus_signature = 0x1A53554D;  // "MUS" 0x1A, little-endian
 constexpr double mix_scale = 0.12;
-
-uint32_t read_u32le(const uint8_t *p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
-uint16_t read_u16le(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 // The master gain on each sample's sum. The two gain factors are multiplied
 // first; the clamp happens in double precision and only the result in range
@@ -98,10 +92,12 @@ void I_ResumeSong(void) { paused = 0; }
 int32_t I_RegisterSong(const void *mus) {
   if (mus == nullptr) return 0;
   const auto *bytes = static_cast<const uint8_t *>(mus);
-  if (read_u32le(bytes) != mus_signature) return 0;
-  const int32_t score_len = read_u16le(bytes + 4);
-  const int32_t score_start = read_u16le(bytes + 6);
-  const int32_t copy_len = score_start + score_len;
+  // The header is trusted here: the bytes are taken to hold whatever it
+  // declares, so only the signature can refuse them.
+  mus_header header;
+  if (!mus_header_read(bytes, mus_declared_max_bytes, header)) return 0;
+  const int32_t score_start = header.score_start;
+  const auto copy_len = static_cast<int32_t>(mus_declared_bytes(header));
   // Eight spare bytes past the copy; the sequencer never reads them.
   auto *copy = static_cast<uint8_t *>(std::malloc(static_cast<size_t>(copy_len) + 8));
   if (copy == nullptr) return 0;

@@ -5,26 +5,17 @@
 #include <cstdint>
 
 #include "tunecast/chip.h"
+#include "mus/header.h"
 #include "mus/stream.h"
-
-namespace {
-
-constexpr uint32_t mus_signature = 0x1A53554D;  // "MUS" 0x1A, little-endian
-constexpr int32_t mus_header_bytes = 8;
-
-}  // namespace
 
 extern "C" int32_t chip_song_length(const void *data, int32_t size, double *seconds) {
   const auto *b = static_cast<const uint8_t *>(data);
-  if (b == nullptr || seconds == nullptr || size < mus_header_bytes) return 0;
-  const uint32_t signature =
-      uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
-  if (signature != mus_signature) return 0;
-  const int32_t score_len = b[4] | b[5] << 8;
-  const int32_t score_start = b[6] | b[7] << 8;
-  if (score_len + score_start > size) return 0;  // at most 131070: no overflow
-
-  mus::cursor c{b, score_start, score_start + score_len};
+  mus_header header;
+  if (seconds == nullptr || size < 0 || !mus_header_read(b, static_cast<size_t>(size), header)) {
+    return 0;
+  }
+  const int32_t score_start = header.score_start;
+  mus::cursor c{b, score_start, score_start + int32_t{header.score_length}};
   int64_t samples = 0;
   // Every pass reads at least one byte, so the walk ends within the score.
   while (!c.at_end()) {

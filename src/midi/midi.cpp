@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "mus/header.h"
 #include "mus/stream.h"
 
 namespace {
@@ -344,7 +345,7 @@ midi_result convert(const uint8_t *data, size_t size) {
     result.error = too_long;
     return result;
   }
-  std::memcpy(w.out.data(), "MUS\x1A", 4);
+  std::memcpy(w.out.data(), mus_signature, sizeof mus_signature);
   w.out[4] = static_cast<uint8_t>(score_len);
   w.out[5] = static_cast<uint8_t>(score_len >> 8);
   w.out[6] = mus_score_start;  // byte 7 and the rest of the header stay 0

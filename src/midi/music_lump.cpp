@@ -3,20 +3,17 @@
 // before it is registered. MIDI lumps become MUS scores in memory.
 #include "midi/music_lump.h"
 
-#include <cstring>
-
 #include "midi/midi.h"
+#include "mus/header.h"
 
 lump_kind classify_lump(const uint8_t *data, int32_t size) {
-  static constexpr uint8_t signature[4] = {'M', 'U', 'S', 0x1A};
   if (data == nullptr || size < 4) return lump_kind::not_music;
-  if (midi_is_file(data, static_cast<size_t>(size))) return lump_kind::midi;
-  if (std::memcmp(data, signature, 4) != 0) return lump_kind::not_music;
-  if (size < 8) return lump_kind::truncated_mus;
-  const uint32_t score_len = uint32_t{data[4]} | uint32_t{data[5]} << 8;
-  const uint32_t score_start = uint32_t{data[6]} | uint32_t{data[7]} << 8;
-  if (static_cast<uint32_t>(size) < score_len + score_start) return lump_kind::truncated_mus;
-  return lump_kind::mus;
+  const auto n = static_cast<size_t>(size);
+  if (midi_is_file(data, n)) return lump_kind::midi;
+  if (!mus_has_signature(data, n)) return lump_kind::not_music;
+  // A signature with too few bytes after it is a score cut short.
+  mus_header header;
+  return mus_header_read(data, n, header) ? lump_kind::mus : lump_kind::truncated_mus;
 }
 
 const uint8_t *music_score::mus() const {
