@@ -2,14 +2,17 @@
  *
  * wad_load reads a whole archive (or the WAD inside a ZIP archive) into
  * memory, once: every lump points into that one image, and every query after
- * that works on memory only. No global state, no locks: calls on different
- * handles are independent. Diagnostics are single lines beginning with
- * "[WAD] ": success on stdout, failure on stderr, with any control bytes of
- * names taken from the file written as \xNN.
+ * that works on memory only. No locks: calls on different handles are
+ * independent; the one global is the log hook below. Diagnostics are single
+ * lines, most beginning with "[WAD] ", with any control bytes of names taken
+ * from the file written as \xNN; the module writes them to no stream itself
+ * but hands each to the log hook, whose default prints progress on stdout
+ * and failures on stderr.
  */
 #ifndef TUNECAST_WAD_H
 #define TUNECAST_WAD_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -47,13 +50,43 @@ typedef struct wad_map {
       blockmap;
 } wad_map;
 
+/* Levels of the lines the log hook receives. */
+enum { WAD_LOG_PROGRESS = 0, WAD_LOG_FAILURE = 1 };
+
+/* Receives each line of the reader.
+ * user: the pointer given to wad_set_log, passed back untouched.
+ * level: WAD_LOG_PROGRESS (a load's progress or success) or WAD_LOG_FAILURE
+ *   (why a load failed).
+ * line: one line, without its newline, valid only during the call. */
+typedef void (*wad_log_fn)(void *user, int32_t level, const char *line);
+
+/* Sends every later line of the reader to fn.
+ * fn: the hook, or null for the default (progress "line\n" on stdout,
+ *   failures on stderr, each flushed at once).
+ * user: handed to fn with each line; the caller keeps it valid while set.
+ * Threads: the hook is process-wide and not guarded: set it before loading,
+ * never while a load may run on another thread. */
+void wad_set_log(wad_log_fn fn, void *user);
+
 /* Loads path: a WAD file, a pipe holding one, or a ZIP archive holding one,
  * whose WAD member is read into memory (a stored member directly, any other
  * through `unzip -p` on PATH, bounded by the member's declared size and a
  * deadline; no file is written). Returns a new handle, or null after
- * printing one line saying why. Release with wad_free. The handle must come
- * from wad_load: it owns the image its lumps point into. */
+ * logging one line saying why. Release with wad_free. The handle must come
+ * from wad_load or wad_load_memory: it owns the image its lumps point into. */
 wad_file *wad_load(const char *path);
+
+/* Loads a WAD image already in memory (a WAD, not a ZIP), checked as
+ * wad_load checks a file, with the same lines.
+ * data: size bytes, read only during the call: the handle owns a copy, so
+ *   the caller may release data at once.
+ * size: in bytes; beyond 2^32 - 2 nothing is copied, since no lump can
+ *   reach there.
+ * name: for the lines and for both path fields (cut to 511 bytes); not null.
+ * Returns a new handle (release with wad_free), or null after logging one
+ * line saying why; null without a line when data (with size > 0) or name
+ * is null. */
+wad_file *wad_load_memory(const void *data, size_t size, const char *name);
 
 /* Releases the handle and every lump it owns; null is ignored. */
 void wad_free(wad_file *w);

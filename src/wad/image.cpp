@@ -14,18 +14,17 @@
 #include <cstring>
 
 #include "common/console_text.h"
+#include "wad/log.h"
 #include "wad/zip.h"
 
 namespace {
 
-// A lump's offset and size are signed 32-bit, so no lump reaches past
-// 2^32 - 2 bytes: nothing beyond is ever read.
-constexpr uint64_t max_image_bytes = (uint64_t{1} << 32) - 2;
+constexpr uint64_t max_image_bytes = wad_image_max_bytes;
 constexpr size_t first_pipe_capacity = size_t{1} << 16;
 constexpr uint8_t zip_signature[4] = {0x50, 0x4B, 0x03, 0x04};
 
 bool fail(const char *format, const char *path) {
-  std::fprintf(stderr, format, console_escape(path).c_str());
+  wad_logf(WAD_LOG_FAILURE, format, console_escape(path).c_str());
   return false;
 }
 
@@ -47,9 +46,9 @@ bool read_regular(int fd, const char *path, uint64_t file_size, wad_image &out) 
   const size_t size = static_cast<size_t>(file_size < max_image_bytes ? file_size : max_image_bytes);
   if (size == 0) return true;
   out.bytes = static_cast<uint8_t *>(std::malloc(size));
-  if (out.bytes == nullptr) return fail("[WAD] sin memoria para leer %s\n", path);
+  if (out.bytes == nullptr) return fail("[WAD] sin memoria para leer %s", path);
   const ssize_t got = read_up_to(fd, out.bytes, size);
-  if (got < 0) return fail("[WAD] error al leer %s\n", path);
+  if (got < 0) return fail("[WAD] error al leer %s", path);
   out.size = static_cast<size_t>(got);  // shorter when the file shrank meanwhile
   return true;
 }
@@ -58,21 +57,21 @@ bool read_pipe(int fd, const char *path, wad_image &out) {
   size_t capacity = 0;
   for (;;) {
     if (out.size == capacity) {
-      if (capacity >= max_image_bytes) return fail("[WAD] %s es demasiado grande para un WAD\n", path);
+      if (capacity >= max_image_bytes) return fail("[WAD] %s es demasiado grande para un WAD", path);
       const size_t next = capacity == 0 ? first_pipe_capacity : capacity * 2;
       auto *bytes = static_cast<uint8_t *>(std::realloc(out.bytes, next));
-      if (bytes == nullptr) return fail("[WAD] sin memoria para leer %s\n", path);
+      if (bytes == nullptr) return fail("[WAD] sin memoria para leer %s", path);
       out.bytes = bytes;
       capacity = next;
     }
     const ssize_t got = read(fd, out.bytes + out.size, capacity - out.size);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return fail("[WAD] error al leer %s\n", path);
+    if (got < 0) return fail("[WAD] error al leer %s", path);
     if (got == 0) break;
     out.size += static_cast<size_t>(got);
   }
   if (out.size >= 4 && std::memcmp(out.bytes, zip_signature, 4) == 0) {
-    return fail("[WAD] %s es un ZIP: un ZIP se lee de un archivo, no de una tubería\n", path);
+    return fail("[WAD] %s es un ZIP: un ZIP se lee de un archivo, no de una tubería", path);
   }
   return true;
 }
@@ -80,8 +79,8 @@ bool read_pipe(int fd, const char *path, wad_image &out) {
 bool read_zip(int fd, const char *path, wad_image &out) {
   zip_wad z;
   if (!zip_extract_wad(fd, path, z)) {
-    std::fprintf(stderr, "[WAD] no se pudo extraer WAD de ZIP %s%s%s\n",
-                 console_escape(path).c_str(), z.reason.empty() ? "" : ": ", z.reason.c_str());
+    wad_logf(WAD_LOG_FAILURE, "[WAD] no se pudo extraer WAD de ZIP %s%s%s",
+             console_escape(path).c_str(), z.reason.empty() ? "" : ": ", z.reason.c_str());
     return false;
   }
   out.bytes = z.bytes;
@@ -98,10 +97,10 @@ bool starts_with_zip_signature(int fd) {
 
 bool read_open(int fd, const char *path, wad_image &out) {
   struct stat st;
-  if (fstat(fd, &st) != 0) return fail("[WAD] error al leer %s\n", path);
-  if (S_ISDIR(st.st_mode)) return fail("[WAD] %s es un directorio, no un archivo\n", path);
+  if (fstat(fd, &st) != 0) return fail("[WAD] error al leer %s", path);
+  if (S_ISDIR(st.st_mode)) return fail("[WAD] %s es un directorio, no un archivo", path);
   if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode)) {
-    return fail("[WAD] %s no es un archivo (es un dispositivo)\n", path);
+    return fail("[WAD] %s no es un archivo (es un dispositivo)", path);
   }
   // Opened without blocking only so that a FIFO cannot hang the open.
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
@@ -117,7 +116,7 @@ bool wad_read_image(const char *path, wad_image &out) {
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     // The system's line, as perror gives it.
-    std::fprintf(stderr, "%s: %s\n", console_escape(path).c_str(), std::strerror(errno));
+    wad_logf(WAD_LOG_FAILURE, "%s: %s", console_escape(path).c_str(), std::strerror(errno));
     return false;
   }
   const bool ok = read_open(fd, path, out);

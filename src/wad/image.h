@@ -14,7 +14,11 @@ struct wad_image {
   std::string name;  // for messages and wad_file.path: the path, or "ZIP:member"
 };
 
-// Reads path into out. Returns false after printing one line saying why (a
+// A lump's offset and size are signed 32-bit, so no lump reaches past
+// 2^32 - 2 bytes: nothing beyond is ever read or kept.
+inline constexpr uint64_t wad_image_max_bytes = (uint64_t{1} << 32) - 2;
+
+// Reads path into out. Returns false after logging one line saying why (a
 // directory, a device, a ZIP whose WAD cannot be extracted, a read error).
 bool wad_read_image(const char *path, wad_image &out);
 

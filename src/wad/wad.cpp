@@ -6,6 +6,7 @@
 // arithmetic.
 #include "tunecast/wad.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 
 #include "common/console_text.h"
 #include "wad/image.h"
+#include "wad/log.h"
 
 namespace {
 
@@ -74,30 +76,30 @@ void fill_lumps(wad_file *w, const wad_image &image) {
 }
 
 // Checks header and directory and builds the handle, which takes over the
-// image's bytes. Returns null (with its line printed) on failure.
+// image's bytes. Returns null (with its line logged) on failure.
 wad_file *load_image(wad_image &image, const char *given) {
   const std::string shown = console_escape(image.name);
   if (image.size == 0) {
-    std::fprintf(stderr, "[WAD] %s está vacío\n", shown.c_str());
+    wad_logf(WAD_LOG_FAILURE, "[WAD] %s está vacío", shown.c_str());
     return nullptr;
   }
   if (image.size < header_bytes) {
-    std::fprintf(stderr, "[WAD] %s es demasiado corto para ser un WAD (%zu bytes)\n",
-                 shown.c_str(), image.size);
+    wad_logf(WAD_LOG_FAILURE, "[WAD] %s es demasiado corto para ser un WAD (%zu bytes)",
+             shown.c_str(), image.size);
     return nullptr;
   }
   char magic[5] = {};
   std::memcpy(magic, image.bytes, 4);  // a NUL among the 4 bytes ends the text early
   if (std::strcmp(magic, "IWAD") != 0 && std::strcmp(magic, "PWAD") != 0) {
-    std::fprintf(stderr, "[WAD] Magic inválido %s en %s\n", console_escape(magic).c_str(),
-                 shown.c_str());
+    wad_logf(WAD_LOG_FAILURE, "[WAD] Magic inválido %s en %s", console_escape(magic).c_str(),
+             shown.c_str());
     return nullptr;
   }
   const int32_t count = get_i32le(image.bytes + 4);
   const int32_t dir_ofs = get_i32le(image.bytes + 8);
   if (dir_ofs < 0 || count < 0 ||
       dir_ofs + dir_entry_bytes * count > static_cast<int64_t>(image.size)) {
-    std::fprintf(stderr, "[WAD] dir_ofs corrupto %d\n", dir_ofs);
+    wad_logf(WAD_LOG_FAILURE, "[WAD] dir_ofs corrupto %d", dir_ofs);
     return nullptr;
   }
 
@@ -111,7 +113,7 @@ wad_file *load_image(wad_image &image, const char *given) {
     std::free(lumps);
     std::free(images);
     std::free(owner);
-    std::fprintf(stderr, "[WAD] sin memoria para %s\n", shown.c_str());
+    wad_logf(WAD_LOG_FAILURE, "[WAD] sin memoria para %s", shown.c_str());
     return nullptr;
   }
   wad_file *w = &owner->file;
@@ -127,8 +129,8 @@ wad_file *load_image(wad_image &image, const char *given) {
   image.bytes = nullptr;
   owner->images = images;
   owner->image_count = 1;
-  std::printf("[WAD] %s %s: %d lumps, dir @ %d\n", w->magic, console_escape(given).c_str(), count,
-              dir_ofs);
+  wad_logf(WAD_LOG_PROGRESS, "[WAD] %s %s: %d lumps, dir @ %d", w->magic,
+           console_escape(given).c_str(), count, dir_ofs);
   return w;
 }
 
@@ -138,6 +140,26 @@ wad_file *wad_load(const char *path) {
   wad_image image;
   if (!wad_read_image(path, image)) return nullptr;
   wad_file *w = load_image(image, path);
+  std::free(image.bytes);  // null once the handle owns it
+  return w;
+}
+
+wad_file *wad_load_memory(const void *data, size_t size, const char *name) {
+  if (name == nullptr || (data == nullptr && size > 0)) return nullptr;
+  wad_image image;
+  image.name = name;
+  image.size = static_cast<size_t>(std::min<uint64_t>(size, wad_image_max_bytes));
+  // The handle owns its image, as a loaded file's: the caller's bytes are
+  // free to go once this returns.
+  if (image.size > 0) {
+    image.bytes = static_cast<uint8_t *>(std::malloc(image.size));
+    if (image.bytes == nullptr) {
+      wad_logf(WAD_LOG_FAILURE, "[WAD] sin memoria para leer %s", console_escape(name).c_str());
+      return nullptr;
+    }
+    std::memcpy(image.bytes, data, image.size);
+  }
+  wad_file *w = load_image(image, name);
   std::free(image.bytes);  // null once the handle owns it
   return w;
 }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/console_text.h"
+#include "wad/log.h"
 #include "wad/unzip.h"
 
 namespace {
@@ -189,8 +190,8 @@ bool read_stored(int fd, const char *path, const zip_member &m, zip_wad &out) {
   }
   out.bytes = bytes;
   out.size = m.comp_size;
-  std::printf("[WAD] ZIP %s -> extraído %s (%u KB) en memoria\n", console_escape(path).c_str(),
-              console_escape(m.name).c_str(), m.comp_size / 1024);
+  wad_logf(WAD_LOG_PROGRESS, "[WAD] ZIP %s -> extraído %s (%u KB) en memoria",
+           console_escape(path).c_str(), console_escape(m.name).c_str(), m.comp_size / 1024);
   return true;
 }
 
@@ -206,9 +207,8 @@ std::string full_name(int fd, const zip_member &m) {
 bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_time_limit &limit,
                      zip_wad &out) {
   const std::string shown = console_escape(m.name);
-  std::printf("[WAD] ZIP %s %s método %d (deflate), usando unzip -p ...\n",
-              console_escape(path).c_str(), shown.c_str(), m.method);
-  std::fflush(stdout);
+  wad_logf(WAD_LOG_PROGRESS, "[WAD] ZIP %s %s método %d (deflate), usando unzip -p ...",
+           console_escape(path).c_str(), shown.c_str(), m.method);
   const double timeout_s =
       limit.base_s + limit.per_mib_s * static_cast<double>(m.uncomp_size) / bytes_per_mib;
   const unzip_result r = unzip_member(path, full_name(fd, m).c_str(), m.uncomp_size, timeout_s);
@@ -219,7 +219,7 @@ bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_ti
     case unzip_outcome::not_started:
       return refuse(out, "no se encuentra el programa unzip");
     case unzip_outcome::failed:
-      std::fprintf(stderr, "[WAD] unzip fallback falló rc=%d\n", r.status);
+      wad_logf(WAD_LOG_FAILURE, "[WAD] unzip fallback falló rc=%d", r.status);
       return refuse(out, "");
     case unzip_outcome::timed_out:
       return refuse(out, "unzip no terminó en " + std::to_string(static_cast<long>(timeout_s)) +
@@ -236,8 +236,8 @@ bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_ti
   }
   out.bytes = r.bytes;
   out.size = r.size;
-  std::printf("[WAD] ZIP %s -> extraído via unzip %s (%ld KB) en memoria\n",
-              console_escape(path).c_str(), shown.c_str(), static_cast<long>(r.size / 1024));
+  wad_logf(WAD_LOG_PROGRESS, "[WAD] ZIP %s -> extraído via unzip %s (%ld KB) en memoria",
+           console_escape(path).c_str(), shown.c_str(), static_cast<long>(r.size / 1024));
   return true;
 }
 

@@ -25,7 +25,7 @@ struct zip_wad {
 
 // Picks the preferred WAD member of the ZIP archive open on fd (a regular
 // file; path names it for unzip and the messages) and reads it: a stored
-// member directly, any other method through `unzip -p`. Prints the progress
+// member directly, any other method through `unzip -p`. Logs the progress
 // lines. Returns true with out filled, or false with out.reason set (empty
 // when a line already said why).
 bool zip_extract_wad(int fd, const char *path, zip_wad &out, const zip_time_limit &limit = {});

@@ -1,0 +1,17 @@
+// log.h: where the WAD reader's lines go. The reader never writes to a
+// stream itself: each line goes to the hook set by wad_set_log, whose
+// default prints it as the tool always has. Private to the WAD module.
+#ifndef TUNECAST_WAD_LOG_H
+#define TUNECAST_WAD_LOG_H
+
+#include <cstdint>
+
+#include "tunecast/wad.h"
+
+// Formats one line (printf style, without the newline) and hands it to the
+// current hook at level (WAD_LOG_PROGRESS or WAD_LOG_FAILURE). Allocates
+// only for a line longer than 1 KiB and never throws: a line that cannot be
+// formatted whole goes out cut short.
+void wad_logf(int32_t level, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+#endif  // TUNECAST_WAD_LOG_H
