@@ -1,12 +1,16 @@
 // demo_song.cpp: the demo song, written as one chord per bar and short
 // patterns per part. The parts are collected on a timeline of ticks and then
-// written out as MUS event groups, each followed by the delay to the next.
+// written out as MUS event groups, each followed by the delay to the next,
+// or as one Standard MIDI track.
 #include "demo_song.h"
 
 #include <algorithm>
 #include <array>
 #include <stdexcept>
 #include <vector>
+
+#include "mus/writer.h"
+#include "wad_writer.h"
 
 namespace demo {
 namespace {
@@ -105,7 +109,8 @@ class score {
     for (int i = 0; i <= steps; ++i)
       bend(ch, tick + ticks * i / steps, from + (to - from) * i / steps);
   }
-  fixture::bytes build(int end_tick) const;
+  bytes build(int end_tick) const;
+  bytes build_midi(int end_tick) const;
 
  private:
   enum class order { off, control, bend, on };
@@ -114,21 +119,27 @@ class score {
     order kind;
     int ch, a, b;
   };
+  std::vector<event> timeline(int end_tick) const;  // sorted, checked
   void add(int tick, order kind, int ch, int a, int b) {
     events_.push_back({tick, kind, ch, a, b});
   }
   std::vector<event> events_;
 };
 
-fixture::bytes score::build(int end_tick) const {
-  std::vector<event> sorted = events_;
-  std::stable_sort(sorted.begin(), sorted.end(), [](const event &x, const event &y) {
+std::vector<score::event> score::timeline(int end_tick) const {
+  std::vector<event> in_order = events_;
+  std::stable_sort(in_order.begin(), in_order.end(), [](const event &x, const event &y) {
     return x.tick != y.tick ? x.tick < y.tick : x.kind < y.kind;
   });
-  if (sorted.empty() || sorted.front().tick != 0 || sorted.back().tick >= end_tick) {
+  if (in_order.empty() || in_order.front().tick != 0 || in_order.back().tick >= end_tick) {
     throw std::logic_error("demo song: events must start at tick 0 and end before the score end");
   }
-  fixture::mus_builder mus;
+  return in_order;
+}
+
+bytes score::build(int end_tick) const {
+  const std::vector<event> sorted = timeline(end_tick);
+  mus::writer mus;
   std::array<int, 16> last_velocity;
   last_velocity.fill(-1);
   for (size_t i = 0; i < sorted.size(); ++i) {
@@ -159,6 +170,73 @@ fixture::bytes score::build(int end_tick) const {
   mus.score_end();
   if (mus.stream().size() > 0xFFFF) throw std::logic_error("demo song: score too long for MUS");
   return mus.build();
+}
+
+// MIDI variable-length number: 7 bits per byte, most significant first.
+void put_midi_number(bytes &out, uint32_t value) {
+  bytes groups;  // least significant first
+  do {
+    groups.push_back(static_cast<uint8_t>(value & 0x7F));
+    value >>= 7;
+  } while (value != 0);
+  for (size_t i = groups.size(); i-- > 0;) {
+    out.push_back(static_cast<uint8_t>(groups[i] | (i != 0 ? 0x80 : 0)));
+  }
+}
+
+void put_u32be(bytes &out, uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
+}
+
+// The same events as one format-0 track. 70 MIDI ticks per quarter note at
+// 500000 us per quarter make one MIDI tick one MUS tick (1/140 s). The drum
+// channel 15 becomes MIDI's 9, and MUS channels 9 to 14 move up by one.
+bytes score::build_midi(int end_tick) const {
+  constexpr uint8_t ticks_per_quarter = 70;
+  const auto midi_channel = [](int ch) { return ch == drum_ch ? 9 : ch < 9 ? ch : ch + 1; };
+  bytes track = {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20};  // tempo: 500000 us per quarter
+  int now = 0;
+  for (const event &e : timeline(end_tick)) {
+    put_midi_number(track, static_cast<uint32_t>(e.tick - now));
+    now = e.tick;
+    const auto ch = static_cast<uint8_t>(midi_channel(e.ch));
+    const auto a = static_cast<uint8_t>(e.a);
+    const auto b = static_cast<uint8_t>(e.b);
+    switch (e.kind) {
+      case order::off:
+        track.insert(track.end(), {static_cast<uint8_t>(0x80 | ch), a, 64});
+        break;
+      case order::control:
+        if (e.a == 0) {
+          track.insert(track.end(), {static_cast<uint8_t>(0xC0 | ch), b});
+        } else if (e.a == 3) {
+          track.insert(track.end(), {static_cast<uint8_t>(0xB0 | ch), 7, b});
+        } else {
+          throw std::logic_error("demo song: a controller without a MIDI counterpart");
+        }
+        break;
+      case order::bend: {
+        const auto value = static_cast<uint32_t>(e.a) << 6;  // 0..255 onto 0..16383, 128 -> 8192
+        track.insert(track.end(), {static_cast<uint8_t>(0xE0 | ch),
+                                   static_cast<uint8_t>(value & 0x7F),
+                                   static_cast<uint8_t>(value >> 7)});
+        break;
+      }
+      case order::on:
+        track.insert(track.end(), {static_cast<uint8_t>(0x90 | ch), a, b});
+        break;
+    }
+  }
+  put_midi_number(track, static_cast<uint32_t>(end_tick - now));
+  track.insert(track.end(), {0xFF, 0x2F, 0x00});  // end of track at the score end
+
+  bytes out = {'M', 'T', 'h', 'd'};
+  put_u32be(out, 6);
+  out.insert(out.end(), {0, 0, 0, 1, 0, ticks_per_quarter});  // format 0, one track
+  out.insert(out.end(), {'M', 'T', 'r', 'k'});
+  put_u32be(out, static_cast<uint32_t>(track.size()));
+  out.insert(out.end(), track.begin(), track.end());
+  return out;
 }
 
 constexpr int bar_tick(int bar) { return bar * ticks_per_bar; }
@@ -296,9 +374,7 @@ void write_drums(score &s) {
   s.hit(bar_tick(last_bar), kick, 120);
 }
 
-}  // namespace
-
-fixture::bytes song_mus() {
+score song() {
   score s;
   s.instrument(lead_ch, 0, lead_program);
   s.instrument(bass_ch, 0, bass_program);
@@ -312,9 +388,15 @@ fixture::bytes song_mus() {
   noise_riser(s, verse - 1);
   noise_riser(s, chorus - 1);
   write_drums(s);
-  return s.build(score_end_tick);
+  return s;
 }
 
-fixture::bytes song_wad() { return fixture::wad_builder().lump("D_DEMO", song_mus()).build(); }
+}  // namespace
+
+bytes song_mus() { return song().build(score_end_tick); }
+
+bytes song_midi() { return song().build_midi(score_end_tick); }
+
+bytes song_wad() { return wad_writer().lump("D_DEMO", song_mus()).build(); }
 
 }  // namespace demo

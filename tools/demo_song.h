@@ -1,10 +1,12 @@
 // demo_song.h: the bundled demo song, an original piece for the
-// synthesizer's chip voices and drums, as MUS data and as a WAD archive
-// holding it under the lump name D_DEMO.
+// synthesizer's chip voices and drums, as MUS data, as a Standard MIDI file
+// of the same events, and as a WAD archive holding the MUS data under the
+// lump name D_DEMO.
 #ifndef TUNECAST_DEMO_SONG_H
 #define TUNECAST_DEMO_SONG_H
 
-#include "fixtures.h"
+#include <cstdint>
+#include <vector>
 
 namespace demo {
 
@@ -18,8 +20,11 @@ inline constexpr int bars = 25;
 // ends when it is over (about 42.9 s in).
 inline constexpr int score_end_tick = bars * ticks_per_bar;
 
-fixture::bytes song_mus();
-fixture::bytes song_wad();
+using bytes = std::vector<uint8_t>;
+
+bytes song_mus();
+bytes song_midi();  // format 0, one MIDI tick per MUS tick
+bytes song_wad();
 
 }  // namespace demo
 

@@ -2,10 +2,8 @@
 // or MIDI) of a WAD archive through the synthesizer and writes a mono 16-bit
 // 44100 Hz WAV file; options list an archive's music or render all of it.
 //   tunecast ARCHIVE LUMP OUT.wav [seconds] [opciones]
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -55,27 +53,14 @@ int usage_error(const std::string &line) {
   return 1;
 }
 
-// Points standard output at standard error, so that nothing printed there
-// (the loader's line, the closing line) mixes with data on the real one.
-// Returns a descriptor of the real standard output, or -1. Called before
-// anything is printed.
-int divert_stdout() {
-  const int real = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-  if (real < 0) return -1;
-  if (dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-    close(real);
-    return -1;
-  }
-  // Line by line, so that these lines keep their place among the others on
-  // standard error.
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  return real;
-}
-
-void restore_stdout(int real) {
-  std::fflush(stdout);
-  dup2(real, STDOUT_FILENO);
-  close(real);
+// The loader's lines: failures on standard error, progress on the stream
+// user points at (standard output, or standard error when standard output
+// carries the tool's data). Flushed at once, so each keeps its place among
+// the tool's own lines.
+void print_wad_line(void *user, int32_t level, const char *line) {
+  std::FILE *stream = level == WAD_LOG_PROGRESS ? static_cast<std::FILE *>(user) : stderr;
+  std::fprintf(stream, "%s\n", line);
+  std::fflush(stream);
 }
 
 int render_one(const tool_options &opt) {
@@ -89,13 +74,10 @@ int render_one(const tool_options &opt) {
                  "programa\n", stderr);
       return 1;
     }
-    // The WAV goes to the real standard output; the closing line, which
-    // would corrupt it, goes to standard error with everything else.
-    out_fd = divert_stdout();
-    if (out_fd < 0) {
-      std::fprintf(stderr, "no se puede escribir -: %s\n", wav_error_text(errno).c_str());
-      return 1;
-    }
+    // The WAV alone goes to standard output: the loader's line and the
+    // closing line, which would corrupt it, go to standard error.
+    out_fd = STDOUT_FILENO;
+    wad_set_log(print_wad_line, stderr);
   }
   const wad_handle wad(wad_load(archive));
   if (!wad) return 1;  // the loader has said why
@@ -117,9 +99,8 @@ int render_one(const tool_options &opt) {
 
 // The listing is the output here: the loader's line goes to standard error.
 int list_archive(const char *path) {
-  const int real = divert_stdout();
+  wad_set_log(print_wad_line, stderr);
   const wad_handle wad(wad_load(path));
-  if (real >= 0) restore_stdout(real);
   if (!wad) return 1;
   archive_list(wad.get());
   return 0;
@@ -139,6 +120,7 @@ int render_all(const tool_options &opt) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  wad_set_log(print_wad_line, stdout);
   tool_options opt = options_parse(argc, argv);
   if (opt.error.empty()) options_check_args(opt);
   if (!opt.error.empty()) return usage_error(opt.error);

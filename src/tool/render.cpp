@@ -3,6 +3,8 @@
 // file; the samples are then written as they are rendered.
 #include "tool/render.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -222,8 +224,10 @@ int render_run(const render_job &job) {
   if (err == 0) err = out.finish();
   if (err != 0) return output_failed(job.out_path, err);
   if (!job.batch) {
-    std::printf("pico %.2f, %.1f s\n", st.peak, span.seconds);
-    std::fflush(stdout);  // before the warning, which goes to the other stream
+    // Standard output carries no line when it carries the WAV itself.
+    std::FILE *closing = job.out_fd == STDOUT_FILENO ? stderr : stdout;
+    std::fprintf(closing, "pico %.2f, %.1f s\n", st.peak, span.seconds);
+    std::fflush(closing);  // before the warning, which may go to the other stream
   }
   report_clipping(job, st);
   return 0;

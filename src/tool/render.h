@@ -41,8 +41,8 @@ struct render_job {
 bool render_seconds_valid(const render_seconds &seconds);
 
 // Renders the lump and writes the file. Prints every error and warning
-// (standard error) and the closing line (standard output). Returns the exit
-// status: 0 written, 1 not.
+// (standard error) and the closing line (standard output, or standard error
+// when out_fd is standard output). Returns the exit status: 0 written, 1 not.
 int render_run(const render_job &job);
 
 #endif  // TUNECAST_TOOL_RENDER_H

@@ -1,13 +1,16 @@
-// fixtures.h: builders for the files the tests (and the demo generator)
-// feed to tunecast: WAD archives, MUS scores, WAV recordings and stored ZIP
-// archives, made from readable calls so that no test writes bytes it cannot
-// explain. Also small helpers to write files and run the built tool.
+// fixtures.h: builders for the files the tests feed to tunecast: WAD
+// archives, MUS scores, WAV recordings and stored ZIP archives, made from
+// readable calls so that no test writes bytes it cannot explain. Also small
+// helpers to write files and run the built tool.
 #ifndef TUNECAST_FIXTURES_H
 #define TUNECAST_FIXTURES_H
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "mus/writer.h"
+#include "wad_writer.h"
 
 namespace fixture {
 
@@ -17,63 +20,11 @@ void put_u16le(bytes &out, uint32_t v);
 void put_u32le(bytes &out, uint32_t v);
 void put_text(bytes &out, const std::string &text);  // no terminator
 
-// A WAD archive: header, lump data in order, then the directory.
-class wad_builder {
- public:
-  explicit wad_builder(std::string magic = "PWAD") : magic_(std::move(magic)) {}
-  // name: up to 8 bytes, padded with NULs.
-  wad_builder &lump(const std::string &name, const bytes &data);
-  wad_builder &marker(const std::string &name) { return lump(name, {}); }
-  // An entry whose offset and size are written as given (for bounds tests).
-  wad_builder &raw_entry(const std::string &name, int32_t file_ofs, int32_t size);
-  bytes build() const;
-  void write(const std::string &path) const;
-
- private:
-  struct entry {
-    std::string name;
-    bytes data;
-    bool raw = false;
-    int32_t file_ofs = 0, size = 0;
-  };
-  std::string magic_;
-  std::vector<entry> entries_;
-};
-
-// A MUS score. Events join the current group; delay() ends the group (sets
-// bit 7 of its last event) and writes the variable-length tick count.
-class mus_builder {
- public:
-  mus_builder &note_on(int channel, int note, int velocity);  // with velocity byte
-  mus_builder &note_on(int channel, int note);                // reuses the channel's last velocity
-  mus_builder &note_off(int channel, int note);
-  mus_builder &bend(int channel, int value);  // 0..255, 128 = centre
-  mus_builder &controller(int channel, int number, int value);
-  mus_builder &instrument(int channel, int program) { return controller(channel, 0, program); }
-  mus_builder &volume(int channel, int value) { return controller(channel, 3, value); }
-  mus_builder &system_event(int channel, int value);
-  mus_builder &measure_end(int channel);
-  mus_builder &score_end();
-  mus_builder &delay(uint64_t ticks);
-  // Appends bytes to the stream as they are (for malformed streams).
-  mus_builder &raw(const bytes &stream_bytes);
-  // Extra header bytes between the 8-byte header and the score (an
-  // instrument list in real files); the score start grows by their count.
-  mus_builder &header_padding(size_t count);
-
-  bytes stream() const { return stream_; }
-  // Header + stream. The score length is the stream's size.
-  bytes build() const;
-
- private:
-  mus_builder &event(int type, int channel, const bytes &data);
-  bytes stream_;
-  size_t last_event_ = SIZE_MAX;  // offset of the current group's last event byte
-  size_t padding_ = 0;
-};
-
-// Variable-length MUS delay bytes for ticks.
-bytes mus_delay_bytes(uint64_t ticks);
+// The WAD and MUS writers that the demo song and the benchmarks use too,
+// under the names the tests know them by.
+using wad_builder = ::wad_writer;
+using mus_builder = ::mus::writer;
+inline bytes mus_delay_bytes(uint64_t ticks) { return ::mus::delay_bytes(ticks); }
 
 // A canonical 16-bit PCM WAV file (RIFF, "fmt ", "data").
 bytes wav_pcm16(int channels, uint32_t rate, const std::vector<int16_t> &samples);
