@@ -104,6 +104,24 @@ int32_t pcm_file_path(const char *name, char *path, int32_t size);
 void pcm_stop(void);
 void pcm_free_all(void);
 
+/* Status of chip_register_song. */
+enum { CHIP_REGISTERED = 0, CHIP_NOT_MUSIC = 1, CHIP_MUS_TRUNCATED = 2, CHIP_MIDI_INVALID = 3, CHIP_OUT_OF_MEMORY = 4 };
+
+/* Registers a music lump, checked against its size: a MUS score, or a
+ * Standard MIDI file (format 0 or 1, "MThd") converted into one exactly as
+ * the tunecast tool converts it, to the same samples.
+ * data: size bytes, read only during the call and never past size; the
+ *   module keeps its own copy of the score. Null counts as no data.
+ * size: in bytes; 0 or less is no data.
+ * Returns CHIP_REGISTERED, after which the song is registered as by
+ * I_RegisterSong on the score (the previous one released, playback stopped);
+ * otherwise nothing changes and the status says why: CHIP_NOT_MUSIC (neither
+ * format, or under 4 bytes), CHIP_MUS_TRUNCATED (shorter than its header
+ * declares), CHIP_MIDI_INVALID (a MIDI file that does not convert),
+ * CHIP_OUT_OF_MEMORY. Locked only around the swap of the copy, as
+ * I_RegisterSong; never throws. */
+int32_t chip_register_song(const void *data, int32_t size);
+
 #ifdef __cplusplus
 }
 #endif

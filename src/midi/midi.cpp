@@ -366,6 +366,7 @@ midi_result midi_to_mus(const uint8_t *data, size_t size) noexcept {
   } catch (const std::bad_alloc &) {
     midi_result result;
     result.error = "sin memoria";  // short enough to need no allocation
+    result.out_of_memory = true;
     return result;
   }
 }

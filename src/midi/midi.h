@@ -22,6 +22,8 @@ struct midi_result {
   // On failure one line of Spanish without a newline, e.g.
   // "MIDI dañado: evento cortado al final de la pista (byte 57)". Empty on success.
   std::string error;
+  // On failure: true when memory ran out rather than the file being bad.
+  bool out_of_memory = false;
 };
 
 // True when data starts with the "MThd" chunk signature (size >= 4).

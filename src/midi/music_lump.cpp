@@ -40,6 +40,7 @@ music_score music_prepare(const uint8_t *data, int32_t size) noexcept {
     score.converted = std::move(r.mus);
   } else {
     score.error = std::move(r.error);
+    score.out_of_memory = r.out_of_memory;
     // Short enough for the string's own storage: no allocation.
     if (score.error.empty()) score.error = "MIDI dañado";
   }

@@ -26,6 +26,7 @@ struct music_score {
   int32_t lump_size = 0;
   std::vector<uint8_t> converted;  // MIDI: the MUS score made from it
   std::string error;               // MIDI that did not convert: one Spanish line
+  bool out_of_memory = false;      // ... because memory ran out
 
   // MUS data safe to hand to I_RegisterSong, or null: nothing to play.
   const uint8_t *mus() const;

@@ -214,7 +214,7 @@ int render_run(const render_job &job) {
     return output_failed(job.out_path, err);
   }
   // Without a score nothing registers and every sample is silence.
-  if (score.mus() != nullptr) I_RegisterSong(score.mus());
+  if (score.mus() != nullptr) chip_register_song(score.mus(), score.mus_size());
   I_SetMusicVolume(render_volume);
   I_PlaySong(0, job.length.loops > 0 ? 1 : 0);
   report_recording(job);
