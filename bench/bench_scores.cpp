@@ -7,7 +7,6 @@
 #include <array>
 
 #include "tunecast/chip.h"
-#include "chip/state.h"
 
 namespace bench {
 namespace {
@@ -150,8 +149,7 @@ int64_t sounding_voice_samples(const score &s) {
   float l = 0, r = 0;
   for (int64_t i = 0; i < s.frames(); ++i) {
     chip_next(&l, &r);
-    for (const chip_voice &v : chip::V) n += v.active;
-    for (const chip_drum &d : chip::D) n += d.active;
+    n += chip_sounding_voices();
   }
   return n;
 }

@@ -10,7 +10,6 @@
 
 #include "bench_scores.h"
 #include "tunecast/chip.h"
-#include "chip/state.h"
 
 namespace {
 

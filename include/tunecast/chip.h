@@ -6,10 +6,16 @@
  * sample per chip_next() call, or a block of them per chip_render() call.
  *
  * Threads: the control calls marked "locked" take snd_lock()/snd_unlock()
- * around their effect. chip_next(), chip_render(), pause/resume, chip_stats() and the pcm_*
- * calls take no lock: a program that pulls samples on another thread holds
- * the same lock around them. The default hooks do nothing; link your own
- * snd_lock/snd_unlock to replace them. No call prints anything.
+ * around their effect, and never read a file or allocate while they hold it.
+ * chip_next(), chip_render(), chip_stats(), chip_sounding_voices() and the
+ * pcm_* calls take no lock: a program that pulls samples on another thread
+ * holds the same lock around them. The default hooks do nothing; link your
+ * own snd_lock/snd_unlock to replace them. No call prints anything.
+ *
+ * Recordings: unless told otherwise by chip_set_music_dir, the I_ calls read
+ * the environment for them: ZARN_SYNTH set (to anything, even empty) means
+ * never look for one, ZARN_MUSIC_DIR names their directory ("music" when
+ * unset).
  */
 #ifndef TUNECAST_CHIP_H
 #define TUNECAST_CHIP_H
@@ -28,7 +34,8 @@ void I_ShutdownMusic(void);
  * recording gain = (volume / 127.0) * 0.9. Locked. */
 void I_SetMusicVolume(int32_t volume);
 
-/* Hold or release playback; no time passes while held. Not locked. */
+/* Hold or release playback; no time passes while held. Also before any song:
+ * the next I_PlaySong releases it. Locked. */
 void I_PauseSong(void);
 void I_ResumeSong(void);
 
@@ -39,10 +46,13 @@ void I_ResumeSong(void);
  * Locked only around the swap of the copy. */
 int32_t I_RegisterSong(const void *mus);
 
-/* Starts the registered song from its start (handle is ignored: there is
- * only one song). looping != 0 repeats it at the score end. A recording
- * found under g_music_name plays instead unless ZARN_SYNTH is set.
- * Does nothing without a registered song. Locked. */
+/* Starts the registered song from its start; does nothing without one.
+ * handle: ignored, there is only one song.
+ * looping: stored as passed; non-zero repeats the song at its score end.
+ * A recording found for g_music_name (see pcm_file_path) plays instead,
+ * unless ZARN_SYNTH is set. Locked: the recording is looked for and read
+ * before the lock is taken; the lock covers only the swap and the restart,
+ * and the replaced recording is freed after it. */
 void I_PlaySong(int32_t handle, int32_t looping);
 
 /* Stops playback, silences every voice, releases the recording; the song
@@ -69,6 +79,11 @@ void chip_render(float *left, float *right, int32_t frames);
 void chip_stats(int32_t *mode, int32_t *playing, int32_t *paused, double *position_s,
                 double *length_s);
 
+/* The voices sounding now: active melodic voices (0 to 28) plus active drums
+ * (0 to 8), so 0 to 36, as the next sample of the song would render them.
+ * Not locked: read it where chip_render may run. */
+int32_t chip_sounding_voices(void);
+
 /* Natural length of the MUS score at mus (size bytes, read no further): the time its
  * score end falls due when played from the start, whole samples / 44100.0, in *seconds.
  * Returns 1, or 0: not MUS, shorter than its header, or no score end. Pure; not locked. */
@@ -78,9 +93,8 @@ int32_t chip_song_length(const void *mus, int32_t size, double *seconds);
 void snd_lock(void);
 void snd_unlock(void);
 
-/* Music name under which I_PlaySong looks for a recording
- * ($ZARN_MUSIC_DIR or "music", then "/D_<NAME>.wav"). Written by the engine
- * only; empty at start. */
+/* Music name under which I_PlaySong looks for a recording (see
+ * pcm_file_path). Written by the engine only; empty at start. */
 extern char g_music_name[16];
 
 /* Where I_SetMusicVolume stores the recording gain (initially 0.8). */
@@ -92,13 +106,25 @@ extern double *pcm_gain_p;
 int32_t pcm_try(const char *name);
 
 /* The file a recording for name is looked for in, as I_PlaySong and pcm_try
- * open it: $ZARN_MUSIC_DIR (or "music"), "/D_", the first 15 bytes of name
- * upper-cased, ".wav"; at most 511 bytes, as the loader cuts it.
- * name: a music name (null counts as empty). path: size bytes, always
- * terminated when size >= 1; a longer path is cut to fit. Returns the length
- * of the whole path (0 to 511), as snprintf does. Reads the environment; not
- * locked. */
+ * open it: the music directory (see chip_set_music_dir), "/D_", the first 15
+ * bytes of name upper-cased, ".wav"; at most 511 bytes, as the loader cuts it.
+ * name: a music name (null counts as empty); read during the call only.
+ * path: size bytes, owned by the caller; always terminated when size >= 1; a
+ *   longer path is cut to fit.
+ * Returns the length of the whole path (0 to 511), as snprintf does. Reads
+ * the environment when no directory was set; not locked. */
 int32_t pcm_file_path(const char *name, char *path, int32_t size);
+
+/* Sets the directory recordings are looked for in, in place of the
+ * environment's.
+ * dir: a directory name, copied (the caller may free it at once; more than
+ *   511 bytes are cut, as every path made from it would be); "" is the root,
+ *   as an empty ZARN_MUSIC_DIR is. Null restores the default: ZARN_MUSIC_DIR,
+ *   read at each lookup, or "music" when unset.
+ * Not locked: only the control calls (I_PlaySong, pcm_try, pcm_file_path)
+ * read it, so call it from the thread that makes them. ZARN_SYNTH still
+ * decides whether a recording is looked for at all. */
+void chip_set_music_dir(const char *dir);
 
 /* Discard the current recording (both do the same). Not locked. */
 void pcm_stop(void);

@@ -27,25 +27,58 @@ using age_function = double (*)(double constant, double age);
 // exp(-age / time_constant): the fade of decays and drums.
 double age_fade(double time_constant, double age);
 
-// The ages themselves, note_ages[k] for k < note_ages_made: 0.0 with the
-// step added k times. make_note_ages extends them to k_end.
-extern std::array<double, age_table_len> note_ages;
-extern int64_t note_ages_made;
-void make_note_ages(int64_t k_end);
+// Room for the blocks (3 MiB of entries), and for naming every decay,
+// vibrato depth and drum fade of the timbres; a song that wants more calls
+// for the rest.
+constexpr std::size_t age_arena_blocks = 96;
+constexpr std::size_t age_table_count = 32;
+constexpr std::size_t age_blocks_per_table = static_cast<std::size_t>(age_table_len / age_block_len);
+
+using age_block_entries = std::array<double, age_block_len>;
+
+// The entries themselves, 3.5 MiB. They stay apart from the age_tables
+// record, zero at program start: held inside a record whose start values are
+// not all zero, they would be carried in the program's data section.
+struct age_table_store {
+  // note_ages[k]: 0.0 with the step added k times.
+  std::array<double, age_table_len> note_ages;
+  std::array<age_block_entries, age_arena_blocks> arena;
+};
+extern age_table_store module_age_store;  // the module's, in age_tables.cpp
+
+// One function and constant: the blocks of its entries made so far.
+struct age_values {
+  age_function f = nullptr;
+  uint64_t constant_bits = 0;
+  std::array<age_block_entries *, age_blocks_per_table> blocks{};
+};
+
+// What has been made in a store: entries past these counts are never read,
+// so a default-built record over a used store is an empty set of tables.
+struct age_tables {
+  age_table_store *store = &module_age_store;
+  int64_t note_ages_made = 0;  // note_ages[k] is valid for k below this
+  std::size_t arena_used = 0;
+  std::array<age_values, age_table_count> values{};
+  std::size_t values_used = 0;
+};
+
+// Extends the note ages to k_end.
+void make_note_ages(age_tables &t, int64_t k_end);
 
 // True when age is the age a note has on its k-th sample, so that the
 // tables hold its results. Asked once per run of every voice and drum.
-inline bool is_note_age(double age, int64_t k) {
+inline bool is_note_age(age_tables &t, double age, int64_t k) {
   if (k < 0 || k >= age_table_len) return false;
-  if (k >= note_ages_made) make_note_ages(k + 1);
-  return std::bit_cast<uint64_t>(note_ages[static_cast<std::size_t>(k)]) ==
+  if (k >= t.note_ages_made) make_note_ages(t, k + 1);
+  return std::bit_cast<uint64_t>(t.store->note_ages[static_cast<std::size_t>(k)]) ==
          std::bit_cast<uint64_t>(age);
 }
 
 // The block of f(constant, age_k) for the k in block number b (entry j is
 // for k = b * age_block_len + j), every entry made. Null when the block is
 // past the tables or the tables have no room left: the caller calls f.
-const double *age_block(age_function f, double constant, int64_t b);
+const double *age_block(age_tables &t, age_function f, double constant, int64_t b);
 
 // A note's own record of the blocks it reads: each of its few functions
 // is looked up once per block of its life rather than once per run.
@@ -62,10 +95,10 @@ struct age_block_cache {
 // at k0 is its note age, through slot of cache: entry i is for k0 + i. Null
 // when the run is not covered (past the tables, across two blocks, no room):
 // the caller then calls f.
-const double *age_entries_lookup(age_block_cache &cache, std::size_t slot, age_function f,
-                                 double constant, int64_t k0, int32_t n);
-inline const double *age_entries(age_block_cache &cache, std::size_t slot, age_function f,
-                                 double constant, int64_t k0, int32_t n) {
+const double *age_entries_lookup(age_tables &t, age_block_cache &cache, std::size_t slot,
+                                 age_function f, double constant, int64_t k0, int32_t n);
+inline const double *age_entries(age_tables &t, age_block_cache &cache, std::size_t slot,
+                                 age_function f, double constant, int64_t k0, int32_t n) {
   // The common case: the run lies in the block the cache already holds.
   if (k0 >= cache.first && n >= 1 && k0 + n <= cache.end && cache.looked_up[slot] &&
       cache.f[slot] == f &&
@@ -73,7 +106,7 @@ inline const double *age_entries(age_block_cache &cache, std::size_t slot, age_f
     const double *entries = cache.entries[slot];
     return entries != nullptr ? entries + (k0 - cache.first) : nullptr;
   }
-  return age_entries_lookup(cache, slot, f, constant, k0, n);
+  return age_entries_lookup(t, cache, slot, f, constant, k0, n);
 }
 
 }  // namespace chip

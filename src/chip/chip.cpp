@@ -11,27 +11,11 @@
 
 namespace chip {
 
-uint8_t *song = nullptr;
-int32_t song_len = 0;
-int32_t start_ofs = 0;
-int32_t pos = 0;
-int64_t wait_samples = 0;
-int32_t playing = 0;
-int32_t paused = 0;
-int32_t looping = 0;
-std::array<chip_channel, chip_channel_count> CH{};
-std::array<int32_t, chip_channel_count> lastvel{};
-std::array<chip_voice, chip_voice_count> V{};
-std::array<chip_drum, chip_drum_count> D{};
-double gain = 0.5;
-double pcm_gain = 0.8;
-int16_t *pcm = nullptr;
-int64_t pcm_n = 0;
-int64_t pcm_pos = 0;
-int32_t pcm_ch = 2;
+// Built at compile time, so that no call can come before its start values.
+constinit module_state the_state{};
 
-void channels_reset() {
-  for (chip_channel &c : CH) c = chip_channel{0, 100, 128};
+void channels_reset(channel_state &channels) {
+  for (chip_channel &c : channels) c = channel_reset_value();
 }
 
 namespace {
@@ -41,7 +25,7 @@ constexpr double mix_scale = 0.12;
 // The master gain on each sample's sum. The two gain factors are multiplied
 // first; the clamp happens in double precision and only the result in range
 // is narrowed to float.
-void mix(const double *sum, int32_t n, float *left, float *right) {
+void mix(double gain, const double *sum, int32_t n, float *left, float *right) {
   const double scale = mix_scale * gain;
   for (int32_t i = 0; i < n; ++i) {
     const double out = scale * sum[i];
@@ -57,9 +41,9 @@ void mix(const double *sum, int32_t n, float *left, float *right) {
   }
 }
 
-void silence_pools() {
-  V = {};
-  D = {};
+void silence_pools(module_state &m) {
+  m.voices = {};
+  m.drums = {};
 }
 
 }  // namespace
@@ -70,7 +54,7 @@ using namespace chip;
 extern "C" {
 
 char g_music_name[16] = "";
-double *pcm_gain_p = &chip::pcm_gain;
+double *pcm_gain_p = &chip::the_state.recording.pcm_gain;
 
 __attribute__((weak)) void snd_lock(void) {}
 __attribute__((weak)) void snd_unlock(void) {}
@@ -81,13 +65,22 @@ void I_ShutdownMusic(void) {}
 void I_SetMusicVolume(int32_t volume) {
   snd_lock();
   double v = volume / 127.0;
-  gain = 1.6 * v;
+  the_state.gain = 1.6 * v;
   *pcm_gain_p = v * 0.9;
   snd_unlock();
 }
 
-void I_PauseSong(void) { paused = 1; }
-void I_ResumeSong(void) { paused = 0; }
+void I_PauseSong(void) {
+  snd_lock();
+  the_state.flags.paused = 1;
+  snd_unlock();
+}
+
+void I_ResumeSong(void) {
+  snd_lock();
+  the_state.flags.paused = 0;
+  snd_unlock();
+}
 
 int32_t I_RegisterSong(const void *mus) {
   if (mus == nullptr) return 0;
@@ -103,86 +96,105 @@ int32_t I_RegisterSong(const void *mus) {
   if (copy == nullptr) return 0;
   std::memcpy(copy, bytes, static_cast<size_t>(copy_len));
 
+  song_state &song = the_state.song;
   snd_lock();
-  std::free(song);
-  song = copy;
-  song_len = copy_len;
-  start_ofs = score_start;
-  playing = 0;
+  std::free(song.song);
+  song.song = copy;
+  song.song_len = copy_len;
+  song.start_ofs = score_start;
+  the_state.flags.playing = 0;
   snd_unlock();
   return 1;
 }
 
 void I_PlaySong(int32_t handle, int32_t looping_flag) {
   (void)handle;  // there is only one song
-  if (song == nullptr) return;
+  module_state &m = the_state;
+  if (m.song.song == nullptr) return;
+  // The recording is read before the lock is taken, so that the audio side
+  // never waits on a file; the lock only swaps it in. The directory and the
+  // name belong to the control side, which is the one calling.
+  recording_file file;
+  const bool found = std::getenv("ZARN_SYNTH") == nullptr &&
+                     pcm_read(music_dir(m.recording), g_music_name, file);
   snd_lock();
-  pcm_discard();
-  if (std::getenv("ZARN_SYNTH") == nullptr && pcm_load(g_music_name) != 0) {
-    looping = looping_flag;
-    paused = 0;
-    playing = 1;
-    snd_unlock();
-    return;
+  int16_t *replaced = m.recording.pcm;
+  m.recording.pcm = nullptr;
+  m.recording.pcm_n = 0;
+  if (found) {
+    pcm_install(m.recording, file);
+    m.flags.looping = looping_flag;
+    m.flags.paused = 0;
+    m.flags.playing = 1;
+  } else {
+    channels_reset(m.channels);
+    m.flags.looping = looping_flag;
+    m.song.wait_samples = 0;
+    m.voices = {};
+    m.flags.paused = 0;
+    m.drums = {};
+    m.flags.playing = 1;
+    m.song.pos = m.song.start_ofs;
   }
-  channels_reset();
-  looping = looping_flag;
-  wait_samples = 0;
-  V = {};
-  paused = 0;
-  D = {};
-  playing = 1;
-  pos = start_ofs;
   snd_unlock();
+  std::free(replaced);  // out of the audio side's reach since the swap
 }
 
 void I_StopSong(void) {
   snd_lock();
-  playing = 0;
-  silence_pools();
-  pcm_discard();
+  the_state.flags.playing = 0;
+  silence_pools(the_state);
+  pcm_discard(the_state.recording);
   snd_unlock();
 }
 
 void I_UnRegisterSong(void) {
   snd_lock();
-  playing = 0;
-  silence_pools();
-  pcm_discard();
-  std::free(song);
-  song = nullptr;
+  the_state.flags.playing = 0;
+  silence_pools(the_state);
+  pcm_discard(the_state.recording);
+  std::free(the_state.song.song);
+  the_state.song.song = nullptr;
   snd_unlock();
 }
 
 void chip_stats(int32_t *mode, int32_t *playing_out, int32_t *paused_out, double *position_s,
                 double *length_s) {
-  *mode = pcm != nullptr ? 1 : song != nullptr ? 2 : 0;
-  *playing_out = playing;
-  *paused_out = paused;
-  if (pcm != nullptr) {
-    *position_s = static_cast<double>(pcm_pos) / 44100.0;
-    *length_s = static_cast<double>(pcm_n) / 44100.0;
+  const module_state &m = the_state;
+  const recording_state &rec = m.recording;
+  *mode = rec.pcm != nullptr ? 1 : m.song.song != nullptr ? 2 : 0;
+  *playing_out = m.flags.playing;
+  *paused_out = m.flags.paused;
+  if (rec.pcm != nullptr) {
+    *position_s = static_cast<double>(rec.pcm_pos) / 44100.0;
+    *length_s = static_cast<double>(rec.pcm_n) / 44100.0;
   } else {
     *position_s = 0.0;
     *length_s = 0.0;
   }
 }
 
+int32_t chip_sounding_voices(void) {
+  return voices_sounding(the_state.voices) + drums_sounding(the_state.drums);
+}
+
 void chip_next(float *left, float *right) { chip_render(left, right, 1); }
 
 void chip_render(float *left, float *right, int32_t frames) {
+  module_state &m = the_state;
   int32_t i = 0;
   while (i < frames) {
-    if (pcm != nullptr) {
-      if (playing == 0) {
+    if (m.recording.pcm != nullptr) {
+      if (m.flags.playing == 0) {
         left[i] = right[i] = 0.0f;
       } else {
-        recording_play_step(&left[i], &right[i]);
+        recording_play_step(m.recording, m.flags, &left[i], &right[i]);
       }
       ++i;
       continue;
     }
-    if (song == nullptr || playing == 0 || paused != 0 || seq_step()) {
+    if (m.song.song == nullptr || m.flags.playing == 0 || m.flags.paused != 0 ||
+        seq_step(m.song, m.flags, m.channels, m.voices, m.drums)) {
       left[i] = right[i] = 0.0f;
       ++i;
       continue;
@@ -190,15 +202,24 @@ void chip_render(float *left, float *right, int32_t frames) {
     // seq_step has carried out this sample's events; the next wait_samples
     // samples only count down, so they render as one stretch.
     const int32_t n = 1 + static_cast<int32_t>(std::min<int64_t>(
-                              wait_samples, std::min(frames - i, chip_stretch_max) - 1));
-    wait_samples -= n - 1;
+                              m.song.wait_samples, std::min(frames - i, chip_stretch_max) - 1));
+    m.song.wait_samples -= n - 1;
     std::array<double, chip_stretch_max> sum;
     std::fill_n(sum.begin(), n, 0.0);
-    voices_render(sum.data(), n);
-    drums_render(sum.data(), n);
-    mix(sum.data(), n, left + i, right + i);
+    voices_render(m.voices, m.channels, m.tables, sum.data(), n);
+    drums_render(m.drums, m.tables, sum.data(), n);
+    mix(m.gain, sum.data(), n, left + i, right + i);
     i += n;
   }
 }
 
 }  // extern "C"
+
+void chip::state_reset() {
+  module_state &m = the_state;
+  std::free(m.song.song);
+  std::free(m.recording.pcm);
+  m = module_state{};
+  std::memset(g_music_name, 0, sizeof g_music_name);
+  pcm_gain_p = &m.recording.pcm_gain;
+}

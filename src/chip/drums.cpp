@@ -89,14 +89,15 @@ void wrap_phase(chip_drum *d) {
 // kind numbers its factors; a factor's table is looked up on first use.
 class drum_fades {
  public:
-  drum_fades(chip_drum &d, int32_t n) : d_(d), n_(n), tabled_(is_note_age(d.age, d.clock)) {}
+  drum_fades(chip_drum &d, age_tables &tables, int32_t n)
+      : d_(d), tables_(tables), n_(n), tabled_(is_note_age(tables, d.age, d.clock)) {}
 
   // f(c, t) for the factor numbered slot, at this sample.
   double at(size_t slot, age_function f, double c, double t) {
     if (!tabled_) return f(c, t);
     if (!looked_up_[slot]) {
       looked_up_[slot] = true;
-      entries_[slot] = age_entries(d_.fades, slot, f, c, k0_, n_);
+      entries_[slot] = age_entries(tables_, d_.fades, slot, f, c, k0_, n_);
     }
     return entries_[slot] != nullptr ? entries_[slot][i_] : f(c, t);
   }
@@ -105,6 +106,7 @@ class drum_fades {
 
  private:
   chip_drum &d_;
+  age_tables &tables_;
   int64_t k0_ = d_.clock;
   int32_t n_;
   size_t i_ = 0;  // this sample's place in the run
@@ -185,8 +187,8 @@ double clamp_unit(double v) {
 // Runs one sounding drum for up to n samples, adding each clamped sample to
 // sum[i]; the mix is clamped once more after the master gain.
 template <double (*Value)(chip_drum *, double, drum_fades &)>
-void drum_run(chip_drum &d, double *sum, int32_t n) {
-  drum_fades fades(d, n);
+void drum_run(chip_drum &d, age_tables &tables, double *sum, int32_t n) {
+  drum_fades fades(d, tables, n);
   for (int32_t i = 0; i < n; ++i, fades.next()) {
     const double t = d.age;
     d.age += sample_step_s;
@@ -271,11 +273,11 @@ void drum_init(chip_drum *d, int32_t note, double amp) {
   // clang-format on
 }
 
-void drum_note_on(int32_t note, int32_t velocity) {
+void drum_note_on(drum_pool &drums, int32_t note, int32_t velocity) {
   const double amp = (velocity / 127.0) * 0.9;
   // With all eight sounding, slot 0 is cut off, however recent it is.
-  chip_drum *slot = &D[0];
-  for (chip_drum &d : D) {
+  chip_drum *slot = &drums[0];
+  for (chip_drum &d : drums) {
     if (d.active == 0) {
       slot = &d;
       break;
@@ -284,37 +286,43 @@ void drum_note_on(int32_t note, int32_t velocity) {
   drum_init(slot, note, amp);
 }
 
-void drums_render(double *sum, int32_t n) {
+void drums_render(drum_pool &drums, age_tables &tables, double *sum, int32_t n) {
   // Drum after drum in slot order, as each sample's sum takes them.
-  for (chip_drum &d : D) {
+  for (chip_drum &d : drums) {
     if (d.active == 0) continue;
     switch (d.kind) {
       case drum_kick:
-        drum_run<kick_value>(d, sum, n);
+        drum_run<kick_value>(d, tables, sum, n);
         break;
       case drum_snare:
-        drum_run<snare_value>(d, sum, n);
+        drum_run<snare_value>(d, tables, sum, n);
         break;
       case drum_hihat:
-        drum_run<hihat_value>(d, sum, n);
+        drum_run<hihat_value>(d, tables, sum, n);
         break;
       case drum_tom:
-        drum_run<tom_value>(d, sum, n);
+        drum_run<tom_value>(d, tables, sum, n);
         break;
       case drum_crash:
-        drum_run<crash_value>(d, sum, n);
+        drum_run<crash_value>(d, tables, sum, n);
         break;
       case drum_ride:
-        drum_run<ride_value>(d, sum, n);
+        drum_run<ride_value>(d, tables, sum, n);
         break;
       case drum_clap:
-        drum_run<clap_value>(d, sum, n);
+        drum_run<clap_value>(d, tables, sum, n);
         break;
       default:
-        drum_run<silent_value>(d, sum, n);  // drum_init sets no other kind
+        drum_run<silent_value>(d, tables, sum, n);  // drum_init sets no other kind
         break;
     }
   }
+}
+
+int32_t drums_sounding(const drum_pool &drums) {
+  int32_t n = 0;
+  for (const chip_drum &d : drums) n += d.active != 0 ? 1 : 0;
+  return n;
 }
 
 }  // namespace chip

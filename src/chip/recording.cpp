@@ -51,16 +51,10 @@ int64_t bytes_left(std::FILE *f) {
   return end > here ? end - here : 0;
 }
 
-struct recording {
-  int16_t *samples;
-  int64_t count;  // samples read, not frames
-  int32_t channels;
-};
-
 // Walks the RIFF chunks up to the first "data" chunk and reads its samples.
 // Returns false, with nothing allocated, when the file is not a recording
 // this player can use.
-bool read_recording(std::FILE *f, recording &out) {
+bool read_recording(std::FILE *f, recording_file &out) {
   unsigned char head[12];
   if (!read_exact(f, head, sizeof head) || std::memcmp(head, "RIFF", 4) != 0 ||
       std::memcmp(head + 8, "WAVE", 4) != 0) {
@@ -113,9 +107,13 @@ bool read_recording(std::FILE *f, recording &out) {
 
 }  // namespace
 
-void pcm_path(const char *name, char (&path)[512]) {
+const char *music_dir(const recording_state &rec) {
+  if (rec.music_dir_set != 0) return rec.music_dir.data();
   const char *dir = std::getenv("ZARN_MUSIC_DIR");
-  if (dir == nullptr) dir = "music";
+  return dir != nullptr ? dir : "music";
+}
+
+void pcm_path(const char *dir, const char *name, char (&path)[512]) {
   // The engine's name buffer may be full with no terminator: never read
   // past the bytes that are used.
   char upper[name_max_bytes + 1];
@@ -124,7 +122,9 @@ void pcm_path(const char *name, char (&path)[512]) {
     upper[n] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[n])));
   }
   upper[n] = '\0';
-  std::snprintf(path, sizeof path, "%s/D_%s.wav", dir, upper);
+  // A longer path is cut to the buffer, as documented; only an encoding
+  // failure, which these plain bytes cannot cause, would leave it unset.
+  if (std::snprintf(path, sizeof path, "%s/D_%s.wav", dir, upper) < 0) path[0] = '\0';
 }
 
 // Opens the recording without waiting: a pipe or a device under the
@@ -143,55 +143,66 @@ std::FILE *open_recording(const char *path) {
   return f;
 }
 
-int32_t pcm_load(const char *name) {
-  if (name == nullptr) return 0;
+bool pcm_read(const char *dir, const char *name, recording_file &out) {
+  if (name == nullptr) return false;
   char path[512];
-  pcm_path(name, path);
+  pcm_path(dir, name, path);
   std::FILE *f = open_recording(path);
-  if (f == nullptr) return 0;
-  recording rec{};
-  const bool ok = read_recording(f, rec);
+  if (f == nullptr) return false;
+  const bool ok = read_recording(f, out);
   std::fclose(f);
-  if (!ok) return 0;
-  std::free(pcm);
-  pcm = rec.samples;
-  pcm_ch = rec.channels;
-  pcm_n = rec.count / rec.channels;  // a lone trailing sample is no frame
-  pcm_pos = 0;
+  return ok;
+}
+
+int16_t *pcm_install(recording_state &rec, recording_file &file) {
+  int16_t *replaced = rec.pcm;
+  rec.pcm = file.samples;
+  rec.pcm_ch = file.channels;
+  rec.pcm_n = file.count / file.channels;  // a lone trailing sample is no frame
+  rec.pcm_pos = 0;
+  file.samples = nullptr;
+  return replaced;
+}
+
+int32_t pcm_load(recording_state &rec, const char *name) {
+  recording_file file;
+  if (!pcm_read(music_dir(rec), name, file)) return 0;
+  std::free(pcm_install(rec, file));
   return 1;
 }
 
-void pcm_discard() {
-  std::free(pcm);
-  pcm = nullptr;
-  pcm_n = 0;
+void pcm_discard(recording_state &rec) {
+  std::free(rec.pcm);
+  rec.pcm = nullptr;
+  rec.pcm_n = 0;
 }
 
-void recording_play_step(float *left, float *right) {
-  if (playing == 0 || paused != 0) {
+void recording_play_step(recording_state &rec, transport &flags, float *left, float *right) {
+  if (flags.playing == 0 || flags.paused != 0) {
     *left = *right = 0.0f;
     return;
   }
   int64_t frame;
-  if (pcm_pos < pcm_n) {
-    frame = pcm_pos;
-    pcm_pos = pcm_pos + 1;
-  } else if (looping != 0) {
-    if (pcm_n == 0) {
+  if (rec.pcm_pos < rec.pcm_n) {
+    frame = rec.pcm_pos;
+    rec.pcm_pos = rec.pcm_pos + 1;
+  } else if (flags.looping != 0) {
+    if (rec.pcm_n == 0) {
       // Nothing to loop over: play silence and keep "playing" set, as a
       // looping song never ends on its own.
       *left = *right = 0.0f;
       return;
     }
     frame = 0;  // the first frame follows the last with no gap
-    pcm_pos = 1;
+    rec.pcm_pos = 1;
   } else {
-    playing = 0;
+    flags.playing = 0;
     *left = *right = 0.0f;
     return;
   }
-  const int16_t *at = pcm + frame * pcm_ch;
-  const auto g = static_cast<float>(pcm_gain);
+  const int32_t pcm_ch = rec.pcm_ch;
+  const int16_t *at = rec.pcm + frame * pcm_ch;
+  const auto g = static_cast<float>(rec.pcm_gain);
   // Single precision throughout, scale first, then gain; not clamped.
   *left = (static_cast<float>(at[0]) * sample_scale) * g;
   *right = (static_cast<float>(at[pcm_ch - 1]) * sample_scale) * g;
@@ -203,7 +214,7 @@ extern "C" {
 
 int32_t pcm_file_path(const char *name, char *path, int32_t size) {
   char full[512];
-  chip::pcm_path(name != nullptr ? name : "", full);
+  chip::pcm_path(chip::music_dir(chip::the_state.recording), name != nullptr ? name : "", full);
   const size_t length = std::strlen(full);
   if (path != nullptr && size > 0) {
     const size_t kept = length < static_cast<size_t>(size) ? length : static_cast<size_t>(size) - 1;
@@ -214,13 +225,25 @@ int32_t pcm_file_path(const char *name, char *path, int32_t size) {
 }
 
 int32_t pcm_try(const char *name) {
-  chip::pcm_discard();
+  chip::recording_state &rec = chip::the_state.recording;
+  chip::pcm_discard(rec);
   if (std::getenv("ZARN_SYNTH") != nullptr) return 0;
-  return chip::pcm_load(name);
+  return chip::pcm_load(rec, name);
 }
 
-void pcm_stop(void) { chip::pcm_discard(); }
+void pcm_stop(void) { chip::pcm_discard(chip::the_state.recording); }
 
-void pcm_free_all(void) { chip::pcm_discard(); }
+void pcm_free_all(void) { chip::pcm_discard(chip::the_state.recording); }
+
+void chip_set_music_dir(const char *dir) {
+  chip::recording_state &rec = chip::the_state.recording;
+  rec.music_dir = {};
+  rec.music_dir_set = dir != nullptr ? 1 : 0;
+  if (dir == nullptr) return;
+  // A directory longer than a path can hold is cut: every path made from it
+  // would be cut to the same 511 bytes anyway.
+  const size_t kept = strnlen(dir, rec.music_dir.size() - 1);
+  std::memcpy(rec.music_dir.data(), dir, kept);
+}
 
 }  // extern "C"

@@ -10,27 +10,36 @@
 namespace chip {
 namespace {
 
-void seq_release_note(int32_t channel, int32_t note) {
-  for (chip_voice &v : V) {
+// What the events of one sample act on.
+struct seq_target {
+  song_state &song;
+  transport &flags;
+  channel_state &channels;
+  voice_pool &voices;
+  drum_pool &drums;
+};
+
+void seq_release_note(voice_pool &voices, int32_t channel, int32_t note) {
+  for (chip_voice &v : voices) {
     if (v.active != 0 && v.gate != 0 && v.channel == channel && v.note == note) v.gate = 0;
   }
 }
 
-void seq_play_note(mus::cursor &c, int32_t channel) {
+void seq_play_note(const seq_target &t, mus::cursor &c, int32_t channel) {
   int32_t note = 0;
-  int32_t velocity = lastvel[static_cast<size_t>(channel)];
+  int32_t velocity = t.song.lastvel[static_cast<size_t>(channel)];
   if (!c.at_end()) {
     const int32_t b = c.read();
     note = b & 0x7F;
     if ((b & 0x80) != 0) {
       velocity = c.read() & 0x7F;  // 0 when the stream ends here
-      lastvel[static_cast<size_t>(channel)] = velocity;
+      t.song.lastvel[static_cast<size_t>(channel)] = velocity;
     }
   }
   if (channel == chip_percussion_channel) {
-    drum_note_on(note, velocity);
+    drum_note_on(t.drums, note, velocity);
   } else {
-    voice_note_on(channel, note, velocity);
+    voice_note_on(t.voices, t.channels, channel, note, velocity);
   }
 }
 
@@ -43,16 +52,16 @@ void seq_controller(mus::cursor &c, chip_channel &ch) {
   if (number == mus::ctrl_volume) ch.volume = value;
 }
 
-void seq_rewind(mus::cursor &c) {
-  c.pos = start_ofs;
-  channels_reset();
-  V = {};
-  D = {};
+void seq_rewind(const seq_target &t, mus::cursor &c) {
+  c.pos = t.song.start_ofs;
+  channels_reset(t.channels);
+  t.voices = {};
+  t.drums = {};
 }
 
 // Reads groups until one ends with a delay of at least one sample. Returns
 // false when the song ended instead.
-bool seq_read_due_groups(mus::cursor &c) {
+bool seq_read_due_groups(const seq_target &t, mus::cursor &c) {
   // A looping score that meets its end twice without any time passing would
   // rewind for ever within this one sample; the second meeting ends it.
   bool rewound = false;
@@ -60,13 +69,13 @@ bool seq_read_due_groups(mus::cursor &c) {
     if (c.at_end()) return false;
     const int32_t event = c.read();
     const int32_t channel = event & 0x0F;
-    chip_channel &ch = CH[static_cast<size_t>(channel)];
+    chip_channel &ch = t.channels[static_cast<size_t>(channel)];
     switch ((event >> 4) & 7) {
       case mus::ev_release_note:
-        seq_release_note(channel, c.read() & 0x7F);
+        seq_release_note(t.voices, channel, c.read() & 0x7F);
         break;
       case mus::ev_play_note:
-        seq_play_note(c, channel);
+        seq_play_note(t, c, channel);
         break;
       case mus::ev_pitch_bend:
         ch.bend = c.read();
@@ -81,34 +90,35 @@ bool seq_read_due_groups(mus::cursor &c) {
       case mus::ev_measure_end:
         break;
       case mus::ev_score_end:
-        if (looping == 0 || rewound) return false;
+        if (t.flags.looping == 0 || rewound) return false;
         rewound = true;
-        seq_rewind(c);
+        seq_rewind(t, c);
         break;
     }
     // After a rewind the group goes on at the score start: with bit 7 set
     // the delay is read from the bytes found there.
     if ((event & 0x80) == 0) continue;
-    wait_samples = mus::ticks_to_samples(c.ticks());
-    if (wait_samples >= 1) return true;
+    t.song.wait_samples = mus::ticks_to_samples(c.ticks());
+    if (t.song.wait_samples >= 1) return true;
   }
 }
 
 }  // namespace
 
-bool seq_step() {
-  if (wait_samples < 1) {
-    mus::cursor c{song, pos, song_len};
-    const bool due = seq_read_due_groups(c);
-    pos = c.pos;
+bool seq_step(song_state &song, transport &flags, channel_state &channels, voice_pool &voices,
+              drum_pool &drums) {
+  if (song.wait_samples < 1) {
+    mus::cursor c{song.song, song.pos, song.song_len};
+    const bool due = seq_read_due_groups(seq_target{song, flags, channels, voices, drums}, c);
+    song.pos = c.pos;
     if (!due) {
-      playing = 0;
+      flags.playing = 0;
       return true;
     }
   }
   // The call that reads a group counts down too: a delay of d samples puts
   // the next group exactly d calls later.
-  --wait_samples;
+  --song.wait_samples;
   return false;
 }
 

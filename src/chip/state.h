@@ -93,60 +93,121 @@ struct chip_drum {
 
 namespace chip {
 
-// Song and sequencer.
-extern uint8_t *song;  // own copy of the registered MUS data, header included
-extern int32_t song_len;
-extern int32_t start_ofs;
-extern int32_t pos;
-extern int64_t wait_samples;
-extern int32_t playing;
-extern int32_t paused;
-extern int32_t looping;
-extern std::array<chip_channel, chip_channel_count> CH;
-extern std::array<int32_t, chip_channel_count> lastvel;
+// The registered song and the sequencer's place in it.
+struct song_state {
+  uint8_t *song = nullptr;  // own copy of the registered MUS data, header included
+  int32_t song_len = 0;     // bytes in the copy: score start + score length
+  int32_t start_ofs = 0;    // score start, the offset of the first event
+  int32_t pos = 0;          // read position, an offset into the copy
+  int64_t wait_samples = 0;  // samples left before the next event group is read
+  std::array<int32_t, chip_channel_count> lastvel{};  // last velocity per channel, never reset
+};
 
-// Voice pools.
-extern std::array<chip_voice, chip_voice_count> V;
-extern std::array<chip_drum, chip_drum_count> D;
+// Playback flags, shared by the song and the recording.
+struct transport {
+  int32_t playing = 0;  // 0 or 1
+  int32_t paused = 0;   // 0 or 1
+  int32_t looping = 0;  // the last I_PlaySong argument, stored as passed
+};
 
-// Output gains.
-extern double gain;
-extern double pcm_gain;
+using channel_state = std::array<chip_channel, chip_channel_count>;
+using voice_pool = std::array<chip_voice, chip_voice_count>;
+using drum_pool = std::array<chip_drum, chip_drum_count>;
 
-// Recording.
-extern int16_t *pcm;
-extern int64_t pcm_n;
-extern int64_t pcm_pos;
-extern int32_t pcm_ch;
+// The pre-rendered recording and where it is looked for.
+struct recording_state {
+  int16_t *pcm = nullptr;  // samples, owned; null when none is loaded
+  int64_t pcm_n = 0;       // whole frames
+  int64_t pcm_pos = 0;     // the next frame to play
+  int32_t pcm_ch = 2;      // samples per frame, 1 or 2
+  double pcm_gain = 0.8;   // written through pcm_gain_p
+  // The directory chip_set_music_dir gave (music_dir_set 1), cut to what a
+  // path can hold; with music_dir_set 0 the environment decides.
+  int32_t music_dir_set = 0;
+  std::array<char, 512> music_dir{};
+};
+
+// The whole module. A default-built record is the program-start state: every
+// field zero except the gains and the recording's channel count.
+struct module_state {
+  song_state song;
+  transport flags;
+  channel_state channels{};  // zeros until the first I_PlaySong resets them
+  voice_pool voices{};
+  drum_pool drums{};
+  double gain = 0.5;  // the synthesizer's output gain
+  recording_state recording;
+  age_tables tables;
+};
+
+// The one instance, defined in chip.cpp. Only the entry points (I_*, chip_*,
+// pcm_*) and the tests name it; every other function is handed the parts it
+// uses.
+extern module_state the_state;
+
+// Returns the whole module to its program-start state: the song copy and the
+// recording are freed, every field takes its start value, the age tables are
+// emptied, g_music_name is cleared and pcm_gain_p points at the recording gain
+// again. For the tests, so that each starts fresh whatever ran before it;
+// not locked.
+void state_reset();
 
 // Control (chip.cpp).
-void channels_reset();  // instrument 0, volume 100, bend 128 on all channels
+// The state channel reset gives a channel: all zero is the program-start
+// state, this one what every I_PlaySong and loop starts from.
+constexpr chip_channel channel_reset_value() { return chip_channel{0, 100, 128}; }
+void channels_reset(channel_state &channels);  // every channel to channel_reset_value()
 
 // Sequencer (sequencer.cpp): carries out every event group due on this
-// sample and counts down. Returns true when the song ended in this call.
-bool seq_step();
+// sample and counts down. Returns true when the song ended in this call,
+// which also clears flags.playing.
+bool seq_step(song_state &song, transport &flags, channel_state &channels, voice_pool &voices,
+              drum_pool &drums);
 
 // Melodic voices (voices.cpp).
-void voice_note_on(int32_t channel, int32_t note, int32_t velocity);
+// Starts note on a slot of voices with the timbre of channels[channel]'s program.
+void voice_note_on(voice_pool &voices, const channel_state &channels, int32_t channel,
+                   int32_t note, int32_t velocity);
 // Adds the melodic voices' next n samples to sum[0..n) and advances them. n
 // samples with no event in between: the sequencer is not consulted.
-void voices_render(double *sum, int32_t n);
+void voices_render(voice_pool &voices, const channel_state &channels, age_tables &tables,
+                   double *sum, int32_t n);
+// Active melodic voices.
+int32_t voices_sounding(const voice_pool &voices);
 
 // Drums (drums.cpp).
 void drum_init(chip_drum *d, int32_t note, double amp);
-void drum_note_on(int32_t note, int32_t velocity);
+void drum_note_on(drum_pool &drums, int32_t note, int32_t velocity);
 // Adds the drums' next n samples, each drum clamped, to sum[0..n) in slot
 // order, and advances them; as voices_render, n samples with no event.
-void drums_render(double *sum, int32_t n);
+void drums_render(drum_pool &drums, age_tables &tables, double *sum, int32_t n);
+// Active drums.
+int32_t drums_sounding(const drum_pool &drums);
 
 // Recording (recording.cpp).
-// The file name of the recording for name: "<dir>/D_<NAME>.wav", dir from
-// ZARN_MUSIC_DIR (even when empty) or "music", at most 15 bytes of name,
-// upper-cased; a longer result is cut to fit the buffer.
-void pcm_path(const char *name, char (&path)[512]);
-int32_t pcm_load(const char *name);  // 1 when a recording was loaded for name
-void pcm_discard();                  // free pcm; pcm null, pcm_n 0
-void recording_play_step(float *left, float *right);
+// A recording read from its file, not yet installed; samples owned.
+struct recording_file {
+  int16_t *samples = nullptr;
+  int64_t count = 0;  // samples read, not frames
+  int32_t channels = 0;
+};
+// The directory recordings are looked for in: the one chip_set_music_dir
+// gave, else ZARN_MUSIC_DIR (even when empty), else "music".
+const char *music_dir(const recording_state &rec);
+// The file name of the recording for name: "<dir>/D_<NAME>.wav", at most 15
+// bytes of name, upper-cased; a longer result is cut to fit the buffer.
+void pcm_path(const char *dir, const char *name, char (&path)[512]);
+// Reads the recording for name from dir into out; touches no module state.
+// False, with nothing allocated, when there is none this player can use.
+bool pcm_read(const char *dir, const char *name, recording_file &out);
+// Makes file the current recording from its first frame, taking its samples;
+// returns the samples it replaced, for the caller to free.
+int16_t *pcm_install(recording_state &rec, recording_file &file);
+// Reads and installs in one step: 1 when a recording was loaded for name
+// (the previous one freed), 0 when not (nothing changes).
+int32_t pcm_load(recording_state &rec, const char *name);
+void pcm_discard(recording_state &rec);  // free pcm; pcm null, pcm_n 0
+void recording_play_step(recording_state &rec, transport &flags, float *left, float *right);
 
 }  // namespace chip
 

@@ -58,17 +58,17 @@ constexpr voice_timbre family_timbre[15] = {
 // Programs 120 and up, and anything outside 0..127.
 constexpr voice_timbre fixed_timbre = {wave_noise, 0.5, 0.3, 0.005, 0.03, 0.0, 0};
 
-int32_t voice_slot_for_note_on() {
+int32_t voice_slot_for_note_on(const voice_pool &voices) {
   for (int32_t i = 0; i < chip_voice_count; ++i) {
-    if (V[static_cast<size_t>(i)].active == 0) return i;
+    if (voices[static_cast<size_t>(i)].active == 0) return i;
   }
   // All busy: the oldest goes, held or releasing alike; on a tie the lowest
   // slot, since only a strictly greater age displaces the choice.
   int32_t oldest = 0;
   double best_age = -1.0;
   for (int32_t i = 0; i < chip_voice_count; ++i) {
-    if (V[static_cast<size_t>(i)].age > best_age) {
-      best_age = V[static_cast<size_t>(i)].age;
+    if (voices[static_cast<size_t>(i)].age > best_age) {
+      best_age = voices[static_cast<size_t>(i)].age;
       oldest = i;
     }
   }
@@ -150,14 +150,15 @@ double voice_envelope_shape(double age, double attack) {
   return sustain_level;
 }
 
-void voice_note_on(int32_t channel, int32_t note, int32_t velocity) {
-  chip_voice &v = V[static_cast<size_t>(voice_slot_for_note_on())];
+void voice_note_on(voice_pool &voices, const channel_state &channels, int32_t channel,
+                   int32_t note, int32_t velocity) {
+  chip_voice &v = voices[static_cast<size_t>(voice_slot_for_note_on(voices))];
   v = chip_voice{};
   v.active = 1;
   v.channel = channel;
   v.note = note;
   v.gate = 1;
-  const voice_timbre t = voice_timbre_for(CH[static_cast<size_t>(channel)].instrument);
+  const voice_timbre t = voice_timbre_for(channels[static_cast<size_t>(channel)].instrument);
   v.wave = t.wave;
   v.duty = t.duty;
   v.decay = t.decay;
@@ -189,7 +190,7 @@ void voice_update_pitch(chip_voice &v, int32_t bend) {
 // waveform are fixed: they are read once, and the waveform is chosen at
 // compile time.
 template <int32_t Wave>
-void voice_run(chip_voice &v, double volume_factor, double *sum, int32_t n) {
+void voice_run(chip_voice &v, age_tables &tables, double volume_factor, double *sum, int32_t n) {
   const double pitch_hz = v.pitch_hz;
   const double pitch_step = v.pitch_step;
   const double vibrato = v.vibrato;
@@ -209,12 +210,13 @@ void voice_run(chip_voice &v, double volume_factor, double *sum, int32_t n) {
   // age tables; a voice whose age is not its note's (or is past the tables)
   // makes the calls itself.
   const int64_t k0 = v.clock;
-  const bool tabled = is_note_age(age, k0);
+  const bool tabled = is_note_age(tables, age, k0);
   const double *decay_at =
-      tabled && decay > 0 ? age_entries(v.tables, 0, age_fade, decay, k0, n) : nullptr;
-  const double *vibrato_at = tabled && vibrato > 0.0
-                                 ? age_entries(v.tables, 1, voice_vibrato_factor, vibrato, k0, n)
-                                 : nullptr;
+      tabled && decay > 0 ? age_entries(tables, v.tables, 0, age_fade, decay, k0, n) : nullptr;
+  const double *vibrato_at =
+      tabled && vibrato > 0.0
+          ? age_entries(tables, v.tables, 1, voice_vibrato_factor, vibrato, k0, n)
+          : nullptr;
   int32_t i = 0;
   for (; i < n; ++i) {
     const auto k = static_cast<size_t>(i);
@@ -271,35 +273,42 @@ void voice_run(chip_voice &v, double volume_factor, double *sum, int32_t n) {
 
 }  // namespace
 
-void voices_render(double *sum, int32_t n) {
+void voices_render(voice_pool &voices, const channel_state &channels, age_tables &tables,
+                   double *sum, int32_t n) {
   // Voice after voice in slot order: each sample's sum still gets its
   // contributions in the order of the slots.
-  for (chip_voice &v : V) {
+  for (chip_voice &v : voices) {
     if (v.active == 0) continue;
-    const chip_channel &c = CH[static_cast<size_t>(v.channel)];
+    const chip_channel &c = channels[static_cast<size_t>(v.channel)];
     voice_update_pitch(v, c.bend);
     const double volume_factor = c.volume / volume_scale;
     switch (v.wave) {
       case wave_pulse:
-        voice_run<wave_pulse>(v, volume_factor, sum, n);
+        voice_run<wave_pulse>(v, tables, volume_factor, sum, n);
         break;
       case wave_triangle:
-        voice_run<wave_triangle>(v, volume_factor, sum, n);
+        voice_run<wave_triangle>(v, tables, volume_factor, sum, n);
         break;
       case wave_saw:
-        voice_run<wave_saw>(v, volume_factor, sum, n);
+        voice_run<wave_saw>(v, tables, volume_factor, sum, n);
         break;
       case wave_hexagon:
-        voice_run<wave_hexagon>(v, volume_factor, sum, n);
+        voice_run<wave_hexagon>(v, tables, volume_factor, sum, n);
         break;
       case wave_noise:
-        voice_run<wave_noise>(v, volume_factor, sum, n);
+        voice_run<wave_noise>(v, tables, volume_factor, sum, n);
         break;
       default:  // short noise, and any other kind clocks with the short tap
-        voice_run<wave_short_noise>(v, volume_factor, sum, n);
+        voice_run<wave_short_noise>(v, tables, volume_factor, sum, n);
         break;
     }
   }
+}
+
+int32_t voices_sounding(const voice_pool &voices) {
+  int32_t n = 0;
+  for (const chip_voice &v : voices) n += v.active != 0 ? 1 : 0;
+  return n;
 }
 
 }  // namespace chip

@@ -8,8 +8,13 @@
 #include <cstdint>
 
 #include "chip/age_tables.h"
+#include "chip/state.h"
 
 namespace {
+
+// The module's own tables, emptied before every test with the rest of the
+// state, so each test sees them as a fresh process does.
+chip::age_tables &tables = chip::the_state.tables;
 
 constexpr double step_s = 2.2675736961451248e-05;
 
@@ -25,21 +30,21 @@ double note_age(int64_t k) {
 double half_age(double c, double age) { return age / c; }
 
 TEST(AgeTables, NoteAgesAreTheRepeatedSumNotTheProduct) {
-  EXPECT_TRUE(chip::is_note_age(0.0, 0));
-  EXPECT_TRUE(chip::is_note_age(note_age(1), 1));
-  EXPECT_TRUE(chip::is_note_age(note_age(44100), 44100));
+  EXPECT_TRUE(chip::is_note_age(tables, 0.0, 0));
+  EXPECT_TRUE(chip::is_note_age(tables, note_age(1), 1));
+  EXPECT_TRUE(chip::is_note_age(tables, note_age(44100), 44100));
   // 44100 steps added one by one drift from 1.0; the product is not a note age.
   ASSERT_NE(bits(note_age(44100)), bits(44100 * step_s));
-  EXPECT_FALSE(chip::is_note_age(44100 * step_s, 44100));
-  EXPECT_FALSE(chip::is_note_age(note_age(5), 6));
-  EXPECT_FALSE(chip::is_note_age(0.0, -1));
-  EXPECT_FALSE(chip::is_note_age(note_age(chip::age_table_len), chip::age_table_len));
+  EXPECT_FALSE(chip::is_note_age(tables, 44100 * step_s, 44100));
+  EXPECT_FALSE(chip::is_note_age(tables, note_age(5), 6));
+  EXPECT_FALSE(chip::is_note_age(tables, 0.0, -1));
+  EXPECT_FALSE(chip::is_note_age(tables, note_age(chip::age_table_len), chip::age_table_len));
 }
 
 TEST(AgeTables, EntriesAreTheFunctionAtEachNoteAge) {
-  const double *first = chip::age_block(chip::age_fade, 0.7, 0);
-  const double *third = chip::age_block(chip::age_fade, 0.7, 2);
-  const double *last = chip::age_block(chip::age_fade, 0.7, chip::age_table_len / 4096 - 1);
+  const double *first = chip::age_block(tables, chip::age_fade, 0.7, 0);
+  const double *third = chip::age_block(tables, chip::age_fade, 0.7, 2);
+  const double *last = chip::age_block(tables, chip::age_fade, 0.7, chip::age_table_len / 4096 - 1);
   ASSERT_NE(first, nullptr);
   ASSERT_NE(third, nullptr);
   ASSERT_NE(last, nullptr);
@@ -55,19 +60,19 @@ TEST(AgeTables, EntriesAreTheFunctionAtEachNoteAge) {
     }
   }
   // Another constant, or another function with the same constant, is its own table.
-  const double *other = chip::age_block(chip::age_fade, 0.5, 0);
-  const double *ratio = chip::age_block(half_age, 0.7, 0);
+  const double *other = chip::age_block(tables, chip::age_fade, 0.5, 0);
+  const double *ratio = chip::age_block(tables, half_age, 0.7, 0);
   ASSERT_NE(other, nullptr);
   ASSERT_NE(ratio, nullptr);
   EXPECT_EQ(bits(other[100]), bits(std::exp(-note_age(100) / 0.5)));
   EXPECT_EQ(bits(ratio[100]), bits(note_age(100) / 0.7));
-  EXPECT_EQ(chip::age_block(chip::age_fade, 0.7, 0), first);  // made once
+  EXPECT_EQ(chip::age_block(tables, chip::age_fade, 0.7, 0), first);  // made once
 }
 
 TEST(AgeTables, RunsPastTheEndOrAcrossABlockAreDeclined) {
   chip::age_block_cache cache;
   const auto entries = [&cache](int64_t k0, int32_t n) {
-    return chip::age_entries(cache, 0, chip::age_fade, 0.7, k0, n);
+    return chip::age_entries(tables, cache, 0, chip::age_fade, 0.7, k0, n);
   };
   EXPECT_EQ(entries(chip::age_table_len - 10, 11), nullptr);
   EXPECT_EQ(entries(-1, 4), nullptr);
@@ -75,30 +80,30 @@ TEST(AgeTables, RunsPastTheEndOrAcrossABlockAreDeclined) {
   EXPECT_EQ(entries(4090, 7), nullptr);  // 4090..4096
   const double *run = entries(4090, 6);  // 4090..4095
   ASSERT_NE(run, nullptr);
-  EXPECT_EQ(run, chip::age_block(chip::age_fade, 0.7, 0) + 4090);
+  EXPECT_EQ(run, chip::age_block(tables, chip::age_fade, 0.7, 0) + 4090);
   EXPECT_EQ(bits(entries(4096, 7)[3]), bits(std::exp(-note_age(4099) / 0.7)));
   // The cache follows a constant changed under it.
-  EXPECT_EQ(bits(chip::age_entries(cache, 0, chip::age_fade, 0.3, 4096, 7)[3]),
+  EXPECT_EQ(bits(chip::age_entries(tables, cache, 0, chip::age_fade, 0.3, 4096, 7)[3]),
             bits(std::exp(-note_age(4099) / 0.3)));
 }
 
 // Tables are claimed for good; once their room is gone every further
 // request is declined, and the blocks already made keep answering.
 TEST(AgeTables, FullTablesDeclineAndKeepTheirEntries) {
-  const double *first = chip::age_block(chip::age_fade, 0.25, 0);
+  const double *first = chip::age_block(tables, chip::age_fade, 0.25, 0);
   ASSERT_NE(first, nullptr);
   int blocks = 1;
   bool declined = false;
   for (int c = 1; c < 1000 && !declined; ++c) {
     for (int64_t b = 0; b < chip::age_table_len / 4096 && !declined; ++b) {
-      declined = chip::age_block(chip::age_fade, 0.25 + c, b) == nullptr;
+      declined = chip::age_block(tables, chip::age_fade, 0.25 + c, b) == nullptr;
       if (!declined) ++blocks;
     }
   }
   EXPECT_TRUE(declined);
   EXPECT_EQ(blocks, 96);  // 3 MiB of entries
-  EXPECT_EQ(chip::age_block(chip::age_fade, 123456.0, 0), nullptr);
-  const double *again = chip::age_block(chip::age_fade, 0.25, 0);
+  EXPECT_EQ(chip::age_block(tables, chip::age_fade, 123456.0, 0), nullptr);
+  const double *again = chip::age_block(tables, chip::age_fade, 0.25, 0);
   EXPECT_EQ(again, first);
   EXPECT_EQ(bits(again[127]), bits(std::exp(-note_age(127) / 0.25)));
 }

@@ -16,7 +16,7 @@ constexpr double pi = 3.141592653589793;
 // One sample of the drum pool alone.
 double drums_sample() {
   double sum = 0.0;
-  chip::drums_render(&sum, 1);
+  chip::drums_render(chip::the_state.drums, chip::the_state.tables, &sum, 1);
   return sum;
 }
 
@@ -37,7 +37,7 @@ int samples_before_free(double duration_s) {
 // The pool is module state: every pool test starts from an empty one.
 class Drums : public testing::Test {
  protected:
-  void SetUp() override { chip::D = {}; }
+  void SetUp() override { chip::the_state.drums = {}; }
 };
 
 TEST(DrumNoteTable, EveryNoteGetsItsKindAndShape) {
@@ -166,7 +166,7 @@ TEST(DrumClap, EnvelopeBurstsAndTail) {
 }
 
 TEST_F(Drums, ClapFirstSamplesBitForBit) {
-  chip::drum_note_on(39, 100);
+  chip::drum_note_on(chip::the_state.drums, 39, 100);
   const std::vector<double> got = render(12);
   const double amp = (100 / 127.0) * 0.9;
   const double b0 = 0.03061339511746708, a1 = 1.8616617941402462, a2 = -0.8922751892577133;
@@ -183,52 +183,52 @@ TEST_F(Drums, ClapFirstSamplesBitForBit) {
 
 TEST_F(Drums, ClosedHihatStartsAtItsAmpAndSounds2647Samples) {
   ASSERT_EQ(samples_before_free(0.06), 2647);
-  chip::drum_note_on(42, 127);
+  chip::drum_note_on(chip::the_state.drums, 42, 127);
   EXPECT_EQ(drums_sample(), 0.9);
   int sounded = 1;
-  while (chip::D[0].active == 1 && sounded < 10000) {
+  while (chip::the_state.drums[0].active == 1 && sounded < 10000) {
     drums_sample();
-    if (chip::D[0].active == 1) ++sounded;
+    if (chip::the_state.drums[0].active == 1) ++sounded;
   }
   EXPECT_EQ(sounded, 2647);
   EXPECT_EQ(drums_sample(), 0.0);
 }
 
 TEST_F(Drums, TakeTheFirstFreeSlotThenSlotZeroWhenFull) {
-  for (int i = 0; i < 8; ++i) chip::drum_note_on(i == 3 ? 42 : 49, 100);
+  for (int i = 0; i < 8; ++i) chip::drum_note_on(chip::the_state.drums, i == 3 ? 42 : 49, 100);
   render(samples_before_free(0.06) + 1);  // the hi-hat in slot 3 frees itself
-  ASSERT_EQ(chip::D[3].active, 0);
-  chip::drum_note_on(36, 100);
-  EXPECT_EQ(chip::D[3].kind, chip::drum_kick);
+  ASSERT_EQ(chip::the_state.drums[3].active, 0);
+  chip::drum_note_on(chip::the_state.drums, 36, 100);
+  EXPECT_EQ(chip::the_state.drums[3].kind, chip::drum_kick);
   render(10);
-  chip::drum_note_on(38, 100);  // all busy: slot 0, the oldest
-  EXPECT_EQ(chip::D[0].kind, chip::drum_snare);
-  EXPECT_EQ(chip::D[0].age, 0.0);
+  chip::drum_note_on(chip::the_state.drums, 38, 100);  // all busy: slot 0, the oldest
+  EXPECT_EQ(chip::the_state.drums[0].kind, chip::drum_snare);
+  EXPECT_EQ(chip::the_state.drums[0].age, 0.0);
   render(10);
-  chip::drum_note_on(39, 100);  // slot 0 again, though it holds the newest
-  EXPECT_EQ(chip::D[0].kind, chip::drum_clap);
-  EXPECT_EQ(chip::D[0].age, 0.0);
-  EXPECT_EQ(chip::D[3].kind, chip::drum_kick);
-  EXPECT_GT(chip::D[3].age, 0.0);
+  chip::drum_note_on(chip::the_state.drums, 39, 100);  // slot 0 again, though it holds the newest
+  EXPECT_EQ(chip::the_state.drums[0].kind, chip::drum_clap);
+  EXPECT_EQ(chip::the_state.drums[0].age, 0.0);
+  EXPECT_EQ(chip::the_state.drums[3].kind, chip::drum_kick);
+  EXPECT_GT(chip::the_state.drums[3].age, 0.0);
 }
 
 TEST_F(Drums, VelocityZeroOccupiesASlotSilentlyForItsDuration) {
-  chip::drum_note_on(38, 0);
-  chip::drum_note_on(38, 0);
-  EXPECT_EQ(chip::D[1].active, 1);
+  chip::drum_note_on(chip::the_state.drums, 38, 0);
+  chip::drum_note_on(chip::the_state.drums, 38, 0);
+  EXPECT_EQ(chip::the_state.drums[1].active, 1);
   const int n = samples_before_free(0.2);
   ASSERT_EQ(n, 8820);  // counting 0.2 * 44100 by multiplication would give 8821
   for (double v : render(n)) ASSERT_EQ(v, 0.0);
-  EXPECT_EQ(chip::D[0].active, 1);
+  EXPECT_EQ(chip::the_state.drums[0].active, 1);
   render(1);
-  EXPECT_EQ(chip::D[0].active, 0);
+  EXPECT_EQ(chip::the_state.drums[0].active, 0);
 }
 
 TEST_F(Drums, KickFullVelocityReachesTheClampPerDrum) {
   // Two identical kicks: each is clamped on its own, so where they peak the
   // pool gives exactly 2.0, neither more nor a clamped sum of 1.0.
-  chip::drum_note_on(36, 127);
-  chip::drum_note_on(36, 127);
+  chip::drum_note_on(chip::the_state.drums, 36, 127);
+  chip::drum_note_on(chip::the_state.drums, 36, 127);
   int at_clamp = 0;
   for (double v : render(400)) {
     EXPECT_LE(std::fabs(v), 2.0);
@@ -238,22 +238,22 @@ TEST_F(Drums, KickFullVelocityReachesTheClampPerDrum) {
 }
 
 TEST_F(Drums, KickAndSnarePhaseAdvanceBeforeTheFirstSample) {
-  chip::drum_note_on(36, 100);
-  chip::drum_note_on(38, 100);
+  chip::drum_note_on(chip::the_state.drums, 36, 100);
+  chip::drum_note_on(chip::the_state.drums, 38, 100);
   render(1);
-  EXPECT_EQ(chip::D[0].phase, 180 / 44100.0);
-  EXPECT_EQ(chip::D[1].phase, 190 / 44100.0);
+  EXPECT_EQ(chip::the_state.drums[0].phase, 180 / 44100.0);
+  EXPECT_EQ(chip::the_state.drums[1].phase, 190 / 44100.0);
 }
 
 TEST_F(Drums, RestartOfANoteRepeatsItsSamples) {
   for (int note : {36, 38, 39, 42, 45, 49, 51}) {
     SCOPED_TRACE(note);
-    chip::D = {};
-    chip::drum_note_on(note, 100);
+    chip::the_state.drums = {};
+    chip::drum_note_on(chip::the_state.drums, note, 100);
     const std::vector<double> first = render(600);
     // Seven silent, long drums fill the pool so the restart lands on slot 0.
-    for (int i = 1; i < 8; ++i) chip::drum_note_on(49, 0);
-    chip::drum_note_on(note, 100);
+    for (int i = 1; i < 8; ++i) chip::drum_note_on(chip::the_state.drums, 49, 0);
+    chip::drum_note_on(chip::the_state.drums, note, 100);
     EXPECT_EQ(render(600), first);
   }
 }

@@ -109,9 +109,10 @@ void expect_identical(const render_case &c, probe what) {
       if (want != 0.0f) ++sounding;
     } else {
       double got = 0.0;
-      if (chip::playing != 0 && !chip::seq_step()) {
-        chip::voices_render(&got, 1);
-        chip::drums_render(&got, 1);
+      chip::module_state &m = chip::the_state;
+      if (m.flags.playing != 0 && !chip::seq_step(m.song, m.flags, m.channels, m.voices, m.drums)) {
+        chip::voices_render(m.voices, m.channels, m.tables, &got, 1);
+        chip::drums_render(m.drums, m.tables, &got, 1);
       }
       const double want = ref.next_sum();
       if (std::bit_cast<uint64_t>(got) != std::bit_cast<uint64_t>(want)) {

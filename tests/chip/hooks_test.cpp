@@ -1,8 +1,8 @@
 // Replaces the synthesizer's weak lock hooks with counting ones and wraps
 // the C library's allocation and file-opening calls (the link passes
 // --wrap for them), to check which operations take the lock, that
-// registration allocates outside it, and that chip_next allocates, opens
-// and prints nothing.
+// registration and a recording's file are read outside it, and that
+// chip_next allocates, opens and prints nothing.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -27,6 +27,8 @@ int opens = 0;
 int opens_in_lock = 0;
 const uint8_t *song_at_lock = nullptr;
 const uint8_t *song_at_unlock = nullptr;
+const int16_t *recording_at_lock = nullptr;
+const int16_t *recording_at_unlock = nullptr;
 
 void count_allocation() {
   ++allocations;
@@ -38,6 +40,7 @@ void reset_counters() {
   allocations = allocations_in_lock = opens = opens_in_lock = 0;
   allocations_before_lock = -1;
   song_at_lock = song_at_unlock = nullptr;
+  recording_at_lock = recording_at_unlock = nullptr;
 }
 
 }  // namespace
@@ -48,13 +51,15 @@ void snd_lock(void) {
   ++lock_calls;
   ++lock_depth;
   if (allocations_before_lock < 0) allocations_before_lock = allocations;
-  song_at_lock = chip::song;
+  song_at_lock = chip::the_state.song.song;
+  recording_at_lock = chip::the_state.recording.pcm;
 }
 
 void snd_unlock(void) {
   ++unlock_calls;
   --lock_depth;
-  song_at_unlock = chip::song;
+  song_at_unlock = chip::the_state.song.song;
+  recording_at_unlock = chip::the_state.recording.pcm;
 }
 
 void *__real_malloc(size_t);
@@ -112,6 +117,7 @@ namespace {
 class Hooks : public ::testing::Test {
  protected:
   void SetUp() override {
+    chip::state_reset();
     dir_ = fixture::make_temp_dir("hooks");
     setenv("ZARN_MUSIC_DIR", dir_.c_str(), 1);
     unsetenv("ZARN_SYNTH");
@@ -128,7 +134,8 @@ class Hooks : public ::testing::Test {
   }
   void TearDown() override {
     I_UnRegisterSong();
-    rmdir(dir_.c_str());  // empty: the lookups only look
+    unlink((dir_ + "/D_.wav").c_str());
+    rmdir(dir_.c_str());
   }
 
   std::string dir_;
@@ -144,11 +151,13 @@ TEST_F(Hooks, ControlCallsTakeTheLockOnceAndBalanced) {
       {"I_SetMusicVolume", [] { I_SetMusicVolume(90); }, 1},
       {"I_PlaySong", [] { I_PlaySong(0, 0); }, 1},
       {"I_StopSong", [] { I_StopSong(); }, 1},
-      {"I_PauseSong", [] { I_PauseSong(); }, 0},
-      {"I_ResumeSong", [] { I_ResumeSong(); }, 0},
+      {"I_PauseSong", [] { I_PauseSong(); }, 1},
+      {"I_ResumeSong", [] { I_ResumeSong(); }, 1},
       {"I_InitMusic", [] { I_InitMusic(); }, 0},
       {"I_ShutdownMusic", [] { I_ShutdownMusic(); }, 0},
       {"chip_next", [] { float l, r; chip_next(&l, &r); }, 0},
+      {"chip_sounding_voices", [] { chip_sounding_voices(); }, 0},
+      {"chip_set_music_dir", [] { chip_set_music_dir(nullptr); }, 0},
       {"chip_stats",
        [] {
          int32_t m, p, q;
@@ -176,7 +185,7 @@ TEST_F(Hooks, ControlCallsTakeTheLockOnceAndBalanced) {
 
 TEST_F(Hooks, RegistrationCopiesOutsideTheLockAndSwapsInside) {
   ASSERT_EQ(I_RegisterSong(song_.data()), 1);
-  const uint8_t *first = chip::song;
+  const uint8_t *first = chip::the_state.song.song;
   reset_counters();
   ASSERT_EQ(I_RegisterSong(song_.data()), 1);
   EXPECT_EQ(lock_calls, 1);
@@ -184,20 +193,52 @@ TEST_F(Hooks, RegistrationCopiesOutsideTheLockAndSwapsInside) {
   EXPECT_EQ(allocations_before_lock, 1);  // the copy exists before the lock
   EXPECT_EQ(allocations_in_lock, 0);
   EXPECT_EQ(song_at_lock, first);         // the old copy is still installed...
-  EXPECT_EQ(song_at_unlock, chip::song);  // ...and the new one is by the release
-  EXPECT_NE(chip::song, first);
+  EXPECT_EQ(song_at_unlock, chip::the_state.song.song);  // ...and the new one is by the release
+  EXPECT_NE(chip::the_state.song.song, first);
 }
 
-TEST_F(Hooks, PlayLooksForTheRecordingUnderTheLock) {
+// The audio side must never wait on a disk: I_PlaySong opens and reads the
+// recording, and allocates its samples, before it takes the lock, which it
+// holds only to swap the recording in (or out, when there is none).
+TEST_F(Hooks, PlayReadsTheRecordingBeforeTheLockAndSwapsItIn) {
   ASSERT_EQ(I_RegisterSong(song_.data()), 1);
   reset_counters();
+  I_PlaySong(0, 0);  // no file yet: the lookup fails outside the lock
+  EXPECT_EQ(opens, 1);
+  EXPECT_EQ(opens_in_lock, 0);
+  EXPECT_EQ(lock_calls, 1);
+
+  // g_music_name is empty, so the recording is D_.wav.
+  fixture::write_file(dir_ + "/D_.wav", fixture::wav_pcm16(1, 44100, {100, 200, 300}));
+  reset_counters();
   I_PlaySong(0, 0);
-  EXPECT_EQ(opens, 1);  // music/D_.wav under the music directory
-  EXPECT_EQ(opens_in_lock, 1);
+  EXPECT_EQ(opens, 1);
+  EXPECT_EQ(opens_in_lock, 0);
+  EXPECT_GE(allocations_before_lock, 1);  // the samples' buffer
+  EXPECT_EQ(allocations_in_lock, 0);
+  EXPECT_EQ(lock_calls, 1);
+  EXPECT_EQ(recording_at_lock, nullptr);
+  ASSERT_NE(recording_at_unlock, nullptr);
+  EXPECT_EQ(recording_at_unlock, chip::the_state.recording.pcm);
+  EXPECT_EQ(chip::the_state.recording.pcm_n, 3);
+
+  // Playing again replaces it: the old one is still in place when the lock
+  // is taken and the new one by its release.
+  const int16_t *first = chip::the_state.recording.pcm;
+  reset_counters();
+  I_PlaySong(0, 0);
+  EXPECT_EQ(opens_in_lock, 0);
+  EXPECT_EQ(allocations_in_lock, 0);
+  EXPECT_EQ(recording_at_lock, first);
+  EXPECT_NE(recording_at_unlock, nullptr);
+  EXPECT_NE(recording_at_unlock, first);
+  EXPECT_EQ(recording_at_unlock, chip::the_state.recording.pcm);
+
   setenv("ZARN_SYNTH", "", 1);
   reset_counters();
   I_PlaySong(0, 0);
   EXPECT_EQ(opens, 0);
+  EXPECT_EQ(recording_at_unlock, nullptr);  // the synthesizer plays
 }
 
 TEST_F(Hooks, SamplePullsAllocateOpenAndPrintNothing) {

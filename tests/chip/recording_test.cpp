@@ -92,7 +92,7 @@ class Recording : public ::testing::Test {
     ASSERT_EQ(I_RegisterSong(fixture::mus_builder().score_end().build().data()), 1);
     std::strcpy(g_music_name, "t");
     I_PlaySong(0, looping);
-    ASSERT_NE(chip::pcm, nullptr);
+    ASSERT_NE(chip::the_state.recording.pcm, nullptr);
   }
   static std::pair<float, float> pull() {
     float l = -9.0f, r = -9.0f;
@@ -123,14 +123,44 @@ TEST_F(Recording, PathFollowsTheNameRule) {
     SCOPED_TRACE(c.path);
     if (c.dir != nullptr) setenv("ZARN_MUSIC_DIR", c.dir, 1); else unsetenv("ZARN_MUSIC_DIR");
     char path[512];
-    chip::pcm_path(c.name, path);
+    chip::pcm_path(chip::music_dir(chip::the_state.recording), c.name, path);
     EXPECT_STREQ(path, c.path);
   }
   const std::string long_dir(600, 'x');
   setenv("ZARN_MUSIC_DIR", long_dir.c_str(), 1);
   char path[512];
-  chip::pcm_path("e1m1", path);
+  chip::pcm_path(chip::music_dir(chip::the_state.recording), "e1m1", path);
   EXPECT_EQ(std::string(path), long_dir.substr(0, 511));
+}
+
+// A directory set by the call wins over ZARN_MUSIC_DIR (here dir_) until a
+// null call gives the lookup back to the environment.
+TEST_F(Recording, MusicDirSetByTheCallUntilCleared) {
+  const std::string other = fixture::make_temp_dir("rec-set");
+  fixture::write_file(other + "/D_T.wav", mono_wav);  // dir_ holds no recording
+  std::strcpy(g_music_name, "t");
+  ASSERT_EQ(I_RegisterSong(fixture::mus_builder().score_end().build().data()), 1);
+  struct row {
+    const char *dir;  // null: cleared
+    std::string path;
+    int32_t mode;  // after I_PlaySong: 1 the recording plays, 2 the song
+  };
+  const std::string long_dir(600, 'y');
+  for (const row &c : {row{other.c_str(), other + "/D_T.wav", 1},
+                       row{"", "/D_T.wav", 2},
+                       row{long_dir.c_str(), long_dir.substr(0, 511), 2},
+                       row{nullptr, dir_ + "/D_T.wav", 2},
+                       row{other.c_str(), other + "/D_T.wav", 1}}) {
+    SCOPED_TRACE(c.path.substr(0, 40));
+    chip_set_music_dir(c.dir);
+    char path[512];
+    EXPECT_EQ(pcm_file_path("t", path, sizeof path), static_cast<int32_t>(c.path.size()));
+    EXPECT_EQ(std::string(path), c.path);
+    I_PlaySong(0, 0);
+    EXPECT_EQ(mode(), c.mode);
+  }
+  chip_set_music_dir(nullptr);
+  std::filesystem::remove_all(other);
 }
 
 TEST_F(Recording, FindsItsFileByTheRule) {
@@ -197,7 +227,7 @@ TEST_F(Recording, OnlyARegularFileIsARecording) {
       ADD_FAILURE() << "the lookup blocked";
     }
     EXPECT_EQ(tried.get(), 0);
-    EXPECT_EQ(chip::pcm, nullptr);
+    EXPECT_EQ(chip::the_state.recording.pcm, nullptr);
   }
   EXPECT_EQ(open_fds(), fds);
 }
@@ -207,7 +237,7 @@ TEST_F(Recording, ZarnSynthSkipsTheLookupButStillDiscards) {
   ASSERT_EQ(pcm_try("t"), 1);
   setenv("ZARN_SYNTH", "", 1);
   EXPECT_EQ(pcm_try("t"), 0);
-  EXPECT_EQ(chip::pcm, nullptr);
+  EXPECT_EQ(chip::the_state.recording.pcm, nullptr);
 
   unsetenv("ZARN_SYNTH");
   ASSERT_EQ(pcm_try("t"), 1);
@@ -215,7 +245,7 @@ TEST_F(Recording, ZarnSynthSkipsTheLookupButStillDiscards) {
   ASSERT_EQ(I_RegisterSong(fixture::mus_builder().score_end().build().data()), 1);
   std::strcpy(g_music_name, "t");
   I_PlaySong(0, 0);
-  EXPECT_EQ(chip::pcm, nullptr);
+  EXPECT_EQ(chip::the_state.recording.pcm, nullptr);
   EXPECT_EQ(mode(), 2);
 }
 
@@ -225,8 +255,8 @@ TEST_F(Recording, EveryCallThatDiscardsFreesTheRecording) {
   for (auto discard : {pcm_stop, pcm_free_all, I_StopSong, I_UnRegisterSong}) {
     ASSERT_EQ(pcm_try("t"), 1);
     discard();
-    EXPECT_EQ(chip::pcm, nullptr);
-    EXPECT_EQ(chip::pcm_n, 0);
+    EXPECT_EQ(chip::the_state.recording.pcm, nullptr);
+    EXPECT_EQ(chip::the_state.recording.pcm_n, 0);
   }
 }
 
@@ -263,21 +293,21 @@ TEST_F(Recording, TakesOnlyStereoOrMono16BitAt44100) {
   for (const row &c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_EQ(pcm_try("good"), 1);
-    chip::pcm_pos = 2;
-    const int16_t *before = chip::pcm;
+    chip::the_state.recording.pcm_pos = 2;
+    const int16_t *before = chip::the_state.recording.pcm;
     put("T", c.wav);
-    EXPECT_EQ(chip::pcm_load("t"), c.channels != 0 ? 1 : 0);
+    EXPECT_EQ(chip::pcm_load(chip::the_state.recording, "t"), c.channels != 0 ? 1 : 0);
     if (c.channels != 0) {
-      EXPECT_EQ(chip::pcm_ch, c.channels);
-      EXPECT_EQ(chip::pcm_n, 2 / c.channels);
-      EXPECT_EQ(chip::pcm_pos, 0);
-      EXPECT_EQ(chip::pcm[0], -5);
-      EXPECT_EQ(chip::pcm[1], 7);
+      EXPECT_EQ(chip::the_state.recording.pcm_ch, c.channels);
+      EXPECT_EQ(chip::the_state.recording.pcm_n, 2 / c.channels);
+      EXPECT_EQ(chip::the_state.recording.pcm_pos, 0);
+      EXPECT_EQ(chip::the_state.recording.pcm[0], -5);
+      EXPECT_EQ(chip::the_state.recording.pcm[1], 7);
     } else {  // the loaded recording is untouched
-      EXPECT_EQ(chip::pcm, before);
-      EXPECT_EQ(chip::pcm_n, 3);
-      EXPECT_EQ(chip::pcm_pos, 2);
-      EXPECT_EQ(chip::pcm_ch, 2);
+      EXPECT_EQ(chip::the_state.recording.pcm, before);
+      EXPECT_EQ(chip::the_state.recording.pcm_n, 3);
+      EXPECT_EQ(chip::the_state.recording.pcm_pos, 2);
+      EXPECT_EQ(chip::the_state.recording.pcm_ch, 2);
     }
   }
   EXPECT_EQ(open_fds(), fds);
@@ -313,10 +343,10 @@ TEST_F(Recording, ShortDataKeepsWhatTheFileHolds) {
   for (const row &c : cases) {
     SCOPED_TRACE(c.what);
     put("T", c.wav);
-    ASSERT_EQ(chip::pcm_load("t"), 1);
-    EXPECT_EQ(chip::pcm_n, c.frames);
+    ASSERT_EQ(chip::pcm_load(chip::the_state.recording, "t"), 1);
+    EXPECT_EQ(chip::the_state.recording.pcm_n, c.frames);
     // Sized by the file, not by the header's claim.
-    EXPECT_LE(malloc_usable_size(chip::pcm), 256u);
+    EXPECT_LE(malloc_usable_size(chip::the_state.recording.pcm), 256u);
   }
 }
 
@@ -353,18 +383,18 @@ TEST_F(Recording, EndsOrLoopsAfterTheLastFrame) {
   play(mono_wav, 0);
   for (float v : {0.2f, 0.4f, -0.4f}) EXPECT_EQ(pull(), out(v, v));
   EXPECT_EQ(pull(), out(0.0f, 0.0f));
-  EXPECT_EQ(chip::playing, 0);
+  EXPECT_EQ(chip::the_state.flags.playing, 0);
   EXPECT_EQ(pull(), out(0.0f, 0.0f));
   EXPECT_EQ(mode(), 1);  // still loaded
 
   play(mono_wav, 1);
   for (float v : {0.2f, 0.4f, -0.4f, 0.2f, 0.4f}) EXPECT_EQ(pull(), out(v, v));
-  EXPECT_EQ(chip::pcm_pos, 2);
-  EXPECT_EQ(chip::playing, 1);
+  EXPECT_EQ(chip::the_state.recording.pcm_pos, 2);
+  EXPECT_EQ(chip::the_state.flags.playing, 1);
 
   I_PauseSong();
   for (int i = 0; i < 3; ++i) EXPECT_EQ(pull(), out(0.0f, 0.0f));
-  EXPECT_EQ(chip::pcm_pos, 2);
+  EXPECT_EQ(chip::the_state.recording.pcm_pos, 2);
   I_ResumeSong();
   EXPECT_EQ(pull(), out(-0.4f, -0.4f));
 }
@@ -395,9 +425,9 @@ TEST_F(Recording, NoWholeFramePlaysSilence) {
     for (int looping : {0, 1}) {
       SCOPED_TRACE(testing::Message() << channels << " channels, looping " << looping);
       play(fixture::wav_pcm16(channels, 44100, samples), looping);
-      EXPECT_EQ(chip::pcm_n, 0);
+      EXPECT_EQ(chip::the_state.recording.pcm_n, 0);
       for (int i = 0; i < 3; ++i) EXPECT_EQ(pull(), std::make_pair(0.0f, 0.0f));
-      EXPECT_EQ(chip::playing, looping);
+      EXPECT_EQ(chip::the_state.flags.playing, looping);
     }
   }
 }

@@ -18,10 +18,7 @@ constexpr double step_s = 2.2675736961451248e-05;  // 1/44100
 
 class Sequencer : public ::testing::Test {
  protected:
-  void SetUp() override {
-    setenv("ZARN_SYNTH", "1", 1);
-    chip::lastvel = {};  // never reset by the module; tests share one process
-  }
+  void SetUp() override { setenv("ZARN_SYNTH", "1", 1); }
   static void play(const bytes &stream, int32_t looping = 0) {
     const bytes mus = fixture::mus_builder().raw(stream).build();
     ASSERT_EQ(I_RegisterSong(mus.data()), 1);
@@ -39,8 +36,8 @@ class Sequencer : public ::testing::Test {
 // Each stream ends without a delay, so the first call carries out every
 // event, finds the end, and is silent.
 TEST_F(Sequencer, EventTypesAndMissingBytes) {
-  using chip::CH;
-  using chip::V;
+  chip::channel_state &CH = chip::the_state.channels;
+  chip::voice_pool &V = chip::the_state.voices;
   struct event_case {
     const char *name;
     bytes stream;
@@ -52,7 +49,7 @@ TEST_F(Sequencer, EventTypesAndMissingBytes) {
       {"note with velocity, then without", {0x10, 0xBC, 0x64, 0x90, 0x3E}, [&] {
          EXPECT_EQ(V[0].note, 60); EXPECT_EQ(V[0].amp, v100);
          EXPECT_EQ(V[1].note, 62); EXPECT_EQ(V[1].amp, v100);
-         EXPECT_EQ(chip::lastvel[0], 100);
+         EXPECT_EQ(chip::the_state.song.lastvel[0], 100);
        }},
       {"no velocity ever given", {0x13, 0x40}, [] {
          EXPECT_EQ(V[0].active, 1); EXPECT_EQ(V[0].channel, 3); EXPECT_EQ(V[0].amp, 0.0);
@@ -61,7 +58,7 @@ TEST_F(Sequencer, EventTypesAndMissingBytes) {
          EXPECT_EQ(V[1].active, 1); EXPECT_EQ(V[1].note, 0); EXPECT_EQ(V[1].amp, v55);
        }},
       {"velocity byte missing", {0x14, 0xBC, 0x37, 0x14, 0x85}, [] {
-         EXPECT_EQ(V[1].note, 5); EXPECT_EQ(V[1].amp, 0.0); EXPECT_EQ(chip::lastvel[4], 0);
+         EXPECT_EQ(V[1].note, 5); EXPECT_EQ(V[1].amp, 0.0); EXPECT_EQ(chip::the_state.song.lastvel[4], 0);
        }},
       {"release closes every match", {0x10, 0xBC, 0x64, 0x10, 0x3C, 0x11, 0x3C, 0x00, 0x3C}, [] {
          EXPECT_EQ(V[0].gate, 0); EXPECT_EQ(V[1].gate, 0); EXPECT_EQ(V[2].gate, 1);
@@ -71,8 +68,8 @@ TEST_F(Sequencer, EventTypesAndMissingBytes) {
          EXPECT_EQ(V[0].gate, 0); EXPECT_EQ(V[1].gate, 1);
        }},
       {"channel 15 plays a drum", {0x1F, 0xA4, 0x64}, [] {
-         EXPECT_EQ(chip::D[0].active, 1); EXPECT_EQ(chip::D[0].kind, 0);  // note 36: kick
-         EXPECT_EQ(chip::D[0].amp, (100 / 127.0) * 0.9); EXPECT_EQ(V[0].active, 0);
+         EXPECT_EQ(chip::the_state.drums[0].active, 1); EXPECT_EQ(chip::the_state.drums[0].kind, 0);  // note 36: kick
+         EXPECT_EQ(chip::the_state.drums[0].amp, (100 / 127.0) * 0.9); EXPECT_EQ(V[0].active, 0);
        }},
       {"release on channel 15", {0x10, 0xBC, 0x64, 0x0F, 0x3C}, [] { EXPECT_EQ(V[0].gate, 1); }},
       {"bend", {0x25, 0xC8}, [] { EXPECT_EQ(CH[5].bend, 200); }},
@@ -99,11 +96,11 @@ TEST_F(Sequencer, EventTypesAndMissingBytes) {
   // clang-format on
   for (const event_case &c : cases) {
     SCOPED_TRACE(c.name);
-    chip::lastvel = {};
+    chip::the_state.song.lastvel = {};
     play(c.stream);
     EXPECT_EQ(step(), 0.0f);
-    EXPECT_EQ(chip::playing, 0);
-    EXPECT_EQ(chip::pos, chip::song_len);
+    EXPECT_EQ(chip::the_state.flags.playing, 0);
+    EXPECT_EQ(chip::the_state.song.pos, chip::the_state.song.song_len);
     c.check();
   }
 }
@@ -130,52 +127,52 @@ TEST_F(Sequencer, DelaysAndTheirTiming) {
     play(fixture::mus_builder().raw({0x90, 0x3C}).raw(c.delay).raw({0x91, 0x3E, 0x7F}).stream());
     step();
     if (c.samples == 0) {
-      EXPECT_EQ(chip::V[1].active, 1);
-      EXPECT_EQ(chip::wait_samples, 127 * 315 - 1);
+      EXPECT_EQ(chip::the_state.voices[1].active, 1);
+      EXPECT_EQ(chip::the_state.song.wait_samples, 127 * 315 - 1);
       continue;
     }
-    EXPECT_EQ(chip::wait_samples, c.samples - 1);
+    EXPECT_EQ(chip::the_state.song.wait_samples, c.samples - 1);
     if (c.samples > 40320) continue;
     // The group is due exactly d calls after the call that read the delay.
     for (int64_t i = 1; i < c.samples; ++i) step();
-    EXPECT_EQ(chip::V[1].active, 0);
+    EXPECT_EQ(chip::the_state.voices[1].active, 0);
     step();
-    EXPECT_EQ(chip::V[1].active, 1);
-    EXPECT_EQ(chip::wait_samples, 127 * 315 - 1);
+    EXPECT_EQ(chip::the_state.voices[1].active, 1);
+    EXPECT_EQ(chip::the_state.song.wait_samples, 127 * 315 - 1);
   }
 }
 
 TEST_F(Sequencer, CutOffDelays) {
   play({0x90, 0x3C, 0x81});  // counts as 0x81 0x00: 128 ticks
   step();
-  EXPECT_EQ(chip::wait_samples, 40320 - 1);
+  EXPECT_EQ(chip::the_state.song.wait_samples, 40320 - 1);
   for (int i = 1; i < 40320; ++i) step();
-  EXPECT_EQ(chip::playing, 1);
+  EXPECT_EQ(chip::the_state.flags.playing, 1);
   EXPECT_EQ(step(), 0.0f);
-  EXPECT_EQ(chip::playing, 0);
+  EXPECT_EQ(chip::the_state.flags.playing, 0);
 
   play(fixture::mus_builder().raw({0x90, 0x3C}).raw(bytes(10, 0xFF)).stream());  // waits for ever
   step();
-  EXPECT_EQ(chip::wait_samples, wait_max - 1);
-  EXPECT_EQ(chip::playing, 1);
-  EXPECT_EQ(chip::pos, chip::song_len);
+  EXPECT_EQ(chip::the_state.song.wait_samples, wait_max - 1);
+  EXPECT_EQ(chip::the_state.flags.playing, 1);
+  EXPECT_EQ(chip::the_state.song.pos, chip::the_state.song.song_len);
 }
 
 TEST_F(Sequencer, NotesSoundAtOnceAndTheEndingCallIsSilent) {
   play(fixture::mus_builder().note_on(0, 69, 127).delay(1).score_end().stream());
   EXPECT_EQ(step(), 0.0f);            // the envelope starts at 0
-  EXPECT_EQ(chip::V[0].age, step_s);  // rendered in the call that read it
+  EXPECT_EQ(chip::the_state.voices[0].age, step_s);  // rendered in the call that read it
   EXPECT_NE(step(), 0.0f);
   double age = step_s + step_s;
   for (int i = 2; i < 315; ++i) {
     step();
     age += step_s;
   }
-  EXPECT_EQ(chip::playing, 1);
+  EXPECT_EQ(chip::the_state.flags.playing, 1);
   EXPECT_EQ(step(), 0.0f);
-  EXPECT_EQ(chip::playing, 0);
-  EXPECT_EQ(chip::V[0].active, 1);  // cut, not released, and not rendered
-  EXPECT_EQ(chip::V[0].age, age);
+  EXPECT_EQ(chip::the_state.flags.playing, 0);
+  EXPECT_EQ(chip::the_state.voices[0].active, 1);  // cut, not released, and not rendered
+  EXPECT_EQ(chip::the_state.voices[0].age, age);
   EXPECT_EQ(step(), 0.0f);
 }
 
@@ -184,17 +181,17 @@ TEST_F(Sequencer, LoopReadsTheDelayAtTheScoreStart) {
   play({0x90, 0xBC, 0x64, 0x01, 0xE0}, 1);
   step();
   for (int i = 1; i < 315; ++i) step();
-  EXPECT_EQ(chip::V[0].active, 1);
-  chip::CH[0].volume = 7;
-  chip::D[5].active = 1;
+  EXPECT_EQ(chip::the_state.voices[0].active, 1);
+  chip::the_state.channels[0].volume = 7;
+  chip::the_state.drums[5].active = 1;
   EXPECT_EQ(step(), 0.0f);  // the rewind silenced the note; the pools are clear
-  EXPECT_EQ(chip::playing, 1);
-  EXPECT_EQ(chip::V[0].active, 0);
-  EXPECT_EQ(chip::D[5].active, 0);
-  EXPECT_EQ(chip::CH[0].volume, 100);
-  EXPECT_EQ(chip::pos, chip::start_ofs + 3);
+  EXPECT_EQ(chip::the_state.flags.playing, 1);
+  EXPECT_EQ(chip::the_state.voices[0].active, 0);
+  EXPECT_EQ(chip::the_state.drums[5].active, 0);
+  EXPECT_EQ(chip::the_state.channels[0].volume, 100);
+  EXPECT_EQ(chip::the_state.song.pos, chip::the_state.song.start_ofs + 3);
   const int64_t ticks = (0x10 * 128 + 0x3C) * 128 + 0x64;
-  EXPECT_EQ(chip::wait_samples, ticks * 315 - 1);
+  EXPECT_EQ(chip::the_state.song.wait_samples, ticks * 315 - 1);
 }
 
 TEST_F(Sequencer, ScoreEndWithoutBit7GoesOnAtTheScoreStart) {
@@ -209,20 +206,20 @@ TEST_F(Sequencer, ScoreEndWithoutBit7GoesOnAtTheScoreStart) {
     SCOPED_TRACE(looping);
     play(stream, looping);
     for (int i = 0; i < 315; ++i) step();
-    EXPECT_EQ(chip::V[1].active, 0);
+    EXPECT_EQ(chip::the_state.voices[1].active, 0);
     step();  // reads the second group, its 0x60, and (looping) the first group
     if (looping == 0) {
-      EXPECT_EQ(chip::playing, 0);
-      EXPECT_EQ(chip::V[1].active, 1);
+      EXPECT_EQ(chip::the_state.flags.playing, 0);
+      EXPECT_EQ(chip::the_state.voices[1].active, 1);
       continue;
     }
-    EXPECT_EQ(chip::playing, 1);
-    EXPECT_EQ(chip::V[0].active, 1);
-    EXPECT_EQ(chip::V[0].age, step_s);
-    EXPECT_EQ(chip::V[1].active, 0);
-    EXPECT_EQ(chip::CH[1].volume, 100);
-    EXPECT_EQ(chip::lastvel[2], 90);  // survives the loop
-    EXPECT_EQ(chip::wait_samples, 314);
+    EXPECT_EQ(chip::the_state.flags.playing, 1);
+    EXPECT_EQ(chip::the_state.voices[0].active, 1);
+    EXPECT_EQ(chip::the_state.voices[0].age, step_s);
+    EXPECT_EQ(chip::the_state.voices[1].active, 0);
+    EXPECT_EQ(chip::the_state.channels[1].volume, 100);
+    EXPECT_EQ(chip::the_state.song.lastvel[2], 90);  // survives the loop
+    EXPECT_EQ(chip::the_state.song.wait_samples, 314);
   }
 }
 
@@ -234,13 +231,13 @@ TEST_F(Sequencer, LoopWithoutTimeEnds) {
     SCOPED_TRACE(testing::PrintToString(s));
     play(s, 1);
     EXPECT_EQ(step(), 0.0f);
-    EXPECT_EQ(chip::playing, 0);
+    EXPECT_EQ(chip::the_state.flags.playing, 0);
   }
   play({0x90, 0x3C, 0x01, 0x60}, 1);  // a positive delay: loops on
   for (int i = 0; i < 3 * 315 + 1; ++i) step();
-  EXPECT_EQ(chip::playing, 1);
-  EXPECT_EQ(chip::V[0].active, 1);
-  EXPECT_EQ(chip::V[0].age, step_s);
+  EXPECT_EQ(chip::the_state.flags.playing, 1);
+  EXPECT_EQ(chip::the_state.voices[0].active, 1);
+  EXPECT_EQ(chip::the_state.voices[0].age, step_s);
 }
 
 }  // namespace

@@ -16,13 +16,13 @@
 
 namespace {
 
-using chip::V;
+chip::voice_pool &V = chip::the_state.voices;
 constexpr double step_s = 2.2675736961451248e-05;
 
 // One sample of the melodic voices alone.
 double voices_sample() {
   double sum = 0.0;
-  chip::voices_render(&sum, 1);
+  chip::voices_render(chip::the_state.voices, chip::the_state.channels, chip::the_state.tables, &sum, 1);
   return sum;
 }
 
@@ -56,16 +56,16 @@ TEST(VoicePool, StealsTheOldestLowestSlotOnTies) {
   };
   for (const steal_case &c : cases) {
     SCOPED_TRACE(c.name);
-    chip::channels_reset();
+    chip::channels_reset(chip::the_state.channels);
     V = {};
-    for (int i = 0; i < 28; ++i) chip::voice_note_on(0, 40, 64);
+    for (int i = 0; i < 28; ++i) chip::voice_note_on(chip::the_state.voices, chip::the_state.channels, 0, 40, 64);
     for (int i = 0; i < 28; ++i) V[i].age = 0.5 + i * 0.001;
     V[c.oldest_a].age = V[c.oldest_b].age = 2.0;
     if (c.released >= 0) {
       V[c.released].gate = 0;
       V[c.released].age = 1.9;
     }
-    chip::voice_note_on(1, 70, 127);
+    chip::voice_note_on(chip::the_state.voices, chip::the_state.channels, 1, 70, 127);
     for (int i = 0; i < 28; ++i) EXPECT_EQ(V[i].note == 70, i == c.want) << i;
     const chip_voice &v = V[c.want];
     EXPECT_EQ(v.channel, 1);
@@ -120,10 +120,10 @@ TEST(VoiceWaves, NoiseRegisters) {
 
 // A noise voice clocks on its first sample and on each wrap of its phase.
 TEST(VoiceRender, NoiseClocksOnFirstSampleAndWraps) {
-  chip::channels_reset();
-  chip::CH[2].instrument = 120;
+  chip::channels_reset(chip::the_state.channels);
+  chip::the_state.channels[2].instrument = 120;
   V = {};
-  chip::voice_note_on(2, 93, 100);
+  chip::voice_note_on(chip::the_state.voices, chip::the_state.channels, 2, 93, 100);
   const double f = 440.0 * std::pow(2.0, ((93 - 69) + 2 * ((128 - 128) * 0.0078125)) / 12.0);
   double phase = 0.0;
   uint32_t s = 1;
@@ -168,10 +168,10 @@ TEST(VoiceRender, ReleaseFreesOnTheExpectedSample) {
     for (double rel = 0.0; rel < c.release; rel = rel + step_s) ++additions;
     EXPECT_EQ(additions, c.want);
 
-    chip::channels_reset();
-    chip::CH[0].instrument = c.program;
+    chip::channels_reset(chip::the_state.channels);
+    chip::the_state.channels[0].instrument = c.program;
     V = {};
-    chip::voice_note_on(0, 69, 127);
+    chip::voice_note_on(chip::the_state.voices, chip::the_state.channels, 0, 69, 127);
     for (int i = 0; i < 5000; ++i) voices_sample();
     V[0].gate = 0;
     for (int n = 1; n < c.want; ++n) ASSERT_NE(voices_sample(), 0.0) << n;
@@ -182,13 +182,13 @@ TEST(VoiceRender, ReleaseFreesOnTheExpectedSample) {
 }
 
 TEST(VoiceRender, FirstSampleSilentAndVolumeZeroKeepsTheVoice) {
-  chip::channels_reset();
+  chip::channels_reset(chip::the_state.channels);
   V = {};
-  chip::voice_note_on(0, 69, 127);
+  chip::voice_note_on(chip::the_state.voices, chip::the_state.channels, 0, 69, 127);
   EXPECT_EQ(voices_sample(), 0.0);
   EXPECT_EQ(V[0].phase, 440.0 / 44100.0);
   EXPECT_NE(voices_sample(), 0.0);
-  chip::CH[0].volume = 0;
+  chip::the_state.channels[0].volume = 0;
   for (int i = 0; i < 100; ++i) EXPECT_EQ(voices_sample(), 0.0);
   EXPECT_EQ(V[0].active, 1);
 }
@@ -255,10 +255,10 @@ TEST(VoiceRender, SumsMatchTheFormulas) {
   };
   for (auto c : cases) {
     SCOPED_TRACE(c.program);
-    chip::channels_reset();
-    chip::CH[3] = {c.program, 77, 170};
+    chip::channels_reset(chip::the_state.channels);
+    chip::the_state.channels[3] = {c.program, 77, 170};
     V = {};
-    chip::voice_note_on(3, c.model.note, static_cast<int32_t>(c.model.amp * 127 + 0.5));
+    chip::voice_note_on(chip::the_state.voices, chip::the_state.channels, 3, c.model.note, static_cast<int32_t>(c.model.amp * 127 + 0.5));
     for (int n = 0; n < 10000; ++n) {
       if (n == 8000) V[0].gate = 0;
       ASSERT_EQ(voices_sample(), c.model.next(170, 77, n < 8000)) << n;
@@ -327,7 +327,7 @@ TEST_F(VoiceEndToEnd, TriangleNoteWithBend) {
     const double sum = n < 630 ? m.next(n < 315 ? 200 : 0, 100, true) : 0.0;
     ASSERT_EQ(next(), mix(sum)) << n;
   }
-  EXPECT_EQ(chip::playing, 0);
+  EXPECT_EQ(chip::the_state.flags.playing, 0);
 }
 
 }  // namespace

@@ -329,9 +329,9 @@ TEST(Midi, ConvertedSongPlaysInTheSequencer) {
     peak = std::max(peak, std::abs(left));
   }
   EXPECT_GT(peak, 0.01f);
-  EXPECT_EQ(chip::playing, 1);
+  EXPECT_EQ(chip::the_state.flags.playing, 1);
   chip_next(&left, &right);
-  EXPECT_EQ(chip::playing, 0);
+  EXPECT_EQ(chip::the_state.flags.playing, 0);
   I_UnRegisterSong();
 }
 
