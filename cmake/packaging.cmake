@@ -1,0 +1,117 @@
+# packaging.cmake: the libraries in their installed form. Each static library
+# of the tree (the one the tool and the tests link) is built
+# position-independent and gets a shared twin linked from the same objects,
+# so both come out of one build without compiling anything twice. With
+# TUNECAST_INSTALL, `cmake --install` puts the headers, both kinds of
+# library, the tool, a CMake package and a pkg-config file under the prefix.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+# An ABI may change with every minor release while the major version is 0.
+if(PROJECT_VERSION_MAJOR EQUAL 0)
+  set(tunecast_soversion ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR})
+  set(tunecast_compatibility SameMinorVersion)
+else()
+  set(tunecast_soversion ${PROJECT_VERSION_MAJOR})
+  set(tunecast_compatibility SameMajorVersion)
+endif()
+
+# The C++ runtime libraries that a C compiler does not link by itself (the
+# C++ compiler's implicit libraries less the C compiler's): a C program
+# linking the static libraries needs them.
+set(tunecast_cxx_runtime ${CMAKE_CXX_IMPLICIT_LINK_LIBRARIES})
+list(REMOVE_ITEM tunecast_cxx_runtime ${CMAKE_C_IMPLICIT_LINK_LIBRARIES})
+list(REMOVE_DUPLICATES tunecast_cxx_runtime)
+
+# tunecast_library(<static target> EXPORT_NAME <name> [SHARED_LINK <item>...])
+# Makes <static target> position-independent and adds <static target>_shared
+# (same output name, same objects, linked with SHARED_LINK: the shared twins
+# of the libraries the static one links, and the objects of internal ones).
+# The targets are exported as tunecast::<name> and tunecast::<name>_shared.
+function(tunecast_library static_target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "EXPORT_NAME" "SHARED_LINK")
+  set(shared_target ${static_target}_shared)
+  # No interposition of the libraries' own functions: calls inside a library
+  # may be inlined as they are without -fPIC (the weak lock hooks stay
+  # replaceable). It changes no arithmetic.
+  target_compile_options(${static_target} PRIVATE -fno-semantic-interposition)
+  set_target_properties(${static_target} PROPERTIES
+    POSITION_INDEPENDENT_CODE ON
+    EXPORT_NAME ${arg_EXPORT_NAME})
+  # A program linked by the C compiler (a C-only project) gets the runtime.
+  foreach(runtime_lib IN LISTS tunecast_cxx_runtime)
+    target_link_libraries(${static_target} INTERFACE $<$<LINK_LANGUAGE:C>:${runtime_lib}>)
+  endforeach()
+
+  add_library(${shared_target} SHARED $<TARGET_OBJECTS:${static_target}>)
+  add_dependencies(${shared_target} ${static_target})
+  target_include_directories(${shared_target} INTERFACE
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
+    $<BUILD_INTERFACE:${PROJECT_BINARY_DIR}/include>)
+  target_link_libraries(${shared_target} PRIVATE ${arg_SHARED_LINK})
+  # Every symbol resolved at link time, so the library names all it needs;
+  # its sibling libraries are found next to it, wherever the prefix moves.
+  target_link_options(${shared_target} PRIVATE -Wl,--no-undefined)
+  set_target_properties(${shared_target} PROPERTIES
+    OUTPUT_NAME ${static_target}
+    LINKER_LANGUAGE CXX
+    VERSION ${PROJECT_VERSION}
+    SOVERSION ${tunecast_soversion}
+    INSTALL_RPATH "$ORIGIN"
+    EXPORT_NAME ${arg_EXPORT_NAME}_shared)
+  add_library(tunecast::${arg_EXPORT_NAME}_shared ALIAS ${shared_target})
+endfunction()
+
+tunecast_library(tunecast_midi EXPORT_NAME midi)
+tunecast_library(tunecast_chip EXPORT_NAME chip SHARED_LINK m tunecast_midi_shared)
+tunecast_library(tunecast_wad EXPORT_NAME wad SHARED_LINK $<BUILD_INTERFACE:tunecast_common>)
+
+if(NOT TUNECAST_INSTALL)
+  return()
+endif()
+
+set(tunecast_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/tunecast)
+
+install(FILES include/tunecast/chip.h include/tunecast/wad.h
+              ${PROJECT_BINARY_DIR}/include/tunecast/version.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tunecast)
+install(TARGETS tunecast_chip tunecast_wad tunecast_midi
+                tunecast_chip_shared tunecast_wad_shared tunecast_midi_shared
+        EXPORT tunecast-targets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(TARGETS tunecast RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(EXPORT tunecast-targets NAMESPACE tunecast:: DESTINATION ${tunecast_cmake_dir})
+
+configure_package_config_file(cmake/tunecast-config.cmake.in
+  ${PROJECT_BINARY_DIR}/tunecast-config.cmake INSTALL_DESTINATION ${tunecast_cmake_dir})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/tunecast-config-version.cmake
+  COMPATIBILITY ${tunecast_compatibility})
+install(FILES ${PROJECT_BINARY_DIR}/tunecast-config.cmake
+              ${PROJECT_BINARY_DIR}/tunecast-config-version.cmake
+        DESTINATION ${tunecast_cmake_dir})
+
+# pkg-config: the prefix is worked out from where the file lies, so the tree
+# still works when installed with `cmake --install --prefix` elsewhere. A
+# static link also needs the C++ runtime.
+set(tunecast_pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+if(IS_ABSOLUTE ${tunecast_pc_dir})
+  message(FATAL_ERROR "tunecast.pc needs a relative CMAKE_INSTALL_LIBDIR")
+endif()
+file(RELATIVE_PATH TUNECAST_PC_PREFIX /prefix/${tunecast_pc_dir} /prefix)
+string(REGEX REPLACE "/$" "" TUNECAST_PC_PREFIX "${TUNECAST_PC_PREFIX}")
+foreach(dir LIBDIR INCLUDEDIR)
+  if(IS_ABSOLUTE ${CMAKE_INSTALL_${dir}})
+    set(TUNECAST_PC_${dir} ${CMAKE_INSTALL_${dir}})
+  else()
+    set(TUNECAST_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+  endif()
+endforeach()
+set(tunecast_runtime ${tunecast_cxx_runtime} m)  # and the synthesizer's maths
+list(REMOVE_DUPLICATES tunecast_runtime)
+list(TRANSFORM tunecast_runtime PREPEND -l)
+list(JOIN tunecast_runtime " " TUNECAST_PC_PRIVATE_LIBS)
+configure_file(cmake/tunecast.pc.in ${PROJECT_BINARY_DIR}/tunecast.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/tunecast.pc DESTINATION ${tunecast_pc_dir})
