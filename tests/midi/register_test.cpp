@@ -27,13 +27,17 @@ void *__real_malloc(size_t);
 void *__wrap_malloc(size_t n) { return fail_malloc ? nullptr : __real_malloc(n); }
 }
 
-void *operator new(size_t n) {
+// Out of line, so the compiler sees no new paired with free at its callers.
+__attribute__((noinline)) void *operator new(size_t n) {
   void *p = fail_new ? nullptr : std::malloc(n != 0 ? n : 1);
   if (p == nullptr) throw std::bad_alloc();
   return p;
 }
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete(void *p, size_t) noexcept { std::free(p); }
+__attribute__((noinline)) void *operator new(size_t n, const std::nothrow_t &) noexcept {
+  return fail_new ? nullptr : std::malloc(n != 0 ? n : 1);
+}
+__attribute__((noinline)) void operator delete(void *p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void *p, size_t) noexcept { std::free(p); }
 
 namespace {
 
