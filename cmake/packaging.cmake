@@ -49,9 +49,12 @@ function(tunecast_library static_target)
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
     $<BUILD_INTERFACE:${PROJECT_BINARY_DIR}/include>)
   target_link_libraries(${shared_target} PRIVATE ${arg_SHARED_LINK})
-  # Every symbol resolved at link time, so the library names all it needs;
-  # its sibling libraries are found next to it, wherever the prefix moves.
-  target_link_options(${shared_target} PRIVATE -Wl,--no-undefined)
+  # Every symbol resolved at link time, so the library names all it needs
+  # (not under a sanitizer, whose runtime comes with the program); its
+  # sibling libraries are found next to it, wherever the prefix moves.
+  if(NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
+    target_link_options(${shared_target} PRIVATE -Wl,--no-undefined)
+  endif()
   set_target_properties(${shared_target} PROPERTIES
     OUTPUT_NAME ${static_target}
     LINKER_LANGUAGE CXX

@@ -156,11 +156,11 @@ bytes score::build(int end_tick) const {
         break;
       case order::on:
         // Like real scores, repeat a velocity only when it changes.
-        if (e.b == last_velocity[e.ch]) {
+        if (e.b == last_velocity[static_cast<size_t>(e.ch)]) {
           mus.note_on(e.ch, e.a);
         } else {
           mus.note_on(e.ch, e.a, e.b);
-          last_velocity[e.ch] = e.b;
+          last_velocity[static_cast<size_t>(e.ch)] = e.b;
         }
         break;
     }
@@ -255,7 +255,7 @@ void drums(score &s, int bar, int key, const char (&line)[steps_per_bar + 1]) {
 void tom_fill(score &s, int bar) {
   constexpr std::array<int, 8> toms = {tom_high, tom_high,    tom_mid_high, tom_mid,
                                        tom_mid,  tom_mid_low, tom_floor,    tom_low};
-  for (int i = 0; i < 8; ++i) s.hit(step_tick(bar, 8 + i), toms[i], 90 + 4 * i);
+  for (int i = 0; i < 8; ++i) s.hit(step_tick(bar, 8 + i), toms[static_cast<size_t>(i)], 90 + 4 * i);
 }
 
 void write_pad(score &s) {
@@ -263,7 +263,7 @@ void write_pad(score &s) {
   s.volume_ramp(pad_ch, 0, 2 * ticks_per_bar, 16, 30, 92);  // swell in
   for (int bar = 0; bar < bars; ++bar) {
     const int len = bar == last_bar ? 200 : ticks_per_bar;
-    for (int key : progression[bar].pad) s.note(pad_ch, bar_tick(bar), len, key, 80);
+    for (int key : progression[static_cast<size_t>(bar)].pad) s.note(pad_ch, bar_tick(bar), len, key, 80);
   }
   s.volume_ramp(pad_ch, bar_tick(last_bar), 190, 19, 92, 0);  // fade out
 }
@@ -271,7 +271,7 @@ void write_pad(score &s) {
 // Bass line of one bar: 'r' root, 'o' octave up, 'f' fifth up, '.' rest; a
 // note lasts until the next one, slightly detached.
 void bass_line(score &s, int bar, const char (&line)[steps_per_bar + 1]) {
-  const int root = progression[bar].bass;
+  const int root = progression[static_cast<size_t>(bar)].bass;
   for (int step = 0; step < steps_per_bar; ++step) {
     const char c = line[step];
     if (c == '.') continue;
@@ -295,7 +295,7 @@ void write_bass(score &s) {
 // Bell arpeggio over the bar's chord: digits index the pad notes an octave
 // up, '3' is the lowest of them two octaves up.
 void bell_line(score &s, int bar, const char (&line)[steps_per_bar + 1], int velocity) {
-  const std::array<int, 3> &pad = progression[bar].pad;
+  const std::array<int, 3> &pad = progression[static_cast<size_t>(bar)].pad;
   for (int step = 0; step < steps_per_bar; ++step) {
     const char c = line[step];
     if (c == '.') continue;
