@@ -1,12 +1,20 @@
 /* Proves that the engine-facing headers compile as C and that a C program
- * links against the synthesizer and the WAD module. */
+ * links against the synthesizer (with its MIDI converter) and the WAD
+ * module, the sized registration and the log hook included. */
 #include <stdio.h>
 #include <stdlib.h>
 
 #include "tunecast/chip.h"
+#include "tunecast/version.h"
 #include "tunecast/wad.h"
 
 static int failures = 0;
+static int failure_lines = 0;
+
+static void count_failures(void *user, int32_t level, const char *line) {
+  (void)line;
+  if (level == WAD_LOG_FAILURE) ++*(int *)user;
+}
 
 static void check(int ok, const char *what) {
   if (!ok) {
@@ -49,12 +57,31 @@ int main(void) {
   I_UnRegisterSong();
   I_ShutdownMusic();
 
+  check(chip_register_song(song, (int32_t)sizeof song - 1) == CHIP_MUS_TRUNCATED,
+        "chip_register_song of a cut score");
+  check(chip_register_song(song, (int32_t)sizeof song) == CHIP_REGISTERED,
+        "chip_register_song of a whole score");
+  check(chip_sounding_voices() == 0, "no voice sounds before a note");
+  chip_set_music_dir(NULL);
+  I_UnRegisterSong();
+
+  wad_set_log(count_failures, &failure_lines);
   check(wad_load("/nonexistent/tunecast.wad") == NULL, "wad_load of a missing file");
+  check(failure_lines == 1, "the log hook heard the failure");
+  {
+    /* "PWAD", no lumps, the directory at 12: the smallest archive. */
+    static const uint8_t empty[] = {'P', 'W', 'A', 'D', 0, 0, 0, 0, 12, 0, 0, 0};
+    wad_file *w = wad_load_memory(empty, sizeof empty, "empty");
+    check(w != NULL && w->num_lumps == 0, "wad_load_memory of an empty archive");
+    wad_free(w);
+  }
+  wad_set_log(NULL, NULL);
   wad_free(NULL);
   check(wad_merge(NULL, NULL) == -1, "wad_merge of nulls");
   wad_find_maps_free(NULL, 0);
   (void)map;
 
+  check(TUNECAST_VERSION_MAJOR >= 0 && TUNECAST_VERSION_STRING[0] != '\0', "version macros");
   if (failures == 0) printf("c interface: ok\n");
   return failures == 0 ? 0 : 1;
 }
