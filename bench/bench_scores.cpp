@@ -141,7 +141,75 @@ score drums_only_score() {
   return t.build("drums only", bars * bar);
 }
 
-std::vector<score> all_scores() { return {typical_score(), dense_score(), drums_only_score()}; }
+score real_song_score() {
+  // 35 bars of 240 ticks at 140 ticks per second: 60 s.
+  constexpr int bars = 35;
+  constexpr int lead = 0, bass = 1, pad = 2;
+  timeline t;
+  t.instrument(lead, 0, 104);  // programs 96 to 111 are the hexagon families
+  t.instrument(bass, 0, 33);   // stepped triangle without decay
+  t.instrument(pad, 0, 88);    // triangle with a slow attack and release
+  t.volume(pad, 0, 70);
+  constexpr std::array<std::array<int, 4>, 4> chords = {
+      {{57, 60, 64, 69}, {53, 57, 60, 65}, {48, 55, 60, 64}, {55, 59, 62, 67}}};
+  constexpr std::array<int, 4> roots = {33, 29, 36, 31};
+  // The lead's phrase: (step of eight per bar, length in eighths, key); one
+  // phrase per two bars, the long notes bent in their middle.
+  struct lead_note {
+    int step, eighths, key;
+  };
+  constexpr std::array<lead_note, 9> phrase = {{
+      {0, 2, 76},
+      {2, 1, 74},
+      {3, 1, 72},
+      {4, 4, 74},
+      {8, 1, 72},
+      {9, 1, 71},
+      {10, 2, 69},
+      {12, 3, 72},
+      {15, 1, 71},
+  }};
+  for (int b = 0; b < bars; ++b) {
+    const int at = b * bar;
+    // Pad chords change every four bars and ring for all four (6.86 s).
+    const size_t c = static_cast<size_t>((b / 4) % 4);
+    if (b % 4 == 0) {
+      const int len = std::min(4 * bar, bars * bar - at) - 4;
+      for (int key : chords[c]) t.note(pad, at, len, key, 64);
+    }
+    // Bass on every eighth: root, octave, root, fifth.
+    constexpr std::array<int, 8> bass_steps = {0, 0, 12, 0, 7, 0, 12, 7};
+    for (int e = 0; e < 8; ++e) {
+      t.note(bass, at + e * beat / 2, beat / 2 - 6, roots[c] + bass_steps[static_cast<size_t>(e)],
+             100);
+    }
+    // The lead rests every fourth pair of bars.
+    if ((b / 2) % 4 != 3) {
+      const int phrase_at = (b % 2 == 0) ? 0 : 8;
+      const int transpose = (b / 2) % 2 == 0 ? 0 : -2;
+      for (const lead_note &n : phrase) {
+        if (n.step < phrase_at || n.step >= phrase_at + 8) continue;
+        const int on = at + (n.step - phrase_at) * beat / 2;
+        const int len = n.eighths * beat / 2 - 4;
+        t.note(lead, on, len, n.key + transpose, 100);
+        if (n.eighths >= 3) {  // bend up nearly a whole tone in mid-note, back at its end
+          for (int k = 1; k <= 6; ++k) t.bend(lead, on + len / 2 + k * 3, 128 + k * 21);
+          t.bend(lead, on + len, 128);
+        }
+      }
+    }
+    // Drums on every beat: kick on 1 and 3, snare on 2 and 4, a closed
+    // hi-hat on every eighth (open on the last), a crash every eight bars.
+    for (int q = 0; q < 4; ++q) t.hit(at + q * beat, q % 2 == 0 ? 36 : 38, q % 2 == 0 ? 112 : 100);
+    for (int e = 0; e < 8; ++e) t.hit(at + e * beat / 2, e == 7 ? 46 : 42, e % 2 == 0 ? 80 : 60);
+    if (b % 8 == 0) t.hit(at, 49, 96);
+  }
+  return t.build("real song", bars * bar);
+}
+
+std::vector<score> all_scores() {
+  return {typical_score(), dense_score(), drums_only_score(), real_song_score()};
+}
 
 int64_t sounding_voice_samples(const score &s) {
   I_PlaySong(0, 0);

@@ -27,6 +27,10 @@ score typical_score();
 score dense_score();
 // The same drum pattern as the dense score and nothing else.
 score drums_only_score();
+// About 60 s built like game music: drums on every beat (kick, snare, hi-hat,
+// a crash every eight bars), a hexagon lead bent in mid-note, a bass line on
+// every eighth and four-note pad chords held 6.9 s each.
+score real_song_score();
 
 std::vector<score> all_scores();
 

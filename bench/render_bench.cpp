@@ -51,10 +51,12 @@ void render_score(benchmark::State &state, const bench::score &s, pull how = pul
 const bench::score typical = bench::typical_score();
 const bench::score dense = bench::dense_score();
 const bench::score drums = bench::drums_only_score();
+const bench::score real_song = bench::real_song_score();
 
 void BM_typical(benchmark::State &state) { render_score(state, typical); }
 void BM_dense(benchmark::State &state) { render_score(state, dense); }
 void BM_drums_only(benchmark::State &state) { render_score(state, drums); }
+void BM_real_song(benchmark::State &state) { render_score(state, real_song); }
 void BM_typical_per_sample(benchmark::State &state) {
   render_score(state, typical, pull::per_sample);
 }
@@ -62,6 +64,7 @@ void BM_typical_per_sample(benchmark::State &state) {
 BENCHMARK(BM_typical)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_dense)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_drums_only)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_real_song)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_typical_per_sample)->Unit(benchmark::kMillisecond);
 
 }  // namespace
