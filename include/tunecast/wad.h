@@ -88,6 +88,25 @@ wad_file *wad_load(const char *path);
  * is null. */
 wad_file *wad_load_memory(const void *data, size_t size, const char *name);
 
+/* Opens path to read its lumps on demand: only the header and the directory
+ * are read now, so a program that plays one song of a large archive holds
+ * little more than that song. Checked and logged as wad_load does.
+ * path: as for wad_load. A pipe, or the WAD inside a ZIP, cannot be read
+ *   twice and is read whole, as wad_load reads it.
+ * Returns a new handle (release with wad_free, which closes the file), or
+ * null after logging why. Entries are found as in a loaded archive, but
+ * their data is null unless the archive was read whole: read a lump with
+ * wad_read_lump. Such a handle cannot take part in wad_merge. */
+wad_file *wad_open(const char *path);
+
+/* A copy of a lump's bytes, from memory or from the open file.
+ * w: a handle from wad_load, wad_load_memory or wad_open.
+ * lump: one of w's entries (from wad_get).
+ * Returns lump->size bytes in a new buffer the caller frees, or null: no
+ * data (size 0 or less, bytes outside the file), a read that comes back
+ * short (the file shrank since it was opened), or no memory. */
+uint8_t *wad_read_lump(wad_file *w, const wad_lump *lump);
+
 /* Releases the handle and every lump it owns; null is ignored. */
 void wad_free(wad_file *w);
 
@@ -101,8 +120,10 @@ wad_lump *wad_get(wad_file *w, const char *name);
 void *wad_get_data(wad_file *w, const char *name, int32_t *size_out);
 
 /* Appends the entries of src to dst, so src's lumps shadow dst's, and ends
- * src; the bytes its lumps point into pass to dst. Returns 0 (two empty archives too), or
- * -1 with both unchanged: a null argument, dst == src, more than INT32_MAX
+ * src; the bytes its lumps point into pass to dst. Neither may come from
+ * wad_open. Returns 0 (two empty archives too), or
+ * -1 with both unchanged: a null argument, dst == src, a handle from
+ * wad_open, more than INT32_MAX
  * entries in all, or out of memory. */
 int32_t wad_merge(wad_file *dst, wad_file *src);
 

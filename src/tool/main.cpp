@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -79,21 +80,25 @@ int render_one(const tool_options &opt) {
     out_fd = STDOUT_FILENO;
     wad_set_log(print_wad_line, stderr);
   }
-  const wad_handle wad(wad_load(archive));
+  // Only the directory and the one lump are read: a song of a large
+  // archive costs little more than the song.
+  const wad_handle wad(wad_open(archive));
   if (!wad) return 1;  // the loader has said why
-  int32_t size = 0;
-  const auto *data = static_cast<const uint8_t *>(wad_get_data(wad.get(), lump, &size));
+  const wad_lump *entry = wad_get(wad.get(), lump);
+  const std::unique_ptr<uint8_t, decltype(&std::free)> data(
+      entry != nullptr ? wad_read_lump(wad.get(), entry) : nullptr, &std::free);
   if (data == nullptr) {
     std::fprintf(stderr, "no hay %s\n", lump);
     return 1;
   }
+  const int32_t size = entry->size;
   render_length length;
   length.seconds = {opt.seconds, opt.seconds_text};  // read and checked by main
   length.loops = opt.loops;
   length.fade_s = opt.fade_s;
   length.fade_text = opt.fade_text;
   // The archive itself is never an output: writing over it would destroy what is read.
-  const render_job job{lump, data, size, length, out, out_fd, false, file_identity_of(archive)};
+  const render_job job{lump, data.get(), size, length, out, out_fd, false, file_identity_of(archive)};
   return render_run(job);
 }
 

@@ -95,7 +95,7 @@ bool starts_with_zip_signature(int fd) {
          std::memcmp(head, zip_signature, sizeof head) == 0;
 }
 
-bool read_open(int fd, const char *path, wad_image &out) {
+bool read_open(int fd, const char *path, wad_image &out, bool on_demand) {
   struct stat st;
   if (fstat(fd, &st) != 0) return fail("[WAD] error al leer %s", path);
   if (S_ISDIR(st.st_mode)) return fail("[WAD] %s es un directorio, no un archivo", path);
@@ -106,12 +106,16 @@ bool read_open(int fd, const char *path, wad_image &out) {
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (!S_ISREG(st.st_mode)) return read_pipe(fd, path, out);
   if (starts_with_zip_signature(fd)) return read_zip(fd, path, out);
+  if (on_demand) {
+    const auto size = static_cast<uint64_t>(st.st_size);
+    out.size = static_cast<size_t>(size < max_image_bytes ? size : max_image_bytes);
+    out.fd = fd;
+    return true;
+  }
   return read_regular(fd, path, static_cast<uint64_t>(st.st_size), out);
 }
 
-}  // namespace
-
-bool wad_read_image(const char *path, wad_image &out) {
+bool read_path(const char *path, wad_image &out, bool on_demand) {
   out.name = path;
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
@@ -119,8 +123,8 @@ bool wad_read_image(const char *path, wad_image &out) {
     wad_logf(WAD_LOG_FAILURE, "%s: %s", console_escape(path).c_str(), std::strerror(errno));
     return false;
   }
-  const bool ok = read_open(fd, path, out);
-  close(fd);
+  const bool ok = read_open(fd, path, out, on_demand);
+  if (out.fd != fd) close(fd);
   if (!ok) {
     std::free(out.bytes);
     out.bytes = nullptr;
@@ -128,3 +132,9 @@ bool wad_read_image(const char *path, wad_image &out) {
   }
   return ok;
 }
+
+}  // namespace
+
+bool wad_read_image(const char *path, wad_image &out) { return read_path(path, out, false); }
+
+bool wad_open_image(const char *path, wad_image &out) { return read_path(path, out, true); }

@@ -12,6 +12,9 @@ struct wad_image {
   uint8_t *bytes = nullptr;  // malloc'd, size bytes (null when size is 0); the caller frees
   size_t size = 0;
   std::string name;  // for messages and wad_file.path: the path, or "ZIP:member"
+  // >= 0: a regular file kept open to be read on demand; bytes is then null
+  // and size is the file's length. The caller closes it.
+  int fd = -1;
 };
 
 // A lump's offset and size are signed 32-bit, so no lump reaches past
@@ -21,5 +24,10 @@ inline constexpr uint64_t wad_image_max_bytes = (uint64_t{1} << 32) - 2;
 // Reads path into out. Returns false after logging one line saying why (a
 // directory, a device, a ZIP whose WAD cannot be extracted, a read error).
 bool wad_read_image(const char *path, wad_image &out);
+
+// As wad_read_image, but a plain regular file is not read: it is left open
+// in out.fd for its lumps to be read when asked for. A pipe and a ZIP's
+// member are still read whole, since they cannot be read again.
+bool wad_open_image(const char *path, wad_image &out);
 
 #endif  // TUNECAST_WAD_IMAGE_H

@@ -1,12 +1,16 @@
-// wad.cpp: loading a WAD archive into memory, lump lookup by name, merging
-// a patch archive, releasing. The archive is read once into one image that
-// every lump points into, so memory follows the file's size whatever its
-// directory says (overlapping lumps share their bytes). Every size and offset
+// wad.cpp: loading a WAD archive into memory (or opening it to read its
+// lumps on demand), lump lookup by name, merging a patch archive, releasing.
+// A loaded archive is read once into one image that every lump points into,
+// so memory follows the file's size whatever its directory says
+// (overlapping lumps share their bytes). Every size and offset
 // comes from the file, so each is checked against its length in 64-bit
 // arithmetic.
 #include "tunecast/wad.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +32,7 @@ struct wad_owner {
   wad_file file;
   uint8_t **images;
   int32_t image_count;
+  int fd;  // an archive opened with wad_open: its file, read on demand; else -1
 };
 
 wad_owner *owner_of(wad_file *w) { return reinterpret_cast<wad_owner *>(w); }
@@ -56,10 +61,32 @@ void clean_name(char (&name)[9], const uint8_t *raw) {
   name[n] = '\0';
 }
 
-// Fills the handle's entries from the directory in the image.
-void fill_lumps(wad_file *w, const wad_image &image) {
+bool read_at(int fd, int64_t offset, uint8_t *buf, size_t n) {
+  while (n > 0) {
+    const ssize_t got = pread(fd, buf, n, offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    buf += got;
+    n -= static_cast<size_t>(got);
+    offset += got;
+  }
+  return true;
+}
+
+// The first n bytes at offset of an archive in memory or open on demand
+// (the caller has checked that they lie inside it).
+bool read_image(const wad_image &image, int64_t offset, uint8_t *buf, size_t n) {
+  if (image.bytes != nullptr) {
+    std::memcpy(buf, image.bytes + offset, n);
+    return true;
+  }
+  return read_at(image.fd, offset, buf, n);
+}
+
+// Fills the handle's entries from the directory. Lumps point into the image
+// when it is in memory; an archive read on demand leaves every data null.
+void fill_lumps(wad_file *w, const uint8_t *dir, const wad_image &image) {
   const auto size = static_cast<int64_t>(image.size);
-  const uint8_t *dir = image.bytes + w->dir_ofs;
   for (int32_t i = 0; i < w->num_lumps; ++i) {
     const uint8_t *e = dir + static_cast<size_t>(i) * dir_entry_bytes;
     wad_lump &lump = w->lumps[i];
@@ -68,7 +95,7 @@ void fill_lumps(wad_file *w, const wad_image &image) {
     lump.size = get_i32le(e + 4);
     if (lump.size <= 0) continue;  // markers and negative sizes: no data, size kept
     if (lump.file_ofs >= 0 && int64_t{lump.file_ofs} + lump.size <= size) {
-      lump.data = image.bytes + lump.file_ofs;
+      if (image.bytes != nullptr) lump.data = image.bytes + lump.file_ofs;
     } else {
       lump.size = 0;
     }
@@ -76,7 +103,8 @@ void fill_lumps(wad_file *w, const wad_image &image) {
 }
 
 // Checks header and directory and builds the handle, which takes over the
-// image's bytes. Returns null (with its line logged) on failure.
+// image's bytes (or its open file). Returns null (with its line logged) on
+// failure.
 wad_file *load_image(wad_image &image, const char *given) {
   const std::string shown = console_escape(image.name);
   if (image.size == 0) {
@@ -88,28 +116,46 @@ wad_file *load_image(wad_image &image, const char *given) {
              shown.c_str(), image.size);
     return nullptr;
   }
+  uint8_t header[header_bytes];
+  if (!read_image(image, 0, header, sizeof header)) {
+    wad_logf(WAD_LOG_FAILURE, "[WAD] error al leer %s", shown.c_str());
+    return nullptr;
+  }
   char magic[5] = {};
-  std::memcpy(magic, image.bytes, 4);  // a NUL among the 4 bytes ends the text early
+  std::memcpy(magic, header, 4);  // a NUL among the 4 bytes ends the text early
   if (std::strcmp(magic, "IWAD") != 0 && std::strcmp(magic, "PWAD") != 0) {
     wad_logf(WAD_LOG_FAILURE, "[WAD] Magic inválido %s en %s", console_escape(magic).c_str(),
              shown.c_str());
     return nullptr;
   }
-  const int32_t count = get_i32le(image.bytes + 4);
-  const int32_t dir_ofs = get_i32le(image.bytes + 8);
+  const int32_t count = get_i32le(header + 4);
+  const int32_t dir_ofs = get_i32le(header + 8);
   if (dir_ofs < 0 || count < 0 ||
       dir_ofs + dir_entry_bytes * count > static_cast<int64_t>(image.size)) {
     wad_logf(WAD_LOG_FAILURE, "[WAD] dir_ofs corrupto %d", dir_ofs);
     return nullptr;
   }
 
+  // The bound check above caps the directory, and so the count, by the
+  // file's own length.
+  const auto dir_size = static_cast<size_t>(dir_entry_bytes * count);
+  uint8_t *dir_copy = nullptr;  // only for an archive read on demand
+  if (image.bytes == nullptr && dir_size > 0) {
+    dir_copy = static_cast<uint8_t *>(std::malloc(dir_size));
+    if (dir_copy != nullptr && !read_image(image, dir_ofs, dir_copy, dir_size)) {
+      std::free(dir_copy);
+      wad_logf(WAD_LOG_FAILURE, "[WAD] error al leer %s", shown.c_str());
+      return nullptr;
+    }
+  }
   auto *owner = static_cast<wad_owner *>(std::calloc(1, sizeof(wad_owner)));
   auto *images = static_cast<uint8_t **>(std::malloc(sizeof(uint8_t *)));
   wad_lump *lumps = nullptr;
-  // The bound check above caps the count by the file's own length.
   if (count > 0)
     lumps = static_cast<wad_lump *>(std::calloc(static_cast<size_t>(count), sizeof(wad_lump)));
-  if (owner == nullptr || images == nullptr || (count > 0 && lumps == nullptr)) {
+  if (owner == nullptr || images == nullptr || (count > 0 && lumps == nullptr) ||
+      (image.bytes == nullptr && dir_size > 0 && dir_copy == nullptr)) {
+    std::free(dir_copy);
     std::free(lumps);
     std::free(images);
     std::free(owner);
@@ -124,11 +170,14 @@ wad_file *load_image(wad_image &image, const char *given) {
   w->lump_capacity = count;
   set_path_field(w->path, image.name.c_str());
   set_path_field(w->src_path, given);
-  fill_lumps(w, image);
+  fill_lumps(w, dir_copy != nullptr ? dir_copy : image.bytes + dir_ofs, image);
+  std::free(dir_copy);
   images[0] = image.bytes;
   image.bytes = nullptr;
   owner->images = images;
   owner->image_count = 1;
+  owner->fd = image.fd;
+  image.fd = -1;
   wad_logf(WAD_LOG_PROGRESS, "[WAD] %s %s: %d lumps, dir @ %d", w->magic,
            console_escape(given).c_str(), count, dir_ofs);
   return w;
@@ -142,6 +191,31 @@ wad_file *wad_load(const char *path) {
   wad_file *w = load_image(image, path);
   std::free(image.bytes);  // null once the handle owns it
   return w;
+}
+
+wad_file *wad_open(const char *path) {
+  wad_image image;
+  if (!wad_open_image(path, image)) return nullptr;
+  wad_file *w = load_image(image, path);
+  std::free(image.bytes);  // null once the handle owns them
+  if (image.fd >= 0) close(image.fd);
+  return w;
+}
+
+uint8_t *wad_read_lump(wad_file *w, const wad_lump *lump) {
+  if (w == nullptr || lump == nullptr || lump->size <= 0) return nullptr;
+  const int fd = owner_of(w)->fd;
+  if (lump->data == nullptr && fd < 0) return nullptr;
+  const auto n = static_cast<size_t>(lump->size);
+  auto *copy = static_cast<uint8_t *>(std::malloc(n));
+  if (copy == nullptr) return nullptr;
+  if (lump->data != nullptr) {
+    std::memcpy(copy, lump->data, n);
+  } else if (!read_at(fd, lump->file_ofs, copy, n)) {
+    std::free(copy);  // the file shrank since it was opened
+    return nullptr;
+  }
+  return copy;
 }
 
 wad_file *wad_load_memory(const void *data, size_t size, const char *name) {
@@ -169,6 +243,7 @@ void wad_free(wad_file *w) {
   wad_owner *owner = owner_of(w);
   for (int32_t i = 0; i < owner->image_count; ++i) std::free(owner->images[i]);
   std::free(owner->images);
+  if (owner->fd >= 0) close(owner->fd);
   std::free(w->lumps);
   std::free(owner);
 }
@@ -193,6 +268,8 @@ int32_t wad_merge(wad_file *dst, wad_file *src) {
   if (total > INT32_MAX) return -1;
   wad_owner *to = owner_of(dst);
   wad_owner *from = owner_of(src);
+  // An entry of an archive read on demand names bytes in its own file.
+  if (to->fd >= 0 || from->fd >= 0) return -1;
   // Room for src's images first: a larger array left behind by a later
   // failure is harmless, and dst stays as it was.
   auto *images = static_cast<uint8_t **>(std::realloc(

@@ -38,19 +38,19 @@ class ToolSources : public ::testing::Test {
   std::string dir_;
 };
 
-bytes song_wad(int note) {
-  return fixture::wad_builder()
-      .lump("D_SONG", fixture::mus_builder()
-                          .instrument(0, 41)
-                          .note_on(0, note, 110)
-                          .note_on(15, 38, 90)
-                          .delay(70)
-                          .note_off(0, note)
-                          .delay(20)
-                          .score_end()
-                          .build())
+bytes song_mus(int note) {
+  return fixture::mus_builder()
+      .instrument(0, 41)
+      .note_on(0, note, 110)
+      .note_on(15, 38, 90)
+      .delay(70)
+      .note_off(0, note)
+      .delay(20)
+      .score_end()
       .build();
 }
+
+bytes song_wad(int note) { return fixture::wad_builder().lump("D_SONG", song_mus(note)).build(); }
 
 TEST_F(ToolSources, ZipHoldingTheWadRendersTheSameFile) {
   const bytes wad = song_wad(64);
@@ -155,6 +155,23 @@ TEST_F(ToolSources, UnzipEndsWithAKilledTool) {
     EXPECT_FALSE(running);
     EXPECT_FALSE(fixture::file_exists(path("o.wav")));
   }
+}
+
+// Rendering one song of a large archive reads the directory and that song,
+// not the archive.
+TEST_F(ToolSources, OneSongOfALargeArchiveCostsLittleMoreThanTheSong) {
+  fixture::write_file(path("small.wad"), song_wad(60));
+  fixture::write_file(path("large.wad"), fixture::wad_builder()
+                                             .lump("GRAPHICS", bytes(28u << 20, 0x55))
+                                             .lump("D_SONG", song_mus(60))
+                                             .build());
+  const auto small = fixture::run_tool({path("small.wad"), "D_SONG", path("s.wav"), "1"});
+  const auto large = fixture::run_tool({path("large.wad"), "D_SONG", path("l.wav"), "1"});
+  ASSERT_EQ(small.status, 0) << small.err;
+  ASSERT_EQ(large.status, 0) << large.err;
+  EXPECT_EQ(large.err, "");  // the song played: no warning of silence
+  EXPECT_EQ(fixture::read_file(path("l.wav")), fixture::read_file(path("s.wav")));
+  EXPECT_LT(large.max_rss_kib, small.max_rss_kib + 4 * 1024);  // read whole: + 28 MiB
 }
 
 // A file of nothing but empty local headers is walked in constant memory.

@@ -174,6 +174,48 @@ TEST_F(WadLoad, OverlappingLumpsShareTheirBytes) {
   EXPECT_EQ(first[(1 << 20) - 1], 9);
 }
 
+// An archive opened for reading on demand reads a lump only when asked,
+// and a file that shrinks meanwhile makes the read fail, never the process.
+TEST_F(WadLoad, OpenReadsLumpsWhenAsked) {
+  const std::string path = write(fixture::wad_builder()
+                                     .lump("A", {1, 2, 3})
+                                     .marker("M")
+                                     .raw_entry("PAST", 0, 1000)
+                                     .lump("LAST", bytes(100, 7))
+                                     .build());
+  testing::internal::CaptureStdout();
+  wad_ptr w(wad_open(path.c_str()), &wad_free);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "[WAD] PWAD " + path + ": 4 lumps, dir @ 115\n");
+  ASSERT_NE(w, nullptr);
+  const wad_lump *a = wad_get(w.get(), "A");
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->data, nullptr);  // nothing read yet
+  const auto read = [&](const char *name) {
+    std::unique_ptr<uint8_t, decltype(&std::free)> copy(wad_read_lump(w.get(), wad_get(w.get(), name)),
+                                                         &std::free);
+    const wad_lump *lump = wad_get(w.get(), name);
+    return copy ? bytes(copy.get(), copy.get() + lump->size) : bytes{};
+  };
+  EXPECT_EQ(read("A"), (bytes{1, 2, 3}));
+  EXPECT_EQ(read("M"), bytes{});
+  EXPECT_EQ(wad_get(w.get(), "PAST")->size, 0);  // outside the file, as a load says
+  EXPECT_EQ(read("PAST"), bytes{});
+
+  loaded other = load(path);
+  ASSERT_NE(other.w, nullptr);
+  EXPECT_EQ(wad_merge(other.w.get(), w.get()), -1);  // its entries name bytes in its own file
+  const wad_lump *loaded_a = wad_get(other.w.get(), "A");
+  uint8_t *copy = wad_read_lump(other.w.get(), loaded_a);  // a loaded archive copies from memory
+  ASSERT_NE(copy, nullptr);
+  EXPECT_NE(copy, loaded_a->data);
+  EXPECT_EQ(bytes(copy, copy + 3), (bytes{1, 2, 3}));
+  std::free(copy);
+
+  ASSERT_EQ(truncate(path.c_str(), 20), 0);
+  EXPECT_EQ(read("LAST"), bytes{});
+  EXPECT_EQ(read("A"), (bytes{1, 2, 3}));
+}
+
 TEST_F(WadLoad, NamesAreCleanedAndMatchedExactly) {
   const loaded l = load(write(fixture::wad_builder()
                                   .lump("AB      ", {1})
