@@ -2,9 +2,12 @@
 // Each drum is a sine oscillator, one or two noise registers and up to six
 // resonators, mixed by a fixed formula per kind; it frees itself when its
 // duration has passed. Every formula keeps the order of its products and
-// sums as written: the output is defined to the bit.
+// sums as written: the output is defined to the bit. A drum reads what
+// comes before its velocity from its variant's table (drum_tables.h), made
+// here by the same code, and renders by its own state only past the table.
 #include "chip/drums.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -21,11 +24,19 @@ constexpr double two_pi = 2 * pi;
 constexpr std::array<double, 6> crash_ratios = {1.0, 1.44, 1.86, 2.29, 2.66, 3.32};
 constexpr std::array<double, 4> ride_ratios = {1.4, 2.6, 3.3, 4.8};
 constexpr std::array<double, 6> tom_freq_hz = {80, 100, 120, 140, 170, 200};
+constexpr std::array<double, 3> hihat_duration_s = {0.06, 0.3, 0.08};
+constexpr std::array<double, 3> hihat_decay_s = {0.02, 0.1, 0.03};
 constexpr std::array<double, 4> clap_burst_start_s = {0.0, 0.012, 0.024, 0.038};
 
-// Set-up of each kind on a cleared record.
+// The variants, numbered as drum_variant_shapes lists them.
+constexpr int32_t variant_kick = 0, variant_snare = 1, variant_clap = 2, variant_first_tom = 3,
+                  variant_first_hihat = 9, variant_crash = 12, variant_ride = 13;
+
+// Set-up of each kind on a cleared record; each names its variant's table.
+
 void set_kick(chip_drum *d) {
   d->kind = drum_kick;
+  d->table = 1 + variant_kick;
   d->duration = 0.25;
   d->freq = 60;
   d->body_decay = std::fmax(d->duration / 3, 0.12);
@@ -33,6 +44,7 @@ void set_kick(chip_drum *d) {
 
 void set_snare(chip_drum *d) {
   d->kind = drum_snare;
+  d->table = 1 + variant_snare;
   d->duration = 0.2;
   d->freq = 190;
   d->body_decay = std::fmax(d->duration / 2.5, 0.09);
@@ -40,25 +52,30 @@ void set_snare(chip_drum *d) {
 
 void set_clap(chip_drum *d) {
   d->kind = drum_clap;
+  d->table = 1 + variant_clap;
   d->duration = 0.15;
   d->res[0] = drum_resonator_setup(1200, 800);  // a single one, not counted in res_count
 }
 
-void set_hihat(chip_drum *d, double duration_s, double decay_s) {
+// shape 0 closed or pedal, 1 open, 2 the short noise hit of every other note.
+void set_hihat(chip_drum *d, size_t shape) {
   d->kind = drum_hihat;
-  d->duration = duration_s;
-  d->decay = decay_s;
+  d->table = 1 + variant_first_hihat + static_cast<int32_t>(shape);
+  d->duration = hihat_duration_s[shape];
+  d->decay = hihat_decay_s[shape];
 }
 
-void set_tom(chip_drum *d, double freq_hz) {
+void set_tom(chip_drum *d, size_t pitch) {
   d->kind = drum_tom;
+  d->table = 1 + variant_first_tom + static_cast<int32_t>(pitch);
   d->duration = 0.35;
-  d->freq = freq_hz;
+  d->freq = tom_freq_hz[pitch];
   d->body_decay = std::fmax(d->duration / 2.5, 0.18);
 }
 
 void set_crash(chip_drum *d) {
   d->kind = drum_crash;
+  d->table = 1 + variant_crash;
   d->duration = 1.2;
   d->freq = 300;
   d->decay = 0.7;
@@ -69,6 +86,7 @@ void set_crash(chip_drum *d) {
 // A narrow bell resonance at 800 Hz, then four wider partials.
 void set_ride(chip_drum *d) {
   d->kind = drum_ride;
+  d->table = 1 + variant_ride;
   d->duration = 0.8;
   d->freq = 400;
   d->decay = 0.4;
@@ -115,48 +133,71 @@ class drum_fades {
   std::array<const double *, 3> entries_{};
 };
 
-double kick_value(chip_drum *d, double t, drum_fades &fades) {
+// Each kind's sample splits in two: its parts, which depend on the drum's
+// variant and age but not on its velocity, and the final products that
+// bring in the amplitude, in the order the whole formula has them. Where
+// the amplitude comes in between two factors (hi-hat, tom, crash) both
+// factors are parts; elsewhere part b is unused. The per-sample render and
+// the tables both go through these, so the two cannot drift apart.
+struct drum_parts {
+  double a;
+  double b;
+};
+
+drum_parts kick_parts(chip_drum *d, double t, drum_fades &fades) {
   const double f = d->freq;
   // The pitch starts at 3 f and falls towards 0.55 f.
   d->phase += (0.55 * f + (3 * f - 0.55 * f) * fades.fade(0, 0.045, t)) / sample_rate_hz;
   wrap_phase(d);
   const double n1 = drum_noise1_step(&d->lfsr);
-  return d->amp * (std::sin(two_pi * d->phase) * fades.fade(1, d->body_decay, t) +
-                   0.35 * n1 * fades.fade(2, 0.004, t));
+  return {std::sin(two_pi * d->phase) * fades.fade(1, d->body_decay, t) +
+              0.35 * n1 * fades.fade(2, 0.004, t),
+          0.0};
 }
 
-double snare_value(chip_drum *d, double t, drum_fades &fades) {
+drum_parts snare_parts(chip_drum *d, double t, drum_fades &fades) {
   d->phase += d->freq / sample_rate_hz;
   wrap_phase(d);
   const double n1 = drum_noise1_step(&d->lfsr);
-  return d->amp * (0.85 * n1 * fades.fade(0, d->body_decay, t) +
-                   0.4 * std::sin(two_pi * d->phase) * fades.fade(1, 0.07, t));
+  return {0.85 * n1 * fades.fade(0, d->body_decay, t) +
+              0.4 * std::sin(two_pi * d->phase) * fades.fade(1, 0.07, t),
+          0.0};
 }
 
-double hihat_value(chip_drum *d, double t, drum_fades &fades) {
+// amp x (the whole bracket): kick, snare, ride.
+double amp_times_a(double amp, double a, double) { return amp * a; }
+
+drum_parts hihat_parts(chip_drum *d, double t, drum_fades &fades) {
   const double n1 = drum_noise1_step(&d->lfsr);
   const double n2 = drum_noise2_step(&d->lfsr2);
-  return d->amp * fades.fade(0, d->decay, t) * (n1 + n2) * 0.5;
+  return {fades.fade(0, d->decay, t), n1 + n2};
 }
 
-double tom_value(chip_drum *d, double t, drum_fades &fades) {
+// amp x fade x (n1 + n2) x 0.5, left to right.
+double hihat_final(double amp, double fade, double noise) { return amp * fade * noise * 0.5; }
+
+drum_parts tom_parts(chip_drum *d, double t, drum_fades &fades) {
   const double f = d->freq;
   // The pitch starts at 1.8 f and falls towards 0.85 f; no noise.
   d->phase += (0.85 * f + (1.8 * f - 0.85 * f) * fades.fade(0, 0.06, t)) / sample_rate_hz;
   wrap_phase(d);
-  return d->amp * std::sin(two_pi * d->phase) * fades.fade(1, d->body_decay, t);
+  return {std::sin(two_pi * d->phase), fades.fade(1, d->body_decay, t)};
 }
 
-double crash_value(chip_drum *d, double t, drum_fades &fades) {
+drum_parts crash_parts(chip_drum *d, double t, drum_fades &fades) {
   const double n1 = drum_noise1_step(&d->lfsr);
   const double n2 = drum_noise2_step(&d->lfsr2);
   const double x = (n1 + n2) * 0.5;
   double s = drum_resonator_step(&d->res[0], x);
   for (size_t k = 1; k < 6; ++k) s += drum_resonator_step(&d->res[k], x);
-  return d->amp * fades.fade(0, d->decay, t) * (0.45 * x + 1.6 * s / 6);
+  return {fades.fade(0, d->decay, t), 0.45 * x + 1.6 * s / 6};
 }
 
-double ride_value(chip_drum *d, double t, drum_fades &fades) {
+// amp x a x b, left to right: tom (a the sine, b the fade), crash (a the
+// fade, b the bank).
+double amp_times_a_times_b(double amp, double a, double b) { return amp * a * b; }
+
+drum_parts ride_parts(chip_drum *d, double t, drum_fades &fades) {
   const double n1 = drum_noise1_step(&d->lfsr);
   const double y0 = drum_resonator_step(&d->res[0], n1);
   double s = drum_resonator_step(&d->res[1], n1);
@@ -164,19 +205,26 @@ double ride_value(chip_drum *d, double t, drum_fades &fades) {
   // The narrow bell resonance (entry 0) fades more slowly than the rest.
   // exp(-t / decay) appears twice; the same argument gives the same value.
   const double fade = fades.fade(0, d->decay, t);
-  return d->amp * (0.55 * (s / 4) * fade + 0.9 * y0 * fades.fade(1, d->body_decay, t) +
-                   0.12 * n1 * fade);
+  return {0.55 * (s / 4) * fade + 0.9 * y0 * fades.fade(1, d->body_decay, t) + 0.12 * n1 * fade,
+          0.0};
 }
 
 double clap_envelope_of(double, double t) { return drum_clap_envelope(t); }
 
-double clap_value(chip_drum *d, double t, drum_fades &fades) {
+drum_parts clap_parts(chip_drum *d, double t, drum_fades &fades) {
   const double n1 = drum_noise1_step(&d->lfsr);
   const double y = drum_resonator_step(&d->res[0], n1);
-  return y * fades.at(0, clap_envelope_of, 0.0, t) * d->amp * 0.8;
+  return {y * fades.at(0, clap_envelope_of, 0.0, t), 0.0};
 }
 
-double silent_value(chip_drum *, double, drum_fades &) { return 0.0; }
+// y x envelope x amp x 0.8: here the amplitude comes after the bracket.
+double clap_final(double amp, double a, double) { return a * amp * 0.8; }
+
+drum_parts silent_parts(chip_drum *, double, drum_fades &) { return {0.0, 0.0}; }
+double silent_final(double, double, double) { return 0.0; }
+
+using parts_function = drum_parts (*)(chip_drum *, double, drum_fades &);
+using final_function = double (*)(double amp, double a, double b);
 
 double clamp_unit(double v) {
   if (v > 1.0) return 1.0;
@@ -184,10 +232,11 @@ double clamp_unit(double v) {
   return v;
 }
 
-// Runs one sounding drum for up to n samples, adding each clamped sample to
-// sum[i]; the mix is clamped once more after the master gain.
-template <double (*Value)(chip_drum *, double, drum_fades &)>
-void drum_run(chip_drum &d, age_tables &tables, double *sum, int32_t n) {
+// Runs one sounding drum for up to n samples by its own state, adding each
+// clamped sample to sum[i]; the mix is clamped once more after the master
+// gain.
+template <parts_function Parts, final_function Final>
+void drum_run_calls(chip_drum &d, age_tables &tables, double *sum, int32_t n) {
   drum_fades fades(d, tables, n);
   for (int32_t i = 0; i < n; ++i, fades.next()) {
     const double t = d.age;
@@ -199,11 +248,108 @@ void drum_run(chip_drum &d, age_tables &tables, double *sum, int32_t n) {
       d.active = 0;
       return;
     }
-    sum[i] += clamp_unit(Value(&d, t, fades));
+    const drum_parts p = Parts(&d, t, fades);
+    sum[i] += clamp_unit(Final(d.amp, p.a, p.b));
   }
 }
 
+int64_t table_len(const drum_variant_table &vt, size_t v) {
+  const int64_t capacity = drum_table_capacity(v);
+  return vt.len > 0 && vt.len < capacity ? vt.len : capacity;
+}
+
+// Extends variant v's table to k_end samples (at most its length) by
+// running its maker, an age-table block at a time so that the maker's fades
+// come from one block per run as any drum's do.
+template <parts_function Parts, size_t Lanes>
+void table_fill(drum_table_set &dt, age_tables &tables, size_t v, int64_t k_end) {
+  drum_variant_table &vt = dt.variants[v];
+  k_end = std::min(k_end, table_len(vt, v));
+  if (vt.made >= k_end) return;
+  chip_drum &m = vt.maker;
+  if (vt.made == 0) drum_init(&m, drum_variant_shapes[v].note, 0.0);
+  double *entries = dt.store->entries.data() + drum_table_offset(v);
+  while (vt.made < k_end) {
+    const int64_t run_end = std::min(k_end, (vt.made / age_block_len + 1) * age_block_len);
+    const auto n = static_cast<int32_t>(run_end - vt.made);
+    drum_fades fades(m, tables, n);
+    for (int32_t i = 0; i < n; ++i, fades.next()) {
+      const double t = m.age;
+      m.age += sample_step_s;
+      ++m.clock;
+      const drum_parts p = Parts(&m, t, fades);
+      double *e = entries + static_cast<size_t>(vt.made) * Lanes;
+      e[0] = p.a;
+      if constexpr (Lanes == 2) e[1] = p.b;
+      ++vt.made;
+    }
+  }
+}
+
+// Runs a drum whose samples come from its variant's table for up to n
+// samples, as drum_run_calls would. Returns the samples it took care of: n,
+// or fewer when the drum reaches the table's end still sounding, its
+// generators then brought up to the table's end from the maker so that
+// drum_run_calls can go on.
+template <parts_function Parts, final_function Final, size_t Lanes>
+int32_t drum_run_tabled(chip_drum &d, age_tables &tables, drum_table_set &dt, double *sum,
+                        int32_t n) {
+  const auto v = static_cast<size_t>(d.table - 1);
+  drum_variant_table &vt = dt.variants[v];
+  const int64_t len = table_len(vt, v);
+  const auto m = static_cast<int32_t>(std::clamp<int64_t>(len - d.clock, 0, n));
+  if (m > 0) {
+    // Whole blocks ahead, so that the next runs of this and later hits read
+    // what is there.
+    const int64_t blocks_end = (d.clock + m + age_block_len - 1) / age_block_len * age_block_len;
+    table_fill<Parts, Lanes>(dt, tables, v, blocks_end);
+    const double *e = dt.store->entries.data() + drum_table_offset(v) +
+                      static_cast<size_t>(d.clock) * Lanes;
+    const double amp = d.amp;
+    const double duration = d.duration;
+    double age = d.age;
+    for (int32_t i = 0; i < m; ++i, e += Lanes) {
+      const double t = age;
+      age += sample_step_s;
+      if (t > duration) {
+        d.age = age;
+        d.clock += i + 1;
+        d.active = 0;
+        return n;
+      }
+      sum[i] += clamp_unit(Final(amp, e[0], Lanes == 2 ? e[Lanes - 1] : 0.0));
+    }
+    d.age = age;
+    d.clock += m;
+  }
+  if (m == n) return n;
+  table_fill<Parts, Lanes>(dt, tables, v, len);
+  const chip_drum &maker = vt.maker;
+  d.phase = maker.phase;
+  d.lfsr = maker.lfsr;
+  d.lfsr2 = maker.lfsr2;
+  d.res = maker.res;
+  d.table = 0;
+  return m;
+}
+
+template <parts_function Parts, final_function Final, size_t Lanes>
+void drum_run(chip_drum &d, age_tables &tables, drum_table_set &dt, double *sum, int32_t n) {
+  int32_t done = 0;
+  if constexpr (Lanes > 0) {
+    // drum_init gives a drum only a table that fits its kind; with any other
+    // its own state, never advanced by a table, renders it.
+    const auto v = static_cast<size_t>(d.table) - 1;
+    if (d.table > 0 && v < drum_variant_count && drum_variant_shapes[v].lanes == Lanes) {
+      done = drum_run_tabled<Parts, Final, Lanes>(d, tables, dt, sum, n);
+    }
+  }
+  if (done < n && d.active != 0) drum_run_calls<Parts, Final>(d, tables, sum + done, n - done);
+}
+
 }  // namespace
+
+drum_table_store module_drum_store;
 
 chip_resonator drum_resonator_setup(double freq_hz, double bandwidth_hz) {
   const double r = std::exp(-pi * bandwidth_hz / sample_rate_hz);
@@ -258,17 +404,17 @@ void drum_init(chip_drum *d, int32_t note, double amp) {
     case 35: case 36:                   set_kick(d); break;
     case 37: case 38: case 40:          set_snare(d); break;
     case 39:                            set_clap(d); break;
-    case 41:                            set_tom(d, tom_freq_hz[0]); break;
-    case 43:                            set_tom(d, tom_freq_hz[1]); break;
-    case 45:                            set_tom(d, tom_freq_hz[2]); break;
-    case 47:                            set_tom(d, tom_freq_hz[3]); break;
-    case 48:                            set_tom(d, tom_freq_hz[4]); break;
-    case 50:                            set_tom(d, tom_freq_hz[5]); break;
-    case 42: case 44:                   set_hihat(d, 0.06, 0.02); break;  // closed, pedal
-    case 46:                            set_hihat(d, 0.3, 0.1); break;    // open
+    case 41:                            set_tom(d, 0); break;
+    case 43:                            set_tom(d, 1); break;
+    case 45:                            set_tom(d, 2); break;
+    case 47:                            set_tom(d, 3); break;
+    case 48:                            set_tom(d, 4); break;
+    case 50:                            set_tom(d, 5); break;
+    case 42: case 44:                   set_hihat(d, 0); break;  // closed, pedal
+    case 46:                            set_hihat(d, 1); break;  // open
     case 49: case 52: case 55: case 57: set_crash(d); break;
     case 51: case 53: case 59:          set_ride(d); break;
-    default:                            set_hihat(d, 0.08, 0.03); break;
+    default:                            set_hihat(d, 2); break;
   }
   // clang-format on
 }
@@ -286,34 +432,36 @@ void drum_note_on(drum_pool &drums, int32_t note, int32_t velocity) {
   drum_init(slot, note, amp);
 }
 
-void drums_render(drum_pool &drums, age_tables &tables, double *sum, int32_t n) {
+void drums_render(drum_pool &drums, age_tables &tables, drum_table_set &drum_tables, double *sum,
+                  int32_t n) {
   // Drum after drum in slot order, as each sample's sum takes them.
   for (chip_drum &d : drums) {
     if (d.active == 0) continue;
     switch (d.kind) {
       case drum_kick:
-        drum_run<kick_value>(d, tables, sum, n);
+        drum_run<kick_parts, amp_times_a, 1>(d, tables, drum_tables, sum, n);
         break;
       case drum_snare:
-        drum_run<snare_value>(d, tables, sum, n);
+        drum_run<snare_parts, amp_times_a, 1>(d, tables, drum_tables, sum, n);
         break;
       case drum_hihat:
-        drum_run<hihat_value>(d, tables, sum, n);
+        drum_run<hihat_parts, hihat_final, 2>(d, tables, drum_tables, sum, n);
         break;
       case drum_tom:
-        drum_run<tom_value>(d, tables, sum, n);
+        drum_run<tom_parts, amp_times_a_times_b, 2>(d, tables, drum_tables, sum, n);
         break;
       case drum_crash:
-        drum_run<crash_value>(d, tables, sum, n);
+        drum_run<crash_parts, amp_times_a_times_b, 2>(d, tables, drum_tables, sum, n);
         break;
       case drum_ride:
-        drum_run<ride_value>(d, tables, sum, n);
+        drum_run<ride_parts, amp_times_a, 1>(d, tables, drum_tables, sum, n);
         break;
       case drum_clap:
-        drum_run<clap_value>(d, tables, sum, n);
+        drum_run<clap_parts, clap_final, 1>(d, tables, drum_tables, sum, n);
         break;
       default:
-        drum_run<silent_value>(d, tables, sum, n);  // drum_init sets no other kind
+        // drum_init sets no other kind.
+        drum_run<silent_parts, silent_final, 0>(d, tables, drum_tables, sum, n);
         break;
     }
   }

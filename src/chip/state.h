@@ -10,6 +10,7 @@
 
 #include "tunecast/chip.h"
 #include "chip/age_tables.h"
+#include "chip/drum_tables.h"
 
 constexpr int chip_voice_count = 28;
 constexpr int chip_drum_count = 8;
@@ -87,11 +88,33 @@ struct chip_drum {
   // again: the body's decay (kick, snare, tom: max(duration / k, floor);
   // ride: 1.3 decay for its bell), 0 for the other kinds.
   double body_decay;
-  int64_t clock;  // samples since start: the index into the age tables
+  int64_t clock;  // samples since start: the index into the age and drum tables
   chip::age_block_cache fades;  // the kind's fades, numbered by the kind
+  // 1 + the drum's variant while its samples come from that variant's table;
+  // phase, lfsr, lfsr2 and res then keep their start values and are brought
+  // up to date only if the drum outlives the table. 0: they are live.
+  int32_t table;
 };
 
 namespace chip {
+
+// One variant's table: a drum of that note, without velocity, rendered made
+// samples into it; it goes on from there when a drum needs later entries.
+struct drum_variant_table {
+  int64_t made = 0;
+  // Samples the table serves, up to its capacity; 0: the capacity. Changed
+  // only on an empty table: a drum leaving the table takes the maker's state
+  // as it is after len samples.
+  int64_t len = 0;
+  chip_drum maker{};
+};
+
+// What has been made in a store: entries past made are never read, so a
+// default-built record over a used store is an empty set of tables.
+struct drum_table_set {
+  drum_table_store *store = &module_drum_store;
+  std::array<drum_variant_table, drum_variant_count> variants{};
+};
 
 // The registered song and the sequencer's place in it.
 struct song_state {
@@ -138,6 +161,7 @@ struct module_state {
   double gain = 0.5;  // the synthesizer's output gain
   recording_state recording;
   age_tables tables;
+  drum_table_set drum_tables;
 };
 
 // The one instance, defined in chip.cpp. Only the entry points (I_*, chip_*,
@@ -180,7 +204,8 @@ void drum_init(chip_drum *d, int32_t note, double amp);
 void drum_note_on(drum_pool &drums, int32_t note, int32_t velocity);
 // Adds the drums' next n samples, each drum clamped, to sum[0..n) in slot
 // order, and advances them; as voices_render, n samples with no event.
-void drums_render(drum_pool &drums, age_tables &tables, double *sum, int32_t n);
+void drums_render(drum_pool &drums, age_tables &tables, drum_table_set &drum_tables, double *sum,
+                  int32_t n);
 // Active drums.
 int32_t drums_sounding(const drum_pool &drums);
 

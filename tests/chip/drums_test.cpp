@@ -16,7 +16,8 @@ constexpr double pi = 3.141592653589793;
 // One sample of the drum pool alone.
 double drums_sample() {
   double sum = 0.0;
-  chip::drums_render(chip::the_state.drums, chip::the_state.tables, &sum, 1);
+  chip::module_state &m = chip::the_state;
+  chip::drums_render(m.drums, m.tables, m.drum_tables, &sum, 1);
   return sum;
 }
 
@@ -238,11 +239,76 @@ TEST_F(Drums, KickFullVelocityReachesTheClampPerDrum) {
 }
 
 TEST_F(Drums, KickAndSnarePhaseAdvanceBeforeTheFirstSample) {
+  // Seen in the first samples: the drums' own phases stay at their start
+  // while their tables serve them.
+  const double amp = (100 / 127.0) * 0.9;
   chip::drum_note_on(chip::the_state.drums, 36, 100);
+  EXPECT_EQ(drums_sample(), amp * (std::sin(2 * pi * (180 / 44100.0)) * 1.0 + 0.35 * 1.0 * 1.0));
+  chip::the_state.drums = {};
   chip::drum_note_on(chip::the_state.drums, 38, 100);
-  render(1);
-  EXPECT_EQ(chip::the_state.drums[0].phase, 180 / 44100.0);
-  EXPECT_EQ(chip::the_state.drums[1].phase, 190 / 44100.0);
+  EXPECT_EQ(drums_sample(),
+            amp * (0.85 * 1.0 * 1.0 + 0.4 * std::sin(2 * pi * (190 / 44100.0)) * 1.0));
+}
+
+// Renders one drum of note at velocity to its end, alone in the pool, by its
+// table (by_table) or with its table taken away at the start so that it
+// runs on its own state; tabled_samples counts the samples after which it
+// still held its table (it lets go on the first sample past the table).
+std::vector<double> render_alone(int note, int velocity, bool by_table, int *tabled_samples) {
+  chip::the_state.drums = {};
+  chip::drum_note_on(chip::the_state.drums, note, velocity);
+  chip_drum &d = chip::the_state.drums[0];
+  if (!by_table) d.table = 0;
+  std::vector<double> out;
+  *tabled_samples = 0;
+  while (d.active == 1 && out.size() < 60000) {
+    out.push_back(drums_sample());
+    if (d.table != 0) ++*tabled_samples;
+  }
+  return out;
+}
+
+const int variant_notes[chip::drum_variant_count] = {36, 38, 39, 41, 43, 45, 47,
+                                                     48, 50, 42, 46, 60, 49, 51};
+
+TEST_F(Drums, TablesServeEveryVariantsWholeLifeAsItsOwnStateWould) {
+  chip::the_state.drum_tables = {};
+  for (size_t v = 0; v < chip::drum_variant_count; ++v) {
+    const int note = variant_notes[v];
+    ASSERT_EQ(chip::drum_variant_shapes[v].note, note);
+    for (int velocity : {127, 50, 1}) {
+      SCOPED_TRACE(testing::Message() << "note " << note << " velocity " << velocity);
+      int tabled = 0, untabled = 0;
+      const std::vector<double> by_table = render_alone(note, velocity, true, &tabled);
+      const std::vector<double> by_state = render_alone(note, velocity, false, &untabled);
+      const int life = samples_before_free(chip::drum_variant_shapes[v].duration_s);
+      EXPECT_EQ(by_table.size(), static_cast<size_t>(life) + 1);  // the last adds 0
+      EXPECT_EQ(tabled, life + 1);  // never left its table
+      EXPECT_EQ(untabled, 0);
+      EXPECT_LE(life + 1, chip::drum_table_capacity(v));
+      ASSERT_EQ(by_table, by_state);
+    }
+  }
+}
+
+TEST_F(Drums, ADrumOutlivingItsTableGoesOnFromTheTablesEnd) {
+  for (int64_t len : {int64_t{1}, int64_t{333}, int64_t{4096}, int64_t{4097}}) {
+    for (size_t v : {size_t{0}, size_t{3}, size_t{10}, size_t{12}, size_t{13}}) {
+      SCOPED_TRACE(testing::Message() << "variant " << v << " table of " << len);
+      chip::the_state.drum_tables = {};
+      int untabled = 0, tabled = 0;
+      const std::vector<double> by_state = render_alone(variant_notes[v], 90, false, &untabled);
+      chip::the_state.drum_tables.variants[v].len = len;
+      const std::vector<double> by_table = render_alone(variant_notes[v], 90, true, &tabled);
+      EXPECT_EQ(tabled, len);
+      ASSERT_EQ(by_table, by_state);
+      // A later hit of the same variant reads the finished table, then leaves it too.
+      const std::vector<double> again = render_alone(variant_notes[v], 90, true, &tabled);
+      EXPECT_EQ(tabled, len);
+      ASSERT_EQ(again, by_state);
+    }
+  }
+  chip::the_state.drum_tables = {};
 }
 
 TEST_F(Drums, RestartOfANoteRepeatsItsSamples) {

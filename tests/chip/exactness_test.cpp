@@ -112,7 +112,7 @@ void expect_identical(const render_case &c, probe what) {
       chip::module_state &m = chip::the_state;
       if (m.flags.playing != 0 && !chip::seq_step(m.song, m.flags, m.channels, m.voices, m.drums)) {
         chip::voices_render(m.voices, m.channels, m.tables, &got, 1);
-        chip::drums_render(m.drums, m.tables, &got, 1);
+        chip::drums_render(m.drums, m.tables, m.drum_tables, &got, 1);
       }
       const double want = ref.next_sum();
       if (std::bit_cast<uint64_t>(got) != std::bit_cast<uint64_t>(want)) {
@@ -204,6 +204,32 @@ bytes drums_score() {
   for (int note : burst) b.note_on(15, note, 110).delay(1);
   b.note_off(15, 49).bend(15, 0).volume(15, 0).note_on(15, 35, 127).note_on(15, 36, 0).delay(60);
   return b.score_end().build();
+}
+
+// One note of each drum variant (kick, snare, clap, the six toms, the three
+// hi-hats, crash, ride), as the drum tables number them.
+constexpr int drum_variant_notes[] = {36, 38, 39, 41, 43, 45, 47, 48, 50, 42, 46, 60, 49, 51};
+
+// Every drum variant at three velocities, each left to ring out its whole
+// life so that it reads every block of its table (the crash crosses twelve
+// block boundaries), the slower half first; then eight long drums whose
+// slot 0 is taken six times at growing ages, before and after a block
+// boundary, by hits of other variants and velocities; and hits of a
+// variant while an earlier one of it still sounds.
+bytes drum_tables_score() {
+  mus_builder b;
+  for (int vel : {127, 64, 9}) {
+    for (int note : {36, 38, 39, 41, 49, 51, 46}) b.note_on(15, note, vel);
+    b.delay(170);  // 1.21 s: the crash has ended
+    for (int note : {43, 45, 47, 48, 50, 42, 60}) b.note_on(15, note, vel);
+    b.delay(60);
+  }
+  for (int note : {49, 51, 46, 41, 49, 51, 45, 50}) b.note_on(15, note, 100);
+  for (int k = 0; k < 6; ++k) {
+    b.delay(13 + 7 * k).note_on(15, drum_variant_notes[2 * k + 1], 30 + 17 * k);
+  }
+  b.delay(40).note_on(15, 49, 120).delay(30).note_on(15, 49, 20).delay(25).note_on(15, 41, 90);
+  return b.delay(175).score_end().build();
 }
 
 // Drums and melodic voices together loud enough to reach the mix clamp.
@@ -344,6 +370,7 @@ std::vector<render_case> hand_written_cases() {
       {"families at volume 127", families_score(), 127, false, 1.5, true},
       {"stealing", stealing_score(), 100, false, 1.4, true},
       {"drums", drums_score(), 127, false, 5.4, true},
+      {"drum tables", drum_tables_score(), 100, false, 9.2, true},
       {"mix clamp at volume 200", loud_score(), 200, false, 0.6, true},
       {"notes past the age tables", long_notes_score(), 100, false, 2.4, true},
       {"loop, end with delay", loop_score_with_delay(), 100, true, 3.0, true},
@@ -381,6 +408,27 @@ TEST(Exactness, BlockRenderingMatchesTheReferenceBitForBit) {
 TEST(Exactness, SumBeforeTheMixMatchesToTheDoubleBit) {
   for (const render_case &c : hand_written_cases()) expect_identical(c, probe::sum);
   for (const render_case &c : generated_cases()) expect_identical(c, probe::sum);
+}
+
+// The drum tables from empty, so that they are made by this score whatever
+// ran before, and then cut short: every drum outliving its table goes on
+// from the table's end by its own state, one variant's end before a block
+// boundary and the longer ones' after.
+TEST(Exactness, DrumTablesFromEmptyAndCutShortMatchTheReference) {
+  chip::drum_table_set &tables = chip::the_state.drum_tables;
+  tables = {};
+  const render_case drums{"drum tables, made afresh", drum_tables_score(), 100, false, 9.2, true};
+  expect_identical(drums, probe::sum);
+  for (size_t v = 0; v < chip::drum_variant_count; ++v) {
+    tables.variants[v] = {};
+    tables.variants[v].len =
+        std::min<int64_t>(chip::drum_table_capacity(v) - 100, 1000 + 700 * static_cast<int64_t>(v));
+  }
+  for (probe what : {probe::output, probe::blocks, probe::sum}) {
+    expect_identical({"drum tables cut short", drum_tables_score(), 100, false, 9.2, true}, what);
+    expect_identical({"drums, tables cut short", drums_score(), 127, false, 5.4, true}, what);
+  }
+  tables = {};  // back to whole-life tables, made again on use
 }
 
 // The reference itself against figures given for the synthesizer, so that a
