@@ -19,6 +19,7 @@
 #include "common/console_text.h"
 #include "wad/image.h"
 #include "wad/log.h"
+#include "wad/read_at.h"
 
 namespace {
 
@@ -61,18 +62,6 @@ void clean_name(char (&name)[9], const uint8_t *raw) {
   name[n] = '\0';
 }
 
-bool read_at(int fd, int64_t offset, uint8_t *buf, size_t n) {
-  while (n > 0) {
-    const ssize_t got = pread(fd, buf, n, offset);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    buf += got;
-    n -= static_cast<size_t>(got);
-    offset += got;
-  }
-  return true;
-}
-
 // The first n bytes at offset of an archive in memory or open on demand
 // (the caller has checked that they lie inside it).
 bool read_image(const wad_image &image, int64_t offset, uint8_t *buf, size_t n) {
@@ -80,7 +69,7 @@ bool read_image(const wad_image &image, int64_t offset, uint8_t *buf, size_t n) 
     std::memcpy(buf, image.bytes + offset, n);
     return true;
   }
-  return read_at(image.fd, offset, buf, n);
+  return wad_read_at(image.fd, offset, buf, n);
 }
 
 // Fills the handle's entries from the directory. Lumps point into the image
@@ -211,7 +200,7 @@ uint8_t *wad_read_lump(wad_file *w, const wad_lump *lump) {
   if (copy == nullptr) return nullptr;
   if (lump->data != nullptr) {
     std::memcpy(copy, lump->data, n);
-  } else if (!read_at(fd, lump->file_ofs, copy, n)) {
+  } else if (!wad_read_at(fd, lump->file_ofs, copy, n)) {
     std::free(copy);  // the file shrank since it was opened
     return nullptr;
   }

@@ -20,6 +20,7 @@
 
 #include "common/console_text.h"
 #include "wad/log.h"
+#include "wad/read_at.h"
 #include "wad/unzip.h"
 
 namespace {
@@ -75,19 +76,6 @@ int member_rank(const char *name) {
   return no_rank;
 }
 
-bool read_at(int fd, int64_t offset, void *buf, size_t n) {
-  auto *p = static_cast<uint8_t *>(buf);
-  while (n > 0) {
-    const ssize_t got = pread(fd, p, n, offset);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    p += got;
-    n -= static_cast<size_t>(got);
-    offset += got;
-  }
-  return true;
-}
-
 // The central directory's entries (local offset and sizes), sorted by local
 // offset; empty when there is none to be found. At most 65535 entries, as
 // the end record counts them, so this stays small.
@@ -96,7 +84,7 @@ std::vector<central_sizes> read_central(int fd, int64_t size) {
   const int64_t tail_bytes = std::min(size, end_record_bytes + max_comment_bytes);
   std::vector<uint8_t> tail(static_cast<size_t>(tail_bytes));
   const int64_t tail_ofs = size - tail_bytes;
-  if (!read_at(fd, tail_ofs, tail.data(), tail.size())) return found;
+  if (!wad_read_at(fd, tail_ofs, tail.data(), tail.size())) return found;
   int64_t end_ofs = -1;
   for (int64_t i = tail_bytes - end_record_bytes; i >= 0 && end_ofs < 0; --i) {
     if (get_u32le(&tail[static_cast<size_t>(i)]) == end_record_sig) end_ofs = i;
@@ -109,7 +97,7 @@ std::vector<central_sizes> read_central(int fd, int64_t size) {
   found.reserve(entries);
   for (uint16_t k = 0; k < entries && at + central_header_bytes <= limit; ++k) {
     uint8_t h[central_header_bytes];
-    if (!read_at(fd, at, h, sizeof h) || get_u32le(h) != central_header_sig) break;
+    if (!wad_read_at(fd, at, h, sizeof h) || get_u32le(h) != central_header_sig) break;
     found.push_back({get_u32le(h + 42), get_u32le(h + 20), get_u32le(h + 24)});
     at += central_header_bytes + get_u16le(h + 28) + get_u16le(h + 30) + get_u16le(h + 32);
   }
@@ -128,14 +116,14 @@ bool walk_members(int fd, int64_t size, zip_member &best) {
   int64_t offset = 0;
   while (offset + local_header_bytes <= size) {
     uint8_t h[local_header_bytes];
-    if (!read_at(fd, offset, h, sizeof h) || get_u32le(h) != local_header_sig) break;
+    if (!wad_read_at(fd, offset, h, sizeof h) || get_u32le(h) != local_header_sig) break;
     const uint16_t name_len = get_u16le(h + 26);
     const int64_t data_ofs = offset + local_header_bytes + name_len + get_u16le(h + 28);
     if (data_ofs > size) break;
 
     zip_member m;
     const size_t want = std::min<size_t>(name_len, name_field_bytes - 1);
-    if (!read_at(fd, offset + local_header_bytes, m.name, want)) break;
+    if (!wad_read_at(fd, offset + local_header_bytes, m.name, want)) break;
     m.name[want] = '\0';
     m.header_ofs = offset;
     m.name_len = name_len;
@@ -157,7 +145,7 @@ bool walk_members(int fd, int64_t size, zip_member &best) {
         next += m.comp_size;
         uint8_t sig[4];
         const bool signed_descriptor =
-            read_at(fd, next, sig, sizeof sig) && get_u32le(sig) == descriptor_sig;
+            wad_read_at(fd, next, sig, sizeof sig) && get_u32le(sig) == descriptor_sig;
         next += descriptor_bytes + (signed_descriptor ? 4 : 0);
       }
     } else {
@@ -183,7 +171,7 @@ bool damaged(zip_wad &out, const std::string &what) { return refuse(out, "datos 
 bool read_stored(int fd, const char *path, const zip_member &m, zip_wad &out) {
   auto *bytes = static_cast<uint8_t *>(std::malloc(m.comp_size > 0 ? m.comp_size : 1));
   if (bytes == nullptr) return refuse(out, "sin memoria");
-  if (!read_at(fd, m.data_ofs, bytes, m.comp_size)) {
+  if (!wad_read_at(fd, m.data_ofs, bytes, m.comp_size)) {
     std::free(bytes);
     return damaged(out, console_escape(m.name) + " acaba antes de sus " +
                             std::to_string(m.comp_size) + " bytes");
@@ -199,7 +187,7 @@ bool read_stored(int fd, const char *path, const zip_member &m, zip_wad &out) {
 // NUL, for unzip to find it by.
 std::string full_name(int fd, const zip_member &m) {
   std::string name(m.name_len, '\0');
-  if (!read_at(fd, m.header_ofs + local_header_bytes, name.data(), name.size())) return m.name;
+  if (!wad_read_at(fd, m.header_ofs + local_header_bytes, name.data(), name.size())) return m.name;
   name.resize(std::strlen(name.c_str()));
   return name;
 }
