@@ -206,7 +206,7 @@ void chip_render(float *left, float *right, int32_t frames) {
     m.song.wait_samples -= n - 1;
     std::array<double, chip_stretch_max> sum;
     std::fill_n(sum.begin(), n, 0.0);
-    voices_render(m.voices, m.channels, m.tables, sum.data(), n);
+    voices_render(m.voices, m.channels, m.tables, m.hexagon, sum.data(), n);
     drums_render(m.drums, m.tables, m.drum_tables, sum.data(), n);
     mix(m.gain, sum.data(), n, left + i, right + i);
     i += n;

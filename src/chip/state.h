@@ -11,6 +11,7 @@
 #include "tunecast/chip.h"
 #include "chip/age_tables.h"
 #include "chip/drum_tables.h"
+#include "chip/hexagon_tables.h"
 
 constexpr int chip_voice_count = 28;
 constexpr int chip_drum_count = 8;
@@ -62,6 +63,13 @@ struct chip_voice {
   double pitch_step;  // pitch_hz / 44100.0, the phase step without vibrato
   int64_t clock;  // samples rendered since note-on: the index into the age tables
   chip::age_block_cache tables;  // slot 0 the decay, 1 the vibrato
+  // 1 while the phase is the sum of steady_step added clock times from 0.0
+  // (no bend moved the pitch since note-on, no vibrato): the hexagon tables
+  // then hold its waveform. Set on the note's first sample; 0 for good once
+  // the step changes.
+  int32_t steady;
+  double steady_step;
+  chip::hexagon_block_cache wave_table;
 };
 
 // Two-pole resonator.
@@ -161,6 +169,7 @@ struct module_state {
   double gain = 0.5;  // the synthesizer's output gain
   recording_state recording;
   age_tables tables;
+  hexagon_tables hexagon;
   drum_table_set drum_tables;
 };
 
@@ -195,7 +204,7 @@ void voice_note_on(voice_pool &voices, const channel_state &channels, int32_t ch
 // Adds the melodic voices' next n samples to sum[0..n) and advances them. n
 // samples with no event in between: the sequencer is not consulted.
 void voices_render(voice_pool &voices, const channel_state &channels, age_tables &tables,
-                   double *sum, int32_t n);
+                   hexagon_tables &hexagon, double *sum, int32_t n);
 // Active melodic voices.
 int32_t voices_sounding(const voice_pool &voices);
 

@@ -4,6 +4,9 @@
 // has run out.
 #include "chip/voices.h"
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 
@@ -184,13 +187,34 @@ void voice_update_pitch(chip_voice &v, int32_t bend) {
   v.pitch_step = v.pitch_hz / sample_rate_hz;
 }
 
-// Runs one active voice for up to n samples, adding each sample's
-// contribution to sum[i], and stops early when the release runs out. Within
-// a run no event arrives, so the gate, the channel's bend and volume and the
-// waveform are fixed: they are read once, and the waveform is chosen at
-// compile time.
+// The 16 levels of a triangle with 4 bits, 2 (k / 15) - 1, by k.
+struct triangle_levels {
+  std::array<double, 16> value;
+  triangle_levels() {
+    constexpr double levels = 15.0;
+    for (size_t k = 0; k < value.size(); ++k) value[k] = 2 * (static_cast<double>(k) / levels) - 1;
+  }
+};
+const triangle_levels triangle_4_bits;
+
+// voice_triangle with its level picked from the table when bits is 4. The
+// rounded level's argument is at least 0.5, so truncation is its floor.
+double voice_triangle_fast(double p, int32_t bits) {
+  if (bits != 4) return voice_triangle(p, bits);
+  const double q = p < 0.5 ? p : 1.0 - p;
+  const double w = 4 * q - 1;
+  const auto k = static_cast<size_t>((0.5 * w + 0.5) * 15.0 + 0.5);
+  return triangle_4_bits.value[k];
+}
+
+// Runs one active voice for up to n samples that lie in one block of the
+// age tables, adding each sample's contribution to sum[i], and stops early
+// when the release runs out. Within a run no event arrives, so the gate, the
+// channel's bend and volume and the waveform are fixed: they are read once,
+// and the waveform is chosen at compile time.
 template <int32_t Wave>
-void voice_run(chip_voice &v, age_tables &tables, double volume_factor, double *sum, int32_t n) {
+void voice_piece(chip_voice &v, age_tables &tables, hexagon_tables &hexagon,
+                 double volume_factor, double *sum, int32_t n) {
   const double pitch_hz = v.pitch_hz;
   const double pitch_step = v.pitch_step;
   const double vibrato = v.vibrato;
@@ -217,6 +241,16 @@ void voice_run(chip_voice &v, age_tables &tables, double volume_factor, double *
       tabled && vibrato > 0.0
           ? age_entries(tables, v.tables, 1, voice_vibrato_factor, vibrato, k0, n)
           : nullptr;
+  const double *wave_at = nullptr;
+  if constexpr (Wave == wave_hexagon) {
+    if (k0 == 0) {
+      v.steady = vibrato == 0.0 && phase == 0.0 ? 1 : 0;
+      v.steady_step = pitch_step;
+    } else if (std::bit_cast<uint64_t>(pitch_step) != std::bit_cast<uint64_t>(v.steady_step)) {
+      v.steady = 0;
+    }
+    if (v.steady != 0) wave_at = hexagon_entries(hexagon, v.wave_table, pitch_step, k0, n);
+  }
   int32_t i = 0;
   for (; i < n; ++i) {
     const auto k = static_cast<size_t>(i);
@@ -226,18 +260,17 @@ void voice_run(chip_voice &v, age_tables &tables, double volume_factor, double *
                                               : voice_vibrato_hz(pitch_hz, vibrato, age);
       step = hz / sample_rate_hz;
     }
-    phase = phase + step;
-    const bool wrapped = phase >= 1.0;
-    if (wrapped) phase -= 1.0;
+    bool wrapped;
+    phase = voice_phase_advance(phase, step, wrapped);
     double w;
     if constexpr (Wave == wave_pulse) {
       w = voice_pulse(phase, duty);
     } else if constexpr (Wave == wave_triangle) {
-      w = voice_triangle(phase, bits);
+      w = voice_triangle_fast(phase, bits);
     } else if constexpr (Wave == wave_saw) {
       w = voice_saw(phase);
     } else if constexpr (Wave == wave_hexagon) {
-      w = voice_hexagon(phase);
+      w = wave_at != nullptr ? wave_at[k] : voice_hexagon(phase);
     } else {
       // Noise kinds: the register is clocked on the voice's first sample and
       // on every wrap of the phase, so the note's pitch sets the noise's rate.
@@ -271,10 +304,23 @@ void voice_run(chip_voice &v, age_tables &tables, double volume_factor, double *
   v.clock = k0 + i;
 }
 
+// Runs one active voice for up to n samples, piece by piece, each piece
+// within one block of the tables so that it reads them rather than call.
+template <int32_t Wave>
+void voice_run(chip_voice &v, age_tables &tables, hexagon_tables &hexagon, double volume_factor,
+               double *sum, int32_t n) {
+  for (int32_t done = 0; done < n && v.active != 0;) {
+    const int64_t to_block_end = age_block_len - v.clock % age_block_len;
+    const auto piece = static_cast<int32_t>(std::min<int64_t>(n - done, to_block_end));
+    voice_piece<Wave>(v, tables, hexagon, volume_factor, sum + done, piece);
+    done += piece;
+  }
+}
+
 }  // namespace
 
 void voices_render(voice_pool &voices, const channel_state &channels, age_tables &tables,
-                   double *sum, int32_t n) {
+                   hexagon_tables &hexagon, double *sum, int32_t n) {
   // Voice after voice in slot order: each sample's sum still gets its
   // contributions in the order of the slots.
   for (chip_voice &v : voices) {
@@ -284,22 +330,22 @@ void voices_render(voice_pool &voices, const channel_state &channels, age_tables
     const double volume_factor = c.volume / volume_scale;
     switch (v.wave) {
       case wave_pulse:
-        voice_run<wave_pulse>(v, tables, volume_factor, sum, n);
+        voice_run<wave_pulse>(v, tables, hexagon, volume_factor, sum, n);
         break;
       case wave_triangle:
-        voice_run<wave_triangle>(v, tables, volume_factor, sum, n);
+        voice_run<wave_triangle>(v, tables, hexagon, volume_factor, sum, n);
         break;
       case wave_saw:
-        voice_run<wave_saw>(v, tables, volume_factor, sum, n);
+        voice_run<wave_saw>(v, tables, hexagon, volume_factor, sum, n);
         break;
       case wave_hexagon:
-        voice_run<wave_hexagon>(v, tables, volume_factor, sum, n);
+        voice_run<wave_hexagon>(v, tables, hexagon, volume_factor, sum, n);
         break;
       case wave_noise:
-        voice_run<wave_noise>(v, tables, volume_factor, sum, n);
+        voice_run<wave_noise>(v, tables, hexagon, volume_factor, sum, n);
         break;
       default:  // short noise, and any other kind clocks with the short tap
-        voice_run<wave_short_noise>(v, tables, volume_factor, sum, n);
+        voice_run<wave_short_noise>(v, tables, hexagon, volume_factor, sum, n);
         break;
     }
   }

@@ -32,6 +32,15 @@ double voice_vibrato_hz(double f, double vibrato, double age);
 // The factor the vibrato moves the pitch by at an age past the onset.
 double voice_vibrato_factor(double vibrato, double age);
 
+// The oscillator's step: the phase (cycles, [0, 1)) after adding step, with
+// one subtraction of 1.0 when it reached 1.0, which sets wrapped.
+inline double voice_phase_advance(double phase, double step, bool &wrapped) {
+  phase = phase + step;
+  wrapped = phase >= 1.0;
+  if (wrapped) phase -= 1.0;
+  return phase;
+}
+
 // Waveform values in [-1, 1] at phase p (cycles, [0, 1)).
 double voice_pulse(double p, double duty);
 double voice_triangle(double p, int32_t bits);

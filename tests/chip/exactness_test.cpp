@@ -111,7 +111,7 @@ void expect_identical(const render_case &c, probe what) {
       double got = 0.0;
       chip::module_state &m = chip::the_state;
       if (m.flags.playing != 0 && !chip::seq_step(m.song, m.flags, m.channels, m.voices, m.drums)) {
-        chip::voices_render(m.voices, m.channels, m.tables, &got, 1);
+        chip::voices_render(m.voices, m.channels, m.tables, m.hexagon, &got, 1);
         chip::drums_render(m.drums, m.tables, m.drum_tables, &got, 1);
       }
       const double want = ref.next_sum();
@@ -233,16 +233,21 @@ bytes drum_tables_score() {
 }
 
 // Drums and melodic voices together loud enough to reach the mix clamp.
-// Notes held well past the 1.49 s the age tables cover, with vibrato and
-// decays, a crash and a ride past theirs: the render changes from table
-// entries to its own calls in the middle of each note.
+// Notes held past the 5.94 s the age and hexagon tables cover, with vibrato
+// and decays, a crash and a ride past theirs: the render changes from table
+// entries to its own calls in the middle of each note. Hexagons: one held
+// steady, one bent and brought back in mid-note (its phase leaves the table
+// for good), one started under a bend, and a later note of the first one's
+// step, which reads the same table from its start.
 bytes long_notes_score() {
   mus_builder b;
   b.instrument(0, 40).instrument(1, 8).instrument(2, 98).instrument(3, 72).instrument(4, 29);
-  for (int ch = 0; ch < 5; ++ch) b.note_on(ch, 50 + 5 * ch, 100);
+  b.instrument(5, 100).instrument(6, 104).instrument(7, 96).instrument(8, 101).bend(7, 90);
+  for (int ch = 0; ch < 8; ++ch) b.note_on(ch, 50 + 5 * ch, 100);
   b.note_on(15, 49, 120).delay(140).note_on(15, 51, 110).delay(140);
-  for (int ch = 0; ch < 5; ++ch) b.note_off(ch, 50 + 5 * ch);
-  return b.delay(30).score_end().build();
+  b.bend(6, 200).note_on(8, 75, 90).delay(140).bend(6, 128).delay(500);
+  for (int ch = 0; ch < 8; ++ch) b.note_off(ch, 50 + 5 * ch);
+  return b.note_off(8, 75).delay(30).score_end().build();
 }
 
 bytes loud_score() {
@@ -372,7 +377,7 @@ std::vector<render_case> hand_written_cases() {
       {"drums", drums_score(), 127, false, 5.4, true},
       {"drum tables", drum_tables_score(), 100, false, 9.2, true},
       {"mix clamp at volume 200", loud_score(), 200, false, 0.6, true},
-      {"notes past the age tables", long_notes_score(), 100, false, 2.4, true},
+      {"notes past the tables", long_notes_score(), 100, false, 6.8, true},
       {"loop, end with delay", loop_score_with_delay(), 100, true, 3.0, true},
       {"loop, end without delay", loop_score_without_delay(), 100, true, 2.0, true},
       {"no loop, end without delay", loop_score_without_delay(), 100, false, 1.0, true},
@@ -429,6 +434,27 @@ TEST(Exactness, DrumTablesFromEmptyAndCutShortMatchTheReference) {
     expect_identical({"drums, tables cut short", drums_score(), 127, false, 5.4, true}, what);
   }
   tables = {};  // back to whole-life tables, made again on use
+}
+
+// Age and hexagon tables from empty, and then with room for only a few more
+// blocks: notes move from table entries to their own calls when the room
+// runs out, in mid-note and at different blocks.
+TEST(Exactness, TablesFromEmptyAndRunningOutOfRoomMatchTheReference) {
+  chip::module_state &m = chip::the_state;
+  const render_case long_notes{"tables made afresh", long_notes_score(), 100, false, 6.8, true};
+  m.tables = {};
+  m.hexagon = {};
+  expect_identical(long_notes, probe::blocks);
+  for (size_t room : {size_t{0}, size_t{2}, size_t{9}}) {
+    SCOPED_TRACE(room);
+    m.tables = {};
+    m.hexagon = {};
+    m.tables.arena_used = chip::age_arena_blocks - room;
+    m.hexagon.arena_used = chip::hexagon_arena_blocks - room;
+    expect_identical({"tables running out", long_notes_score(), 100, false, 6.8, true}, probe::sum);
+  }
+  m.tables = {};  // back to tables with room, made again on use
+  m.hexagon = {};
 }
 
 // The reference itself against figures given for the synthesizer, so that a
