@@ -16,9 +16,10 @@
 
 namespace chip {
 
-// Samples of a note covered by the tables (1.49 s); later ones call. The
-// tables are made and handed out in blocks of age_block_len.
-constexpr int64_t age_table_len = int64_t{1} << 16;
+// Samples of a note covered by the tables (5.94 s, so that held chords and
+// pads stay on them); later ones call. The tables are made and handed out
+// in blocks of age_block_len.
+constexpr int64_t age_table_len = int64_t{1} << 18;
 constexpr int64_t age_block_len = 4096;
 
 // A pure function of a timbre constant and an age.
@@ -27,16 +28,17 @@ using age_function = double (*)(double constant, double age);
 // exp(-age / time_constant): the fade of decays and drums.
 double age_fade(double time_constant, double age);
 
-// Room for the blocks (3 MiB of entries), and for naming every decay,
+// Room for the blocks (8 MiB of entries: four functions over a whole
+// table, or many over a note's first second), and for naming every decay,
 // vibrato depth and drum fade of the timbres; a song that wants more calls
 // for the rest.
-constexpr std::size_t age_arena_blocks = 96;
+constexpr std::size_t age_arena_blocks = 256;
 constexpr std::size_t age_table_count = 32;
 constexpr std::size_t age_blocks_per_table = static_cast<std::size_t>(age_table_len / age_block_len);
 
 using age_block_entries = std::array<double, age_block_len>;
 
-// The entries themselves, 3.5 MiB. They stay apart from the age_tables
+// The entries themselves, 10 MiB. They stay apart from the age_tables
 // record, zero at program start: held inside a record whose start values are
 // not all zero, they would be carried in the program's data section.
 struct age_table_store {

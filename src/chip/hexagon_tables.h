@@ -16,10 +16,10 @@
 
 namespace chip {
 
-// Room for 3 MiB of entries, shared by up to 64 steps; a song that wants
+// Room for 4 MiB of entries, shared by up to 64 steps; a song that wants
 // more makes the calls for the rest. A step's table covers the same samples
 // as the age tables.
-constexpr std::size_t hexagon_arena_blocks = 96;
+constexpr std::size_t hexagon_arena_blocks = 128;
 constexpr std::size_t hexagon_table_count = 64;
 
 // Zero at program start and apart from the record below, as the age tables'.

@@ -24,7 +24,7 @@ constexpr double sample_rate_hz = 44100.0;
 constexpr double sample_step_s = 2.2675736961451248e-05;
 // The most samples rendered as one stretch (samples with no event between
 // them, run voice after voice).
-constexpr int32_t chip_stretch_max = 128;
+constexpr int32_t chip_stretch_max = 1024;
 
 // One of the 16 MUS channels.
 struct chip_channel {
