@@ -211,8 +211,9 @@ double voice_triangle_fast(double p, int32_t bits) {
 // age tables, adding each sample's contribution to sum[i], and stops early
 // when the release runs out. Within a run no event arrives, so the gate, the
 // channel's bend and volume and the waveform are fixed: they are read once,
-// and the waveform is chosen at compile time.
-template <int32_t Wave>
+// and the waveform is chosen at compile time. Sustained: the piece starts
+// past the attack and fall, so every sample of it has the sustain level.
+template <int32_t Wave, bool Sustained>
 void voice_piece(chip_voice &v, age_tables &tables, hexagon_tables &hexagon,
                  double volume_factor, double *sum, int32_t n) {
   const double pitch_hz = v.pitch_hz;
@@ -280,7 +281,7 @@ void voice_piece(chip_voice &v, age_tables &tables, hexagon_tables &hexagon,
       }
       w = noise;
     }
-    double e = voice_envelope_shape(age, attack);
+    double e = Sustained ? sustain_level : voice_envelope_shape(age, attack);
     if (decay > 0) e = e * (decay_at != nullptr ? decay_at[k] : age_fade(decay, age));
     // The clocks advance before the release test, and the sample on which
     // the release runs out adds nothing.
@@ -312,7 +313,13 @@ void voice_run(chip_voice &v, age_tables &tables, hexagon_tables &hexagon, doubl
   for (int32_t done = 0; done < n && v.active != 0;) {
     const int64_t to_block_end = age_block_len - v.clock % age_block_len;
     const auto piece = static_cast<int32_t>(std::min<int64_t>(n - done, to_block_end));
-    voice_piece<Wave>(v, tables, hexagon, volume_factor, sum + done, piece);
+    // The age only grows, so a piece that starts at or past the sustain
+    // stays there.
+    if (v.age >= v.attack + fall_s) {
+      voice_piece<Wave, true>(v, tables, hexagon, volume_factor, sum + done, piece);
+    } else {
+      voice_piece<Wave, false>(v, tables, hexagon, volume_factor, sum + done, piece);
+    }
     done += piece;
   }
 }
