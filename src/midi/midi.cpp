@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "midi/mus_midi_map.h"
 #include "mus/header.h"
 #include "mus/stream.h"
 
@@ -16,19 +17,18 @@ namespace {
 
 using u128 = unsigned __int128;
 
+using mus_midi::midi_drum_channel;
+using mus_midi::mus_drum_channel;
+using mus_midi::mus_ticks_max;
+using mus_midi::mus_ticks_per_s;
+
 constexpr uint32_t default_us_per_quarter = 500000;
-constexpr uint64_t mus_ticks_per_s = 140;
 constexpr uint64_t us_per_s = 1000000;
 constexpr size_t mus_score_start = 16;
 constexpr size_t mus_score_max_bytes = 65535;  // the header's 16-bit score length
 // Every MUS event takes at least two bytes, so more converted events than
 // this cannot fit the score; stopping there bounds the event list early.
 constexpr size_t mus_events_max = mus_score_max_bytes / 2;
-// Longer songs are refused rather than written: a day of music is far past
-// any real song, and it keeps every tick count and delay small.
-constexpr uint64_t mus_ticks_max = mus_ticks_per_s * 24 * 60 * 60;
-constexpr uint8_t midi_drum_channel = 9;
-constexpr uint8_t mus_drum_channel = 15;
 
 // MUS event types as written; the last two only steer the conversion.
 enum midi_kind : uint8_t {
@@ -95,18 +95,6 @@ struct midi_reader {
   bool track(size_t pos, size_t end);
 };
 
-// MIDI controllers that have a MUS counterpart; the rest are dropped.
-struct controller_row {
-  uint8_t midi, mus;
-};
-constexpr std::array<controller_row, 9> controller_map{
-    {{0, 1}, {1, 2}, {7, 3}, {10, 4}, {11, 5}, {91, 6}, {93, 7}, {64, 8}, {67, 9}}};
-
-// Channel mode messages (controllers 120..127) become system events. MUS
-// names five of them; omni off and on imply all notes off in MIDI, so they
-// take that value, and local control, which has no musical effect, takes 15.
-constexpr std::array<uint8_t, 8> system_map{10, 14, 15, 11, 11, 11, 12, 13};
-
 bool midi_reader::channel_event(uint64_t pulse, uint8_t status, uint8_t d1, uint8_t d2) {
   const auto channel = static_cast<uint8_t>(status & 0x0F);
   switch (status >> 4) {
@@ -115,8 +103,13 @@ bool midi_reader::channel_event(uint64_t pulse, uint8_t status, uint8_t d1, uint
     case 0x9:  // velocity 0 is the usual shorthand for a note-off
       return add(pulse, d2 == 0 ? ev_release : ev_play, channel, d1, d2);
     case 0xB:
-      if (d1 >= 120) return add(pulse, ev_system, channel, system_map[d1 - 120u]);
-      for (const controller_row &row : controller_map) {
+      // Channel mode messages become system events; other controllers
+      // without a MUS counterpart are dropped.
+      if (d1 >= mus_midi::midi_channel_mode_first) {
+        return add(pulse, ev_system, channel,
+                   mus_midi::system_map[size_t{d1} - mus_midi::midi_channel_mode_first]);
+      }
+      for (const mus_midi::controller_row &row : mus_midi::controller_map) {
         if (row.midi == d1) return add(pulse, ev_controller, channel, row.mus, d2);
       }
       return true;
