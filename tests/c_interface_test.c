@@ -43,6 +43,10 @@ int main(void) {
     float block_left[4] = {1.0f, 1.0f, 1.0f, 1.0f}, block_right[4] = {1.0f, 1.0f, 1.0f, 1.0f};
     chip_render(block_left, block_right, 4);
     check(block_left[3] == 0.0f && block_right[3] == 0.0f, "chip_render of a song without notes");
+    chip_set_stereo(1);
+    chip_render(block_left, block_right, 4);
+    chip_set_stereo(0);
+    check(block_left[3] == 0.0f && block_right[3] == 0.0f, "stereo chip_render of a song without notes");
   }
   chip_stats(&mode, &playing, &paused, &position, &length);
   check(mode == 2 && playing == 1 && paused == 0, "chip_stats after I_PlaySong");

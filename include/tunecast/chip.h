@@ -74,6 +74,15 @@ void chip_next(float *left, float *right);
  * calls it under the same rule as chip_next. */
 void chip_render(float *left, float *right, int32_t frames);
 
+/* on 1: from the next sample, chip_next and chip_render place each melodic
+ * voice between left and right by its channel's pan (MUS controller 4,
+ * 0 to 127, 64 = centre, reset to 64 with the other channel settings) and
+ * every drum by channel 15's, with an equal-power law whose gains are both
+ * exactly 1.0 at the centre, and clamp each side on its own. on 0 (the
+ * start): both outputs get the same mono sample. Recordings play as they
+ * are either way. Locked. */
+void chip_set_stereo(int32_t on);
+
 /* mode: 1 recording loaded, 2 song registered, 0 neither. position and
  * length in seconds of the recording, 0.0 otherwise. Not locked. */
 void chip_stats(int32_t *mode, int32_t *playing, int32_t *paused, double *position_s,

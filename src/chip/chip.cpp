@@ -3,6 +3,8 @@
 // sample of it), which picks the source of each sample (recording, song or
 // silence) and mixes it.
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,22 +24,50 @@ namespace {
 
 constexpr double mix_scale = 0.12;
 
+// Pan gains by value. Away from the centre the angle runs from 0 (value 0,
+// all left) to pi/2 (value 127, all right), each side scaled to its own
+// number of steps; the centre is exactly 1.0 so that a song that never pans
+// gives each channel the mono sum bit for bit.
+struct pan_table {
+  std::array<pan_gains, 128> gains;
+  pan_table() {
+    constexpr double quarter_pi = 0.7853981633974483;
+    constexpr double sqrt_2 = 1.4142135623730951;
+    for (int32_t p = 0; p < 128; ++p) {
+      if (p == 64) {
+        gains[64] = {1.0, 1.0};
+        continue;
+      }
+      const double x = p < 64 ? (p - 64) / 64.0 : (p - 64) / 63.0;
+      const double theta = (x + 1.0) * quarter_pi;
+      gains[static_cast<size_t>(p)] = {sqrt_2 * std::cos(theta), sqrt_2 * std::sin(theta)};
+    }
+  }
+};
+const pan_table pan_by_value;
+
 // The master gain on each sample's sum. The two gain factors are multiplied
 // first; the clamp happens in double precision and only the result in range
 // is narrowed to float.
+float mix_one(double scale, double sum) {
+  const double out = scale * sum;
+  if (out > 1.0) return 1.0f;
+  if (out < -1.0) return -1.0f;
+  return static_cast<float>(out);
+}
+
 void mix(double gain, const double *sum, int32_t n, float *left, float *right) {
   const double scale = mix_scale * gain;
+  for (int32_t i = 0; i < n; ++i) left[i] = right[i] = mix_one(scale, sum[i]);
+}
+
+// Each side clamped on its own.
+void mix_stereo(double gain, const double *sum_left, const double *sum_right, int32_t n,
+                float *left, float *right) {
+  const double scale = mix_scale * gain;
   for (int32_t i = 0; i < n; ++i) {
-    const double out = scale * sum[i];
-    float value;
-    if (out > 1.0) {
-      value = 1.0f;
-    } else if (out < -1.0) {
-      value = -1.0f;
-    } else {
-      value = static_cast<float>(out);
-    }
-    left[i] = right[i] = value;
+    left[i] = mix_one(scale, sum_left[i]);
+    right[i] = mix_one(scale, sum_right[i]);
   }
 }
 
@@ -47,6 +77,9 @@ void silence_pools(module_state &m) {
 }
 
 }  // namespace
+
+pan_gains pan_gains_for(int32_t pan) { return pan_by_value.gains[static_cast<size_t>(pan & 0x7F)]; }
+
 }  // namespace chip
 
 using namespace chip;
@@ -180,6 +213,12 @@ int32_t chip_sounding_voices(void) {
 
 void chip_next(float *left, float *right) { chip_render(left, right, 1); }
 
+void chip_set_stereo(int32_t on) {
+  snd_lock();
+  the_state.stereo = on != 0 ? 1 : 0;
+  snd_unlock();
+}
+
 void chip_render(float *left, float *right, int32_t frames) {
   module_state &m = the_state;
   int32_t i = 0;
@@ -206,9 +245,19 @@ void chip_render(float *left, float *right, int32_t frames) {
     m.song.wait_samples -= n - 1;
     std::array<double, chip_stretch_max> sum;
     std::fill_n(sum.begin(), n, 0.0);
-    voices_render(m.voices, m.channels, m.tables, m.hexagon, sum.data(), n);
-    drums_render(m.drums, m.tables, m.drum_tables, sum.data(), n);
-    mix(m.gain, sum.data(), n, left + i, right + i);
+    if (m.stereo == 0) {
+      voices_render(m.voices, m.channels, m.tables, m.hexagon, {sum.data()}, n);
+      drums_render(m.drums, m.tables, m.drum_tables, sum.data(), n);
+      mix(m.gain, sum.data(), n, left + i, right + i);
+    } else {
+      std::array<double, chip_stretch_max> sum_right;
+      std::fill_n(sum_right.begin(), n, 0.0);
+      const mix_sums sums{sum.data(), sum_right.data()};
+      voices_render(m.voices, m.channels, m.tables, m.hexagon, sums, n);
+      drums_render_stereo(m.drums, m.tables, m.drum_tables,
+                          pan_gains_for(m.channels[chip_percussion_channel].pan), sums, n);
+      mix_stereo(m.gain, sum.data(), sum_right.data(), n, left + i, right + i);
+    }
     i += n;
   }
 }

@@ -432,37 +432,65 @@ void drum_note_on(drum_pool &drums, int32_t note, int32_t velocity) {
   drum_init(slot, note, amp);
 }
 
+namespace {
+
+// Adds one sounding drum's next n samples, clamped, to sum[0..n).
+void drum_render(chip_drum &d, age_tables &tables, drum_table_set &drum_tables, double *sum,
+                 int32_t n) {
+  switch (d.kind) {
+    case drum_kick:
+      drum_run<kick_parts, amp_times_a, 1>(d, tables, drum_tables, sum, n);
+      break;
+    case drum_snare:
+      drum_run<snare_parts, amp_times_a, 1>(d, tables, drum_tables, sum, n);
+      break;
+    case drum_hihat:
+      drum_run<hihat_parts, hihat_final, 2>(d, tables, drum_tables, sum, n);
+      break;
+    case drum_tom:
+      drum_run<tom_parts, amp_times_a_times_b, 2>(d, tables, drum_tables, sum, n);
+      break;
+    case drum_crash:
+      drum_run<crash_parts, amp_times_a_times_b, 2>(d, tables, drum_tables, sum, n);
+      break;
+    case drum_ride:
+      drum_run<ride_parts, amp_times_a, 1>(d, tables, drum_tables, sum, n);
+      break;
+    case drum_clap:
+      drum_run<clap_parts, clap_final, 1>(d, tables, drum_tables, sum, n);
+      break;
+    default:
+      // drum_init sets no other kind.
+      drum_run<silent_parts, silent_final, 0>(d, tables, drum_tables, sum, n);
+      break;
+  }
+}
+
+}  // namespace
+
 void drums_render(drum_pool &drums, age_tables &tables, drum_table_set &drum_tables, double *sum,
                   int32_t n) {
   // Drum after drum in slot order, as each sample's sum takes them.
   for (chip_drum &d : drums) {
+    if (d.active != 0) drum_render(d, tables, drum_tables, sum, n);
+  }
+}
+
+void drums_render_stereo(drum_pool &drums, age_tables &tables, drum_table_set &drum_tables,
+                         pan_gains gains, mix_sums sums, int32_t n) {
+  // Each drum alone into a buffer of -0.0, the sum that leaves any value
+  // added to it as it is (0.0 would turn a -0.0 into +0.0): the buffer then
+  // holds the drum's own clamped samples, added to each side in slot order
+  // as the mono sum takes them.
+  std::array<double, chip_stretch_max> own;
+  for (chip_drum &d : drums) {
     if (d.active == 0) continue;
-    switch (d.kind) {
-      case drum_kick:
-        drum_run<kick_parts, amp_times_a, 1>(d, tables, drum_tables, sum, n);
-        break;
-      case drum_snare:
-        drum_run<snare_parts, amp_times_a, 1>(d, tables, drum_tables, sum, n);
-        break;
-      case drum_hihat:
-        drum_run<hihat_parts, hihat_final, 2>(d, tables, drum_tables, sum, n);
-        break;
-      case drum_tom:
-        drum_run<tom_parts, amp_times_a_times_b, 2>(d, tables, drum_tables, sum, n);
-        break;
-      case drum_crash:
-        drum_run<crash_parts, amp_times_a_times_b, 2>(d, tables, drum_tables, sum, n);
-        break;
-      case drum_ride:
-        drum_run<ride_parts, amp_times_a, 1>(d, tables, drum_tables, sum, n);
-        break;
-      case drum_clap:
-        drum_run<clap_parts, clap_final, 1>(d, tables, drum_tables, sum, n);
-        break;
-      default:
-        // drum_init sets no other kind.
-        drum_run<silent_parts, silent_final, 0>(d, tables, drum_tables, sum, n);
-        break;
+    std::fill_n(own.begin(), n, -0.0);
+    drum_render(d, tables, drum_tables, own.data(), n);
+    for (int32_t i = 0; i < n; ++i) {
+      const double value = own[static_cast<size_t>(i)];
+      sums.left[i] += value * gains.left;
+      sums.right[i] += value * gains.right;
     }
   }
 }

@@ -50,6 +50,7 @@ void seq_controller(mus::cursor &c, chip_channel &ch) {
   const int32_t value = c.read() & 0x7F;
   if (number == mus::ctrl_instrument) ch.instrument = value;
   if (number == mus::ctrl_volume) ch.volume = value;
+  if (number == mus::ctrl_pan) ch.pan = value;
 }
 
 void seq_rewind(const seq_target &t, mus::cursor &c) {

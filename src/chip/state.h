@@ -31,6 +31,7 @@ struct chip_channel {
   int32_t instrument;  // program 0..127, read at note-on
   int32_t volume;      // 0..127, read by every voice every sample
   int32_t bend;        // 0..255, 128 = centre, read every sample
+  int32_t pan;         // 0..127, 64 = centre; places the channel in stereo only
 };
 
 // One melodic voice slot.
@@ -167,6 +168,7 @@ struct module_state {
   voice_pool voices{};
   drum_pool drums{};
   double gain = 0.5;  // the synthesizer's output gain
+  int32_t stereo = 0;  // 1: each source placed by its channel's pan (chip_set_stereo)
   recording_state recording;
   age_tables tables;
   hexagon_tables hexagon;
@@ -188,7 +190,7 @@ void state_reset();
 // Control (chip.cpp).
 // The state channel reset gives a channel: all zero is the program-start
 // state, this one what every I_PlaySong and loop starts from.
-constexpr chip_channel channel_reset_value() { return chip_channel{0, 100, 128}; }
+constexpr chip_channel channel_reset_value() { return chip_channel{0, 100, 128, 64}; }
 void channels_reset(channel_state &channels);  // every channel to channel_reset_value()
 
 // Sequencer (sequencer.cpp): carries out every event group due on this
@@ -201,10 +203,26 @@ bool seq_step(song_state &song, transport &flags, channel_state &channels, voice
 // Starts note on a slot of voices with the timbre of channels[channel]'s program.
 void voice_note_on(voice_pool &voices, const channel_state &channels, int32_t channel,
                    int32_t note, int32_t velocity);
-// Adds the melodic voices' next n samples to sum[0..n) and advances them. n
+// Where rendered samples are added: one sum, or in stereo a left and a
+// right one (right non-null) that take each source's value times its
+// channel's pan gains.
+struct mix_sums {
+  double *left;
+  double *right = nullptr;
+};
+
+// The gains of pan value 0..127 (64 = centre, both exactly 1.0): an
+// equal-power law, left^2 + right^2 = 2.
+struct pan_gains {
+  double left;
+  double right;
+};
+pan_gains pan_gains_for(int32_t pan);
+
+// Adds the melodic voices' next n samples to the sums and advances them. n
 // samples with no event in between: the sequencer is not consulted.
 void voices_render(voice_pool &voices, const channel_state &channels, age_tables &tables,
-                   hexagon_tables &hexagon, double *sum, int32_t n);
+                   hexagon_tables &hexagon, mix_sums sums, int32_t n);
 // Active melodic voices.
 int32_t voices_sounding(const voice_pool &voices);
 
@@ -215,6 +233,10 @@ void drum_note_on(drum_pool &drums, int32_t note, int32_t velocity);
 // order, and advances them; as voices_render, n samples with no event.
 void drums_render(drum_pool &drums, age_tables &tables, drum_table_set &drum_tables, double *sum,
                   int32_t n);
+// The same into stereo sums, every drum placed by the percussion channel's
+// pan: each drum's clamped samples times the gains, added drum by drum.
+void drums_render_stereo(drum_pool &drums, age_tables &tables, drum_table_set &drum_tables,
+                         pan_gains gains, mix_sums sums, int32_t n);
 // Active drums.
 int32_t drums_sounding(const drum_pool &drums);
 

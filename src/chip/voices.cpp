@@ -207,15 +207,24 @@ double voice_triangle_fast(double p, int32_t bits) {
   return triangle_4_bits.value[k];
 }
 
+// Where a voice adds its samples: left alone, or left and right (non-null)
+// times the gains of its channel's pan.
+struct voice_out {
+  double *left;
+  double *right;
+  pan_gains gains;
+};
+
 // Runs one active voice for up to n samples that lie in one block of the
-// age tables, adding each sample's contribution to sum[i], and stops early
+// age tables, adding each sample's contribution to out, and stops early
 // when the release runs out. Within a run no event arrives, so the gate, the
 // channel's bend and volume and the waveform are fixed: they are read once,
 // and the waveform is chosen at compile time. Sustained: the piece starts
 // past the attack and fall, so every sample of it has the sustain level.
-template <int32_t Wave, bool Sustained>
+// Stereo: the contribution goes to both sums, times the pan gains.
+template <int32_t Wave, bool Sustained, bool Stereo>
 void voice_piece(chip_voice &v, age_tables &tables, hexagon_tables &hexagon,
-                 double volume_factor, double *sum, int32_t n) {
+                 double volume_factor, const voice_out &out, int32_t n) {
   const double pitch_hz = v.pitch_hz;
   const double pitch_step = v.pitch_step;
   const double vibrato = v.vibrato;
@@ -295,7 +304,13 @@ void voice_piece(chip_voice &v, age_tables &tables, hexagon_tables &hexagon,
       }
       e = e * (1 - rel_age / release);
     }
-    sum[i] += amp * (w * e) * volume_factor;
+    const double value = amp * (w * e) * volume_factor;
+    if constexpr (Stereo) {
+      out.left[i] += value * out.gains.left;
+      out.right[i] += value * out.gains.right;
+    } else {
+      out.left[i] += value;
+    }
   }
   v.phase = phase;
   v.age = age;
@@ -309,17 +324,26 @@ void voice_piece(chip_voice &v, age_tables &tables, hexagon_tables &hexagon,
 // within one block of the tables so that it reads them rather than call.
 template <int32_t Wave>
 void voice_run(chip_voice &v, age_tables &tables, hexagon_tables &hexagon, double volume_factor,
-               double *sum, int32_t n) {
+               voice_out out, int32_t n) {
   for (int32_t done = 0; done < n && v.active != 0;) {
     const int64_t to_block_end = age_block_len - v.clock % age_block_len;
     const auto piece = static_cast<int32_t>(std::min<int64_t>(n - done, to_block_end));
     // The age only grows, so a piece that starts at or past the sustain
     // stays there.
-    if (v.age >= v.attack + fall_s) {
-      voice_piece<Wave, true>(v, tables, hexagon, volume_factor, sum + done, piece);
+    const bool sustained = v.age >= v.attack + fall_s;
+    if (out.right == nullptr) {
+      if (sustained) {
+        voice_piece<Wave, true, false>(v, tables, hexagon, volume_factor, out, piece);
+      } else {
+        voice_piece<Wave, false, false>(v, tables, hexagon, volume_factor, out, piece);
+      }
+    } else if (sustained) {
+      voice_piece<Wave, true, true>(v, tables, hexagon, volume_factor, out, piece);
     } else {
-      voice_piece<Wave, false>(v, tables, hexagon, volume_factor, sum + done, piece);
+      voice_piece<Wave, false, true>(v, tables, hexagon, volume_factor, out, piece);
     }
+    out.left += piece;
+    if (out.right != nullptr) out.right += piece;
     done += piece;
   }
 }
@@ -327,7 +351,7 @@ void voice_run(chip_voice &v, age_tables &tables, hexagon_tables &hexagon, doubl
 }  // namespace
 
 void voices_render(voice_pool &voices, const channel_state &channels, age_tables &tables,
-                   hexagon_tables &hexagon, double *sum, int32_t n) {
+                   hexagon_tables &hexagon, mix_sums sums, int32_t n) {
   // Voice after voice in slot order: each sample's sum still gets its
   // contributions in the order of the slots.
   for (chip_voice &v : voices) {
@@ -335,24 +359,26 @@ void voices_render(voice_pool &voices, const channel_state &channels, age_tables
     const chip_channel &c = channels[static_cast<size_t>(v.channel)];
     voice_update_pitch(v, c.bend);
     const double volume_factor = c.volume / volume_scale;
+    const voice_out out{sums.left, sums.right,
+                        sums.right != nullptr ? pan_gains_for(c.pan) : pan_gains{1.0, 1.0}};
     switch (v.wave) {
       case wave_pulse:
-        voice_run<wave_pulse>(v, tables, hexagon, volume_factor, sum, n);
+        voice_run<wave_pulse>(v, tables, hexagon, volume_factor, out, n);
         break;
       case wave_triangle:
-        voice_run<wave_triangle>(v, tables, hexagon, volume_factor, sum, n);
+        voice_run<wave_triangle>(v, tables, hexagon, volume_factor, out, n);
         break;
       case wave_saw:
-        voice_run<wave_saw>(v, tables, hexagon, volume_factor, sum, n);
+        voice_run<wave_saw>(v, tables, hexagon, volume_factor, out, n);
         break;
       case wave_hexagon:
-        voice_run<wave_hexagon>(v, tables, hexagon, volume_factor, sum, n);
+        voice_run<wave_hexagon>(v, tables, hexagon, volume_factor, out, n);
         break;
       case wave_noise:
-        voice_run<wave_noise>(v, tables, hexagon, volume_factor, sum, n);
+        voice_run<wave_noise>(v, tables, hexagon, volume_factor, out, n);
         break;
       default:  // short noise, and any other kind clocks with the short tap
-        voice_run<wave_short_noise>(v, tables, hexagon, volume_factor, sum, n);
+        voice_run<wave_short_noise>(v, tables, hexagon, volume_factor, out, n);
         break;
     }
   }

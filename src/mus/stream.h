@@ -23,6 +23,7 @@ enum event_type : int32_t {
 
 inline constexpr int32_t ctrl_instrument = 0;
 inline constexpr int32_t ctrl_volume = 3;
+inline constexpr int32_t ctrl_pan = 4;
 inline constexpr int64_t count_max = std::numeric_limits<int64_t>::max();
 
 // The bytes [pos, end) of a score. A byte past the end reads as 0 and

@@ -26,6 +26,7 @@ class writer {
   writer &controller(int channel, int number, int value);
   writer &instrument(int channel, int program) { return controller(channel, ctrl_program, program); }
   writer &volume(int channel, int value) { return controller(channel, ctrl_main_volume, value); }
+  writer &pan(int channel, int value) { return controller(channel, ctrl_pan, value); }
   writer &system_event(int channel, int value);
   writer &measure_end(int channel);
   writer &score_end();
@@ -45,6 +46,7 @@ class writer {
  private:
   static constexpr int ctrl_program = 0;
   static constexpr int ctrl_main_volume = 3;
+  static constexpr int ctrl_pan = 4;
   writer &event(int type, int channel, const bytes &data);
   bytes stream_;
   size_t last_event_ = SIZE_MAX;  // offset of the current group's last event byte

@@ -86,9 +86,10 @@ TEST_F(Control, PlayResetsChannelsVoicesAndPosition) {
     EXPECT_EQ(c.instrument, 0);
     EXPECT_EQ(c.volume, 100);
     EXPECT_EQ(c.bend, 128);
+    EXPECT_EQ(c.pan, 64);
   }
   EXPECT_EQ(chip::the_state.flags.looping, 7);  // stored as passed
-  chip::the_state.channels[2] = {5, 6, 7};
+  chip::the_state.channels[2] = {5, 6, 7, 8};
   chip::the_state.voices[3].active = 1;
   chip::the_state.drums[1].active = 1;
   chip::the_state.song.pos = 20;

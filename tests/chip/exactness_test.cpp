@@ -56,6 +56,7 @@ struct render_case {
   bool looping;
   double seconds;
   bool audible;  // guards against comparing silence with silence
+  bool pans = false;  // in stereo: the sides differ somewhere (else nowhere)
 };
 
 // output: chip_next's float against the reference's. blocks: the same
@@ -63,7 +64,9 @@ struct render_case {
 // block ends as well as by events. sum: the module's own steps, driven as
 // chip_next drives them, give the double before the mix, where a rounding
 // that the float would hide still shows.
-enum class probe { output, blocks, sum };
+// stereo, stereo_sums: the same two ways with chip_set_stereo(1), each side
+// against the reference's.
+enum class probe { output, blocks, sum, stereo, stereo_sums };
 
 // Both outputs of n samples rendered by chip_render, one block size after
 // another from a cycle of sizes around the longest stretch.
@@ -79,6 +82,45 @@ void render_in_uneven_blocks(int64_t n, std::vector<float> &left, std::vector<fl
   }
 }
 
+// Both sides of n stereo samples against the reference: the outputs pulled
+// in uneven blocks, or the sums before the mix from the module's steps.
+void expect_stereo_identical(fixture::reference_synth &ref, int64_t n, bool sums, bool pans) {
+  std::vector<float> left, right;
+  if (!sums) render_in_uneven_blocks(n, left, right);
+  int64_t apart = 0;
+  for (int64_t i = 0; i < n; ++i) {
+    double got_left = 0.0, got_right = 0.0;
+    fixture::reference_synth::pair want{};
+    if (sums) {
+      chip::module_state &m = chip::the_state;
+      if (m.flags.playing != 0 && !chip::seq_step(m.song, m.flags, m.channels, m.voices, m.drums)) {
+        const chip::mix_sums out{&got_left, &got_right};
+        chip::voices_render(m.voices, m.channels, m.tables, m.hexagon, out, 1);
+        chip::drums_render_stereo(m.drums, m.tables, m.drum_tables,
+                                  chip::pan_gains_for(m.channels[15].pan), out, 1);
+      }
+      want = ref.next_stereo_sums();
+    } else {
+      got_left = left[static_cast<size_t>(i)];
+      got_right = right[static_cast<size_t>(i)];
+      want = ref.next_stereo();
+    }
+    if (std::bit_cast<uint64_t>(got_left) != std::bit_cast<uint64_t>(want.left) ||
+        std::bit_cast<uint64_t>(got_right) != std::bit_cast<uint64_t>(want.right)) {
+      FAIL() << "first stereo difference at sample " << i << ": synthesizer " << show(got_left)
+             << " / " << show(got_right) << ", reference " << show(want.left) << " / "
+             << show(want.right);
+    }
+    if (want.left != want.right) ++apart;
+  }
+  // A song that pans must show it somewhere; one that never does, nowhere.
+  if (pans) {
+    EXPECT_GT(apart, n / 10);
+  } else {
+    EXPECT_EQ(apart, 0);
+  }
+}
+
 void expect_identical(const render_case &c, probe what) {
   SCOPED_TRACE(c.name);
   setenv("ZARN_SYNTH", "1", 1);
@@ -89,6 +131,12 @@ void expect_identical(const render_case &c, probe what) {
   fixture::reference_synth ref(c.mus, c.volume, c.looping, primed_velocity);
   const auto n = static_cast<int64_t>(c.seconds * 44100);
   std::vector<float> block_left, block_right;
+  if (what == probe::stereo || what == probe::stereo_sums) {
+    chip_set_stereo(1);
+    expect_stereo_identical(ref, n, what == probe::stereo_sums, c.pans);
+    chip_set_stereo(0);
+    return;
+  }
   if (what == probe::blocks) render_in_uneven_blocks(n, block_left, block_right);
   int64_t sounding = 0;
   for (int64_t i = 0; i < n; ++i) {
@@ -111,7 +159,7 @@ void expect_identical(const render_case &c, probe what) {
       double got = 0.0;
       chip::module_state &m = chip::the_state;
       if (m.flags.playing != 0 && !chip::seq_step(m.song, m.flags, m.channels, m.voices, m.drums)) {
-        chip::voices_render(m.voices, m.channels, m.tables, m.hexagon, &got, 1);
+        chip::voices_render(m.voices, m.channels, m.tables, m.hexagon, {&got}, 1);
         chip::drums_render(m.drums, m.tables, m.drum_tables, &got, 1);
       }
       const double want = ref.next_sum();
@@ -434,6 +482,52 @@ TEST(Exactness, DrumTablesFromEmptyAndCutShortMatchTheReference) {
     expect_identical({"drums, tables cut short", drums_score(), 127, false, 5.4, true}, what);
   }
   tables = {};  // back to whole-life tables, made again on use
+}
+
+// Pan on melodic channels and on the drums: the extremes, one step either
+// side of the centre, a change in mid-note, a reset by the loop, and a
+// controller 4 value with bit 7 set.
+bytes pan_score() {
+  mus_builder b;
+  b.instrument(0, 80).instrument(1, 33).instrument(2, 104).instrument(3, 8).instrument(4, 48);
+  b.pan(0, 0).pan(1, 127).pan(2, 63).pan(3, 65).pan(15, 20);
+  for (int ch = 0; ch < 5; ++ch) b.note_on(ch, 55 + 4 * ch, 90);
+  b.note_on(15, 36, 120).note_on(15, 42, 100).delay(40);
+  b.pan(0, 100).pan(4, 1).pan(15, 126).note_on(15, 38, 110).delay(40);
+  b.controller(2, 4, 0x80 | 30).pan(3, 64).note_on(15, 49, 127).delay(40);
+  for (int ch = 0; ch < 5; ++ch) b.note_off(ch, 55 + 4 * ch);
+  return b.delay(20).score_end().build();
+}
+
+// Stereo against the reference on both sides: songs that pan, and songs
+// that never do, whose two sides must then both be the mono sample.
+TEST(Exactness, StereoMatchesTheReferenceOnBothSides) {
+  const std::vector<render_case> cases = {
+      {"pans", pan_score(), 127, false, 1.2, true, true},
+      {"pans, looping", pan_score(), 100, true, 2.5, true, true},
+      {"families, no pan", families_score(), 127, false, 1.5, true},
+      {"drums, no pan", drums_score(), 127, false, 5.4, true},
+      {"dense, no pan", random_score(0x5eed0001u, 3.0), 100, false, 3.5, true},
+  };
+  for (const render_case &c : cases) {
+    expect_identical(c, probe::stereo);
+    expect_identical(c, probe::stereo_sums);
+  }
+  EXPECT_EQ(chip::the_state.stereo, 0);  // each comparison puts mono back
+
+  // The law's ends and centre, worked out by hand: sqrt 2 times cos and sin
+  // of 0, pi/4 (taken as exactly 1.0) and pi/2.
+  const double sqrt_2 = 1.4142135623730951;
+  EXPECT_EQ(chip::pan_gains_for(0).left, sqrt_2);
+  EXPECT_EQ(chip::pan_gains_for(0).right, 0.0);
+  EXPECT_EQ(chip::pan_gains_for(64).left, 1.0);
+  EXPECT_EQ(chip::pan_gains_for(64).right, 1.0);
+  EXPECT_EQ(chip::pan_gains_for(127).right, sqrt_2);
+  EXPECT_LT(chip::pan_gains_for(127).left, 1e-16);
+  for (int32_t p = 0; p < 128; ++p) {
+    const chip::pan_gains g = chip::pan_gains_for(p);
+    EXPECT_NEAR(g.left * g.left + g.right * g.right, 2.0, 1e-15) << p;
+  }
 }
 
 // Age and hexagon tables from empty, and then with room for only a few more

@@ -23,7 +23,7 @@ constexpr double step_s = 2.2675736961451248e-05;
 double voices_sample() {
   double sum = 0.0;
   chip::voices_render(chip::the_state.voices, chip::the_state.channels, chip::the_state.tables,
-                      chip::the_state.hexagon, &sum, 1);
+                      chip::the_state.hexagon, {&sum}, 1);
   return sum;
 }
 
@@ -257,7 +257,7 @@ TEST(VoiceRender, SumsMatchTheFormulas) {
   for (auto c : cases) {
     SCOPED_TRACE(c.program);
     chip::channels_reset(chip::the_state.channels);
-    chip::the_state.channels[3] = {c.program, 77, 170};
+    chip::the_state.channels[3] = {c.program, 77, 170, 64};
     V = {};
     chip::voice_note_on(chip::the_state.voices, chip::the_state.channels, 3, c.model.note, static_cast<int32_t>(c.model.amp * 127 + 0.5));
     for (int n = 0; n < 10000; ++n) {

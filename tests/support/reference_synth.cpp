@@ -122,6 +122,55 @@ bool reference_synth::render(double &sum) {
   return true;
 }
 
+// Centre exactly 1.0 on both sides; elsewhere an angle from 0 (all left)
+// to pi/2 (all right), each side of the centre in its own steps, and the
+// gains sqrt 2 times its cosine and sine.
+reference_synth::pair reference_synth::pan_gains(int pan) {
+  if (pan == 64) return {1.0, 1.0};
+  const double x = pan < 64 ? (pan - 64) / 64.0 : (pan - 64) / 63.0;
+  const double theta = (x + 1.0) * 0.7853981633974483;
+  return {1.4142135623730951 * std::cos(theta), 1.4142135623730951 * std::sin(theta)};
+}
+
+bool reference_synth::render_stereo(pair &sums) {
+  sums = {0.0, 0.0};
+  if (!playing_) return false;
+  if (!sequencer_step()) return false;
+  for (voice_rec &v : v_) {
+    if (v.active == 0) continue;
+    const pair g = pan_gains(ch_[static_cast<size_t>(v.channel)].pan);
+    const double value = voice_render(v);
+    sums.left += value * g.left;
+    sums.right += value * g.right;
+  }
+  const pair g = pan_gains(ch_[15].pan);
+  for (drum_rec &d : d_) {
+    if (d.active == 0) continue;
+    const double value = drum_render(d);
+    sums.left += value * g.left;
+    sums.right += value * g.right;
+  }
+  return true;
+}
+
+reference_synth::pair reference_synth::next_stereo_sums() {
+  pair sums{};
+  render_stereo(sums);
+  return sums;
+}
+
+reference_synth::pair reference_synth::next_stereo() {
+  pair sums{};
+  if (!render_stereo(sums)) return {0.0, 0.0};
+  const auto side = [this](double sum) {
+    const double out = (0.12 * gain_) * sum;
+    if (out > 1.0) return 1.0f;
+    if (out < -1.0) return -1.0f;
+    return static_cast<float>(out);
+  };
+  return {side(sums.left), side(sums.right)};
+}
+
 double reference_synth::next_sum() {
   double sum = 0.0;
   render(sum);
@@ -230,6 +279,7 @@ bool reference_synth::apply_event(uint8_t event_byte, int &score_ends) {
       }
       if (number == 0) ch_[channel].instrument = value;
       if (number == 3) ch_[channel].volume = value;
+      if (number == 4) ch_[channel].pan = value;
       break;
     }
     case 5:
@@ -253,7 +303,7 @@ bool reference_synth::apply_event(uint8_t event_byte, int &score_ends) {
 }
 
 void reference_synth::reset_channels() {
-  for (channel_rec &c : ch_) c = channel_rec{0, 100, 128};
+  for (channel_rec &c : ch_) c = channel_rec{0, 100, 128, 64};
 }
 
 void reference_synth::clear_voices_and_drums() {

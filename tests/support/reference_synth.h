@@ -38,11 +38,19 @@ class reference_synth {
   // the mix (0.0 when nothing is rendered): it shows differences that the
   // narrowing to float would hide.
   double next_sum();
+  // The same sample placed in stereo, as chip_set_stereo(1) gives it: the
+  // mixed outputs, or the two sums before the mix.
+  struct pair {
+    double left, right;
+  };
+  pair next_stereo();
+  pair next_stereo_sums();
+
   bool playing() const { return playing_; }
 
  private:
   struct channel_rec {
-    int32_t instrument = 0, volume = 100, bend = 128;
+    int32_t instrument = 0, volume = 100, bend = 128, pan = 64;
   };
   struct voice_rec {
     int32_t active = 0, channel = 0, note = 0, gate = 0, wave = 0;
@@ -64,6 +72,8 @@ class reference_synth {
   };
 
   bool render(double &sum);  // false when this call renders nothing
+  bool render_stereo(pair &sums);
+  static pair pan_gains(int pan);
   bool sequencer_step();     // false when the song ended in this call
   bool read_byte(uint8_t &b);
   int64_t read_delay_ticks();
