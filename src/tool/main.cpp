@@ -155,7 +155,8 @@ int main(int argc, char **argv) {
       std::fputs(help_text, stdout);
       return 0;
     case tool_action::version:
-      std::printf("tunecast %s\nformatos: %s\n", TUNECAST_VERSION, output_formats_built_in().c_str());
+      std::printf("tunecast %s\nformatos: %s\n", TUNECAST_VERSION,
+                  output_formats_built_in().c_str());
       return 0;
     case tool_action::list:
       return list_archive(opt.archive);

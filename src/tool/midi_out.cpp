@@ -18,8 +18,7 @@ int midi_out_run(const render_job &job) {
                  job.lump_name);
     return 1;
   }
-  const midi_file_result midi =
-      mus_to_midi(score.mus(), static_cast<size_t>(score.mus_size()));
+  const midi_file_result midi = mus_to_midi(score.mus(), static_cast<size_t>(score.mus_size()));
   if (!midi.ok) {
     std::fprintf(stderr, "lump %s: %s\n", job.lump_name,
                  midi.out_of_memory ? "sin memoria" : midi.error.c_str());

@@ -109,8 +109,8 @@ bool output_format_settle(const output_format *chosen, const char *path, output_
     std::string ignored;
     if (named_file && !extension_of(path).empty() &&
         output_format_from_path(path, named, ignored) && named != format) {
-      error = std::string("--formato ") + output_format_name(format) + " no casa con el nombre " +
-              path;
+      error =
+          std::string("--formato ") + output_format_name(format) + " no casa con el nombre " + path;
       return false;
     }
   } else if (named_file && !output_format_from_path(path, format, error)) {

@@ -114,10 +114,12 @@ class sample_sink {
  public:
   explicit sample_sink(output_format format) : format_(format) {}
   int open(const wav_target &target, int64_t frames) {
-    return format_ == output_format::wav ? wav_.open(target, frames) : encoded_.open(target, format_);
+    if (format_ == output_format::wav) return wav_.open(target, frames);
+    return encoded_.open(target, format_);
   }
   int write(int16_t *samples, size_t count) {
-    return format_ == output_format::wav ? wav_.write(samples, count) : encoded_.write(samples, count);
+    if (format_ == output_format::wav) return wav_.write(samples, count);
+    return encoded_.write(samples, count);
   }
   int finish() { return format_ == output_format::wav ? wav_.finish() : encoded_.finish(); }
 

@@ -47,9 +47,10 @@ bool render_seconds_valid(const render_seconds &seconds);
 // MIDI file that does not convert) and returns false; true when it can.
 bool render_score_usable(const render_job &job, const music_score &score);
 
-// Renders the lump and writes the file in job.format (a MIDI file for mid). Prints every error and warning
-// (standard error) and the closing line (standard output, or standard error
-// when out_fd is standard output). Returns the exit status: 0 written, 1 not.
+// Renders the lump and writes the file in job.format (for mid, the score
+// as a MIDI file instead). Prints every error and warning (standard error)
+// and the closing line (standard output, or standard error when out_fd is
+// standard output). Returns the exit status: 0 written, 1 not.
 int render_run(const render_job &job);
 
 #endif  // TUNECAST_TOOL_RENDER_H

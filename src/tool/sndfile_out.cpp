@@ -86,7 +86,8 @@ int64_t sndfile_writer::io_length() {
 // header's sample count and checksum as written at the start.
 int64_t sndfile_writer::io_seek(int64_t offset, int whence) {
   if (base_ < 0) return -1;
-  const off_t to = whence == SEEK_SET ? static_cast<off_t>(base_ + offset) : static_cast<off_t>(offset);
+  const off_t to =
+      whence == SEEK_SET ? static_cast<off_t>(base_ + offset) : static_cast<off_t>(offset);
   const off_t at = lseek(file_.fd(), to, whence);
   return at < 0 ? -1 : at - base_;
 }

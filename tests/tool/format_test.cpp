@@ -33,11 +33,22 @@ const std::string usage = "uso: tunecast ZARN.WAD D_E1M1 salida.wav [segundos]\n
 // Melody, a chord and drums, so that the encoders meet more than silence.
 bytes busy_song() {
   return fixture::mus_builder()
-      .instrument(0, 30).instrument(1, 81)
-      .note_on(0, 52, 120).note_on(1, 64, 100).note_on(15, 36, 110).delay(35)
-      .note_on(1, 67, 90).note_on(15, 42, 100).delay(35)
-      .note_off(0, 52).note_on(0, 57, 127).note_on(15, 38, 120).delay(70)
-      .note_off(1, 64).note_off(1, 67).score_end()
+      .instrument(0, 30)
+      .instrument(1, 81)
+      .note_on(0, 52, 120)
+      .note_on(1, 64, 100)
+      .note_on(15, 36, 110)
+      .delay(35)
+      .note_on(1, 67, 90)
+      .note_on(15, 42, 100)
+      .delay(35)
+      .note_off(0, 52)
+      .note_on(0, 57, 127)
+      .note_on(15, 38, 120)
+      .delay(70)
+      .note_off(1, 64)
+      .note_off(1, 67)
+      .score_end()
       .build();
 }
 
@@ -49,6 +60,7 @@ std::vector<int16_t> wav_samples(const bytes &wav) {
   return out;
 }
 
+#ifdef TUNECAST_HAVE_SNDFILE
 double rms(const std::vector<int16_t> &samples) {
   double sum = 0.0;
   for (const int16_t s : samples) sum += static_cast<double>(s) * s;
@@ -59,7 +71,6 @@ bool starts_with(const bytes &b, const std::string &magic) {
   return b.size() >= magic.size() && std::equal(magic.begin(), magic.end(), b.begin());
 }
 
-#ifdef TUNECAST_HAVE_SNDFILE
 struct decoded {
   SF_INFO info{};
   std::vector<int16_t> samples;
@@ -85,8 +96,9 @@ class Formats : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fixture::make_temp_dir("formats");
-    fixture::wad_builder().lump("D_BUSY", busy_song()).lump("D_QUIET",
-        fixture::mus_builder().note_on(0, 60, 60).delay(30).score_end().build())
+    fixture::wad_builder()
+        .lump("D_BUSY", busy_song())
+        .lump("D_QUIET", fixture::mus_builder().note_on(0, 60, 60).delay(30).score_end().build())
         .write(path("song.wad"));
   }
   void TearDown() override {
@@ -224,16 +236,20 @@ TEST_F(Formats, NamesAndValuesTheToolDoesNotWriteAreRefused) {
   const std::string wad = path("song.wad");
   const std::string unknown = " (tunecast escribe .wav, .flac, .ogg y .mid; --formato elige uno)\n";
   const std::pair<std::vector<std::string>, std::string> rows[] = {
-      {{wad, "D_BUSY", path("out.mp3")}, "extensión de salida desconocida: " + path("out.mp3") + unknown},
-      {{wad, "D_BUSY", path("OUT.Aac"), "1"}, "extensión de salida desconocida: " + path("OUT.Aac") + unknown},
-      {{wad, "D_BUSY", path("a.wav.part")}, "extensión de salida desconocida: " + path("a.wav.part") + unknown},
+      {{wad, "D_BUSY", path("out.mp3")},
+       "extensión de salida desconocida: " + path("out.mp3") + unknown},
+      {{wad, "D_BUSY", path("OUT.Aac"), "1"},
+       "extensión de salida desconocida: " + path("OUT.Aac") + unknown},
+      {{wad, "D_BUSY", path("a.wav.part")},
+       "extensión de salida desconocida: " + path("a.wav.part") + unknown},
       {{"--formato", "mp3", wad, "D_BUSY", path("out.wav")},
        "formato no válido: mp3 (wav, flac, ogg o mid) (ver tunecast --ayuda)\n" + usage},
       {{"--formato=", wad, "D_BUSY", path("out.wav")},
        "formato no válido:  (wav, flac, ogg o mid) (ver tunecast --ayuda)\n" + usage},
       {{"--formato", "flac", wad, "D_BUSY", path("out.wav")},
        "--formato flac no casa con el nombre " + path("out.wav") + "\n"},
-      {{"--formato", "wav", "-l", wad}, "--listar no va con --formato (ver tunecast --ayuda)\n" + usage},
+      {{"--formato", "wav", "-l", wad},
+       "--listar no va con --formato (ver tunecast --ayuda)\n" + usage},
   };
   for (const auto &[args, line] : rows) {
     SCOPED_TRACE(line);
