@@ -32,24 +32,11 @@ const std::string usage = "uso: tunecast ZARN.WAD D_E1M1 salida.wav [segundos]\n
 
 // Melody, a chord and drums, so that the encoders meet more than silence.
 bytes busy_song() {
-  return fixture::mus_builder()
-      .instrument(0, 30)
-      .instrument(1, 81)
-      .note_on(0, 52, 120)
-      .note_on(1, 64, 100)
-      .note_on(15, 36, 110)
-      .delay(35)
-      .note_on(1, 67, 90)
-      .note_on(15, 42, 100)
-      .delay(35)
-      .note_off(0, 52)
-      .note_on(0, 57, 127)
-      .note_on(15, 38, 120)
-      .delay(70)
-      .note_off(1, 64)
-      .note_off(1, 67)
-      .score_end()
-      .build();
+  fixture::mus_builder m;
+  m.instrument(0, 30).instrument(1, 81).note_on(0, 52, 120).note_on(1, 64, 100);
+  m.note_on(15, 36, 110).delay(35).note_on(1, 67, 90).note_on(15, 42, 100).delay(35);
+  m.note_off(0, 52).note_on(0, 57, 127).note_on(15, 38, 120).delay(70);
+  return m.note_off(1, 64).note_off(1, 67).score_end().build();
 }
 
 std::vector<int16_t> wav_samples(const bytes &wav) {
@@ -216,7 +203,6 @@ TEST_F(Formats, WithoutLibsndfileTheCompressedFormatsAreRefused) {
   const std::string all = path("all");
   const std::pair<std::vector<std::string>, const char *> rows[] = {
       {{path("song.wad"), "D_BUSY", path("out.flac")}, "flac"},
-      {{path("song.wad"), "D_BUSY", path("out.OGG"), "1"}, "ogg"},
       {{"--formato", "flac", path("song.wad"), "D_BUSY", "-"}, "flac"},
       {{"--todas", all, "--formato", "ogg", path("song.wad")}, "ogg"},
   };
