@@ -29,6 +29,8 @@ struct batch_state {
   std::string dir;
   render_length length;
   file_identity input;  // the archive: no entry of the directory may be it
+  output_format format = output_format::wav;
+  std::string extension = ".wav";
   size_t total = 0;
   size_t done = 0;
   size_t written = 0;
@@ -40,7 +42,7 @@ struct batch_state {
     if (ok) ++written;
     if (progress) {
       std::fprintf(stderr, "[%zu/%zu] %s%s\n", done, total, m.name.c_str(),
-                   ok ? ".wav" : ": falló");
+                   ok ? extension.c_str() : ": falló");
     }
   }
   bool reap_one();
@@ -86,9 +88,10 @@ int batch_state::start(const archive_music &m) {
     // handler removes the temporary file. A parent that died before this
     // call sends nothing, hence the check after it.
     if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) _exit(1);
-    const std::string path = dir + "/" + m.name + ".wav";
-    const render_job job{m.name.c_str(), m.lump->data, m.lump->size, length, path.c_str(), -1,
-                         true, input};
+    const std::string path = dir + "/" + m.name + extension;
+    render_job job{m.name.c_str(), m.lump->data, m.lump->size, length, path.c_str(), -1, true,
+                   input};
+    job.format = format;
     // _exit: nothing inherited from the parent is flushed or run twice.
     _exit(render_run(job));
   }
@@ -138,13 +141,15 @@ size_t worker_limit() {
 }  // namespace
 
 int batch_run(const wad_file *w, const char *dir_arg, const render_length &length,
-              const file_identity &input) {
+              const file_identity &input, output_format format) {
   if (length.loops == 0 && !render_seconds_valid(length.seconds)) return 1;
   batch_state b;
   b.dir = without_trailing_slashes(dir_arg);
   if (!ensure_directory(b.dir)) return 1;
   b.length = length;
   b.input = input;
+  b.format = format;
+  b.extension = std::string(".") + output_format_name(format);
   b.progress = isatty(STDERR_FILENO) != 0;
   // An ignored SIGCHLD, inherited, would reap the workers before waitpid.
   std::signal(SIGCHLD, SIG_DFL);

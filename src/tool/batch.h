@@ -6,7 +6,8 @@
 #include "tool/render.h"
 #include "tunecast/wad.h"
 
-// Renders each music lump of w (the last of each name) into DIR/NAME.wav,
+// Renders each music lump of w (the last of each name) into DIR/NAME.EXT in
+// format (EXT its name: wav, flac, ogg, mid),
 // NAME made safe by archive_safe_name; creates DIR when it is missing and
 // refuses one that another user owns (root excepted) or that anyone may
 // write to without the sticky bit. An entry is replaced by a rename, a link
@@ -16,6 +17,6 @@
 // summary line on standard output. Returns 0 when every lump was written,
 // 1 otherwise.
 int batch_run(const wad_file *w, const char *dir, const render_length &length,
-              const file_identity &input);
+              const file_identity &input, output_format format);
 
 #endif  // TUNECAST_TOOL_BATCH_H

@@ -13,6 +13,7 @@
 #include "tool/archive.h"
 #include "tool/batch.h"
 #include "tool/options.h"
+#include "tool/output_format.h"
 #include "tool/render.h"
 #include "tool/wav_out.h"
 #include "tunecast/wad.h"
@@ -40,6 +41,7 @@ constexpr const char *help_text =
     "  -f, --fundido S         con --vueltas, S segundos más bajando hasta el silencio\n"
     "  -a, --todas DIR         escribe cada lump de música en DIR/NOMBRE.wav\n"
     "  -l, --listar ZARN.WAD   lista los lumps de música: nombre, formato, bytes, duración\n"
+    "      --formato F         wav, flac, ogg o mid (si no, la extensión de la salida)\n"
     "  -h, --ayuda, --help     muestra esta ayuda\n"
     "      --version           muestra la versión\n";
 
@@ -98,7 +100,8 @@ int render_one(const tool_options &opt) {
   length.fade_s = opt.fade_s;
   length.fade_text = opt.fade_text;
   // The archive itself is never an output: writing over it would destroy what is read.
-  const render_job job{lump, data.get(), size, length, out, out_fd, false, file_identity_of(archive)};
+  render_job job{lump, data.get(), size, length, out, out_fd, false, file_identity_of(archive)};
+  job.format = opt.format;
   return render_run(job);
 }
 
@@ -119,7 +122,25 @@ int render_all(const tool_options &opt) {
   length.loops = opt.loops;
   length.fade_s = opt.fade_s;
   length.fade_text = opt.fade_text;
-  return batch_run(wad.get(), opt.dir, length, file_identity_of(opt.args[0]));
+  return batch_run(wad.get(), opt.dir, length, file_identity_of(opt.args[0]), opt.format);
+}
+
+// What to write, settled like the duration before the archive is loaded:
+// --formato, else the output's extension; a batch writes WAV unless told.
+bool settle_format(tool_options &opt) {
+  const char *out = opt.action == tool_action::render ? opt.args[2] : nullptr;
+  std::string error;
+  output_format format = output_format::wav;
+  if (!output_format_settle(opt.format_given ? &opt.format : nullptr, out, format, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return false;
+  }
+  if (format == output_format::mid && (opt.loops != 0 || opt.seconds_text != nullptr)) {
+    std::fputs("un MIDI lleva la partitura entera: sin duración ni --vueltas\n", stderr);
+    return false;
+  }
+  opt.format = format;
+  return true;
 }
 
 }  // namespace
@@ -134,7 +155,8 @@ int main(int argc, char **argv) {
       std::fputs(help_text, stdout);
       return 0;
     case tool_action::version:
-      std::printf("tunecast %s\n", TUNECAST_VERSION);
+      std::printf("tunecast %s\nformatos: %s\n", TUNECAST_VERSION,
+                  output_formats_built_in().c_str());
       return 0;
     case tool_action::list:
       return list_archive(opt.archive);
@@ -152,6 +174,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "%s\n", opt.error.c_str());
     return 1;
   }
+  if (!settle_format(opt)) return 1;
   if (opt.loops == 0 && !render_seconds_valid({opt.seconds, opt.seconds_text})) return 1;
   return opt.action == tool_action::batch ? render_all(opt) : render_one(opt);
 }

@@ -14,7 +14,7 @@
 
 namespace {
 
-enum class option_id { list, loops, fade, batch, help, version };
+enum class option_id { list, loops, fade, batch, help, version, format };
 
 struct option_row {
   option_id id;
@@ -28,6 +28,7 @@ constexpr option_row option_table[] = {
     {option_id::fade, 'f', "fundido", true},  {option_id::batch, 'a', "todas", true},
     {option_id::help, 'h', "ayuda", false},   {option_id::help, 0, "help", false},
     {option_id::version, 0, "version", false},
+    {option_id::format, 0, "formato", true},
 };
 
 const option_row *find_short(char c) {
@@ -73,6 +74,14 @@ bool parse_fade(tool_options &opt, const char *text) {
   return true;
 }
 
+bool parse_format(tool_options &opt, const char *text) {
+  if (!output_format_from_name(text, opt.format)) {
+    return fail(opt, std::string("formato no válido: ") + text + " (wav, flac, ogg o mid)");
+  }
+  opt.format_given = true;
+  return true;
+}
+
 bool apply(tool_options &opt, const option_row &row, const char *value) {
   opt.any_option = true;
   switch (row.id) {
@@ -92,6 +101,8 @@ bool apply(tool_options &opt, const option_row &row, const char *value) {
     case option_id::version:
       opt.action = tool_action::version;
       return true;
+    case option_id::format:
+      return parse_format(opt, value);
   }
   return true;
 }
@@ -239,6 +250,7 @@ bool options_check_args(tool_options &opt) {
   switch (opt.action) {
     case tool_action::list:
       if (opt.loops != 0) return fail(opt, "--listar no va con --vueltas");
+      if (opt.format_given) return fail(opt, "--listar no va con --formato");
       break;
     case tool_action::batch:
       needed = 1;

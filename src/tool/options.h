@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tool/output_format.h"
+
 enum class tool_action {
   render,   // ARCHIVE LUMP OUT [seconds]
   list,     // --listar ARCHIVE
@@ -25,6 +27,8 @@ struct tool_options {
   int64_t loops = 0;              // --vueltas: 1 or more; 0 when not given
   double fade_s = 0.0;            // --fundido: 0 or more seconds
   const char *fade_text = nullptr;
+  bool format_given = false;      // --formato: format holds its value
+  output_format format = output_format::wav;
   std::vector<const char *> args;  // positional arguments, in order
   double seconds = 60.0;              // the duration argument, read; 60 when not given
   const char *seconds_text = nullptr;  // the duration argument as typed, or null

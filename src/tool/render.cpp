@@ -17,6 +17,8 @@
 #include "tunecast/chip.h"
 #include "common/console_text.h"
 #include "midi/music_lump.h"
+#include "tool/midi_out.h"
+#include "tool/sndfile_out.h"
 #include "tool/wav_out.h"
 
 namespace {
@@ -106,12 +108,33 @@ bool span_from_loops(const render_job &job, const music_score &score, render_spa
   return true;
 }
 
+// Where the samples go: the project's own WAV writer, whose bytes never
+// change, or libsndfile for the compressed formats.
+class sample_sink {
+ public:
+  explicit sample_sink(output_format format) : format_(format) {}
+  int open(const wav_target &target, int64_t frames) {
+    if (format_ == output_format::wav) return wav_.open(target, frames);
+    return encoded_.open(target, format_);
+  }
+  int write(int16_t *samples, size_t count) {
+    if (format_ == output_format::wav) return wav_.write(samples, count);
+    return encoded_.write(samples, count);
+  }
+  int finish() { return format_ == output_format::wav ? wav_.finish() : encoded_.finish(); }
+
+ private:
+  output_format format_;
+  wav_writer wav_;
+  sndfile_writer encoded_;
+};
+
 // Pulls the song in blocks and keeps the left output (a stereo recording
 // contributes its first channel). Over the fade the gain falls by
 // 1/fade_frames per frame, from just under 1 to exactly 0 on the last frame.
 // The samples go to out a chunk at a time, so memory stays the same however
 // long the render. Returns 0, or the reason the output failed.
-int render(wav_writer &out, const render_span &span, render_stats &st) {
+int render(sample_sink &out, const render_span &span, render_stats &st) {
   const int64_t fade_from = span.frames - span.fade_frames;
   std::array<float, render_block_frames> left;
   std::array<float, render_block_frames> right;
@@ -184,23 +207,31 @@ void report_recording(const render_job &job) {
 
 }  // namespace
 
+bool render_score_usable(const render_job &job, const music_score &score) {
+  if (score.kind == lump_kind::truncated_mus) {
+    std::fprintf(stderr, "lump %s truncado\n", job.lump_name);
+    return false;
+  }
+  if (!score.error.empty()) {
+    std::fprintf(stderr, "lump %s: %s\n", job.lump_name, score.error.c_str());
+    return false;
+  }
+  return true;
+}
+
 bool render_seconds_valid(const render_seconds &seconds) {
   render_span span;
   return span_from_seconds(seconds, span);
 }
 
 int render_run(const render_job &job) {
+#ifdef TUNECAST_HAVE_MIDI_OUT
+  if (job.format == output_format::mid) return midi_out_run(job);
+#endif
   render_span span;
   if (job.length.loops == 0 && !span_from_seconds(job.length.seconds, span)) return 1;
   const music_score score = music_prepare(job.data, job.size);
-  if (score.kind == lump_kind::truncated_mus) {
-    std::fprintf(stderr, "lump %s truncado\n", job.lump_name);
-    return 1;
-  }
-  if (!score.error.empty()) {
-    std::fprintf(stderr, "lump %s: %s\n", job.lump_name, score.error.c_str());
-    return 1;
-  }
+  if (!render_score_usable(job, score)) return 1;
   if (job.length.loops > 0) {
     if (!span_from_loops(job, score, span)) return 1;
   } else if (score.kind == lump_kind::not_music) {
@@ -208,7 +239,7 @@ int render_run(const render_job &job) {
                  "se escribe silencio\n", job.lump_name);
   }
   // Every refusal is behind; only now is the output touched.
-  wav_writer out;
+  sample_sink out(job.format);
   const wav_target target{job.out_path, job.out_fd, job.batch, job.input};
   if (const int err = out.open(target, span.frames); err != 0) {
     return output_failed(job.out_path, err);

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "midi/music_lump.h"
+#include "tool/output_format.h"
 #include "tool/wav_out.h"
 
 // A duration from the command line, already read as a number of seconds.
@@ -33,6 +35,7 @@ struct render_job {
   bool batch = false;    // one of many: warnings name the lump, no closing line;
                          // out_path is an entry of the batch directory, never followed
   file_identity input;   // the archive being read, which is never written over
+  output_format format = output_format::wav;  // settled and available in this build
 };
 
 // Checks a duration before anything is loaded or rendered: its frame count
@@ -40,9 +43,14 @@ struct render_job {
 // when it is refused.
 bool render_seconds_valid(const render_seconds &seconds);
 
-// Renders the lump and writes the file. Prints every error and warning
-// (standard error) and the closing line (standard output, or standard error
-// when out_fd is standard output). Returns the exit status: 0 written, 1 not.
+// Prints why a prepared lump cannot be played (a truncated MUS score, a
+// MIDI file that does not convert) and returns false; true when it can.
+bool render_score_usable(const render_job &job, const music_score &score);
+
+// Renders the lump and writes the file in job.format (for mid, the score
+// as a MIDI file instead). Prints every error and warning (standard error)
+// and the closing line (standard output, or standard error when out_fd is
+// standard output). Returns the exit status: 0 written, 1 not.
 int render_run(const render_job &job);
 
 #endif  // TUNECAST_TOOL_RENDER_H

@@ -213,10 +213,9 @@ file_identity file_identity_of(const char *path) {
   return id;
 }
 
-wav_writer::~wav_writer() { abandon(); }
+output_file::~output_file() { abandon(); }
 
-int wav_writer::open(const wav_target &target, int64_t frames) {
-  if (frames < 0 || frames > wav_max_frames) return EFBIG;
+int output_file::open(const wav_target &target) {
   if (target.fd >= 0) {
     fd_ = target.fd;
     own_fd_ = false;
@@ -224,11 +223,12 @@ int wav_writer::open(const wav_target &target, int64_t frames) {
     abandon();
     return err;
   }
-  const auto header = wav_header(static_cast<uint32_t>(frames));
-  return write_all(fd_, header.data(), header.size());
+  return 0;
 }
 
-int wav_writer::open_path(const wav_target &target) {
+int output_file::write(const void *data, size_t size) { return write_all(fd_, data, size); }
+
+int output_file::open_path(const wav_target &target) {
   std::string path = target.path;
   struct stat st {};
   bool exists = false;
@@ -257,7 +257,7 @@ int wav_writer::open_path(const wav_target &target) {
 
 // mkostemp creates with O_EXCL, so a link planted under the temporary name
 // is never followed; the rename is atomic within the directory.
-int wav_writer::open_temporary(const std::string &final_path, const struct stat *replaced) {
+int output_file::open_temporary(const std::string &final_path, const struct stat *replaced) {
   std::string temp = directory_of(final_path) + "/.tunecast-XXXXXX";
   install_cleanup_handlers();
   {
@@ -282,12 +282,19 @@ int wav_writer::open_temporary(const std::string &final_path, const struct stat 
   return 0;
 }
 
-int wav_writer::write(int16_t *samples, size_t count) {
-  to_little_endian(samples, count);
-  return write_all(fd_, samples, count * sizeof(int16_t));
+int wav_writer::open(const wav_target &target, int64_t frames) {
+  if (frames < 0 || frames > wav_max_frames) return EFBIG;
+  if (const int err = file_.open(target); err != 0) return err;
+  const auto header = wav_header(static_cast<uint32_t>(frames));
+  return file_.write(header.data(), header.size());
 }
 
-int wav_writer::finish() {
+int wav_writer::write(int16_t *samples, size_t count) {
+  to_little_endian(samples, count);
+  return file_.write(samples, count * sizeof(int16_t));
+}
+
+int output_file::finish() {
   if (!own_fd_) return 0;  // a stream: nothing to close or rename
   int err = 0;
   if (!temp_.empty() && fsync(fd_) != 0) err = errno;
@@ -306,7 +313,7 @@ int wav_writer::finish() {
   return err;
 }
 
-void wav_writer::abandon() {
+void output_file::abandon() {
   if (fd_ >= 0 && own_fd_) close(fd_);
   fd_ = -1;
   if (temp_.empty()) return;
@@ -342,6 +349,7 @@ std::string wav_error_text(int err) {
       {wav_err_not_regular, "no es un archivo regular"},
       {wav_err_foreign_dir, "pertenece a otro usuario"},
       {wav_err_open_dir, "cualquiera puede escribir en él y no tiene el bit sticky"},
+      {wav_err_encoder, "falló el codificador (libsndfile)"},
   };
   for (const reason &r : reasons) {
     if (r.err == err) return r.text;

@@ -26,6 +26,7 @@ inline constexpr int wav_err_foreign_link = -2;   // another user's link in a sh
 inline constexpr int wav_err_not_regular = -3;    // a pipe, device or socket where a file goes
 inline constexpr int wav_err_foreign_dir = -4;    // a directory another user owns
 inline constexpr int wav_err_open_dir = -5;       // world-writable without the sticky bit
+inline constexpr int wav_err_encoder = -6;        // libsndfile failed other than in a write
 
 // One output sample from a synthesizer value in [-1, 1]: the product is
 // formed in single precision and truncated toward zero, so 0.99999 gives
@@ -58,27 +59,28 @@ struct wav_target {
   file_identity input;  // the archive being read: never written over
 };
 
-// Writes one WAV file while it is rendered. open() settles where the bytes
-// go and writes the header; write() appends samples; finish() completes the
-// file. A regular target (new or existing) is written to a temporary file
-// `.tunecast-XXXXXX` beside it, renamed over it only by finish(): until then
-// a failure, a destroyed writer, SIGINT, SIGTERM or SIGHUP remove the
+// The file a render goes to, whatever its format. open() settles where the
+// bytes go: a regular target (new or existing) is written to a temporary
+// file `.tunecast-XXXXXX` beside it, renamed over it only by finish(); until
+// then a failure, a destroyed object, SIGINT, SIGTERM or SIGHUP remove the
 // temporary file and leave the target as it was. A replaced file keeps its
 // permission bits and, where the process may, its owner and group; a new one
 // gets 0666 & ~umask. Each call returns 0, or the errno value or wav_err_*
 // reason that stopped it.
-class wav_writer {
+class output_file {
  public:
-  wav_writer() = default;
-  wav_writer(const wav_writer &) = delete;
-  wav_writer &operator=(const wav_writer &) = delete;
-  ~wav_writer();
+  output_file() = default;
+  output_file(const output_file &) = delete;
+  output_file &operator=(const output_file &) = delete;
+  ~output_file();
 
-  // frames: 0 to wav_max_frames, the count the header announces.
-  int open(const wav_target &target, int64_t frames);
-  // count samples in host order (reordered in place on a big-endian host).
-  int write(int16_t *samples, size_t count);
+  int open(const wav_target &target);
+  // Appends size bytes, going on after short writes and interruptions.
+  int write(const void *data, size_t size);
   int finish();
+  // The descriptor written to, for an encoder that also seeks (a temporary
+  // file is open for reading and writing); -1 before open().
+  int fd() const { return fd_; }
 
  private:
   int open_path(const wav_target &target);
@@ -89,6 +91,20 @@ class wav_writer {
   bool own_fd_ = false;
   std::string temp_;    // the temporary file while it exists
   std::string target_;  // what it is renamed to
+};
+
+// Writes one WAV file while it is rendered: open() writes the header,
+// write() appends samples, finish() completes the file (see output_file).
+class wav_writer {
+ public:
+  // frames: 0 to wav_max_frames, the count the header announces.
+  int open(const wav_target &target, int64_t frames);
+  // count samples in host order (reordered in place on a big-endian host).
+  int write(int16_t *samples, size_t count);
+  int finish() { return file_.finish(); }
+
+ private:
+  output_file file_;
 };
 
 // Short Spanish reason for an errno value or a wav_err_* reason.

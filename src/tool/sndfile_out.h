@@ -1,0 +1,51 @@
+// sndfile_out.h: FLAC and Ogg Vorbis files, encoded by libsndfile from the
+// same 16-bit samples the WAV would hold, and written through output_file,
+// so they are put in place by the same rename, signal cleanup and link
+// rules as the WAV. Without libsndfile in the build, open() refuses.
+#ifndef TUNECAST_TOOL_SNDFILE_OUT_H
+#define TUNECAST_TOOL_SNDFILE_OUT_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "tool/output_format.h"
+#include "tool/wav_out.h"
+
+struct sf_private_tag;  // libsndfile's SNDFILE
+
+// Encoded output at 44100 Hz, mono. Each call returns 0, or the errno value
+// or wav_err_* reason that stopped it (ENOTSUP when this build has no
+// libsndfile or the format is not one of these, wav_err_encoder for an
+// encoder failure that is not a failed write).
+class sndfile_writer {
+ public:
+  sndfile_writer() = default;
+  sndfile_writer(const sndfile_writer &) = delete;
+  sndfile_writer &operator=(const sndfile_writer &) = delete;
+  ~sndfile_writer();
+
+  // format: flac (16-bit PCM, lossless) or ogg (Vorbis).
+  int open(const wav_target &target, output_format format);
+  int write(const int16_t *samples, size_t count);
+  // Flushes the encoder, then completes the file.
+  int finish();
+
+  // The byte-level calls libsndfile makes, on the output's descriptor;
+  // offsets count from where the stream stood at open().
+  int64_t io_length();
+  int64_t io_seek(int64_t offset, int whence);
+  int64_t io_read(void *data, int64_t count);
+  int64_t io_write(const void *data, int64_t count);
+  int64_t io_tell();
+
+ private:
+  int close_encoder();
+
+  output_file file_;
+  sf_private_tag *sf_ = nullptr;
+  int64_t base_ = -1;  // where the stream started; -1: it cannot seek (a pipe)
+  int64_t pos_ = 0;    // bytes written, the position of a stream that cannot seek
+  int err_ = 0;        // the first failed write's reason
+};
+
+#endif  // TUNECAST_TOOL_SNDFILE_OUT_H

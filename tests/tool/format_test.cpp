@@ -1,0 +1,289 @@
+// The output formats end to end: FLAC and Ogg Vorbis read back with
+// libsndfile and held against the WAV of the same render, the format taken
+// from --formato or from the name, and what is refused, in a build with
+// libsndfile and in one without.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+#include "fixtures.h"
+#include "process.h"
+
+#ifdef TUNECAST_HAVE_SNDFILE
+#include <sndfile.h>
+#endif
+
+namespace {
+
+using fixture::bytes;
+namespace fs = std::filesystem;
+
+#ifdef TUNECAST_HAVE_SNDFILE
+constexpr bool sndfile_built_in = true;
+#else
+constexpr bool sndfile_built_in = false;
+#endif
+
+const std::string usage = "uso: tunecast ZARN.WAD D_E1M1 salida.wav [segundos]\n";
+
+// Melody, a chord and drums, so that the encoders meet more than silence.
+bytes busy_song() {
+  fixture::mus_builder m;
+  m.instrument(0, 30).instrument(1, 81).note_on(0, 52, 120).note_on(1, 64, 100);
+  m.note_on(15, 36, 110).delay(35).note_on(1, 67, 90).note_on(15, 42, 100).delay(35);
+  m.note_off(0, 52).note_on(0, 57, 127).note_on(15, 38, 120).delay(70);
+  return m.note_off(1, 64).note_off(1, 67).score_end().build();
+}
+
+std::vector<int16_t> wav_samples(const bytes &wav) {
+  std::vector<int16_t> out;
+  for (size_t at = 44; at + 1 < wav.size(); at += 2) {
+    out.push_back(static_cast<int16_t>(wav[at] | wav[at + 1] << 8));
+  }
+  return out;
+}
+
+#ifdef TUNECAST_HAVE_SNDFILE
+double rms(const std::vector<int16_t> &samples) {
+  double sum = 0.0;
+  for (const int16_t s : samples) sum += static_cast<double>(s) * s;
+  return samples.empty() ? 0.0 : std::sqrt(sum / static_cast<double>(samples.size()));
+}
+
+bool starts_with(const bytes &b, const std::string &magic) {
+  return b.size() >= magic.size() && std::equal(magic.begin(), magic.end(), b.begin());
+}
+
+struct decoded {
+  SF_INFO info{};
+  std::vector<int16_t> samples;
+};
+// Every frame libsndfile reads from the file, whatever its header announced.
+decoded decode(const std::string &path) {
+  decoded d;
+  SNDFILE *f = sf_open(path.c_str(), SFM_READ, &d.info);
+  if (f == nullptr) {
+    ADD_FAILURE() << path << ": " << sf_strerror(nullptr);
+    return d;
+  }
+  int16_t block[4096];
+  for (sf_count_t n; (n = sf_read_short(f, block, 4096)) > 0;) {
+    d.samples.insert(d.samples.end(), block, block + n);
+  }
+  sf_close(f);
+  return d;
+}
+#endif
+
+class Formats : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fixture::make_temp_dir("formats");
+    fixture::wad_builder()
+        .lump("D_BUSY", busy_song())
+        .lump("D_QUIET", fixture::mus_builder().note_on(0, 60, 60).delay(30).score_end().build())
+        .write(path("song.wad"));
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+  std::string path(const std::string &name) const { return dir_ + "/" + name; }
+  std::vector<std::string> files(const std::string &in) const {
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(in)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  // Renders D_BUSY for `seconds` into out.wav, which must succeed.
+  std::vector<int16_t> reference(const std::string &seconds) {
+    const auto r = fixture::run_tool({path("song.wad"), "D_BUSY", path("ref.wav"), seconds});
+    EXPECT_EQ(r.status, 0) << r.err;
+    closing_ = r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1);
+    return wav_samples(fixture::read_file(path("ref.wav")));
+  }
+  std::string dir_;
+  std::string closing_;  // the reference render's closing line
+};
+
+#ifdef TUNECAST_HAVE_SNDFILE
+
+TEST_F(Formats, FlacDecodesToTheWavSamplesWhereverItIsWritten) {
+  const std::vector<int16_t> wav = reference("2");
+  ASSERT_EQ(wav.size(), 88200u);
+  ASSERT_GT(rms(wav), 300.0);
+  // By extension in any case, chosen explicitly for another name, and to
+  // standard output (a pipe: the encoder cannot go back to its header).
+  const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
+      {{path("song.wad"), "D_BUSY", path("out.flac"), "2"}, path("out.flac")},
+      {{path("song.wad"), "D_BUSY", path("OUT.FLAC"), "2"}, path("OUT.FLAC")},
+      {{"--formato", "flac", path("song.wad"), "D_BUSY", path("take"), "2"}, path("take")},
+      {{"--formato=flac", path("song.wad"), "D_BUSY", "-", "2"}, ""},
+  };
+  for (const auto &[args, written] : rows) {
+    SCOPED_TRACE(args[2]);
+    const auto r = fixture::run_tool(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string file = written;
+    if (file.empty()) {
+      file = path("piped.flac");
+      fixture::write_file(file, bytes(r.out.begin(), r.out.end()));
+      EXPECT_EQ(r.err.substr(r.err.rfind('\n', r.err.size() - 2) + 1), closing_);
+    } else {
+      EXPECT_EQ(r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1), closing_);
+    }
+    EXPECT_TRUE(starts_with(fixture::read_file(file), "fLaC"));
+    const decoded d = decode(file);
+    EXPECT_EQ(d.info.channels, 1);
+    EXPECT_EQ(d.info.samplerate, 44100);
+    EXPECT_EQ(d.info.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    EXPECT_TRUE(d.samples == wav) << d.samples.size() << " samples";
+  }
+  EXPECT_EQ(process::temporaries_in(dir_), 0u);
+}
+
+TEST_F(Formats, VorbisKeepsTheLevelAndTheLength) {
+  const std::vector<int16_t> wav = reference("3");
+  const auto r = fixture::run_tool({path("song.wad"), "D_BUSY", path("out.ogg"), "3"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(starts_with(fixture::read_file(path("out.ogg")), "OggS"));
+  const decoded d = decode(path("out.ogg"));
+  EXPECT_EQ(d.info.channels, 1);
+  EXPECT_EQ(d.info.samplerate, 44100);
+  EXPECT_EQ(d.info.format, SF_FORMAT_OGG | SF_FORMAT_VORBIS);
+  // The last granule position gives the exact length; a block of padding
+  // at most if a decoder ignores it.
+  EXPECT_GE(d.samples.size(), wav.size());
+  EXPECT_LE(d.samples.size(), wav.size() + 2048);
+  EXPECT_NEAR(rms(d.samples) / rms(wav), 1.0, 0.03);
+  // Lossy, but not the same file: it is smaller than the WAV.
+  EXPECT_LT(fs::file_size(path("out.ogg")), fs::file_size(path("ref.wav")) / 4);
+}
+
+TEST_F(Formats, BatchWritesEveryLumpInTheChosenFormat) {
+  const std::string all = path("all");
+  const auto r = fixture::run_tool({"--todas", all, "--formato", "flac", path("song.wad"), "1"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1),
+            "2 de 2 pistas escritas en " + all + "\n");
+  EXPECT_EQ(files(all), (std::vector<std::string>{"D_BUSY.flac", "D_QUIET.flac"}));
+  EXPECT_TRUE(decode(all + "/D_BUSY.flac").samples == reference("1"));
+}
+
+// The encoder's writes fail like the WAV writer's: the reason is the
+// system's, the old file stays and the temporary file goes.
+TEST_F(Formats, FailedEncodedWriteKeepsTheOldFile) {
+  for (const char *name : {"out.flac", "out.ogg"}) {
+    SCOPED_TRACE(name);
+    fixture::write_file(path(name), {'o', 'l', 'd'});
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 16384;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const auto old_handler = signal(SIGXFSZ, SIG_IGN);
+    const auto r = fixture::run_tool({path("song.wad"), "D_BUSY", path(name), "20"});
+    signal(SIGXFSZ, old_handler);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "no se puede escribir " + path(name) + ": archivo demasiado grande\n");
+    EXPECT_EQ(fixture::read_file(path(name)), (bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(process::temporaries_in(dir_), 0u);
+  }
+}
+
+#endif  // TUNECAST_HAVE_SNDFILE
+
+TEST_F(Formats, WithoutLibsndfileTheCompressedFormatsAreRefused) {
+  if (sndfile_built_in) GTEST_SKIP() << "this build encodes FLAC and Ogg Vorbis";
+  const std::string all = path("all");
+  const std::pair<std::vector<std::string>, const char *> rows[] = {
+      {{path("song.wad"), "D_BUSY", path("out.flac")}, "flac"},
+      {{"--formato", "flac", path("song.wad"), "D_BUSY", "-"}, "flac"},
+      {{"--todas", all, "--formato", "ogg", path("song.wad")}, "ogg"},
+  };
+  for (const auto &[args, format] : rows) {
+    SCOPED_TRACE(args[2]);
+    const auto r = fixture::run_tool(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, std::string("no se escribe ") + format +
+                         ": esta compilación de tunecast no tiene libsndfile (instala "
+                         "libsndfile1-dev y vuelve a compilar)\n");
+    EXPECT_EQ(files(dir_), std::vector<std::string>{"song.wad"});
+  }
+}
+
+TEST_F(Formats, NamesAndValuesTheToolDoesNotWriteAreRefused) {
+  const std::string wad = path("song.wad");
+  const std::string unknown = " (tunecast escribe .wav, .flac, .ogg y .mid; --formato elige uno)\n";
+  const std::pair<std::vector<std::string>, std::string> rows[] = {
+      {{wad, "D_BUSY", path("out.mp3")},
+       "extensión de salida desconocida: " + path("out.mp3") + unknown},
+      {{wad, "D_BUSY", path("OUT.Aac"), "1"},
+       "extensión de salida desconocida: " + path("OUT.Aac") + unknown},
+      {{wad, "D_BUSY", path("a.wav.part")},
+       "extensión de salida desconocida: " + path("a.wav.part") + unknown},
+      {{"--formato", "mp3", wad, "D_BUSY", path("out.wav")},
+       "formato no válido: mp3 (wav, flac, ogg o mid) (ver tunecast --ayuda)\n" + usage},
+      {{"--formato=", wad, "D_BUSY", path("out.wav")},
+       "formato no válido:  (wav, flac, ogg o mid) (ver tunecast --ayuda)\n" + usage},
+      {{"--formato", "flac", wad, "D_BUSY", path("out.wav")},
+       "--formato flac no casa con el nombre " + path("out.wav") + "\n"},
+      {{"--formato", "wav", "-l", wad},
+       "--listar no va con --formato (ver tunecast --ayuda)\n" + usage},
+  };
+  for (const auto &[args, line] : rows) {
+    SCOPED_TRACE(line);
+    const auto r = fixture::run_tool(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, line);
+    EXPECT_EQ(files(dir_), std::vector<std::string>{"song.wad"});
+  }
+}
+
+// A name without an extension is a WAV, as it always was; --formato wav
+// gives the same bytes to a name the tool would otherwise refuse.
+TEST_F(Formats, NoExtensionOrAnExplicitWavGivesTheWavBytes) {
+  const auto plain = fixture::run_tool({path("song.wad"), "D_BUSY", path("ref.wav"), "0.5"});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  const bytes wav = fixture::read_file(path("ref.wav"));
+  for (const auto &args : std::vector<std::vector<std::string>>{
+           {path("song.wad"), "D_BUSY", path("take"), "0.5"},
+           {path("song.wad"), "D_BUSY", path(".flac"), "0.5"},
+           {"--formato", "wav", path("song.wad"), "D_BUSY", path("take.raw"), "0.5"}}) {
+    SCOPED_TRACE(args[args.size() - 2]);
+    const auto r = fixture::run_tool(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(fixture::read_file(args[args.size() - 2]), wav);
+  }
+}
+
+// --version names what this build writes; a score is written as MIDI only
+// where the converter is built in, and then never with a length.
+TEST_F(Formats, VersionNamesTheFormatsAndMidiNeedsItsConverter) {
+  const auto v = fixture::run_tool({"--version"});
+  ASSERT_EQ(v.status, 0);
+  const std::string line = v.out.substr(v.out.find('\n') + 1);
+  const std::string audio = sndfile_built_in ? "formatos: wav flac ogg" : "formatos: wav";
+  ASSERT_TRUE(line == audio + "\n" || line == audio + " mid\n") << line;
+  const bool midi = line == audio + " mid\n";
+  for (const auto &args : std::vector<std::vector<std::string>>{
+           {path("song.wad"), "D_BUSY", path("out.mid"), "10"},
+           {"--formato", "mid", "-v", "1", path("song.wad"), "D_BUSY", path("score")}}) {
+    SCOPED_TRACE(args[args.size() - 1]);
+    const auto r = fixture::run_tool(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, midi ? "un MIDI lleva la partitura entera: sin duración ni --vueltas\n"
+                          : "no se escribe MIDI: esta compilación de tunecast no lleva el "
+                            "conversor de MUS a MIDI\n");
+    EXPECT_EQ(files(dir_), std::vector<std::string>{"song.wad"});
+  }
+}
+
+}  // namespace
