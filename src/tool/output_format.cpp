@@ -66,11 +66,7 @@ bool output_format_available(output_format format) {
       return false;
 #endif
     case output_format::mid:
-#ifdef TUNECAST_HAVE_MIDI_OUT
       return true;
-#else
-      return false;
-#endif
   }
   return false;
 }
@@ -117,12 +113,8 @@ bool output_format_settle(const output_format *chosen, const char *path, output_
     return false;
   }
   if (output_format_available(format)) return true;
-  if (format == output_format::mid) {
-    error = "no se escribe MIDI: esta compilación de tunecast no lleva el conversor de MUS a MIDI";
-  } else {
-    error = std::string("no se escribe ") + output_format_name(format) +
-            ": esta compilación de tunecast no tiene libsndfile (instala libsndfile1-dev y "
-            "vuelve a compilar)";
-  }
+  error = std::string("no se escribe ") + output_format_name(format) +
+          ": esta compilación de tunecast no tiene libsndfile (instala libsndfile1-dev y "
+          "vuelve a compilar)";
   return false;
 }

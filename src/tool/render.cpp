@@ -225,9 +225,7 @@ bool render_seconds_valid(const render_seconds &seconds) {
 }
 
 int render_run(const render_job &job) {
-#ifdef TUNECAST_HAVE_MIDI_OUT
   if (job.format == output_format::mid) return midi_out_run(job);
-#endif
   render_span span;
   if (job.length.loops == 0 && !span_from_seconds(job.length.seconds, span)) return 1;
   const music_score score = music_prepare(job.data, job.size);
