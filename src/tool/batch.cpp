@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/system_text.h"
 #include "tool/archive.h"
 #include "tool/wav_out.h"
 
@@ -66,8 +67,8 @@ bool batch_state::reap_one() {
     const archive_music &m = *it->music;
     running.erase(it);
     if (WIFSIGNALED(status)) {
-      std::fprintf(stderr, "lump %s: el proceso terminó con la señal %d\n", m.name.c_str(),
-                   WTERMSIG(status));
+      std::fprintf(stderr, "lump %s: el proceso murió por %s\n", m.name.c_str(),
+                   signal_text(WTERMSIG(status)).c_str());
     }
     finish(m, WIFEXITED(status) && WEXITSTATUS(status) == 0);
     break;
