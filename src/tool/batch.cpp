@@ -29,6 +29,7 @@ struct worker {
 struct batch_state {
   std::string dir;
   render_length length;
+  render_style style;
   file_identity input;  // the archive: no entry of the directory may be it
   size_t total = 0;
   size_t done = 0;
@@ -89,7 +90,7 @@ int batch_state::start(const archive_music &m) {
     if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) _exit(1);
     const std::string path = dir + "/" + m.name + ".wav";
     const render_job job{m.name.c_str(), m.lump->data, m.lump->size, length, path.c_str(), -1,
-                         true, input};
+                         true, input, style};
     // _exit: nothing inherited from the parent is flushed or run twice.
     _exit(render_run(job));
   }
@@ -139,14 +140,15 @@ size_t worker_limit() {
 }  // namespace
 
 int batch_run(const wad_file *w, const char *dir_arg, const render_length &length,
-              const file_identity &input) {
+              const render_style &style, const file_identity &input) {
   if (length.loops == 0 && !render_seconds_valid(length.seconds)) return 1;
   batch_state b;
   b.dir = without_trailing_slashes(dir_arg);
   if (!ensure_directory(b.dir)) return 1;
   b.length = length;
+  b.style = style;
   b.input = input;
-  b.progress = isatty(STDERR_FILENO) != 0;
+  b.progress = !style.quiet && isatty(STDERR_FILENO) != 0;
   // An ignored SIGCHLD, inherited, would reap the workers before waitpid.
   std::signal(SIGCHLD, SIG_DFL);
   const std::vector<archive_music> music = archive_music_lumps(w, true);
@@ -171,7 +173,9 @@ int batch_run(const wad_file *w, const char *dir_arg, const render_length &lengt
   }
   while (!b.running.empty() && b.reap_one()) {
   }
-  std::printf("%zu de %zu %s en %s\n", b.written, b.total,
-              b.total == 1 ? "pista escrita" : "pistas escritas", b.dir.c_str());
+  if (!style.quiet) {
+    std::printf("%zu de %zu %s en %s\n", b.written, b.total,
+                b.total == 1 ? "pista escrita" : "pistas escritas", b.dir.c_str());
+  }
   return b.written == b.total ? 0 : 1;
 }

@@ -56,13 +56,16 @@ int usage_error(const std::string &line) {
 
 // The loader's lines: failures on standard error, progress on the stream
 // user points at (standard output, or standard error when standard output
-// carries the tool's data). Flushed at once, so each keeps its place among
-// the tool's own lines.
+// carries the tool's data), or nowhere when user is null (--silencio).
+// Flushed at once, so each keeps its place among the tool's own lines.
 void print_wad_line(void *user, int32_t level, const char *line) {
+  if (level == WAD_LOG_PROGRESS && user == nullptr) return;
   std::FILE *stream = level == WAD_LOG_PROGRESS ? static_cast<std::FILE *>(user) : stderr;
   std::fprintf(stream, "%s\n", line);
   std::fflush(stream);
 }
+
+render_style style_of(const tool_options &opt) { return {opt.volume, opt.quiet}; }
 
 int render_one(const tool_options &opt) {
   const char *archive = opt.args[0];
@@ -78,7 +81,7 @@ int render_one(const tool_options &opt) {
     // The WAV alone goes to standard output: the loader's line and the
     // closing line, which would corrupt it, go to standard error.
     out_fd = STDOUT_FILENO;
-    wad_set_log(print_wad_line, stderr);
+    wad_set_log(print_wad_line, opt.quiet ? nullptr : stderr);
   }
   // Only the directory and the one lump are read: a song of a large
   // archive costs little more than the song.
@@ -98,14 +101,15 @@ int render_one(const tool_options &opt) {
   length.fade_s = opt.fade_s;
   length.fade_text = opt.fade_text;
   // The archive itself is never an output: writing over it would destroy what is read.
-  const render_job job{lump, data.get(), size, length, out, out_fd, false, file_identity_of(archive)};
+  const render_job job{lump,  data.get(), size, length, out, out_fd, false, file_identity_of(archive),
+                       style_of(opt)};
   return render_run(job);
 }
 
 // The listing is the output here: the loader's line goes to standard error.
-int list_archive(const char *path) {
-  wad_set_log(print_wad_line, stderr);
-  const wad_handle wad(wad_load(path));
+int list_archive(const tool_options &opt) {
+  wad_set_log(print_wad_line, opt.quiet ? nullptr : stderr);
+  const wad_handle wad(wad_load(opt.archive));
   if (!wad) return 1;
   archive_list(wad.get());
   return 0;
@@ -119,14 +123,14 @@ int render_all(const tool_options &opt) {
   length.loops = opt.loops;
   length.fade_s = opt.fade_s;
   length.fade_text = opt.fade_text;
-  return batch_run(wad.get(), opt.dir, length, file_identity_of(opt.args[0]));
+  return batch_run(wad.get(), opt.dir, length, style_of(opt), file_identity_of(opt.args[0]));
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-  wad_set_log(print_wad_line, stdout);
   tool_options opt = options_parse(argc, argv);
+  wad_set_log(print_wad_line, opt.quiet ? nullptr : stdout);
   if (opt.error.empty()) options_check_args(opt);
   if (!opt.error.empty()) return usage_error(opt.error);
   switch (opt.action) {
@@ -137,7 +141,7 @@ int main(int argc, char **argv) {
       std::printf("tunecast %s\n", TUNECAST_VERSION);
       return 0;
     case tool_action::list:
-      return list_archive(opt.archive);
+      return list_archive(opt);
     case tool_action::batch:
     case tool_action::render:
       break;

@@ -25,6 +25,9 @@ struct tool_options {
   int64_t loops = 0;              // --vueltas: 1 or more; 0 when not given
   double fade_s = 0.0;            // --fundido: 0 or more seconds
   const char *fade_text = nullptr;
+  int32_t volume = 100;              // --volumen: 0 to 127, what I_SetMusicVolume gets
+  const char *volume_text = nullptr;  // as typed, or null when not given
+  bool quiet = false;                 // --silencio: errors and warnings only
   std::vector<const char *> args;  // positional arguments, in order
   double seconds = 60.0;              // the duration argument, read; 60 when not given
   const char *seconds_text = nullptr;  // the duration argument as typed, or null
