@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <string_view>
 
+#include "common/console_text.h"
 #include "tunecast/chip.h"
 
 namespace {
@@ -30,6 +32,45 @@ std::string length_text(const wad_lump &lump, lump_kind kind) {
   std::snprintf(text, sizeof text, "%.3f s", seconds);
   return text;
 }
+
+char fold(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Whether two names, letters folded to capitals, are one substitution,
+// insertion or deletion apart (or equal).
+bool within_one_edit(std::string_view a, std::string_view b) {
+  if (a.size() > b.size()) std::swap(a, b);
+  if (b.size() - a.size() > 1) return false;
+  size_t i = 0;
+  while (i < a.size() && fold(a[i]) == fold(b[i])) ++i;
+  // Past the first difference, the rest must agree once that character is
+  // skipped in the longer name (or in both, for a substitution).
+  const size_t skip_a = a.size() == b.size() ? 1 : 0;
+  if (i == a.size()) return true;
+  for (size_t k = i + skip_a, m = i + 1; m < b.size(); ++k, ++m) {
+    if (fold(a[k]) != fold(b[m])) return false;
+  }
+  return true;
+}
+
+// A path as a word the shell takes as it is: quoted when it holds anything
+// but the characters paths usually have.
+std::string shell_word(std::string_view path) {
+  const bool plain = !path.empty() && path.find_first_not_of(
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-./+,:@%=") ==
+      std::string_view::npos;
+  if (plain) return std::string(path);
+  std::string out = "'";
+  for (const char c : path) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+constexpr size_t max_suggestions = 3;
 
 // Display width: the names are ASCII; "dañado" has one two-byte letter.
 size_t width(const std::string &s) {
@@ -95,4 +136,30 @@ void archive_list(const wad_file *w) {
                 pad(r.format, widths[1], false).c_str(), pad(r.size, widths[2], true).c_str(),
                 pad(r.length, widths[3], true).c_str());
   }
+}
+
+std::string archive_absent_hint(const wad_file *w, const char *archive, const char *name) {
+  const std::vector<archive_music> music = archive_music_lumps(w, true);
+  if (music.empty()) return console_escape(archive) + " no tiene ningún lump de música";
+  // Names that differ only in case first: the likeliest slip.
+  std::vector<std::string> near;
+  for (const bool case_only : {true, false}) {
+    for (const archive_music &m : music) {
+      const std::string_view candidate = m.lump->name;
+      if (candidate == name || near.size() == max_suggestions) continue;
+      const bool same_folded = candidate.size() == std::strlen(name) &&
+                               std::equal(candidate.begin(), candidate.end(), name,
+                                          [](char a, char b) { return fold(a) == fold(b); });
+      if (case_only ? same_folded : (!same_folded && within_one_edit(candidate, name))) {
+        near.push_back(console_escape(candidate));
+      }
+    }
+  }
+  if (near.empty()) return "";
+  std::string line = "¿";
+  for (size_t i = 0; i < near.size(); ++i) {
+    if (i > 0) line += i + 1 == near.size() ? " o " : ", ";
+    line += near[i];
+  }
+  return line + "? (tunecast -l " + console_escape(shell_word(archive)) + " lista la música)";
 }

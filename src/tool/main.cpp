@@ -4,6 +4,7 @@
 //   tunecast ARCHIVE LUMP OUT.wav [seconds] [opciones]
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,6 +68,26 @@ void print_wad_line(void *user, int32_t level, const char *line) {
 
 render_style style_of(const tool_options &opt) { return {opt.volume, opt.quiet}; }
 
+// After "no hay NAME": the music lumps that name may have meant. The handle
+// from wad_open holds no lump's bytes, and telling music from the rest needs
+// them, so a file is loaded whole once more (the path is a regular file
+// then: a pipe or a ZIP's WAD was read whole already), without its
+// progress line.
+void report_near_names(const wad_file *opened, const char *archive, const char *lump) {
+  const bool whole = std::any_of(opened->lumps, opened->lumps + opened->num_lumps,
+                                 [](const wad_lump &l) { return l.data != nullptr; });
+  const bool any_bytes = std::any_of(opened->lumps, opened->lumps + opened->num_lumps,
+                                     [](const wad_lump &l) { return l.size > 0; });
+  wad_handle loaded;
+  if (!whole && any_bytes) {
+    wad_set_log(print_wad_line, nullptr);
+    loaded.reset(wad_load(archive));
+    if (!loaded) return;  // the loader has said why
+  }
+  const std::string hint = archive_absent_hint(loaded ? loaded.get() : opened, archive, lump);
+  if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
+}
+
 int render_one(const tool_options &opt) {
   const char *archive = opt.args[0];
   const char *lump = opt.args[1];
@@ -92,6 +113,7 @@ int render_one(const tool_options &opt) {
       entry != nullptr ? wad_read_lump(wad.get(), entry) : nullptr, &std::free);
   if (data == nullptr) {
     std::fprintf(stderr, "no hay %s\n", lump);
+    report_near_names(wad.get(), archive, lump);
     return 1;
   }
   const int32_t size = entry->size;

@@ -1,5 +1,5 @@
 // usability_test.cpp: the tool end to end on what helps a user along: the
-// music volume and a quiet run.
+// music volume, a quiet run and the hint after a mistyped lump name.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -166,6 +166,40 @@ TEST_F(Usability, QuietRunsSayNothingButErrorsAndWarnings) {
   const auto loud = tunecast({"-q", path("songs.wad"), "D_LOUD", path("out.wav"), "0.2"});
   EXPECT_EQ(loud.out, "");
   EXPECT_EQ(loud.err.substr(0, 7), "aviso: ");
+}
+
+TEST_F(Usability, AbsentLumpNamesWhatWasLikelyMeant) {
+  const std::string hint = " (tunecast -l " + path("songs.wad") + " lista la música)\n";
+  const std::pair<std::string, std::string> rows[] = {
+      {"d_tone", "¿D_TONE?"},                     // case only
+      {"D_TONA", "¿D_TONE?"},                     // one substituted
+      {"D_TON", "¿D_TONE?"},                      // one deleted
+      {"D_TONES", "¿D_TONE?"},                    // one inserted
+      {"d_e1m3", "¿D_E1M1 o D_E1M2?"},            // two as near
+      {"D_E1M", "¿D_E1M1 o D_E1M2?"},
+      {"d_mid", "¿D_MIDI?"},                      // case and a deletion
+      {"D_CUTS", "¿D_CUT?"},                      // listed, so suggested, though truncated
+  };
+  for (const auto &[name, line] : rows) {
+    SCOPED_TRACE(name);
+    const auto r = tunecast({path("songs.wad"), name, path("out.wav")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "no hay " + name + "\n" + line + hint);
+  }
+  // Nothing near (D_TEXT is no music), and an archive with no music at all.
+  for (const char *far : {"D_XYZ", "D_TEXTS"}) {
+    EXPECT_EQ(tunecast({path("songs.wad"), far, path("out.wav")}).err, std::string("no hay ") + far + "\n");
+  }
+  const std::string odd = path("no music\x1b.wad");
+  fixture::wad_builder().lump("D_TEXT", text_bytes("not a score")).write(odd);
+  EXPECT_EQ(tunecast({odd, "D_TONE", path("out.wav")}).err,
+            "no hay D_TONE\n" + path("no music\\x1b.wad") + " no tiene ningún lump de música\n");
+  // A name the shell would split is quoted in the command shown.
+  const std::string spaced = path("my songs.wad");
+  fs::copy_file(path("songs.wad"), spaced);
+  EXPECT_EQ(tunecast({spaced, "D_TONF", path("out.wav")}).err,
+            "no hay D_TONF\n¿D_TONE? (tunecast -l '" + spaced + "' lista la música)\n");
+  EXPECT_FALSE(fixture::file_exists(path("out.wav")));
 }
 
 }  // namespace
