@@ -3,9 +3,11 @@
 #include "tool/archive.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string_view>
 
 #include "common/console_text.h"
@@ -22,15 +24,36 @@ struct list_row {
   std::string name, format, size, length;
 };
 
-std::string length_text(const wad_lump &lump, lump_kind kind) {
-  if (kind == lump_kind::truncated_mus) return "truncado";
+// What the listing says of a lump's length: its natural length in seconds,
+// or why it has none ("truncado", "dañado", "sin fin").
+struct length_facts {
+  std::optional<double> seconds;
+  const char *status = "ok";
+};
+
+length_facts length_of(const wad_lump &lump, lump_kind kind) {
+  if (kind == lump_kind::truncated_mus) return {std::nullopt, "truncado"};
   const music_score score = music_prepare(lump.data, lump.size);
-  if (score.mus() == nullptr) return "dañado";
+  if (score.mus() == nullptr) return {std::nullopt, "dañado"};
   double seconds = 0.0;
-  if (chip_song_length(score.mus(), score.mus_size(), &seconds) == 0) return "sin fin";
+  if (chip_song_length(score.mus(), score.mus_size(), &seconds) == 0) {
+    return {std::nullopt, "sin fin"};
+  }
+  return {seconds, "ok"};
+}
+
+std::string length_text(const length_facts &facts) {
+  if (!facts.seconds) return facts.status;
   char text[64];
-  std::snprintf(text, sizeof text, "%.3f s", seconds);
+  std::snprintf(text, sizeof text, "%.3f s", *facts.seconds);
   return text;
+}
+
+// The shortest decimal that reads back as the same double, for scripts.
+std::string json_number(double value) {
+  char text[64];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
 }
 
 char fold(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -124,7 +147,7 @@ void archive_list(const wad_file *w) {
   size_t widths[4] = {0, 0, 0, 0};
   for (const archive_music &m : archive_music_lumps(w, false)) {
     list_row row{m.name, m.kind == lump_kind::midi ? "MIDI" : "MUS", std::to_string(m.lump->size),
-                 length_text(*m.lump, m.kind)};
+                 length_text(length_of(*m.lump, m.kind))};
     widths[0] = std::max(widths[0], width(row.name));
     widths[1] = std::max(widths[1], width(row.format));
     widths[2] = std::max(widths[2], width(row.size));
@@ -135,6 +158,17 @@ void archive_list(const wad_file *w) {
     std::printf("%s  %s  %s  %s\n", pad(r.name, widths[0], false).c_str(),
                 pad(r.format, widths[1], false).c_str(), pad(r.size, widths[2], true).c_str(),
                 pad(r.length, widths[3], true).c_str());
+  }
+}
+
+void archive_list_json(const wad_file *w) {
+  for (const archive_music &m : archive_music_lumps(w, false)) {
+    const length_facts facts = length_of(*m.lump, m.kind);
+    std::printf("{\"name\":%s,\"format\":\"%s\",\"size\":%d,\"seconds\":%s,\"status\":%s}\n",
+                json_quote(m.lump->name).c_str(), m.kind == lump_kind::midi ? "MIDI" : "MUS",
+                static_cast<int>(m.lump->size),
+                facts.seconds ? json_number(*facts.seconds).c_str() : "null",
+                json_quote(facts.status).c_str());
   }
 }
 

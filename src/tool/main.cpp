@@ -133,7 +133,11 @@ int list_archive(const tool_options &opt) {
   wad_set_log(print_wad_line, opt.quiet ? nullptr : stderr);
   const wad_handle wad(wad_load(opt.archive));
   if (!wad) return 1;
-  archive_list(wad.get());
+  if (opt.json) {
+    archive_list_json(wad.get());
+  } else {
+    archive_list(wad.get());
+  }
   return 0;
 }
 

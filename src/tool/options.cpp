@@ -14,7 +14,7 @@
 
 namespace {
 
-enum class option_id { list, loops, fade, batch, volume, quiet, help, version };
+enum class option_id { list, loops, fade, batch, volume, quiet, json, help, version };
 
 struct option_row {
   option_id id;
@@ -27,7 +27,8 @@ constexpr option_row option_table[] = {
     {option_id::list, 'l', "listar", true},   {option_id::loops, 'v', "vueltas", true},
     {option_id::fade, 'f', "fundido", true},  {option_id::batch, 'a', "todas", true},
     {option_id::volume, 0, "volumen", true},  {option_id::quiet, 'q', "silencio", false},
-    {option_id::help, 'h', "ayuda", false},   {option_id::help, 0, "help", false},
+    {option_id::json, 0, "json", false},      {option_id::help, 'h', "ayuda", false},
+    {option_id::help, 0, "help", false},
     {option_id::version, 0, "version", false},
 };
 
@@ -106,6 +107,9 @@ bool apply(tool_options &opt, const option_row &row, const char *value) {
       return parse_volume(opt, value);
     case option_id::quiet:
       opt.quiet = true;
+      return true;
+    case option_id::json:
+      opt.json = true;
       return true;
     case option_id::help:
       opt.action = tool_action::help;
@@ -255,6 +259,9 @@ bool options_check_args(tool_options &opt) {
     return fail(opt, "--listar y --todas no van juntas");
   }
   if (opt.fade_text != nullptr && opt.loops == 0) return fail(opt, "--fundido solo va con --vueltas");
+  if (opt.json && (opt.action == tool_action::render || opt.action == tool_action::batch)) {
+    return fail(opt, "--json solo va con --listar");
+  }
   size_t needed = 0;  // positional arguments the form takes
   size_t allowed = 0;
   switch (opt.action) {

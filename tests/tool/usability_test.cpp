@@ -1,10 +1,12 @@
 // usability_test.cpp: the tool end to end on what helps a user along: the
-// music volume, a quiet run and the hint after a mistyped lump name.
+// music volume, a quiet run, the hint after a mistyped lump name and the
+// listing as JSON lines for scripts.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 
 #include "fixtures.h"
 #include "midi_builder.h"
@@ -200,6 +202,91 @@ TEST_F(Usability, AbsentLumpNamesWhatWasLikelyMeant) {
   EXPECT_EQ(tunecast({spaced, "D_TONF", path("out.wav")}).err,
             "no hay D_TONF\n¿D_TONE? (tunecast -l '" + spaced + "' lista la música)\n");
   EXPECT_FALSE(fixture::file_exists(path("out.wav")));
+}
+
+// The values of one flat JSON object (strings, numbers, null) as text:
+// strings decoded, with \u00XX read back as the byte XX, as the tool writes
+// bytes of a name; numbers and null as written. Empty on a syntax error.
+std::map<std::string, std::string> parse_flat_object(const std::string &line) {
+  std::map<std::string, std::string> fields;
+  size_t i = 0;
+  auto string_at = [&](std::string &out) {
+    if (line[i++] != '"') return false;
+    for (; i < line.size() && line[i] != '"'; ++i) {
+      if (static_cast<unsigned char>(line[i]) < 0x20) return false;
+      if (line[i] != '\\') {
+        out += line[i];
+      } else if (line[++i] == 'u') {
+        out += static_cast<char>(std::stoi(line.substr(i + 1, 4), nullptr, 16));
+        i += 4;
+      } else {
+        out += line[i];  // \" and \\ only
+      }
+    }
+    return line[i++] == '"';
+  };
+  if (line.empty() || line[i++] != '{') return {};
+  while (i < line.size()) {
+    std::string key, value;
+    if (!string_at(key) || line[i++] != ':') return {};
+    if (line[i] == '"') {
+      if (!string_at(value)) return {};
+    } else {
+      const size_t end = line.find_first_of(",}", i);
+      value = line.substr(i, end - i);
+      i = end;
+    }
+    fields[key] = value;
+    if (line[i] == '}') return i + 1 == line.size() ? fields : decltype(fields){};
+    if (line[i++] != ',') return {};
+  }
+  return {};
+}
+
+TEST_F(Usability, JsonListingCarriesTheListingsFactsOneObjectALine) {
+  bytes bad_midi = tone_midi();
+  bad_midi.resize(bad_midi.size() - 3);
+  const std::string weird = "\x01\"\\\xff\xc3\xa9";  // a control, quote, backslash, bad byte, é
+  fixture::wad_builder()
+      .lump("D_TONE", tone_song())
+      .lump("D_BAD", bad_midi)
+      .lump("D_RUN", fixture::mus_builder().note_on(0, 60, 100).delay(4).build())
+      .lump("D_TEXT", text_bytes("not a score"))
+      .lump(weird, tone_midi())
+      .write(path("list.wad"));
+  const auto r = tunecast({"--listar", path("list.wad"), "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1) {
+    lines.push_back(r.out.substr(at, end - at));
+  }
+  ASSERT_EQ(lines.size(), 4u) << r.out;
+  EXPECT_EQ(lines[0].rfind(R"({"name":"D_TONE","format":"MUS","size":19,"seconds":0.214)", 0), 0u);
+  EXPECT_EQ(lines[3].rfind(R"({"name":"\u0001\"\\\u00ffé","format":"MIDI")", 0), 0u);
+  struct expected {
+    std::string name, format, size, status;
+    bool timed;
+  };
+  const expected rows[] = {{"D_TONE", "MUS", "19", "ok", true},
+                           {"D_BAD", "MIDI", "34", "dañado", false},
+                           {"D_RUN", "MUS", "12", "sin fin", false},
+                           {weird, "MIDI", "37", "ok", true}};
+  for (size_t k = 0; k < 4; ++k) {
+    SCOPED_TRACE(lines[k]);
+    auto fields = parse_flat_object(lines[k]);
+    ASSERT_EQ(fields.size(), 5u);
+    EXPECT_EQ(fields["name"], rows[k].name);
+    EXPECT_EQ(fields["format"], rows[k].format);
+    EXPECT_EQ(fields["size"], rows[k].size);
+    EXPECT_EQ(fields["status"], rows[k].status);
+    if (rows[k].timed) {
+      EXPECT_EQ(std::strtod(fields["seconds"].c_str(), nullptr), 9450.0 / 44100.0);
+    } else {
+      EXPECT_EQ(fields["seconds"], "null");
+    }
+  }
+  EXPECT_EQ(tunecast({"--json", path("songs.wad"), "D_TONE", path("out.wav")}).err,
+            "--json solo va con --listar (ver tunecast --ayuda)\n" + usage);
 }
 
 }  // namespace
