@@ -26,7 +26,7 @@ constexpr const char *help_text =
     "uso: tunecast ZARN.WAD D_E1M1 salida.wav [segundos]\n"
     "     tunecast -v N [-f S] ZARN.WAD D_E1M1 salida.wav\n"
     "     tunecast -a DIR [-v N [-f S]] ZARN.WAD [segundos]\n"
-    "     tunecast -l ZARN.WAD\n"
+    "     tunecast -l ZARN.WAD [--json]\n"
     "\n"
     "Toca un lump de música (MUS o MIDI) de un archivo WAD (o de un ZIP que lo\n"
     "contenga) y lo escribe en un WAV mono de 16 bits a 44100 Hz; 60 segundos si\n"
@@ -38,11 +38,23 @@ constexpr const char *help_text =
     "todo es argumento (para un nombre que empiece por -).\n"
     "\n"
     "  -v, --vueltas N         toca la canción entera N veces, repitiendo al final\n"
+    "                            tunecast -v 2 zarn.wad D_E1M1 e1m1.wav\n"
     "  -f, --fundido S         con --vueltas, S segundos más bajando hasta el silencio\n"
+    "                            tunecast -v 1 -f 6 zarn.wad D_E1M1 e1m1.wav\n"
+    "      --volumen N         volumen de la música, de 0 a 127 (100 si no se dice)\n"
+    "                            tunecast --volumen 80 zarn.wad D_E1M1 e1m1.wav\n"
     "  -a, --todas DIR         escribe cada lump de música en DIR/NOMBRE.wav\n"
+    "                            tunecast -a canciones zarn.wad 90\n"
     "  -l, --listar ZARN.WAD   lista los lumps de música: nombre, formato, bytes, duración\n"
+    "                            tunecast -l zarn.wad\n"
+    "      --json              con --listar, un objeto JSON por línea, para programas\n"
+    "                            tunecast -l zarn.wad --json\n"
+    "  -q, --silencio          solo errores y avisos: sin líneas de progreso ni resumen\n"
+    "                            tunecast -q zarn.wad D_E1M1 e1m1.wav\n"
     "  -h, --ayuda, --help     muestra esta ayuda\n"
-    "      --version           muestra la versión\n";
+    "                            tunecast --ayuda\n"
+    "      --version           muestra la versión\n"
+    "                            tunecast --version\n";
 
 struct wad_closer {
   void operator()(wad_file *w) const { wad_free(w); }
