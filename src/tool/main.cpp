@@ -135,8 +135,8 @@ int render_one(const tool_options &opt) {
   length.fade_s = opt.fade_s;
   length.fade_text = opt.fade_text;
   // The archive itself is never an output: writing over it would destroy what is read.
-  const render_job job{lump,  data.get(), size, length, out, out_fd, false, file_identity_of(archive),
-                       style_of(opt)};
+  const render_job job{lump, data.get(), size, length, out, out_fd, false,
+                       file_identity_of(archive), style_of(opt)};
   return render_run(job);
 }
 
