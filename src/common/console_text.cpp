@@ -12,12 +12,11 @@ void append_hex(std::string &out, unsigned char c) {
   out += hex;
 }
 
-// Length of the well-formed UTF-8 sequence starting at text[i] that encodes
-// a printable code point (no C1 control), or 0.
-size_t printable_utf8_length(std::string_view text, size_t i) {
+// Length of the well-formed UTF-8 sequence starting at text[i], with its
+// code point in code, or 0 when the bytes there are not one.
+size_t utf8_length(std::string_view text, size_t i, uint32_t &code) {
   const auto lead = static_cast<unsigned char>(text[i]);
   size_t length = 0;
-  uint32_t code = 0;
   uint32_t smallest = 0;  // below this the sequence is overlong
   if (lead >= 0xC2 && lead <= 0xDF) {
     length = 2, code = lead & 0x1Fu, smallest = 0x80;
@@ -35,9 +34,24 @@ size_t printable_utf8_length(std::string_view text, size_t i) {
     code = code << 6 | (c & 0x3Fu);
   }
   const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-  const bool c1_control = code >= 0x80 && code <= 0x9F;
-  if (code < smallest || code > 0x10FFFF || surrogate || c1_control) return 0;
+  if (code < smallest || code > 0x10FFFF || surrogate) return 0;
   return length;
+}
+
+bool is_c1_control(uint32_t code) { return code >= 0x80 && code <= 0x9F; }
+
+// Length of the well-formed UTF-8 sequence starting at text[i] that encodes
+// a printable code point (no C1 control), or 0.
+size_t printable_utf8_length(std::string_view text, size_t i) {
+  uint32_t code = 0;
+  const size_t n = utf8_length(text, i, code);
+  return n > 0 && !is_c1_control(code) ? n : 0;
+}
+
+void append_json_escape(std::string &out, uint32_t code) {
+  char hex[7];
+  std::snprintf(hex, sizeof hex, "\\u%04x", static_cast<unsigned>(code));
+  out += hex;
 }
 
 }  // namespace
@@ -58,5 +72,35 @@ std::string console_escape(std::string_view text) {
       ++i;
     }
   }
+  return out;
+}
+
+std::string json_quote(std::string_view text) {
+  std::string out = "\"";
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    uint32_t code = 0;
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+      ++i;
+    } else if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+      ++i;
+    } else if (const size_t n = c >= 0x80 ? utf8_length(text, i, code) : 0; n > 0) {
+      // A C1 control is well-formed but would reach a terminal as one.
+      if (is_c1_control(code)) {
+        append_json_escape(out, code);
+      } else {
+        out.append(text.substr(i, n));
+      }
+      i += n;
+    } else {
+      // A control byte, DEL, or a byte of no UTF-8 sequence: the byte's value.
+      append_json_escape(out, c);
+      ++i;
+    }
+  }
+  out += '"';
   return out;
 }

@@ -13,4 +13,11 @@
 // well-formed UTF-8 letters ("dañado").
 std::string console_escape(std::string_view text);
 
+// text as a JSON string, quotes included, safe on a terminal too: '"' and
+// '\\' escaped with a backslash; control characters (C0, DEL, C1) as
+// \u00XX; well-formed UTF-8 kept; a byte that is not part of a well-formed
+// sequence as \u00XX of its value (so 0xFF and a real "ÿ" read alike: the
+// text was not UTF-8 to begin with).
+std::string json_quote(std::string_view text);
+
 #endif  // TUNECAST_CONSOLE_TEXT_H

@@ -3,10 +3,14 @@
 #include "tool/archive.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
+#include <string_view>
 
+#include "common/console_text.h"
 #include "tunecast/chip.h"
 
 namespace {
@@ -20,16 +24,76 @@ struct list_row {
   std::string name, format, size, length;
 };
 
-std::string length_text(const wad_lump &lump, lump_kind kind) {
-  if (kind == lump_kind::truncated_mus) return "truncado";
+// What the listing says of a lump's length: its natural length in seconds,
+// or why it has none ("truncado", "dañado", "sin fin").
+struct length_facts {
+  std::optional<double> seconds;
+  const char *status = "ok";
+};
+
+length_facts length_of(const wad_lump &lump, lump_kind kind) {
+  if (kind == lump_kind::truncated_mus) return {std::nullopt, "truncado"};
   const music_score score = music_prepare(lump.data, lump.size);
-  if (score.mus() == nullptr) return "dañado";
+  if (score.mus() == nullptr) return {std::nullopt, "dañado"};
   double seconds = 0.0;
-  if (chip_song_length(score.mus(), score.mus_size(), &seconds) == 0) return "sin fin";
+  if (chip_song_length(score.mus(), score.mus_size(), &seconds) == 0) {
+    return {std::nullopt, "sin fin"};
+  }
+  return {seconds, "ok"};
+}
+
+std::string length_text(const length_facts &facts) {
+  if (!facts.seconds) return facts.status;
   char text[64];
-  std::snprintf(text, sizeof text, "%.3f s", seconds);
+  std::snprintf(text, sizeof text, "%.3f s", *facts.seconds);
   return text;
 }
+
+// The shortest decimal that reads back as the same double, for scripts.
+std::string json_number(double value) {
+  char text[64];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
+}
+
+char fold(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Whether two names, letters folded to capitals, are one substitution,
+// insertion or deletion apart (or equal).
+bool within_one_edit(std::string_view a, std::string_view b) {
+  if (a.size() > b.size()) std::swap(a, b);
+  if (b.size() - a.size() > 1) return false;
+  size_t i = 0;
+  while (i < a.size() && fold(a[i]) == fold(b[i])) ++i;
+  // Past the first difference, the rest must agree once that character is
+  // skipped in the longer name (or in both, for a substitution).
+  const size_t skip_a = a.size() == b.size() ? 1 : 0;
+  if (i == a.size()) return true;
+  for (size_t k = i + skip_a, m = i + 1; m < b.size(); ++k, ++m) {
+    if (fold(a[k]) != fold(b[m])) return false;
+  }
+  return true;
+}
+
+// A path as a word the shell takes as it is: quoted when it holds anything
+// but the characters paths usually have.
+std::string shell_word(std::string_view path) {
+  const bool plain = !path.empty() && path.find_first_not_of(
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-./+,:@%=") ==
+      std::string_view::npos;
+  if (plain) return std::string(path);
+  std::string out = "'";
+  for (const char c : path) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+constexpr size_t max_suggestions = 3;
 
 // Display width: the names are ASCII; "dañado" has one two-byte letter.
 size_t width(const std::string &s) {
@@ -83,7 +147,7 @@ void archive_list(const wad_file *w) {
   size_t widths[4] = {0, 0, 0, 0};
   for (const archive_music &m : archive_music_lumps(w, false)) {
     list_row row{m.name, m.kind == lump_kind::midi ? "MIDI" : "MUS", std::to_string(m.lump->size),
-                 length_text(*m.lump, m.kind)};
+                 length_text(length_of(*m.lump, m.kind))};
     widths[0] = std::max(widths[0], width(row.name));
     widths[1] = std::max(widths[1], width(row.format));
     widths[2] = std::max(widths[2], width(row.size));
@@ -95,4 +159,41 @@ void archive_list(const wad_file *w) {
                 pad(r.format, widths[1], false).c_str(), pad(r.size, widths[2], true).c_str(),
                 pad(r.length, widths[3], true).c_str());
   }
+}
+
+void archive_list_json(const wad_file *w) {
+  for (const archive_music &m : archive_music_lumps(w, false)) {
+    const length_facts facts = length_of(*m.lump, m.kind);
+    std::printf("{\"name\":%s,\"format\":\"%s\",\"size\":%d,\"seconds\":%s,\"status\":%s}\n",
+                json_quote(m.lump->name).c_str(), m.kind == lump_kind::midi ? "MIDI" : "MUS",
+                static_cast<int>(m.lump->size),
+                facts.seconds ? json_number(*facts.seconds).c_str() : "null",
+                json_quote(facts.status).c_str());
+  }
+}
+
+std::string archive_absent_hint(const wad_file *w, const char *archive, const char *name) {
+  const std::vector<archive_music> music = archive_music_lumps(w, true);
+  if (music.empty()) return console_escape(archive) + " no tiene ningún lump de música";
+  // Names that differ only in case first: the likeliest slip.
+  std::vector<std::string> near;
+  for (const bool case_only : {true, false}) {
+    for (const archive_music &m : music) {
+      const std::string_view candidate = m.lump->name;
+      if (candidate == name || near.size() == max_suggestions) continue;
+      const bool same_folded = candidate.size() == std::strlen(name) &&
+                               std::equal(candidate.begin(), candidate.end(), name,
+                                          [](char a, char b) { return fold(a) == fold(b); });
+      if (case_only ? same_folded : (!same_folded && within_one_edit(candidate, name))) {
+        near.push_back(console_escape(candidate));
+      }
+    }
+  }
+  if (near.empty()) return "";
+  std::string line = "¿";
+  for (size_t i = 0; i < near.size(); ++i) {
+    if (i > 0) line += i + 1 == near.size() ? " o " : ", ";
+    line += near[i];
+  }
+  return line + "? (tunecast -l " + console_escape(shell_word(archive)) + " lista la música)";
 }

@@ -31,4 +31,18 @@ std::string archive_safe_name(const char *name);
 // bytes, natural length in seconds (or why it cannot be measured).
 void archive_list(const wad_file *w);
 
+// Prints the same facts as archive_list for scripts, one JSON object a line:
+// {"name":..., "format":"MUS"|"MIDI", "size":bytes, "seconds":number|null,
+// "status":"ok"|"truncado"|"dañado"|"sin fin"}. The name is the lump's own,
+// escaped as JSON (json_quote), not made safe as a file name.
+void archive_list_json(const wad_file *w);
+
+// For a lump name the archive w (read whole) does not hold as music: a line
+// naming the music lumps the user may have meant (the same name in another
+// case, or one character substituted, inserted or deleted; at most three)
+// and how to list them all; or, when w holds no music at all, a line saying
+// so; empty when nothing is near. archive is the path as given, shown
+// escaped for the terminal.
+std::string archive_absent_hint(const wad_file *w, const char *archive, const char *name);
+
 #endif  // TUNECAST_TOOL_ARCHIVE_H

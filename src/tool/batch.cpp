@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/system_text.h"
 #include "tool/archive.h"
 #include "tool/wav_out.h"
 
@@ -28,6 +29,7 @@ struct worker {
 struct batch_state {
   std::string dir;
   render_length length;
+  render_style style;
   file_identity input;  // the archive: no entry of the directory may be it
   output_format format = output_format::wav;
   std::string extension = ".wav";
@@ -68,8 +70,8 @@ bool batch_state::reap_one() {
     const archive_music &m = *it->music;
     running.erase(it);
     if (WIFSIGNALED(status)) {
-      std::fprintf(stderr, "lump %s: el proceso terminó con la señal %d\n", m.name.c_str(),
-                   WTERMSIG(status));
+      std::fprintf(stderr, "lump %s: el proceso murió por %s\n", m.name.c_str(),
+                   signal_text(WTERMSIG(status)).c_str());
     }
     finish(m, WIFEXITED(status) && WEXITSTATUS(status) == 0);
     break;
@@ -89,9 +91,8 @@ int batch_state::start(const archive_music &m) {
     // call sends nothing, hence the check after it.
     if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) _exit(1);
     const std::string path = dir + "/" + m.name + extension;
-    render_job job{m.name.c_str(), m.lump->data, m.lump->size, length, path.c_str(), -1, true,
-                   input};
-    job.format = format;
+    const render_job job{m.name.c_str(), m.lump->data, m.lump->size, length, path.c_str(), -1,
+                         true,           input,        format,       style};
     // _exit: nothing inherited from the parent is flushed or run twice.
     _exit(render_run(job));
   }
@@ -129,7 +130,8 @@ bool ensure_directory(const std::string &dir) {
   } else {
     err = errno;
   }
-  std::fprintf(stderr, "no se puede escribir en %s: %s\n", dir.c_str(), wav_error_text(err).c_str());
+  std::fprintf(stderr, "no se puede escribir en %s: %s\n", dir.c_str(),
+               wav_error_text(err).c_str());
   return false;
 }
 
@@ -141,16 +143,17 @@ size_t worker_limit() {
 }  // namespace
 
 int batch_run(const wad_file *w, const char *dir_arg, const render_length &length,
-              const file_identity &input, output_format format) {
+              const render_style &style, const file_identity &input, output_format format) {
   if (length.loops == 0 && !render_seconds_valid(length.seconds)) return 1;
   batch_state b;
   b.dir = without_trailing_slashes(dir_arg);
   if (!ensure_directory(b.dir)) return 1;
   b.length = length;
+  b.style = style;
   b.input = input;
   b.format = format;
   b.extension = std::string(".") + output_format_name(format);
-  b.progress = isatty(STDERR_FILENO) != 0;
+  b.progress = !style.quiet && isatty(STDERR_FILENO) != 0;
   // An ignored SIGCHLD, inherited, would reap the workers before waitpid.
   std::signal(SIGCHLD, SIG_DFL);
   const std::vector<archive_music> music = archive_music_lumps(w, true);
@@ -175,7 +178,9 @@ int batch_run(const wad_file *w, const char *dir_arg, const render_length &lengt
   }
   while (!b.running.empty() && b.reap_one()) {
   }
-  std::printf("%zu de %zu %s en %s\n", b.written, b.total,
-              b.total == 1 ? "pista escrita" : "pistas escritas", b.dir.c_str());
+  if (!style.quiet) {
+    std::printf("%zu de %zu %s en %s\n", b.written, b.total,
+                b.total == 1 ? "pista escrita" : "pistas escritas", b.dir.c_str());
+  }
   return b.written == b.total ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 //   tunecast ARCHIVE LUMP OUT.wav [seconds] [opciones]
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,7 +27,7 @@ constexpr const char *help_text =
     "uso: tunecast ZARN.WAD D_E1M1 salida.wav [segundos]\n"
     "     tunecast -v N [-f S] ZARN.WAD D_E1M1 salida.wav\n"
     "     tunecast -a DIR [-v N [-f S]] ZARN.WAD [segundos]\n"
-    "     tunecast -l ZARN.WAD\n"
+    "     tunecast -l ZARN.WAD [--json]\n"
     "\n"
     "Toca un lump de música (MUS o MIDI) de un archivo WAD (o de un ZIP que lo\n"
     "contenga) y lo escribe en un WAV mono de 16 bits a 44100 Hz; 60 segundos si\n"
@@ -38,12 +39,25 @@ constexpr const char *help_text =
     "todo es argumento (para un nombre que empiece por -).\n"
     "\n"
     "  -v, --vueltas N         toca la canción entera N veces, repitiendo al final\n"
+    "                            tunecast -v 2 zarn.wad D_E1M1 e1m1.wav\n"
     "  -f, --fundido S         con --vueltas, S segundos más bajando hasta el silencio\n"
+    "                            tunecast -v 1 -f 6 zarn.wad D_E1M1 e1m1.wav\n"
+    "      --volumen N         volumen de la música, de 0 a 127 (100 si no se dice)\n"
+    "                            tunecast --volumen 80 zarn.wad D_E1M1 e1m1.wav\n"
     "  -a, --todas DIR         escribe cada lump de música en DIR/NOMBRE.wav\n"
+    "                            tunecast -a canciones zarn.wad 90\n"
     "  -l, --listar ZARN.WAD   lista los lumps de música: nombre, formato, bytes, duración\n"
+    "                            tunecast -l zarn.wad\n"
     "      --formato F         wav, flac, ogg o mid (si no, la extensión de la salida)\n"
+    "                            tunecast --formato flac zarn.wad D_E1M1 -\n"
+    "      --json              con --listar, un objeto JSON por línea, para programas\n"
+    "                            tunecast -l zarn.wad --json\n"
+    "  -q, --silencio          solo errores y avisos: sin líneas de progreso ni resumen\n"
+    "                            tunecast -q zarn.wad D_E1M1 e1m1.wav\n"
     "  -h, --ayuda, --help     muestra esta ayuda\n"
-    "      --version           muestra la versión\n";
+    "                            tunecast --ayuda\n"
+    "      --version           muestra la versión\n"
+    "                            tunecast --version\n";
 
 struct wad_closer {
   void operator()(wad_file *w) const { wad_free(w); }
@@ -58,12 +72,35 @@ int usage_error(const std::string &line) {
 
 // The loader's lines: failures on standard error, progress on the stream
 // user points at (standard output, or standard error when standard output
-// carries the tool's data). Flushed at once, so each keeps its place among
-// the tool's own lines.
+// carries the tool's data), or nowhere when user is null (--silencio).
+// Flushed at once, so each keeps its place among the tool's own lines.
 void print_wad_line(void *user, int32_t level, const char *line) {
+  if (level == WAD_LOG_PROGRESS && user == nullptr) return;
   std::FILE *stream = level == WAD_LOG_PROGRESS ? static_cast<std::FILE *>(user) : stderr;
   std::fprintf(stream, "%s\n", line);
   std::fflush(stream);
+}
+
+render_style style_of(const tool_options &opt) { return {opt.volume, opt.quiet}; }
+
+// After "no hay NAME": the music lumps that name may have meant. The handle
+// from wad_open holds no lump's bytes, and telling music from the rest needs
+// them, so a file is loaded whole once more (the path is a regular file
+// then: a pipe or a ZIP's WAD was read whole already), without its
+// progress line.
+void report_near_names(const wad_file *opened, const char *archive, const char *lump) {
+  const bool whole = std::any_of(opened->lumps, opened->lumps + opened->num_lumps,
+                                 [](const wad_lump &l) { return l.data != nullptr; });
+  const bool any_bytes = std::any_of(opened->lumps, opened->lumps + opened->num_lumps,
+                                     [](const wad_lump &l) { return l.size > 0; });
+  wad_handle loaded;
+  if (!whole && any_bytes) {
+    wad_set_log(print_wad_line, nullptr);
+    loaded.reset(wad_load(archive));
+    if (!loaded) return;  // the loader has said why
+  }
+  const std::string hint = archive_absent_hint(loaded ? loaded.get() : opened, archive, lump);
+  if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
 }
 
 int render_one(const tool_options &opt) {
@@ -73,14 +110,16 @@ int render_one(const tool_options &opt) {
   int out_fd = -1;
   if (std::strcmp(out, "-") == 0) {
     if (isatty(STDOUT_FILENO)) {
-      std::fputs("no se escribe un WAV en la terminal: redirige la salida a un archivo o a otro "
-                 "programa\n", stderr);
+      std::fputs(
+          "no se escribe un WAV en la terminal: redirige la salida a un archivo o a otro "
+          "programa\n",
+          stderr);
       return 1;
     }
     // The WAV alone goes to standard output: the loader's line and the
     // closing line, which would corrupt it, go to standard error.
     out_fd = STDOUT_FILENO;
-    wad_set_log(print_wad_line, stderr);
+    wad_set_log(print_wad_line, opt.quiet ? nullptr : stderr);
   }
   // Only the directory and the one lump are read: a song of a large
   // archive costs little more than the song.
@@ -91,6 +130,7 @@ int render_one(const tool_options &opt) {
       entry != nullptr ? wad_read_lump(wad.get(), entry) : nullptr, &std::free);
   if (data == nullptr) {
     std::fprintf(stderr, "no hay %s\n", lump);
+    report_near_names(wad.get(), archive, lump);
     return 1;
   }
   const int32_t size = entry->size;
@@ -100,17 +140,22 @@ int render_one(const tool_options &opt) {
   length.fade_s = opt.fade_s;
   length.fade_text = opt.fade_text;
   // The archive itself is never an output: writing over it would destroy what is read.
-  render_job job{lump, data.get(), size, length, out, out_fd, false, file_identity_of(archive)};
-  job.format = opt.format;
+  const render_job job{lump,       data.get(),   size,  length,
+                       out,        out_fd,       false, file_identity_of(archive),
+                       opt.format, style_of(opt)};
   return render_run(job);
 }
 
 // The listing is the output here: the loader's line goes to standard error.
-int list_archive(const char *path) {
-  wad_set_log(print_wad_line, stderr);
-  const wad_handle wad(wad_load(path));
+int list_archive(const tool_options &opt) {
+  wad_set_log(print_wad_line, opt.quiet ? nullptr : stderr);
+  const wad_handle wad(wad_load(opt.archive));
   if (!wad) return 1;
-  archive_list(wad.get());
+  if (opt.json) {
+    archive_list_json(wad.get());
+  } else {
+    archive_list(wad.get());
+  }
   return 0;
 }
 
@@ -122,7 +167,8 @@ int render_all(const tool_options &opt) {
   length.loops = opt.loops;
   length.fade_s = opt.fade_s;
   length.fade_text = opt.fade_text;
-  return batch_run(wad.get(), opt.dir, length, file_identity_of(opt.args[0]), opt.format);
+  return batch_run(wad.get(), opt.dir, length, style_of(opt), file_identity_of(opt.args[0]),
+                   opt.format);
 }
 
 // What to write, settled like the duration before the archive is loaded:
@@ -146,8 +192,8 @@ bool settle_format(tool_options &opt) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  wad_set_log(print_wad_line, stdout);
   tool_options opt = options_parse(argc, argv);
+  wad_set_log(print_wad_line, opt.quiet ? nullptr : stdout);
   if (opt.error.empty()) options_check_args(opt);
   if (!opt.error.empty()) return usage_error(opt.error);
   switch (opt.action) {
@@ -159,7 +205,7 @@ int main(int argc, char **argv) {
                   output_formats_built_in().c_str());
       return 0;
     case tool_action::list:
-      return list_archive(opt.archive);
+      return list_archive(opt);
     case tool_action::batch:
     case tool_action::render:
       break;

@@ -14,7 +14,7 @@
 
 namespace {
 
-enum class option_id { list, loops, fade, batch, help, version, format };
+enum class option_id { list, loops, fade, batch, volume, quiet, json, help, version, format };
 
 struct option_row {
   option_id id;
@@ -26,7 +26,9 @@ struct option_row {
 constexpr option_row option_table[] = {
     {option_id::list, 'l', "listar", true},   {option_id::loops, 'v', "vueltas", true},
     {option_id::fade, 'f', "fundido", true},  {option_id::batch, 'a', "todas", true},
-    {option_id::help, 'h', "ayuda", false},   {option_id::help, 0, "help", false},
+    {option_id::volume, 0, "volumen", true},  {option_id::quiet, 'q', "silencio", false},
+    {option_id::json, 0, "json", false},      {option_id::help, 'h', "ayuda", false},
+    {option_id::help, 0, "help", false},
     {option_id::version, 0, "version", false},
     {option_id::format, 0, "formato", true},
 };
@@ -82,6 +84,21 @@ bool parse_format(tool_options &opt, const char *text) {
   return true;
 }
 
+// The music volume the synthesizer takes: a whole number from 0 to 127,
+// digits only (no sign, blank or fraction), so a slip is refused rather
+// than read as something else.
+bool parse_volume(tool_options &opt, const char *text) {
+  const bool digits = *text != 0 && std::strspn(text, "0123456789") == std::strlen(text);
+  errno = 0;
+  const long long n = digits ? std::strtoll(text, nullptr, 10) : -1;
+  if (!digits || errno == ERANGE || n > 127) {
+    return fail(opt, std::string("volumen no válido: ") + text + " (va de 0 a 127)");
+  }
+  opt.volume = static_cast<int32_t>(n);
+  opt.volume_text = text;
+  return true;
+}
+
 bool apply(tool_options &opt, const option_row &row, const char *value) {
   opt.any_option = true;
   switch (row.id) {
@@ -95,6 +112,14 @@ bool apply(tool_options &opt, const option_row &row, const char *value) {
       return parse_loops(opt, value);
     case option_id::fade:
       return parse_fade(opt, value);
+    case option_id::volume:
+      return parse_volume(opt, value);
+    case option_id::quiet:
+      opt.quiet = true;
+      return true;
+    case option_id::json:
+      opt.json = true;
+      return true;
     case option_id::help:
       opt.action = tool_action::help;
       return true;
@@ -245,12 +270,16 @@ bool options_check_args(tool_options &opt) {
     return fail(opt, "--listar y --todas no van juntas");
   }
   if (opt.fade_text != nullptr && opt.loops == 0) return fail(opt, "--fundido solo va con --vueltas");
+  if (opt.json && (opt.action == tool_action::render || opt.action == tool_action::batch)) {
+    return fail(opt, "--json solo va con --listar");
+  }
   size_t needed = 0;  // positional arguments the form takes
   size_t allowed = 0;
   switch (opt.action) {
     case tool_action::list:
       if (opt.loops != 0) return fail(opt, "--listar no va con --vueltas");
       if (opt.format_given) return fail(opt, "--listar no va con --formato");
+      if (opt.volume_text != nullptr) return fail(opt, "--listar no va con --volumen");
       break;
     case tool_action::batch:
       needed = 1;

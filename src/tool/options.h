@@ -29,6 +29,10 @@ struct tool_options {
   const char *fade_text = nullptr;
   bool format_given = false;      // --formato: format holds its value
   output_format format = output_format::wav;
+  int32_t volume = 100;              // --volumen: 0 to 127, what I_SetMusicVolume gets
+  const char *volume_text = nullptr;  // as typed, or null when not given
+  bool quiet = false;                 // --silencio: errors and warnings only
+  bool json = false;                  // --json: the listing as one JSON object a line
   std::vector<const char *> args;  // positional arguments, in order
   double seconds = 60.0;              // the duration argument, read; 60 when not given
   const char *seconds_text = nullptr;  // the duration argument as typed, or null

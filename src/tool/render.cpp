@@ -25,7 +25,6 @@ namespace {
 
 constexpr int64_t default_frames = 2646000;  // 60 s
 constexpr double default_seconds = 60.0;
-constexpr int32_t render_volume = 100;
 constexpr int32_t render_block_frames = 1024;  // frames pulled from the synthesizer at a time
 constexpr double rate_hz = wav_rate_hz;
 
@@ -177,15 +176,24 @@ int output_failed(const char *path, int err) {
   return 1;
 }
 
+// The volume to suggest after clipping: four fifths of the one used. The
+// synthesizer clamps its mix before the tool sees it, so how far past full
+// scale the song went is unknown and no volume can be promised to be clean;
+// a step down is the useful hint.
+int32_t quieter_volume(int32_t volume) { return volume * 4 / 5; }
+
 void report_clipping(const render_job &job, const render_stats &st) {
   if (st.clipped == 0) return;
   const std::string who = job.batch ? std::string(job.lump_name) + ": " : std::string();
   const double at = static_cast<double>(st.first_clip) / rate_hz;
+  const std::string hint =
+      "prueba --volumen " + std::to_string(quieter_volume(job.style.volume));
   if (st.clipped == 1) {
-    std::fprintf(stderr, "aviso: %s1 muestra recortada, a %.3f s\n", who.c_str(), at);
+    std::fprintf(stderr, "aviso: %s1 muestra recortada, a %.3f s: %s\n", who.c_str(), at,
+                 hint.c_str());
   } else {
-    std::fprintf(stderr, "aviso: %s%lld muestras recortadas; la primera a %.3f s\n", who.c_str(),
-                 static_cast<long long>(st.clipped), at);
+    std::fprintf(stderr, "aviso: %s%lld muestras recortadas; la primera a %.3f s: %s\n",
+                 who.c_str(), static_cast<long long>(st.clipped), at, hint.c_str());
   }
 }
 
@@ -244,7 +252,7 @@ int render_run(const render_job &job) {
   }
   // Without a score nothing registers and every sample is silence.
   if (score.mus() != nullptr) chip_register_song(score.mus(), score.mus_size());
-  I_SetMusicVolume(render_volume);
+  I_SetMusicVolume(job.style.volume);
   I_PlaySong(0, job.length.loops > 0 ? 1 : 0);
   report_recording(job);
 
@@ -252,7 +260,7 @@ int render_run(const render_job &job) {
   int err = render(out, span, st);
   if (err == 0) err = out.finish();
   if (err != 0) return output_failed(job.out_path, err);
-  if (!job.batch) {
+  if (!job.batch && !job.style.quiet) {
     // Standard output carries no line when it carries the WAV itself.
     std::FILE *closing = job.out_fd == STDOUT_FILENO ? stderr : stdout;
     std::fprintf(closing, "pico %.2f, %.1f s\n", st.peak, span.seconds);

@@ -25,6 +25,12 @@ struct render_length {
   const char *fade_text = nullptr;
 };
 
+// How loud, and how much the tool says while it works.
+struct render_style {
+  int32_t volume = 100;  // 0 to 127, handed to I_SetMusicVolume
+  bool quiet = false;    // no closing line: errors and warnings only
+};
+
 struct render_job {
   const char *lump_name;  // for messages
   const uint8_t *data;    // the lump's bytes (not null)
@@ -36,6 +42,7 @@ struct render_job {
                          // out_path is an entry of the batch directory, never followed
   file_identity input;   // the archive being read, which is never written over
   output_format format = output_format::wav;  // settled and available in this build
+  render_style style;
 };
 
 // Checks a duration before anything is loaded or rendered: its frame count
@@ -49,8 +56,8 @@ bool render_score_usable(const render_job &job, const music_score &score);
 
 // Renders the lump and writes the file in job.format (for mid, the score
 // as a MIDI file instead). Prints every error and warning (standard error)
-// and the closing line (standard output, or standard error when out_fd is
-// standard output). Returns the exit status: 0 written, 1 not.
+// and, unless quiet, the closing line (standard output, or standard error
+// when out_fd is standard output). Returns the exit status: 0 written, 1 not.
 int render_run(const render_job &job);
 
 #endif  // TUNECAST_TOOL_RENDER_H

@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "common/system_text.h"
+
 namespace {
 
 constexpr int max_link_hops = 40;  // as many as the kernel follows in one lookup
@@ -329,20 +331,6 @@ std::string wav_error_text(int err) {
     const char *text;
   };
   static constexpr reason reasons[] = {
-      {EACCES, "permiso denegado"},
-      {EPERM, "permiso denegado"},
-      {ENOENT, "no existe el archivo o el directorio"},
-      {ENOTDIR, "parte de la ruta no es un directorio"},
-      {EISDIR, "es un directorio"},
-      {ENOSPC, "no queda espacio en el dispositivo"},
-      {EDQUOT, "cuota de disco agotada"},
-      {EFBIG, "archivo demasiado grande"},
-      {EROFS, "sistema de archivos de solo lectura"},
-      {ENAMETOOLONG, "nombre demasiado largo"},
-      {ELOOP, "demasiados enlaces simbólicos"},
-      {ENOMEM, "sin memoria"},
-      {EIO, "error de entrada/salida"},
-      {EPIPE, "tubería rota"},
       {wav_err_same_as_input, "es el archivo de entrada"},
       {wav_err_foreign_link,
        "es un enlace simbólico de otro usuario en un directorio compartido: no se sigue"},
@@ -354,5 +342,5 @@ std::string wav_error_text(int err) {
   for (const reason &r : reasons) {
     if (r.err == err) return r.text;
   }
-  return "error del sistema " + std::to_string(err);
+  return system_error_text(err);
 }

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "common/console_text.h"
+#include "common/system_text.h"
 #include "wad/log.h"
 #include "wad/zip.h"
 
@@ -119,8 +120,9 @@ bool read_path(const char *path, wad_image &out, bool on_demand) {
   out.name = path;
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    // The system's line, as perror gives it.
-    wad_logf(WAD_LOG_FAILURE, "%s: %s", console_escape(path).c_str(), std::strerror(errno));
+    // In Spanish like every other line: strerror would speak the locale's language.
+    wad_logf(WAD_LOG_FAILURE, "[WAD] no se puede abrir %s: %s", console_escape(path).c_str(),
+             system_error_text(errno).c_str());
     return false;
   }
   const bool ok = read_open(fd, path, out, on_demand);

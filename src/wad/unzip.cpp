@@ -142,7 +142,7 @@ unzip_result unzip_member(const char *archive, const char *member, uint64_t budg
   unzip_result out;
   const std::string program = find_on_path("unzip");
   if (program.empty()) {
-    out.outcome = unzip_outcome::not_started;
+    out.outcome = unzip_outcome::not_found;
     return out;
   }
   // Everything the child needs is made before fork: it must not allocate.

@@ -8,7 +8,8 @@
 
 enum class unzip_outcome {
   done,          // unzip exited 0 and gave at most the budget
-  not_started,   // no unzip on PATH (or it could not be run)
+  not_found,     // no unzip on PATH: nothing was forked
+  not_started,   // found, but it could not be run (exit status 127 from the child)
   failed,        // unzip exited non-zero or was killed: see status
   timed_out,     // still running at the deadline: ended
   over_budget,   // gave more bytes than the member declares: ended

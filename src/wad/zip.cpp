@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/console_text.h"
+#include "common/system_text.h"
 #include "wad/log.h"
 #include "wad/read_at.h"
 #include "wad/unzip.h"
@@ -204,11 +205,13 @@ bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_ti
   switch (r.outcome) {
     case unzip_outcome::done:
       break;
-    case unzip_outcome::not_started:
+    case unzip_outcome::not_found:
       return refuse(out, "no se encuentra el programa unzip");
+    case unzip_outcome::not_started:
+      return refuse(out, "no se pudo ejecutar unzip");
     case unzip_outcome::failed:
-      wad_logf(WAD_LOG_FAILURE, "[WAD] unzip fallback falló rc=%d", r.status);
-      return refuse(out, "");
+      // How it ended, in words: a raw wait status means nothing to the reader.
+      return refuse(out, "unzip falló con " + shown + ": " + wait_status_text(r.status));
     case unzip_outcome::timed_out:
       return refuse(out, "unzip no terminó en " + std::to_string(static_cast<long>(timeout_s)) +
                              " s con " + shown);

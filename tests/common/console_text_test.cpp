@@ -22,4 +22,20 @@ TEST(ConsoleEscape, OnlyPrintableTextPassesAsItIs) {
   for (const auto &[text, shown] : rows) EXPECT_EQ(console_escape(text), shown) << shown;
 }
 
+// Every byte of a name reaches a JSON string, and none acts on a terminal:
+// controls (C0, DEL, C1) and bytes outside UTF-8 as \u00XX.
+TEST(JsonQuote, EscapesWhatJsonAndTheTerminalNeed) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"D_E1M1", "\"D_E1M1\""},
+      {"a\"b\\c/", "\"a\\\"b\\\\c/\""},                       // quote and backslash
+      {"da\xC3\xB1" "ado", "\"da\xC3\xB1" "ado\""},                // UTF-8 kept
+      {std::string("\x1b\n\0", 3), "\"\\u001b\\u000a\\u0000\""},  // C0 controls
+      {"\x7f", "\"\\u007f\""},                                   // DEL
+      {"\xC2\x9B", "\"\\u009b\""},                                // C1 as UTF-8: its code point
+      {"\xff\xC0\xAF", "\"\\u00ff\\u00c0\\u00af\""},              // no UTF-8: each byte
+      {"", "\"\""},
+  };
+  for (const auto &[text, quoted] : rows) EXPECT_EQ(json_quote(text), quoted) << quoted;
+}
+
 }  // namespace

@@ -81,10 +81,23 @@ TEST_F(Options, HelpAndVersion) {
     const auto r = tunecast({flag, "ignored", "-x"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.substr(0, usage.size()), usage);
-    for (const char *option :
-         {"--vueltas", "--fundido", "--todas", "--listar", "--version", "h:mm:ss"}) {
+    for (const char *option : {"--vueltas", "--fundido", "--todas", "--listar", "--version",
+                               "h:mm:ss", "--volumen", "-q, --silencio", "--json", "--formato"}) {
       EXPECT_NE(r.out.find(option), std::string::npos) << option;
     }
+    // Each option's line is followed by an example of it.
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1) {
+      const std::string line = r.out.substr(at, end - at);
+      lines.push_back(line.substr(std::min(line.size(), line.find_first_not_of(' '))));
+    }
+    size_t options = 0;
+    for (size_t k = 0; k + 1 < lines.size(); ++k) {
+      if (lines[k].rfind("-", 0) != 0) continue;
+      EXPECT_EQ(lines[k + 1].substr(0, 9), "tunecast ") << lines[k];
+      ++options;
+    }
+    EXPECT_EQ(options, 10u);
     EXPECT_EQ(r.err, "");
   }
   const auto v = tunecast({"--version"});

@@ -102,10 +102,15 @@ TEST_F(Tool, FewerThanThreeArgumentsPrintUsage) {
 }
 
 TEST_F(Tool, LumpAbsentOrWithoutDataIsNotThere) {
-  for (const char *lump : {"D_NONE", "d_song", "D_MARK", "D_OUT", "D_NEG"}) {
+  // A music lump a letter or a case away is named after the line.
+  const std::string hint = " (tunecast -l " + path("song.wad") + " lista la música)\n";
+  const std::pair<std::string, std::string> rows[] = {
+      {"D_NONE", ""}, {"d_song", "¿D_SONG?" + hint}, {"D_MARK", ""},
+      {"D_OUT", "¿D_CUT?" + hint}, {"D_NEG", ""}};
+  for (const auto &[lump, near] : rows) {
     SCOPED_TRACE(lump);
     expect_refused(tunecast({path("song.wad"), lump, path("out.wav")}),
-                   std::string("no hay ") + lump + "\n");
+                   "no hay " + lump + "\n" + near);
     EXPECT_FALSE(fixture::file_exists(path("out.wav")));
   }
 }
@@ -460,7 +465,8 @@ TEST_F(Tool, ClippedSamplesAreCountedAfterTheClosingLine) {
   }
   ASSERT_GT(count, 1);
   char line[120];
-  std::snprintf(line, sizeof line, "aviso: %ld muestras recortadas; la primera a %.3f s\n", count,
+  std::snprintf(line, sizeof line,
+                "aviso: %ld muestras recortadas; la primera a %.3f s: prueba --volumen 80\n", count,
                 static_cast<double>(first) / 44100.0);
   EXPECT_EQ(r.err, line);
   EXPECT_EQ(last_line(r.out), "pico 1.00, 0.2 s\n");

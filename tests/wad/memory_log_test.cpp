@@ -109,7 +109,8 @@ TEST_F(WadLog, FileLoadsReportThroughTheHook) {
   EXPECT_EQ(lines_[0].level, WAD_LOG_PROGRESS);
   EXPECT_EQ(lines_[0].text, "[WAD] PWAD " + path + ": 0 lumps, dir @ 12");
   EXPECT_EQ(lines_[1].level, WAD_LOG_FAILURE);
-  EXPECT_EQ(lines_[1].text, dir + "/none.wad: " + std::strerror(ENOENT));
+  EXPECT_EQ(lines_[1].text,
+            "[WAD] no se puede abrir " + dir + "/none.wad: no existe el archivo o el directorio");
 }
 
 }  // namespace

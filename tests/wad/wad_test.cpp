@@ -112,7 +112,7 @@ TEST_F(WadLoad, HeaderFailuresAndTheirLines) {
   const std::string missing = dir_ + "/missing.wad";
   const loaded m = load(missing);
   EXPECT_EQ(m.w, nullptr);
-  EXPECT_EQ(m.err, missing + ": " + std::strerror(ENOENT) + "\n");  // as perror gives it
+  EXPECT_EQ(m.err, "[WAD] no se puede abrir " + missing + ": no existe el archivo o el directorio\n");
 }
 
 TEST_F(WadLoad, WhatIsNotAWadFileGetsOneLine) {

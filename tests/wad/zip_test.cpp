@@ -353,13 +353,22 @@ TEST_F(Zip, UnzipIsBoundedEndedAndReaped) {
     fake_unzip("#!/bin/sh\nprintf abc\n");
     EXPECT_EQ(extract(zip).reason, "datos dañados: s.wad da 3 de los 5000 bytes declarados");
   }
-  {
-    SCOPED_TRACE("failing on its own: the status as a shell call reports it");
-    fake_unzip("#!/bin/sh\nexit 9\n");
+  // How unzip ended, said in words in the one reason, with nothing else printed.
+  const std::pair<std::string, std::string> endings[] = {
+      {"#!/bin/sh\nexit 9\n", "unzip falló con s.wad: terminó con el código 9"},
+      {"#!/bin/sh\nkill -TERM $$\n",
+       "unzip falló con s.wad: murió por la señal SIGTERM (petición de terminar)"},
+      {"#!/bin/sh\nkill -40 $$\n", "unzip falló con s.wad: murió por la señal 40"},
+      // A file that is executable but no program: the child's exec fails.
+      {"\x7f" "ELF not really\n", "no se pudo ejecutar unzip"},
+  };
+  for (const auto &[script, reason] : endings) {
+    SCOPED_TRACE(reason);
+    fake_unzip(script);
     const outcome o = extract(zip);
     EXPECT_FALSE(o.ok);
-    EXPECT_EQ(o.reason, "");
-    EXPECT_EQ(o.err, "[WAD] unzip fallback falló rc=" + std::to_string(9 << 8) + "\n");
+    EXPECT_EQ(o.reason, reason);
+    EXPECT_EQ(o.err, "");
   }
   {
     SCOPED_TRACE("not installed");
