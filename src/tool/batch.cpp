@@ -144,7 +144,7 @@ size_t worker_limit() {
 
 int batch_run(const wad_file *w, const char *dir_arg, const render_length &length,
               const render_style &style, const file_identity &input, output_format format) {
-  if (length.loops == 0 && !render_seconds_valid(length.seconds)) return 1;
+  if (length.loops == 0 && !render_seconds_valid(length.seconds, style.channels())) return 1;
   batch_state b;
   b.dir = without_trailing_slashes(dir_arg);
   if (!ensure_directory(b.dir)) return 1;

@@ -48,6 +48,8 @@ constexpr const char *help_text =
     "                            tunecast -a canciones zarn.wad 90\n"
     "  -l, --listar ZARN.WAD   lista los lumps de música: nombre, formato, bytes, duración\n"
     "                            tunecast -l zarn.wad\n"
+    "  -e, --estereo           dos canales, cada voz donde la pone su canal (pan)\n"
+    "                            tunecast -e zarn.wad D_E1M1 e1m1.wav\n"
     "      --formato F         wav, flac, ogg o mid (si no, la extensión de la salida)\n"
     "                            tunecast --formato flac zarn.wad D_E1M1 -\n"
     "      --json              con --listar, un objeto JSON por línea, para programas\n"
@@ -81,7 +83,7 @@ void print_wad_line(void *user, int32_t level, const char *line) {
   std::fflush(stream);
 }
 
-render_style style_of(const tool_options &opt) { return {opt.volume, opt.quiet}; }
+render_style style_of(const tool_options &opt) { return {opt.volume, opt.quiet, opt.stereo}; }
 
 // After "no hay NAME": the music lumps that name may have meant. The handle
 // from wad_open holds no lump's bytes, and telling music from the rest needs
@@ -221,6 +223,9 @@ int main(int argc, char **argv) {
     return 1;
   }
   if (!settle_format(opt)) return 1;
-  if (opt.loops == 0 && !render_seconds_valid({opt.seconds, opt.seconds_text})) return 1;
+  if (opt.loops == 0 &&
+      !render_seconds_valid({opt.seconds, opt.seconds_text}, style_of(opt).channels())) {
+    return 1;
+  }
   return opt.action == tool_action::batch ? render_all(opt) : render_one(opt);
 }

@@ -14,7 +14,7 @@
 
 namespace {
 
-enum class option_id { list, loops, fade, batch, volume, quiet, json, help, version, format };
+enum class option_id { list, loops, fade, batch, volume, quiet, json, help, version, format, stereo };
 
 struct option_row {
   option_id id;
@@ -31,6 +31,7 @@ constexpr option_row option_table[] = {
     {option_id::help, 0, "help", false},
     {option_id::version, 0, "version", false},
     {option_id::format, 0, "formato", true},
+    {option_id::stereo, 'e', "estereo", false},
 };
 
 const option_row *find_short(char c) {
@@ -116,6 +117,9 @@ bool apply(tool_options &opt, const option_row &row, const char *value) {
       return parse_volume(opt, value);
     case option_id::quiet:
       opt.quiet = true;
+      return true;
+    case option_id::stereo:
+      opt.stereo = true;
       return true;
     case option_id::json:
       opt.json = true;
@@ -280,6 +284,7 @@ bool options_check_args(tool_options &opt) {
       if (opt.loops != 0) return fail(opt, "--listar no va con --vueltas");
       if (opt.format_given) return fail(opt, "--listar no va con --formato");
       if (opt.volume_text != nullptr) return fail(opt, "--listar no va con --volumen");
+      if (opt.stereo) return fail(opt, "--listar no va con --estereo");
       break;
     case tool_action::batch:
       needed = 1;

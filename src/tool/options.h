@@ -32,6 +32,7 @@ struct tool_options {
   int32_t volume = 100;              // --volumen: 0 to 127, what I_SetMusicVolume gets
   const char *volume_text = nullptr;  // as typed, or null when not given
   bool quiet = false;                 // --silencio: errors and warnings only
+  bool stereo = false;                // --estereo: two channels placed by the song's pan
   bool json = false;                  // --json: the listing as one JSON object a line
   std::vector<const char *> args;  // positional arguments, in order
   double seconds = 60.0;              // the duration argument, read; 60 when not given

@@ -52,15 +52,15 @@ bool refuse(const std::string &line) {
 // only gives finite values of 0 or more; the check still covers a caller
 // that fills the value by hand, since the conversion below is undefined for
 // NaN and out of range.
-bool span_from_seconds(const render_seconds &seconds, render_span &span) {
+bool span_from_seconds(const render_seconds &seconds, int channels, render_span &span) {
   char shown_value[40];
   std::snprintf(shown_value, sizeof shown_value, "%g", seconds.value);
   const std::string shown = seconds.text != nullptr ? seconds.text : shown_value;
   if (!(seconds.value >= 0.0)) return refuse("duración no válida: " + shown);
   const double product = seconds.value * rate_hz;
-  // The truncated count stays within wav_max_frames exactly when this holds
-  // (an infinity fails it too).
-  if (!(product < static_cast<double>(wav_max_frames + 1))) {
+  // The truncated count stays within the frames a WAV can hold exactly when
+  // this holds (an infinity fails it too).
+  if (!(product < static_cast<double>(wav_max_frames_for(channels) + 1))) {
     return refuse("duración demasiado larga: " + shown);
   }
   span.seconds = seconds.value;
@@ -83,6 +83,7 @@ bool too_long_for_loops(const render_length &len, double pass_s) {
 // score that will play, in the samples the sequencer counts.
 bool span_from_loops(const render_job &job, const music_score &score, render_span &span) {
   const render_length &len = job.length;
+  const int64_t max_frames = wav_max_frames_for(job.style.channels());
   const std::string who = std::string("lump ") + job.lump_name + ": ";
   double pass_s = 0.0;
   if (score.mus() == nullptr) {
@@ -91,18 +92,18 @@ bool span_from_loops(const render_job &job, const music_score &score, render_spa
   if (chip_song_length(score.mus(), score.mus_size(), &pass_s) == 0) {
     return refuse(who + "la partitura no llega a su fin, no se puede medir");
   }
-  const double limit = static_cast<double>(wav_max_frames + 1);
+  const double limit = static_cast<double>(max_frames + 1);
   // The length is a whole number of samples divided by 44100, so the product
   // rounds back to that number exactly.
   if (!(pass_s * rate_hz < limit)) return too_long_for_loops(len, pass_s);
   const int64_t pass = std::llround(pass_s * rate_hz);
   if (pass == 0) return refuse(who + "dura 0 s, no hay vueltas que dar");
-  if (!(len.fade_s * rate_hz < limit) || len.loops > wav_max_frames / pass) {
+  if (!(len.fade_s * rate_hz < limit) || len.loops > max_frames / pass) {
     return too_long_for_loops(len, pass_s);
   }
   span.fade_frames = static_cast<int64_t>(len.fade_s * rate_hz);
   span.frames = len.loops * pass + span.fade_frames;
-  if (span.frames > wav_max_frames) return too_long_for_loops(len, pass_s);
+  if (span.frames > max_frames) return too_long_for_loops(len, pass_s);
   span.seconds = static_cast<double>(span.frames) / rate_hz;
   return true;
 }
@@ -112,9 +113,9 @@ bool span_from_loops(const render_job &job, const music_score &score, render_spa
 class sample_sink {
  public:
   explicit sample_sink(output_format format) : format_(format) {}
-  int open(const wav_target &target, int64_t frames) {
-    if (format_ == output_format::wav) return wav_.open(target, frames);
-    return encoded_.open(target, format_);
+  int open(const wav_target &target, int64_t frames, int channels) {
+    if (format_ == output_format::wav) return wav_.open(target, frames, channels);
+    return encoded_.open(target, format_, channels);
   }
   int write(int16_t *samples, size_t count) {
     if (format_ == output_format::wav) return wav_.write(samples, count);
@@ -128,17 +129,19 @@ class sample_sink {
   sndfile_writer encoded_;
 };
 
-// Pulls the song in blocks and keeps the left output (a stereo recording
-// contributes its first channel). Over the fade the gain falls by
-// 1/fade_frames per frame, from just under 1 to exactly 0 on the last frame.
-// The samples go to out a chunk at a time, so memory stays the same however
-// long the render. Returns 0, or the reason the output failed.
-int render(sample_sink &out, const render_span &span, render_stats &st) {
+// Pulls the song in blocks and keeps the left output in mono (a stereo
+// recording contributes its first channel), both outputs interleaved in
+// stereo. Over the fade the gain falls by 1/fade_frames per frame, from
+// just under 1 to exactly 0 on the last frame. The samples go to out a chunk
+// at a time, so memory stays the same however long the render. Returns 0,
+// or the reason the output failed.
+int render(sample_sink &out, const render_span &span, int channels, render_stats &st) {
   const int64_t fade_from = span.frames - span.fade_frames;
   std::array<float, render_block_frames> left;
   std::array<float, render_block_frames> right;
+  const std::array<const float *, 2> sides = {left.data(), right.data()};
   static_assert(wav_chunk_frames % render_block_frames == 0, "a block never straddles a chunk");
-  std::vector<int16_t> chunk(wav_chunk_frames);
+  std::vector<int16_t> chunk(wav_chunk_frames * static_cast<size_t>(channels));
   size_t filled = 0;
   for (int64_t start = 0; start < span.frames; start += render_block_frames) {
     const auto count =
@@ -146,22 +149,24 @@ int render(sample_sink &out, const render_span &span, render_stats &st) {
     chip_render(left.data(), right.data(), count);
     for (int32_t k = 0; k < count; ++k) {
       const int64_t i = start + k;
-      const float pulled = left[static_cast<size_t>(k)];
-      // The mix reaches full scale only by clamping a louder sum.
-      if (pulled == 1.0f || pulled == -1.0f) {
-        if (st.clipped++ == 0) st.first_clip = i;
+      bool clipped = false;
+      for (int c = 0; c < channels; ++c) {
+        const float pulled = sides[static_cast<size_t>(c)][k];
+        // The mix reaches full scale only by clamping a louder sum.
+        clipped = clipped || pulled == 1.0f || pulled == -1.0f;
+        float value = pulled;
+        if (i >= fade_from) {
+          const double g =
+              static_cast<double>(span.frames - 1 - i) / static_cast<double>(span.fade_frames);
+          value = static_cast<float>(pulled * g);
+        }
+        const double up = value;
+        const double down = -value;
+        if (up > st.peak) st.peak = up;
+        if (down > st.peak) st.peak = down;
+        chunk[filled++] = wav_sample(value);
       }
-      float value = pulled;
-      if (i >= fade_from) {
-        const double g =
-            static_cast<double>(span.frames - 1 - i) / static_cast<double>(span.fade_frames);
-        value = static_cast<float>(pulled * g);
-      }
-      const double up = value;
-      const double down = -value;
-      if (up > st.peak) st.peak = up;
-      if (down > st.peak) st.peak = down;
-      chunk[filled++] = wav_sample(value);
+      if (clipped && st.clipped++ == 0) st.first_clip = i;
     }
     if (filled == chunk.size() || start + count == span.frames) {
       if (const int err = out.write(chunk.data(), filled); err != 0) return err;
@@ -227,15 +232,17 @@ bool render_score_usable(const render_job &job, const music_score &score) {
   return true;
 }
 
-bool render_seconds_valid(const render_seconds &seconds) {
+bool render_seconds_valid(const render_seconds &seconds, int channels) {
   render_span span;
-  return span_from_seconds(seconds, span);
+  return span_from_seconds(seconds, channels, span);
 }
 
 int render_run(const render_job &job) {
   if (job.format == output_format::mid) return midi_out_run(job);
   render_span span;
-  if (job.length.loops == 0 && !span_from_seconds(job.length.seconds, span)) return 1;
+  if (job.length.loops == 0 && !span_from_seconds(job.length.seconds, job.style.channels(), span)) {
+    return 1;
+  }
   const music_score score = music_prepare(job.data, job.size);
   if (!render_score_usable(job, score)) return 1;
   if (job.length.loops > 0) {
@@ -247,17 +254,18 @@ int render_run(const render_job &job) {
   // Every refusal is behind; only now is the output touched.
   sample_sink out(job.format);
   const wav_target target{job.out_path, job.out_fd, job.batch, job.input};
-  if (const int err = out.open(target, span.frames); err != 0) {
+  if (const int err = out.open(target, span.frames, job.style.channels()); err != 0) {
     return output_failed(job.out_path, err);
   }
   // Without a score nothing registers and every sample is silence.
   if (score.mus() != nullptr) chip_register_song(score.mus(), score.mus_size());
   I_SetMusicVolume(job.style.volume);
+  chip_set_stereo(job.style.stereo ? 1 : 0);
   I_PlaySong(0, job.length.loops > 0 ? 1 : 0);
   report_recording(job);
 
   render_stats st;
-  int err = render(out, span, st);
+  int err = render(out, span, job.style.channels(), st);
   if (err == 0) err = out.finish();
   if (err != 0) return output_failed(job.out_path, err);
   if (!job.batch && !job.style.quiet) {

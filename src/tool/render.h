@@ -29,6 +29,8 @@ struct render_length {
 struct render_style {
   int32_t volume = 100;  // 0 to 127, handed to I_SetMusicVolume
   bool quiet = false;    // no closing line: errors and warnings only
+  bool stereo = false;   // two channels placed by the song's pan (chip_set_stereo)
+  int channels() const { return stereo ? 2 : 1; }
 };
 
 struct render_job {
@@ -48,7 +50,7 @@ struct render_job {
 // Checks a duration before anything is loaded or rendered: its frame count
 // must fit the WAV size fields. Prints the Spanish error and returns false
 // when it is refused.
-bool render_seconds_valid(const render_seconds &seconds);
+bool render_seconds_valid(const render_seconds &seconds, int channels);
 
 // Prints why a prepared lump cannot be played (a truncated MUS score, a
 // MIDI file that does not convert) and returns false; true when it can.

@@ -41,14 +41,14 @@ sndfile_writer::~sndfile_writer() {
   if (sf_ != nullptr) sf_close(sf_);
 }
 
-int sndfile_writer::open(const wav_target &target, output_format format) {
+int sndfile_writer::open(const wav_target &target, output_format format, int channels) {
   if (format != output_format::flac && format != output_format::ogg) return ENOTSUP;
   if (const int err = file_.open(target); err != 0) return err;
   const off_t start = lseek(file_.fd(), 0, SEEK_CUR);
   base_ = start < 0 ? -1 : start;
   SF_INFO info{};
   info.samplerate = static_cast<int>(wav_rate_hz);
-  info.channels = 1;
+  info.channels = channels;
   info.format = format == output_format::flac ? SF_FORMAT_FLAC | SF_FORMAT_PCM_16
                                               : SF_FORMAT_OGG | SF_FORMAT_VORBIS;
   sf_ = sf_open_virtual(&virtual_io, SFM_WRITE, &info, this);
@@ -119,7 +119,7 @@ int64_t sndfile_writer::io_tell() {
 #else  // no libsndfile: the formats are refused before any output is touched
 
 sndfile_writer::~sndfile_writer() = default;
-int sndfile_writer::open(const wav_target &, output_format) { return ENOTSUP; }
+int sndfile_writer::open(const wav_target &, output_format, int) { return ENOTSUP; }
 int sndfile_writer::write(const int16_t *, size_t) { return ENOTSUP; }
 int sndfile_writer::finish() { return ENOTSUP; }
 int sndfile_writer::close_encoder() { return ENOTSUP; }

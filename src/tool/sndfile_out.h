@@ -13,7 +13,7 @@
 
 struct sf_private_tag;  // libsndfile's SNDFILE
 
-// Encoded output at 44100 Hz, mono. Each call returns 0, or the errno value
+// Encoded output at 44100 Hz, mono or stereo. Each call returns 0, or the errno value
 // or wav_err_* reason that stopped it (ENOTSUP when this build has no
 // libsndfile or the format is not one of these, wav_err_encoder for an
 // encoder failure that is not a failed write).
@@ -25,7 +25,8 @@ class sndfile_writer {
   ~sndfile_writer();
 
   // format: flac (16-bit PCM, lossless) or ogg (Vorbis).
-  int open(const wav_target &target, output_format format);
+  // channels 1, or 2 with the samples interleaved left first.
+  int open(const wav_target &target, output_format format, int channels = 1);
   int write(const int16_t *samples, size_t count);
   // Flushes the encoder, then completes the file.
   int finish();

@@ -184,8 +184,9 @@ int look_at_entry(const std::string &path, struct stat &st, bool &exists) {
 
 }  // namespace
 
-std::array<uint8_t, wav_header_bytes> wav_header(uint32_t frames) {
-  const uint32_t data_size = 2 * frames;  // 32-bit unsigned, like the field
+std::array<uint8_t, wav_header_bytes> wav_header(uint32_t frames, int channels) {
+  const auto block = static_cast<uint16_t>(2 * channels);  // bytes per frame
+  const uint32_t data_size = block * frames;  // 32-bit unsigned, like the field
   std::array<uint8_t, wav_header_bytes> out{};
   header_writer w(out);
   w.tag("RIFF");
@@ -194,10 +195,10 @@ std::array<uint8_t, wav_header_bytes> wav_header(uint32_t frames) {
   w.tag("fmt ");
   w.u32(16);               // fmt chunk size
   w.u16(1);                // integer PCM
-  w.u16(1);                // mono
-  w.u32(wav_rate_hz);      // frames per second
-  w.u32(wav_rate_hz * 2);  // bytes per second
-  w.u16(2);                // bytes per frame
+  w.u16(static_cast<uint16_t>(channels));
+  w.u32(wav_rate_hz);          // frames per second
+  w.u32(wav_rate_hz * block);  // bytes per second
+  w.u16(block);
   w.u16(16);               // bits per sample
   w.tag("data");
   w.u32(data_size);
@@ -284,10 +285,10 @@ int output_file::open_temporary(const std::string &final_path, const struct stat
   return 0;
 }
 
-int wav_writer::open(const wav_target &target, int64_t frames) {
-  if (frames < 0 || frames > wav_max_frames) return EFBIG;
+int wav_writer::open(const wav_target &target, int64_t frames, int channels) {
+  if (frames < 0 || frames > wav_max_frames_for(channels)) return EFBIG;
   if (const int err = file_.open(target); err != 0) return err;
-  const auto header = wav_header(static_cast<uint32_t>(frames));
+  const auto header = wav_header(static_cast<uint32_t>(frames), channels);
   return file_.write(header.data(), header.size());
 }
 

@@ -14,8 +14,13 @@
 
 inline constexpr uint32_t wav_rate_hz = 44100;
 inline constexpr size_t wav_header_bytes = 44;
-// The largest frame count n whose sizes fit the 32-bit fields: 2n + 36 <= 2^32 - 1.
+// The largest frame count n whose sizes fit the 32-bit fields: 2n + 36 <= 2^32 - 1
+// for mono, 4n + 36 for stereo.
 inline constexpr int64_t wav_max_frames = 2147483629;
+inline constexpr int64_t wav_max_frames_stereo = 1073741814;
+inline constexpr int64_t wav_max_frames_for(int channels) {
+  return channels == 2 ? wav_max_frames_stereo : wav_max_frames;
+}
 // Samples handed to one write: 64 KiB, so memory does not grow with the duration.
 inline constexpr size_t wav_chunk_frames = 32768;
 
@@ -33,9 +38,10 @@ inline constexpr int wav_err_encoder = -6;        // libsndfile failed other tha
 // 31999. x 32000, not 32767: full scale keeps a little headroom.
 inline int16_t wav_sample(float value) { return static_cast<int16_t>(value * 32000.0f); }
 
-// The header for a file of `frames` samples (0 to wav_max_frames), every
-// field encoded little-endian in the order it appears in the file.
-std::array<uint8_t, wav_header_bytes> wav_header(uint32_t frames);
+// The header for a file of `frames` frames of 1 or 2 channels (0 to
+// wav_max_frames_for(channels)), every field encoded little-endian in the
+// order it appears in the file.
+std::array<uint8_t, wav_header_bytes> wav_header(uint32_t frames, int channels = 1);
 
 // A file on disk, by device and inode; `known` false when it could not be
 // looked at (then it matches nothing).
@@ -97,8 +103,9 @@ class output_file {
 // write() appends samples, finish() completes the file (see output_file).
 class wav_writer {
  public:
-  // frames: 0 to wav_max_frames, the count the header announces.
-  int open(const wav_target &target, int64_t frames);
+  // frames: 0 to wav_max_frames_for(channels), the count the header
+  // announces; channels 1, or 2 with the samples interleaved left first.
+  int open(const wav_target &target, int64_t frames, int channels = 1);
   // count samples in host order (reordered in place on a big-endian host).
   int write(int16_t *samples, size_t count);
   int finish() { return file_.finish(); }

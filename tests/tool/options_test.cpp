@@ -82,7 +82,8 @@ TEST_F(Options, HelpAndVersion) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.substr(0, usage.size()), usage);
     for (const char *option : {"--vueltas", "--fundido", "--todas", "--listar", "--version",
-                               "h:mm:ss", "--volumen", "-q, --silencio", "--json", "--formato"}) {
+                               "h:mm:ss", "--volumen", "-q, --silencio", "--json", "--formato",
+                               "-e, --estereo"}) {
       EXPECT_NE(r.out.find(option), std::string::npos) << option;
     }
     // Each option's line is followed by an example of it.
@@ -97,7 +98,7 @@ TEST_F(Options, HelpAndVersion) {
       EXPECT_EQ(lines[k + 1].substr(0, 9), "tunecast ") << lines[k];
       ++options;
     }
-    EXPECT_EQ(options, 10u);
+    EXPECT_EQ(options, 11u);
     EXPECT_EQ(r.err, "");
   }
   const auto v = tunecast({"--version"});
