@@ -13,8 +13,8 @@ namespace {
 constexpr double frames_per_s = 44100.0;
 
 // How the score is pulled: in the tool's blocks, or one chip_next call per
-// sample as an engine without a buffer would.
-enum class pull { blocks, per_sample };
+// sample as an engine without a buffer would; or in blocks, in stereo.
+enum class pull { blocks, per_sample, stereo_blocks };
 
 void render_score(benchmark::State &state, const bench::score &s, pull how = pull::blocks) {
   setenv("ZARN_SYNTH", "1", 1);  // never look for a recording
@@ -25,8 +25,9 @@ void render_score(benchmark::State &state, const bench::score &s, pull how = pul
   I_SetMusicVolume(100);
   const int64_t sounding = bench::sounding_voice_samples(s);
   std::vector<float> l, r;
+  chip_set_stereo(how == pull::stereo_blocks ? 1 : 0);
   for (auto _ : state) {
-    if (how == pull::blocks) {
+    if (how != pull::per_sample) {
       bench::render_in_blocks(s, l, r);
       benchmark::DoNotOptimize(l.data());
     } else {
@@ -38,6 +39,7 @@ void render_score(benchmark::State &state, const bench::score &s, pull how = pul
       }
     }
   }
+  chip_set_stereo(0);
   const auto frames = static_cast<double>(s.frames());
   using benchmark::Counter;
   state.counters["frames_per_s"] = Counter(frames, Counter::kIsIterationInvariantRate);
@@ -60,11 +62,13 @@ void BM_real_song(benchmark::State &state) { render_score(state, real_song); }
 void BM_typical_per_sample(benchmark::State &state) {
   render_score(state, typical, pull::per_sample);
 }
+void BM_typical_stereo(benchmark::State &state) { render_score(state, typical, pull::stereo_blocks); }
 
 BENCHMARK(BM_typical)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_dense)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_drums_only)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_real_song)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_typical_per_sample)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_typical_stereo)->Unit(benchmark::kMillisecond);
 
 }  // namespace
