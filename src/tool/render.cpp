@@ -129,6 +129,41 @@ class sample_sink {
   sndfile_writer encoded_;
 };
 
+// Counts the frames k in [from, to) of a block whose output on some side
+// reached full scale, which the mix reaches only by clamping a louder sum.
+void count_clipped(const std::array<const float *, 2> &sides, int channels, int32_t from,
+                   int32_t to, int64_t start, render_stats &st) {
+  for (int32_t k = from; k < to; ++k) {
+    bool clipped = false;
+    for (int c = 0; c < channels; ++c) {
+      clipped = clipped || std::fabs(sides[static_cast<size_t>(c)][k]) == 1.0f;
+    }
+    if (clipped && st.clipped++ == 0) st.first_clip = start + k;
+  }
+}
+
+// The frames [0, to) of a block that lie before the fade, written as pulled
+// to out: the loudest value is all the peak needs, and the frames are looked
+// at one by one only when it reached full scale.
+void emit_unfaded(const std::array<const float *, 2> &sides, int channels, int32_t to,
+                  int64_t start, int16_t *out, render_stats &st) {
+  float loudest = 0.0f;
+  if (channels == 1) {
+    for (int32_t k = 0; k < to; ++k) {
+      loudest = std::max(loudest, std::fabs(sides[0][k]));
+      out[k] = wav_sample(sides[0][k]);
+    }
+  } else {
+    for (int32_t k = 0; k < to; ++k) {
+      loudest = std::max(loudest, std::max(std::fabs(sides[0][k]), std::fabs(sides[1][k])));
+      out[2 * k] = wav_sample(sides[0][k]);
+      out[2 * k + 1] = wav_sample(sides[1][k]);
+    }
+  }
+  st.peak = std::max(st.peak, static_cast<double>(loudest));
+  if (loudest == 1.0f) count_clipped(sides, channels, 0, to, start, st);
+}
+
 // Pulls the song in blocks and keeps the left output in mono (a stereo
 // recording contributes its first channel), both outputs interleaved in
 // stereo. Over the fade the gain falls by 1/fade_frames per frame, from
@@ -147,26 +182,22 @@ int render(sample_sink &out, const render_span &span, int channels, render_stats
     const auto count =
         static_cast<int32_t>(std::min<int64_t>(render_block_frames, span.frames - start));
     chip_render(left.data(), right.data(), count);
-    for (int32_t k = 0; k < count; ++k) {
+    const auto unfaded = static_cast<int32_t>(std::clamp<int64_t>(fade_from - start, 0, count));
+    emit_unfaded(sides, channels, unfaded, start, &chunk[filled], st);
+    filled += static_cast<size_t>(unfaded * channels);
+    count_clipped(sides, channels, unfaded, count, start, st);
+    for (int32_t k = unfaded; k < count; ++k) {
       const int64_t i = start + k;
-      bool clipped = false;
+      const double g =
+          static_cast<double>(span.frames - 1 - i) / static_cast<double>(span.fade_frames);
       for (int c = 0; c < channels; ++c) {
-        const float pulled = sides[static_cast<size_t>(c)][k];
-        // The mix reaches full scale only by clamping a louder sum.
-        clipped = clipped || pulled == 1.0f || pulled == -1.0f;
-        float value = pulled;
-        if (i >= fade_from) {
-          const double g =
-              static_cast<double>(span.frames - 1 - i) / static_cast<double>(span.fade_frames);
-          value = static_cast<float>(pulled * g);
-        }
+        const float value = static_cast<float>(sides[static_cast<size_t>(c)][k] * g);
         const double up = value;
         const double down = -value;
         if (up > st.peak) st.peak = up;
         if (down > st.peak) st.peak = down;
         chunk[filled++] = wav_sample(value);
       }
-      if (clipped && st.clipped++ == 0) st.first_clip = i;
     }
     if (filled == chunk.size() || start + count == span.frames) {
       if (const int err = out.write(chunk.data(), filled); err != 0) return err;
