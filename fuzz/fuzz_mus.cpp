@@ -1,9 +1,10 @@
 // Fuzzes a MUS score through the tool's size check, registration and a
-// bounded render (1 s, once without and once with looping). Each render is
-// made twice, one chip_next call per sample and in chip_render blocks of
-// uneven sizes, and the two must agree bit for bit; every output must lie
-// in [-1, 1] with both channels equal, and no single call may take longer
-// than a generous bound (the sequencer must never hang).
+// bounded render (1 s, without looping, with looping, and in stereo). Each
+// render is made twice, one chip_next call per sample and in chip_render
+// blocks of uneven sizes, and the two must agree bit for bit on both sides;
+// every output must lie in [-1, 1], with both channels equal in mono, and
+// no single call may take longer than a generous bound (the sequencer must
+// never hang).
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -49,14 +50,18 @@ void play_from_known_velocities(const uint8_t *data, int32_t looping) {
   I_PlaySong(0, looping);
 }
 
-void render(const uint8_t *data, int32_t looping) {
-  static std::vector<float> one(render_frames), block(render_frames), right(render_frames);
+void render(const uint8_t *data, int32_t looping, int32_t stereo) {
+  static std::vector<float> one(render_frames), block(render_frames), right(render_frames),
+      one_right(render_frames);
+  chip_set_stereo(stereo);
   play_from_known_velocities(data, looping);
   int32_t frames = render_frames;
   for (int32_t i = 0; i < frames; ++i) {
     timed([&] { chip_next(&one[static_cast<size_t>(i)], &right[static_cast<size_t>(i)]); });
     const float left = one[static_cast<size_t>(i)];
-    if (!(left >= -1.0f && left <= 1.0f) || left != right[static_cast<size_t>(i)]) std::abort();
+    const float other = right[static_cast<size_t>(i)];
+    if (!(left >= -1.0f && left <= 1.0f) || !(other >= -1.0f && other <= 1.0f)) std::abort();
+    if (stereo == 0 && left != other) std::abort();
     if ((i & 1023) == 0) {
       int32_t mode, playing, paused;
       double position, length;
@@ -64,6 +69,7 @@ void render(const uint8_t *data, int32_t looping) {
       if (playing == 0) frames = i + 1;  // ended: only silence follows
     }
   }
+  one_right = right;
   play_from_known_velocities(data, looping);
   constexpr int32_t sizes[] = {1, 127, 128, 129, 700, 3, 4096};
   size_t k = 0;
@@ -72,8 +78,10 @@ void render(const uint8_t *data, int32_t looping) {
     timed([&] { chip_render(&block[static_cast<size_t>(i)], &right[static_cast<size_t>(i)], n); });
     i += n;
   }
-  if (std::memcmp(one.data(), block.data(), static_cast<size_t>(frames) * sizeof(float)) != 0)
-    std::abort();
+  const size_t bytes = static_cast<size_t>(frames) * sizeof(float);
+  if (std::memcmp(one.data(), block.data(), bytes) != 0) std::abort();
+  if (std::memcmp(one_right.data(), right.data(), bytes) != 0) std::abort();
+  chip_set_stereo(0);
 }
 
 }  // namespace
@@ -86,8 +94,9 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size > 1 << 20) return -1;
   if (classify_lump(data, static_cast<int32_t>(size)) != lump_kind::mus) return 0;
-  render(data, 0);
-  render(data, 1);
+  render(data, 0, 0);
+  render(data, 1, 0);
+  render(data, 0, 1);
   I_UnRegisterSong();
   return 0;
 }
