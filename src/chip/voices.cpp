@@ -210,9 +210,7 @@ const triangle_levels triangle_4_bits;
 // voice_pulse without a branch: the phase crosses the duty twice a period,
 // too irregularly for a branch on it to be predicted.
 constexpr std::array<double, 2> pulse_levels = {-1.0, 1.0};
-inline double voice_pulse_fast(double p, double duty) {
-  return pulse_levels[p < duty ? 1u : 0u];
-}
+inline double voice_pulse_fast(double p, double duty) { return pulse_levels[p < duty ? 1u : 0u]; }
 
 // Where a voice adds its samples: left alone, or left and right (non-null)
 // times the gains of its channel's pan.
@@ -248,8 +246,8 @@ struct piece_tables {
 };
 
 template <int32_t Wave>
-[[gnu::always_inline]] inline piece_tables piece_tables_for(chip_voice &v, age_tables &tables, hexagon_tables &hexagon,
-                              int32_t n) {
+[[gnu::always_inline]] inline piece_tables piece_tables_for(chip_voice &v, age_tables &tables,
+                                                            hexagon_tables &hexagon, int32_t n) {
   const double decay = v.decay;
   const double vibrato = v.vibrato;
   const int64_t k0 = v.clock;
@@ -393,13 +391,13 @@ void voice_piece_in_passes(chip_voice &v, age_tables &tables, const piece_tables
   // nothing, so c samples add.
   int32_t m = n;
   bool ends = false;
-  if (releasing) {
+  // The release clock only grows, so the piece ends early only if its last
+  // sample has run out.
+  if (releasing && rels[n - 1] >= release) {
     int32_t i = 0;
-    while (i < n && !(rels[i] >= release)) ++i;
-    if (i < n) {
-      ends = true;
-      m = i + 1;
-    }
+    while (!(rels[i] >= release)) ++i;
+    ends = true;
+    m = i + 1;
   }
   const int32_t c = ends ? m - 1 : m;
 
@@ -417,7 +415,8 @@ void voice_piece_in_passes(chip_voice &v, age_tables &tables, const piece_tables
       }
     } else {
       for (int32_t i = onset; i < m; ++i) {
-        steps[static_cast<size_t>(i)] = voice_vibrato_hz(pitch_hz, vibrato, ages[i]) / sample_rate_hz;
+        steps[static_cast<size_t>(i)] =
+            voice_vibrato_hz(pitch_hz, vibrato, ages[i]) / sample_rate_hz;
       }
     }
   }
@@ -428,23 +427,19 @@ void voice_piece_in_passes(chip_voice &v, age_tables &tables, const piece_tables
   const bool flat = Sustained && !(decay > 0) && !releasing;
   std::array<double, piece_max> e;
   if (!flat) {
-    if constexpr (!Sustained) {
-      for (int32_t i = 0; i < c; ++i) e[static_cast<size_t>(i)] = voice_envelope_shape(ages[i], attack);
-    } else {
-      for (int32_t i = 0; i < c; ++i) e[static_cast<size_t>(i)] = sustain_level;
+    for (int32_t i = 0; i < c; ++i) {
+      e[static_cast<size_t>(i)] = Sustained ? sustain_level : voice_envelope_shape(ages[i], attack);
     }
     if (decay > 0) {
-      if (decay_at != nullptr) {
-        for (int32_t i = 0; i < c; ++i) e[static_cast<size_t>(i)] = e[static_cast<size_t>(i)] * decay_at[i];
-      } else {
-        for (int32_t i = 0; i < c; ++i) {
-          e[static_cast<size_t>(i)] = e[static_cast<size_t>(i)] * age_fade(decay, ages[i]);
-        }
+      for (int32_t i = 0; i < c; ++i) {
+        const auto k = static_cast<size_t>(i);
+        e[k] = e[k] * (decay_at != nullptr ? decay_at[i] : age_fade(decay, ages[i]));
       }
     }
     if (releasing) {
       for (int32_t i = 0; i < c; ++i) {
-        e[static_cast<size_t>(i)] = e[static_cast<size_t>(i)] * (1 - rels[i] / release);
+        const auto k = static_cast<size_t>(i);
+        e[k] = e[k] * (1 - rels[i] / release);
       }
     }
   }
@@ -523,10 +518,9 @@ void voice_piece(chip_voice &v, age_tables &tables, hexagon_tables &hexagon,
   // past them makes its calls anyway, and one whose release clock is not
   // the count of its released samples has been set by hand: both run in
   // order.
-  const bool clocks_tabled =
-      t.tabled && (v.gate != 0 || (is_note_age(tables, v.rel_age, v.rel_clock) &&
-                                   v.rel_clock + 1 + n <= age_table_len));
-  if (n >= passes_min_samples && clocks_tabled) {
+  if (n >= passes_min_samples && t.tabled &&
+      (v.gate != 0 ||
+       (is_note_age(tables, v.rel_age, v.rel_clock) && v.rel_clock + 1 + n <= age_table_len))) {
     voice_piece_in_passes<Wave, Sustained, Stereo>(v, tables, t, volume_factor, out, n);
   } else {
     voice_piece_in_order<Wave, Sustained, Stereo>(v, t, volume_factor, out, n);
@@ -540,8 +534,8 @@ void voice_run(chip_voice &v, age_tables &tables, hexagon_tables &hexagon, doubl
                voice_out out, int32_t n) {
   for (int32_t done = 0; done < n && v.active != 0;) {
     const int64_t to_block_end = age_block_len - v.clock % age_block_len;
-    const auto piece = static_cast<int32_t>(
-        std::min<int64_t>({n - done, to_block_end, int64_t{piece_max}}));
+    const auto piece =
+        static_cast<int32_t>(std::min<int64_t>({n - done, to_block_end, int64_t{piece_max}}));
     // The age only grows, so a piece that starts at or past the sustain
     // stays there.
     const bool sustained = v.age >= v.attack + fall_s;
