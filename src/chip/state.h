@@ -50,6 +50,7 @@ struct chip_voice {
   double phase;     // cycles, [0, 1)
   double age;       // s since note-on
   double rel_age;   // s since the gate closed
+  int64_t rel_clock;  // samples since the gate closed; rel_age is then note_ages[rel_clock]
   double amp;       // velocity / 127.0
   uint32_t lfsr;    // noise register, 15 bits
   double noise;     // last noise value, +1 or -1

@@ -199,13 +199,18 @@ const triangle_levels triangle_4_bits;
 
 // voice_triangle with its level picked from the table when bits is 4. The
 // rounded level's argument is at least 0.5, so truncation is its floor.
-double voice_triangle_fast(double p, int32_t bits) {
+[[gnu::always_inline]] inline double voice_triangle_fast(double p, int32_t bits) {
   if (bits != 4) return voice_triangle(p, bits);
   const double q = p < 0.5 ? p : 1.0 - p;
   const double w = 4 * q - 1;
   const auto k = static_cast<size_t>((0.5 * w + 0.5) * 15.0 + 0.5);
   return triangle_4_bits.value[k];
 }
+
+// voice_pulse without a branch: the phase crosses the duty twice a period,
+// too irregularly for a branch on it to be predicted.
+constexpr std::array<double, 2> pulse_levels = {-1.0, 1.0};
+inline double voice_pulse_fast(double p, double duty) { return pulse_levels[p < duty ? 1u : 0u]; }
 
 // Where a voice adds its samples: left alone, or left and right (non-null)
 // times the gains of its channel's pan.
@@ -215,16 +220,61 @@ struct voice_out {
   pan_gains gains;
 };
 
-// Runs one active voice for up to n samples that lie in one block of the
-// age tables, adding each sample's contribution to out, and stops early
-// when the release runs out. Within a run no event arrives, so the gate, the
-// channel's bend and volume and the waveform are fixed: they are read once,
-// and the waveform is chosen at compile time. Sustained: the piece starts
-// past the attack and fall, so every sample of it has the sustain level.
-// Stereo: the contribution goes to both sums, times the pan gains.
+// The most samples of one piece: its passes keep their values in arrays of
+// this size on the stack.
+constexpr int32_t piece_max = chip_stretch_max;
+// Shorter pieces run sample by sample: their passes would cost more to set
+// up than they save.
+constexpr int32_t passes_min_samples = 16;
+
+// The note ages k0 .. k0 + n - 1; n >= 1 and k0 + n <= age_table_len.
+const double *note_ages_from(age_tables &tables, int64_t k0, int32_t n) {
+  if (tables.note_ages_made < k0 + n) make_note_ages(tables, k0 + n);
+  return &tables.store->note_ages[static_cast<size_t>(k0)];
+}
+
+// What a piece reads from the tables rather than work out: the decay and
+// vibrato factors of the note's first samples come from the age tables (a
+// voice whose age is not its note's, or is past the tables, makes the calls
+// itself), and a steady hexagon's waveform from the hexagon tables. Null
+// where the piece makes the calls.
+struct piece_tables {
+  bool tabled;  // the voice's age is its note age
+  const double *decay_at;
+  const double *vibrato_at;
+  const double *wave_at;
+};
+
+template <int32_t Wave>
+[[gnu::always_inline]] inline piece_tables piece_tables_for(chip_voice &v, age_tables &tables,
+                                                            hexagon_tables &hexagon, int32_t n) {
+  const double decay = v.decay;
+  const double vibrato = v.vibrato;
+  const int64_t k0 = v.clock;
+  const bool tabled = is_note_age(tables, v.age, k0);
+  piece_tables t{tabled, nullptr, nullptr, nullptr};
+  if (tabled && decay > 0) t.decay_at = age_entries(tables, v.tables, 0, age_fade, decay, k0, n);
+  if (tabled && vibrato > 0.0) {
+    t.vibrato_at = age_entries(tables, v.tables, 1, voice_vibrato_factor, vibrato, k0, n);
+  }
+  if constexpr (Wave == wave_hexagon) {
+    if (k0 == 0) {
+      v.steady = vibrato == 0.0 && v.phase == 0.0 ? 1 : 0;
+      v.steady_step = v.pitch_step;
+    } else if (std::bit_cast<uint64_t>(v.pitch_step) != std::bit_cast<uint64_t>(v.steady_step)) {
+      v.steady = 0;
+    }
+    if (v.steady != 0) t.wave_at = hexagon_entries(hexagon, v.wave_table, v.pitch_step, k0, n);
+  }
+  return t;
+}
+
+// A piece run sample by sample, every value as soon as it is needed: the
+// way for short pieces, such as a pull of one sample.
 template <int32_t Wave, bool Sustained, bool Stereo>
-void voice_piece(chip_voice &v, age_tables &tables, hexagon_tables &hexagon,
-                 double volume_factor, const voice_out &out, int32_t n) {
+[[gnu::always_inline]] inline void voice_piece_in_order(chip_voice &v, const piece_tables &t,
+                                                        double volume_factor, const voice_out &out,
+                                                        int32_t n) {
   const double pitch_hz = v.pitch_hz;
   const double pitch_step = v.pitch_step;
   const double vibrato = v.vibrato;
@@ -240,27 +290,10 @@ void voice_piece(chip_voice &v, age_tables &tables, hexagon_tables &hexagon,
   double rel_age = v.rel_age;
   uint32_t lfsr = v.lfsr;
   double noise = v.noise;
-  // The decay and vibrato factors of the note's first samples come from the
-  // age tables; a voice whose age is not its note's (or is past the tables)
-  // makes the calls itself.
   const int64_t k0 = v.clock;
-  const bool tabled = is_note_age(tables, age, k0);
-  const double *decay_at =
-      tabled && decay > 0 ? age_entries(tables, v.tables, 0, age_fade, decay, k0, n) : nullptr;
-  const double *vibrato_at =
-      tabled && vibrato > 0.0
-          ? age_entries(tables, v.tables, 1, voice_vibrato_factor, vibrato, k0, n)
-          : nullptr;
-  const double *wave_at = nullptr;
-  if constexpr (Wave == wave_hexagon) {
-    if (k0 == 0) {
-      v.steady = vibrato == 0.0 && phase == 0.0 ? 1 : 0;
-      v.steady_step = pitch_step;
-    } else if (std::bit_cast<uint64_t>(pitch_step) != std::bit_cast<uint64_t>(v.steady_step)) {
-      v.steady = 0;
-    }
-    if (v.steady != 0) wave_at = hexagon_entries(hexagon, v.wave_table, pitch_step, k0, n);
-  }
+  const double *decay_at = t.decay_at;
+  const double *vibrato_at = t.vibrato_at;
+  const double *wave_at = t.wave_at;
   int32_t i = 0;
   for (; i < n; ++i) {
     const auto k = static_cast<size_t>(i);
@@ -315,9 +348,183 @@ void voice_piece(chip_voice &v, age_tables &tables, hexagon_tables &hexagon,
   v.phase = phase;
   v.age = age;
   v.rel_age = rel_age;
+  if (releasing) v.rel_clock += i;
   v.lfsr = lfsr;
   v.noise = noise;
   v.clock = k0 + i;
+}
+
+// The same piece in passes over its samples rather than sample by sample:
+// only the phase (and the noise register) carries a value from one sample
+// to the next, so the vibrato's steps, the envelope and the release ramp are
+// passes of independent samples the compiler runs two at a time, and the
+// one pass in order does no more than the phase, the waveform and the sum.
+// The clocks are read from the note ages where they are the note's own,
+// which removes their chains of additions. Every value is still the same
+// expression of the same operands, in the same order.
+template <int32_t Wave, bool Sustained, bool Stereo>
+void voice_piece_in_passes(chip_voice &v, age_tables &tables, const piece_tables &t,
+                           double volume_factor, const voice_out &out, int32_t n) {
+  const double pitch_hz = v.pitch_hz;
+  const double pitch_step = v.pitch_step;
+  const double vibrato = v.vibrato;
+  const double duty = v.duty;
+  const int32_t bits = v.bits;
+  const double attack = v.attack;
+  const double decay = v.decay;
+  const double release = v.release;
+  const double amp = v.amp;
+  const bool releasing = v.gate == 0;
+  double phase = v.phase;
+  uint32_t lfsr = v.lfsr;
+  double noise = v.noise;
+  const int64_t k0 = v.clock;
+  const double *decay_at = t.decay_at;
+  const double *vibrato_at = t.vibrato_at;
+  const double *wave_at = t.wave_at;
+  // ages[i]: the age before sample i's advance; rels[i]: the release clock
+  // after sample i's advance.
+  const double *ages = note_ages_from(tables, k0, n);
+  const double *rels = releasing ? note_ages_from(tables, v.rel_clock + 1, n) : nullptr;
+  // m: the samples the piece runs, all n or up to and including the one on
+  // which the release runs out; that sample advances the clocks but adds
+  // nothing, so c samples add.
+  int32_t m = n;
+  bool ends = false;
+  // The release clock only grows, so the piece ends early only if its last
+  // sample has run out.
+  if (releasing && rels[n - 1] >= release) {
+    int32_t i = 0;
+    while (!(rels[i] >= release)) ++i;
+    ends = true;
+    m = i + 1;
+  }
+  const int32_t c = ends ? m - 1 : m;
+
+  // The vibrato starts on the first sample whose age is past its onset, and
+  // the ages only grow: from there on every sample has its own step.
+  int32_t onset = m;
+  std::array<double, piece_max> steps;
+  if (vibrato > 0.0) {
+    onset = 0;
+    while (onset < m && !(ages[onset] > vibrato_onset_s)) ++onset;
+    if (vibrato_at != nullptr) {
+      for (int32_t i = onset; i < m; ++i) {
+        const double hz = pitch_hz * vibrato_at[i];
+        steps[static_cast<size_t>(i)] = hz / sample_rate_hz;
+      }
+    } else {
+      for (int32_t i = onset; i < m; ++i) {
+        steps[static_cast<size_t>(i)] =
+            voice_vibrato_hz(pitch_hz, vibrato, ages[i]) / sample_rate_hz;
+      }
+    }
+  }
+
+  // The envelope of the samples that add: the shape (the sustain level when
+  // Sustained), times the decay, times the release ramp. A held, undecayed,
+  // sustained piece has the sustain level throughout and needs no array.
+  const bool flat = Sustained && !(decay > 0) && !releasing;
+  std::array<double, piece_max> e;
+  if (!flat) {
+    for (int32_t i = 0; i < c; ++i) {
+      e[static_cast<size_t>(i)] = Sustained ? sustain_level : voice_envelope_shape(ages[i], attack);
+    }
+    if (decay > 0) {
+      for (int32_t i = 0; i < c; ++i) {
+        const auto k = static_cast<size_t>(i);
+        e[k] = e[k] * (decay_at != nullptr ? decay_at[i] : age_fade(decay, ages[i]));
+      }
+    }
+    if (releasing) {
+      for (int32_t i = 0; i < c; ++i) {
+        const auto k = static_cast<size_t>(i);
+        e[k] = e[k] * (1 - rels[i] / release);
+      }
+    }
+  }
+
+  // The phase carries from sample to sample, so this pass runs in order; it
+  // does only what needs the phase: the waveform and the sum, each sample's
+  // product in the order it has always had.
+  const auto advance = [&](int32_t i, double step) {
+    bool wrapped;
+    phase = voice_phase_advance(phase, step, wrapped);
+    if constexpr (Wave == wave_noise || Wave == wave_short_noise) {
+      // The register is clocked on the voice's first sample and on every
+      // wrap of the phase, so the note's pitch sets the noise's rate.
+      if (wrapped || ages[i] == 0.0) {
+        lfsr = voice_noise_clock(lfsr, Wave == wave_noise ? 1 : 6);
+        noise = voice_noise_value(lfsr);
+      }
+    } else {
+      (void)i;
+    }
+  };
+  const auto add = [&](int32_t i, double step) {
+    advance(i, step);
+    const auto k = static_cast<size_t>(i);
+    double w;
+    if constexpr (Wave == wave_pulse) {
+      w = voice_pulse_fast(phase, duty);
+    } else if constexpr (Wave == wave_triangle) {
+      w = voice_triangle_fast(phase, bits);
+    } else if constexpr (Wave == wave_saw) {
+      w = voice_saw(phase);
+    } else if constexpr (Wave == wave_hexagon) {
+      w = wave_at != nullptr ? wave_at[k] : voice_hexagon(phase);
+    } else {
+      w = noise;
+    }
+    const double value = amp * (w * (flat ? sustain_level : e[k])) * volume_factor;
+    if constexpr (Stereo) {
+      out.left[i] += value * out.gains.left;
+      out.right[i] += value * out.gains.right;
+    } else {
+      out.left[i] += value;
+    }
+  };
+  const int32_t held_end = std::min(onset, c);
+  for (int32_t i = 0; i < held_end; ++i) add(i, pitch_step);
+  for (int32_t i = held_end; i < c; ++i) add(i, steps[static_cast<size_t>(i)]);
+  // The sample on which the release runs out still moves the phase.
+  if (ends) advance(c, c < onset ? pitch_step : steps[static_cast<size_t>(c)]);
+
+  if (ends) v.active = 0;
+  v.phase = phase;
+  v.age = ages[m - 1] + sample_step_s;
+  if (releasing) {
+    v.rel_age = rels[m - 1];
+    v.rel_clock += m;
+  }
+  v.lfsr = lfsr;
+  v.noise = noise;
+  v.clock = k0 + m;
+}
+
+// Runs one active voice for up to n samples (at most piece_max) that lie in
+// one block of the age tables, adding each sample's contribution to out,
+// and stops early when the release runs out. Within a run no event arrives,
+// so the gate, the channel's bend and volume and the waveform are fixed:
+// they are read once, and the waveform is chosen at compile time.
+// Sustained: the piece starts past the attack and fall, so every sample of
+// it has the sustain level. Stereo: the contribution goes to both sums,
+// times the pan gains.
+template <int32_t Wave, bool Sustained, bool Stereo>
+void voice_piece(chip_voice &v, age_tables &tables, hexagon_tables &hexagon,
+                 double volume_factor, const voice_out &out, int32_t n) {
+  const piece_tables t = piece_tables_for<Wave>(v, tables, hexagon, n);
+  // The passes read both clocks from the note ages. A voice whose age is
+  // past them makes its calls anyway, and one whose release clock is not
+  // the count of its released samples has been set by hand: both run in
+  // order.
+  if (n >= passes_min_samples && t.tabled &&
+      (v.gate != 0 ||
+       (is_note_age(tables, v.rel_age, v.rel_clock) && v.rel_clock + 1 + n <= age_table_len))) {
+    voice_piece_in_passes<Wave, Sustained, Stereo>(v, tables, t, volume_factor, out, n);
+  } else {
+    voice_piece_in_order<Wave, Sustained, Stereo>(v, t, volume_factor, out, n);
+  }
 }
 
 // Runs one active voice for up to n samples, piece by piece, each piece
@@ -327,7 +534,8 @@ void voice_run(chip_voice &v, age_tables &tables, hexagon_tables &hexagon, doubl
                voice_out out, int32_t n) {
   for (int32_t done = 0; done < n && v.active != 0;) {
     const int64_t to_block_end = age_block_len - v.clock % age_block_len;
-    const auto piece = static_cast<int32_t>(std::min<int64_t>(n - done, to_block_end));
+    const auto piece =
+        static_cast<int32_t>(std::min<int64_t>({n - done, to_block_end, int64_t{piece_max}}));
     // The age only grows, so a piece that starts at or past the sustain
     // stays there.
     const bool sustained = v.age >= v.attack + fall_s;
