@@ -16,51 +16,6 @@
 namespace chip {
 namespace {
 
-constexpr double reference_hz = 440.0;
-constexpr int32_t reference_note = 69;
-constexpr double bend_scale = 0.0078125;  // 1/128 of the bend byte's range
-constexpr double vibrato_onset_s = 0.15;
-constexpr double vibrato_rad_per_s = 34.55751918948772;  // 5.5 Hz
-constexpr double fall_s = 0.03;
-constexpr double sustain_level = 0.8;
-constexpr double fall_depth = 0.19999999999999996;  // 1 - 0.8 as the double it rounds to
-constexpr double pi = 3.141592653589793;
-constexpr double pi_3 = 1.0471975511965976;
-constexpr double pi_6 = 0.5235987755982988;
-constexpr double cos_pi_6 = 0.8660254037844387;
-constexpr double volume_scale = 127.0;
-
-enum voice_wave : int32_t {
-  wave_pulse = 0,
-  wave_triangle = 1,
-  wave_saw = 2,
-  wave_hexagon = 3,
-  wave_noise = 4,
-  wave_short_noise = 5,
-};
-
-// One row per family of eight programs.
-constexpr voice_timbre family_timbre[15] = {
-    {wave_pulse, 0.25, 0.45, 0.005, 0.03, 0.0, 0},
-    {wave_triangle, 0.5, 0.5, 0.005, 0.03, 0.0, 4},
-    {wave_pulse, 0.5, 0.0, 0.005, 0.03, 0.0, 0},
-    {wave_pulse, 0.125, 0.6, 0.005, 0.03, 0.0, 0},
-    {wave_triangle, 0.5, 1.2, 0.005, 0.03, 0.0, 4},
-    {wave_saw, 0.5, 0.0, 0.05, 0.08, 0.15, 0},
-    {wave_pulse, 0.5, 0.0, 0.02, 0.03, 0.0, 0},
-    {wave_saw, 0.5, 0.0, 0.015, 0.03, 0.1, 0},
-    {wave_triangle, 0.5, 0.0, 0.005, 0.03, 0.1, 4},
-    {wave_pulse, 0.25, 0.0, 0.005, 0.03, 0.2, 0},
-    {wave_saw, 0.5, 0.0, 0.005, 0.03, 0.2, 0},
-    {wave_triangle, 0.5, 0.0, 0.08, 0.12, 0.0, 4},
-    {wave_hexagon, 0.5, 0.7, 0.005, 0.03, 0.0, 0},
-    {wave_hexagon, 0.5, 0.5, 0.005, 0.03, 0.0, 0},
-    {wave_short_noise, 0.5, 0.12, 0.005, 0.03, 0.0, 0},
-};
-
-// Programs 120 and up, and anything outside 0..127.
-constexpr voice_timbre fixed_timbre = {wave_noise, 0.5, 0.3, 0.005, 0.03, 0.0, 0};
-
 int32_t voice_slot_for_note_on(const voice_pool &voices) {
   for (int32_t i = 0; i < chip_voice_count; ++i) {
     if (voices[static_cast<size_t>(i)].active == 0) return i;
@@ -79,79 +34,6 @@ int32_t voice_slot_for_note_on(const voice_pool &voices) {
 }
 
 }  // namespace
-
-voice_timbre voice_timbre_for(int32_t program) {
-  if (program < 0 || program >= 120) return fixed_timbre;
-  voice_timbre t = family_timbre[program >> 3];
-  // A few programs keep their family's envelope but change the sound.
-  switch (program) {
-    case 29:
-    case 30:
-    case 31:
-      t.decay = 0.0;  // family 3 without its decay
-      break;
-    case 33:
-    case 34:
-      t.decay = 0.0;  // family 4's triangle without its decay
-      break;
-    case 38:
-    case 39:
-      t.wave = wave_pulse;  // an undecayed square
-      t.duty = 0.5;
-      t.decay = 0.0;
-      break;
-    default:
-      break;
-  }
-  return t;
-}
-
-double voice_pitch_hz(int32_t note, int32_t bend) {
-  const double s = (note - reference_note) + 2 * ((bend - 128) * bend_scale);
-  return reference_hz * std::pow(2.0, s / 12.0);
-}
-
-double voice_vibrato_factor(double vibrato, double age) {
-  return std::pow(2.0, vibrato * std::sin((age - vibrato_onset_s) * vibrato_rad_per_s) / 12.0);
-}
-
-double voice_vibrato_hz(double f, double vibrato, double age) {
-  if (!(vibrato > 0.0 && age > vibrato_onset_s)) return f;
-  return f * voice_vibrato_factor(vibrato, age);
-}
-
-double voice_pulse(double p, double duty) { return p < duty ? 1.0 : -1.0; }
-
-double voice_triangle(double p, int32_t bits) {
-  const double q = p < 0.5 ? p : 1.0 - p;
-  const double w = 4 * q - 1;
-  if (bits == 0) return w;
-  const double levels = static_cast<double>((1u << bits) - 1u);
-  // floor(x + 0.5): a value half-way between two levels goes up.
-  const double k = std::floor((0.5 * w + 0.5) * levels + 0.5);
-  return 2 * (k / levels) - 1;
-}
-
-double voice_saw(double p) { return 2 * p - 1; }
-
-double voice_hexagon(double p) {
-  const double theta = (2 * p) * pi;
-  const double r = std::fmod(theta, pi_3);
-  return (cos_pi_6 / std::cos(r - pi_6)) * std::cos(theta);
-}
-
-uint32_t voice_noise_clock(uint32_t s, int32_t tap) {
-  const uint32_t fb = (s ^ (s >> tap)) & 1u;
-  return (s >> 1) | (fb << 14);
-}
-
-double voice_noise_value(uint32_t s) { return (s & 1u) != 0 ? -1.0 : 1.0; }
-
-double voice_envelope_shape(double age, double attack) {
-  if (age < attack) return age / attack;
-  if (age < attack + fall_s) return 1 - ((age - attack) / fall_s) * fall_depth;
-  return sustain_level;
-}
 
 void voice_note_on(voice_pool &voices, const channel_state &channels, int32_t channel,
                    int32_t note, int32_t velocity) {
@@ -269,22 +151,67 @@ template <int32_t Wave>
   return t;
 }
 
+// The constants of a voice a piece reads: fixed while no event arrives.
+struct voice_consts {
+  double pitch_hz, pitch_step, vibrato, duty;
+  int32_t bits;
+  double attack, decay, release, amp;
+  bool releasing;
+};
+voice_consts voice_consts_of(const chip_voice &v) {
+  return {v.pitch_hz, v.pitch_step, v.vibrato, v.duty,  v.bits,
+          v.attack,   v.decay,      v.release, v.amp, v.gate == 0};
+}
+
+// The noise kinds clock their register on the voice's first sample and on
+// every wrap of the phase, so the note's pitch sets the noise's rate.
+template <int32_t Wave>
+[[gnu::always_inline]] inline void voice_noise_step(bool clock, uint32_t &lfsr, double &noise) {
+  if constexpr (Wave == wave_noise || Wave == wave_short_noise) {
+    if (clock) {
+      lfsr = voice_noise_clock(lfsr, Wave == wave_noise ? 1 : 6);
+      noise = voice_noise_value(lfsr);
+    }
+  } else {
+    (void)clock, (void)lfsr, (void)noise;
+  }
+}
+
+// The waveform at the phase just advanced; a hexagon reads its table entry
+// when it has one, a noise kind its current value.
+template <int32_t Wave>
+[[gnu::always_inline]] inline double voice_wave(const voice_consts &c, double phase,
+                                               const double *wave_at, size_t k, double noise) {
+  if constexpr (Wave == wave_pulse) {
+    return voice_pulse_fast(phase, c.duty);
+  } else if constexpr (Wave == wave_triangle) {
+    return voice_triangle_fast(phase, c.bits);
+  } else if constexpr (Wave == wave_saw) {
+    return voice_saw(phase);
+  } else if constexpr (Wave == wave_hexagon) {
+    return wave_at != nullptr ? wave_at[k] : voice_hexagon(phase);
+  } else {
+    return noise;
+  }
+}
+
+template <bool Stereo>
+[[gnu::always_inline]] inline void voice_add(const voice_out &out, int32_t i, double value) {
+  if constexpr (Stereo) {
+    out.left[i] += value * out.gains.left;
+    out.right[i] += value * out.gains.right;
+  } else {
+    out.left[i] += value;
+  }
+}
+
 // A piece run sample by sample, every value as soon as it is needed: the
 // way for short pieces, such as a pull of one sample.
 template <int32_t Wave, bool Sustained, bool Stereo>
 [[gnu::always_inline]] inline void voice_piece_in_order(chip_voice &v, const piece_tables &t,
                                                         double volume_factor, const voice_out &out,
                                                         int32_t n) {
-  const double pitch_hz = v.pitch_hz;
-  const double pitch_step = v.pitch_step;
-  const double vibrato = v.vibrato;
-  const double duty = v.duty;
-  const int32_t bits = v.bits;
-  const double attack = v.attack;
-  const double decay = v.decay;
-  const double release = v.release;
-  const double amp = v.amp;
-  const bool releasing = v.gate == 0;
+  const voice_consts c = voice_consts_of(v);
   double phase = v.phase;
   double age = v.age;
   double rel_age = v.rel_age;
@@ -297,58 +224,36 @@ template <int32_t Wave, bool Sustained, bool Stereo>
   int32_t i = 0;
   for (; i < n; ++i) {
     const auto k = static_cast<size_t>(i);
-    double step = pitch_step;
-    if (vibrato > 0.0 && age > vibrato_onset_s) {
-      const double hz = vibrato_at != nullptr ? pitch_hz * vibrato_at[k]
-                                              : voice_vibrato_hz(pitch_hz, vibrato, age);
+    double step = c.pitch_step;
+    if (c.vibrato > 0.0 && age > vibrato_onset_s) {
+      const double hz = vibrato_at != nullptr ? c.pitch_hz * vibrato_at[k]
+                                              : voice_vibrato_hz(c.pitch_hz, c.vibrato, age);
       step = hz / sample_rate_hz;
     }
     bool wrapped;
     phase = voice_phase_advance(phase, step, wrapped);
-    double w;
-    if constexpr (Wave == wave_pulse) {
-      w = voice_pulse(phase, duty);
-    } else if constexpr (Wave == wave_triangle) {
-      w = voice_triangle_fast(phase, bits);
-    } else if constexpr (Wave == wave_saw) {
-      w = voice_saw(phase);
-    } else if constexpr (Wave == wave_hexagon) {
-      w = wave_at != nullptr ? wave_at[k] : voice_hexagon(phase);
-    } else {
-      // Noise kinds: the register is clocked on the voice's first sample and
-      // on every wrap of the phase, so the note's pitch sets the noise's rate.
-      if (wrapped || age == 0.0) {
-        lfsr = voice_noise_clock(lfsr, Wave == wave_noise ? 1 : 6);
-        noise = voice_noise_value(lfsr);
-      }
-      w = noise;
-    }
-    double e = Sustained ? sustain_level : voice_envelope_shape(age, attack);
-    if (decay > 0) e = e * (decay_at != nullptr ? decay_at[k] : age_fade(decay, age));
+    voice_noise_step<Wave>(wrapped || age == 0.0, lfsr, noise);
+    const double w = voice_wave<Wave>(c, phase, wave_at, k, noise);
+    double e = Sustained ? sustain_level : voice_envelope_shape(age, c.attack);
+    if (c.decay > 0) e = e * (decay_at != nullptr ? decay_at[k] : age_fade(c.decay, age));
     // The clocks advance before the release test, and the sample on which
     // the release runs out adds nothing.
     age = age + sample_step_s;
-    if (releasing) {
+    if (c.releasing) {
       rel_age = rel_age + sample_step_s;
-      if (rel_age >= release) {
+      if (rel_age >= c.release) {
         v.active = 0;
         ++i;  // this sample still advanced the clocks
         break;
       }
-      e = e * (1 - rel_age / release);
+      e = e * (1 - rel_age / c.release);
     }
-    const double value = amp * (w * e) * volume_factor;
-    if constexpr (Stereo) {
-      out.left[i] += value * out.gains.left;
-      out.right[i] += value * out.gains.right;
-    } else {
-      out.left[i] += value;
-    }
+    voice_add<Stereo>(out, i, c.amp * (w * e) * volume_factor);
   }
   v.phase = phase;
   v.age = age;
   v.rel_age = rel_age;
-  if (releasing) v.rel_clock += i;
+  if (c.releasing) v.rel_clock += i;
   v.lfsr = lfsr;
   v.noise = noise;
   v.clock = k0 + i;
@@ -365,16 +270,14 @@ template <int32_t Wave, bool Sustained, bool Stereo>
 template <int32_t Wave, bool Sustained, bool Stereo>
 void voice_piece_in_passes(chip_voice &v, age_tables &tables, const piece_tables &t,
                            double volume_factor, const voice_out &out, int32_t n) {
-  const double pitch_hz = v.pitch_hz;
-  const double pitch_step = v.pitch_step;
-  const double vibrato = v.vibrato;
-  const double duty = v.duty;
-  const int32_t bits = v.bits;
-  const double attack = v.attack;
-  const double decay = v.decay;
-  const double release = v.release;
-  const double amp = v.amp;
-  const bool releasing = v.gate == 0;
+  const voice_consts vc = voice_consts_of(v);
+  const double pitch_hz = vc.pitch_hz;
+  const double pitch_step = vc.pitch_step;
+  const double vibrato = vc.vibrato;
+  const double attack = vc.attack;
+  const double decay = vc.decay;
+  const double release = vc.release;
+  const bool releasing = vc.releasing;
   double phase = v.phase;
   uint32_t lfsr = v.lfsr;
   double noise = v.noise;
@@ -450,39 +353,13 @@ void voice_piece_in_passes(chip_voice &v, age_tables &tables, const piece_tables
   const auto advance = [&](int32_t i, double step) {
     bool wrapped;
     phase = voice_phase_advance(phase, step, wrapped);
-    if constexpr (Wave == wave_noise || Wave == wave_short_noise) {
-      // The register is clocked on the voice's first sample and on every
-      // wrap of the phase, so the note's pitch sets the noise's rate.
-      if (wrapped || ages[i] == 0.0) {
-        lfsr = voice_noise_clock(lfsr, Wave == wave_noise ? 1 : 6);
-        noise = voice_noise_value(lfsr);
-      }
-    } else {
-      (void)i;
-    }
+    voice_noise_step<Wave>(wrapped || ages[i] == 0.0, lfsr, noise);
   };
   const auto add = [&](int32_t i, double step) {
     advance(i, step);
     const auto k = static_cast<size_t>(i);
-    double w;
-    if constexpr (Wave == wave_pulse) {
-      w = voice_pulse_fast(phase, duty);
-    } else if constexpr (Wave == wave_triangle) {
-      w = voice_triangle_fast(phase, bits);
-    } else if constexpr (Wave == wave_saw) {
-      w = voice_saw(phase);
-    } else if constexpr (Wave == wave_hexagon) {
-      w = wave_at != nullptr ? wave_at[k] : voice_hexagon(phase);
-    } else {
-      w = noise;
-    }
-    const double value = amp * (w * (flat ? sustain_level : e[k])) * volume_factor;
-    if constexpr (Stereo) {
-      out.left[i] += value * out.gains.left;
-      out.right[i] += value * out.gains.right;
-    } else {
-      out.left[i] += value;
-    }
+    const double w = voice_wave<Wave>(vc, phase, wave_at, k, noise);
+    voice_add<Stereo>(out, i, vc.amp * (w * (flat ? sustain_level : e[k])) * volume_factor);
   };
   const int32_t held_end = std::min(onset, c);
   for (int32_t i = 0; i < held_end; ++i) add(i, pitch_step);

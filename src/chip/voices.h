@@ -8,6 +8,21 @@
 
 namespace chip {
 
+// Constants the render loops share with the maths below.
+constexpr double vibrato_onset_s = 0.15;  // the vibrato starts once the age is past it
+constexpr double fall_s = 0.03;           // the fall from the attack's peak to the sustain
+constexpr double sustain_level = 0.8;
+constexpr double volume_scale = 127.0;    // a channel volume of 127 is full
+
+enum voice_wave : int32_t {
+  wave_pulse = 0,
+  wave_triangle = 1,
+  wave_saw = 2,
+  wave_hexagon = 3,
+  wave_noise = 4,
+  wave_short_noise = 5,
+};
+
 // The seven fields of a voice fixed at note-on by the channel's program.
 struct voice_timbre {
   int32_t wave;    // 0 pulse, 1 triangle, 2 saw, 3 hexagon, 4 noise, 5 short noise

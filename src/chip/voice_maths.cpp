@@ -1,0 +1,119 @@
+// voice_maths.cpp: the pure maths of a melodic voice (its timbre by
+// program, pitch, vibrato, waveforms, noise register and envelope), each a
+// function of its arguments alone. The render loops in voices.cpp call them.
+#include <cmath>
+#include <cstdint>
+
+#include "chip/voices.h"
+
+namespace chip {
+namespace {
+
+constexpr double reference_hz = 440.0;
+constexpr int32_t reference_note = 69;
+constexpr double bend_scale = 0.0078125;  // 1/128 of the bend byte's range
+constexpr double vibrato_rad_per_s = 34.55751918948772;  // 5.5 Hz
+constexpr double fall_depth = 0.19999999999999996;  // 1 - 0.8 as the double it rounds to
+constexpr double pi = 3.141592653589793;
+constexpr double pi_3 = 1.0471975511965976;
+constexpr double pi_6 = 0.5235987755982988;
+constexpr double cos_pi_6 = 0.8660254037844387;
+
+// One row per family of eight programs.
+constexpr voice_timbre family_timbre[15] = {
+    {wave_pulse, 0.25, 0.45, 0.005, 0.03, 0.0, 0},
+    {wave_triangle, 0.5, 0.5, 0.005, 0.03, 0.0, 4},
+    {wave_pulse, 0.5, 0.0, 0.005, 0.03, 0.0, 0},
+    {wave_pulse, 0.125, 0.6, 0.005, 0.03, 0.0, 0},
+    {wave_triangle, 0.5, 1.2, 0.005, 0.03, 0.0, 4},
+    {wave_saw, 0.5, 0.0, 0.05, 0.08, 0.15, 0},
+    {wave_pulse, 0.5, 0.0, 0.02, 0.03, 0.0, 0},
+    {wave_saw, 0.5, 0.0, 0.015, 0.03, 0.1, 0},
+    {wave_triangle, 0.5, 0.0, 0.005, 0.03, 0.1, 4},
+    {wave_pulse, 0.25, 0.0, 0.005, 0.03, 0.2, 0},
+    {wave_saw, 0.5, 0.0, 0.005, 0.03, 0.2, 0},
+    {wave_triangle, 0.5, 0.0, 0.08, 0.12, 0.0, 4},
+    {wave_hexagon, 0.5, 0.7, 0.005, 0.03, 0.0, 0},
+    {wave_hexagon, 0.5, 0.5, 0.005, 0.03, 0.0, 0},
+    {wave_short_noise, 0.5, 0.12, 0.005, 0.03, 0.0, 0},
+};
+
+// Programs 120 and up, and anything outside 0..127.
+constexpr voice_timbre fixed_timbre = {wave_noise, 0.5, 0.3, 0.005, 0.03, 0.0, 0};
+
+}  // namespace
+
+voice_timbre voice_timbre_for(int32_t program) {
+  if (program < 0 || program >= 120) return fixed_timbre;
+  voice_timbre t = family_timbre[program >> 3];
+  // A few programs keep their family's envelope but change the sound.
+  switch (program) {
+    case 29:
+    case 30:
+    case 31:
+      t.decay = 0.0;  // family 3 without its decay
+      break;
+    case 33:
+    case 34:
+      t.decay = 0.0;  // family 4's triangle without its decay
+      break;
+    case 38:
+    case 39:
+      t.wave = wave_pulse;  // an undecayed square
+      t.duty = 0.5;
+      t.decay = 0.0;
+      break;
+    default:
+      break;
+  }
+  return t;
+}
+
+double voice_pitch_hz(int32_t note, int32_t bend) {
+  const double s = (note - reference_note) + 2 * ((bend - 128) * bend_scale);
+  return reference_hz * std::pow(2.0, s / 12.0);
+}
+
+double voice_vibrato_factor(double vibrato, double age) {
+  return std::pow(2.0, vibrato * std::sin((age - vibrato_onset_s) * vibrato_rad_per_s) / 12.0);
+}
+
+double voice_vibrato_hz(double f, double vibrato, double age) {
+  if (!(vibrato > 0.0 && age > vibrato_onset_s)) return f;
+  return f * voice_vibrato_factor(vibrato, age);
+}
+
+double voice_pulse(double p, double duty) { return p < duty ? 1.0 : -1.0; }
+
+double voice_triangle(double p, int32_t bits) {
+  const double q = p < 0.5 ? p : 1.0 - p;
+  const double w = 4 * q - 1;
+  if (bits == 0) return w;
+  const double levels = static_cast<double>((1u << bits) - 1u);
+  // floor(x + 0.5): a value half-way between two levels goes up.
+  const double k = std::floor((0.5 * w + 0.5) * levels + 0.5);
+  return 2 * (k / levels) - 1;
+}
+
+double voice_saw(double p) { return 2 * p - 1; }
+
+double voice_hexagon(double p) {
+  const double theta = (2 * p) * pi;
+  const double r = std::fmod(theta, pi_3);
+  return (cos_pi_6 / std::cos(r - pi_6)) * std::cos(theta);
+}
+
+uint32_t voice_noise_clock(uint32_t s, int32_t tap) {
+  const uint32_t fb = (s ^ (s >> tap)) & 1u;
+  return (s >> 1) | (fb << 14);
+}
+
+double voice_noise_value(uint32_t s) { return (s & 1u) != 0 ? -1.0 : 1.0; }
+
+double voice_envelope_shape(double age, double attack) {
+  if (age < attack) return age / attack;
+  if (age < attack + fall_s) return 1 - ((age - attack) / fall_s) * fall_depth;
+  return sustain_level;
+}
+
+}  // namespace chip
