@@ -1,6 +1,7 @@
-// voice_maths.cpp: the pure maths of a melodic voice (its timbre by
-// program, pitch, vibrato, waveforms, noise register and envelope), each a
-// function of its arguments alone. The render loops in voices.cpp call them.
+// voice_maths.cpp: the pure maths of a melodic voice that is not cheap
+// enough to inline into the render loops (its timbre by program, pitch,
+// vibrato, the smooth triangle and the hexagon), each a function of its
+// arguments alone; the per-sample ones live inline in voices.h.
 #include <cmath>
 #include <cstdint>
 
@@ -13,7 +14,6 @@ constexpr double reference_hz = 440.0;
 constexpr int32_t reference_note = 69;
 constexpr double bend_scale = 0.0078125;  // 1/128 of the bend byte's range
 constexpr double vibrato_rad_per_s = 34.55751918948772;  // 5.5 Hz
-constexpr double fall_depth = 0.19999999999999996;  // 1 - 0.8 as the double it rounds to
 constexpr double pi = 3.141592653589793;
 constexpr double pi_3 = 1.0471975511965976;
 constexpr double pi_6 = 0.5235987755982988;
@@ -83,8 +83,6 @@ double voice_vibrato_hz(double f, double vibrato, double age) {
   return f * voice_vibrato_factor(vibrato, age);
 }
 
-double voice_pulse(double p, double duty) { return p < duty ? 1.0 : -1.0; }
-
 double voice_triangle(double p, int32_t bits) {
   const double q = p < 0.5 ? p : 1.0 - p;
   const double w = 4 * q - 1;
@@ -95,25 +93,11 @@ double voice_triangle(double p, int32_t bits) {
   return 2 * (k / levels) - 1;
 }
 
-double voice_saw(double p) { return 2 * p - 1; }
-
 double voice_hexagon(double p) {
   const double theta = (2 * p) * pi;
   const double r = std::fmod(theta, pi_3);
   return (cos_pi_6 / std::cos(r - pi_6)) * std::cos(theta);
 }
 
-uint32_t voice_noise_clock(uint32_t s, int32_t tap) {
-  const uint32_t fb = (s ^ (s >> tap)) & 1u;
-  return (s >> 1) | (fb << 14);
-}
-
-double voice_noise_value(uint32_t s) { return (s & 1u) != 0 ? -1.0 : 1.0; }
-
-double voice_envelope_shape(double age, double attack) {
-  if (age < attack) return age / attack;
-  if (age < attack + fall_s) return 1 - ((age - attack) / fall_s) * fall_depth;
-  return sustain_level;
-}
 
 }  // namespace chip

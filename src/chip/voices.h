@@ -57,19 +57,27 @@ inline double voice_phase_advance(double phase, double step, bool &wrapped) {
 }
 
 // Waveform values in [-1, 1] at phase p (cycles, [0, 1)).
-double voice_pulse(double p, double duty);
+inline double voice_pulse(double p, double duty) { return p < duty ? 1.0 : -1.0; }
 double voice_triangle(double p, int32_t bits);
-double voice_saw(double p);
+inline double voice_saw(double p) { return 2 * p - 1; }
 double voice_hexagon(double p);
 
 // One clock of a 15-bit noise register; tap 1 for kind 4, 6 for kind 5.
-uint32_t voice_noise_clock(uint32_t s, int32_t tap);
+inline uint32_t voice_noise_clock(uint32_t s, int32_t tap) {
+  const uint32_t fb = (s ^ (s >> tap)) & 1u;
+  return (s >> 1) | (fb << 14);
+}
 // The noise value a register state gives: -1 when bit 0 is set, else +1.
-double voice_noise_value(uint32_t s);
+inline double voice_noise_value(uint32_t s) { return (s & 1u) != 0 ? -1.0 : 1.0; }
 
 // Attack, fall to sustain at age (s, before this sample's advance). A decay
 // multiplies it by age_fade(decay, age); the release ramp comes on top.
-double voice_envelope_shape(double age, double attack);
+inline double voice_envelope_shape(double age, double attack) {
+  constexpr double fall_depth = 0.19999999999999996;  // 1 - 0.8 as the double it rounds to
+  if (age < attack) return age / attack;
+  if (age < attack + fall_s) return 1 - ((age - attack) / fall_s) * fall_depth;
+  return sustain_level;
+}
 
 }  // namespace chip
 
