@@ -8,22 +8,9 @@
 #include <cstdint>
 
 #include "midi/music_lump.h"
+#include "tool/render_span.h"
 #include "tool/output_format.h"
 #include "tool/wav_out.h"
-
-// A duration from the command line, already read as a number of seconds.
-struct render_seconds {
-  double value = 60.0;         // seconds, 0 or more; 60 when none was given
-  const char *text = nullptr;  // as typed, for messages; null when none was given
-};
-
-// How long to render.
-struct render_length {
-  render_seconds seconds;  // used when loops is 0
-  int64_t loops = 0;              // > 0: that many passes of the song instead
-  double fade_s = 0.0;            // with loops: seconds more, fading to silence
-  const char *fade_text = nullptr;
-};
 
 // How loud, and how much the tool says while it works.
 struct render_style {

@@ -1,0 +1,140 @@
+// render_span.cpp: the length of a render and the conversion of its
+// blocks, shared by the file writer and the live player.
+#include "tool/render_span.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "tool/wav_out.h"
+#include "tunecast/chip.h"
+
+namespace {
+
+constexpr double rate_hz = wav_rate_hz;
+
+bool refuse(const std::string &line) {
+  std::fprintf(stderr, "%s\n", line.c_str());
+  return false;
+}
+
+bool too_long_for_loops(const render_length &len, double pass_s) {
+  char passes[80];
+  std::snprintf(passes, sizeof passes, "%lld %s de %.3f s", static_cast<long long>(len.loops),
+                len.loops == 1 ? "vuelta" : "vueltas", pass_s);
+  std::string line = std::string("duración demasiado larga: ") + passes;
+  if (len.fade_text != nullptr && len.fade_s > 0.0) {
+    line += std::string(" y ") + len.fade_text + " s de fundido";
+  }
+  return refuse(line);
+}
+
+// Counts the frames k in [from, to) of a block whose output on some side
+// reached full scale, which the mix reaches only by clamping a louder sum.
+void count_clipped(const std::array<const float *, 2> &sides, int channels, int32_t from,
+                   int32_t to, int64_t start, render_stats &st) {
+  for (int32_t k = from; k < to; ++k) {
+    bool clipped = false;
+    for (int c = 0; c < channels; ++c) {
+      clipped = clipped || std::fabs(sides[static_cast<size_t>(c)][k]) == 1.0f;
+    }
+    if (clipped && st.clipped++ == 0) st.first_clip = start + k;
+  }
+}
+
+// The frames [0, to) of a block that lie before the fade, written as pulled
+// to out: the loudest value is all the peak needs, and the frames are looked
+// at one by one only when it reached full scale.
+void emit_unfaded(const std::array<const float *, 2> &sides, int channels, int32_t to,
+                  int64_t start, int16_t *out, render_stats &st) {
+  float loudest = 0.0f;
+  if (channels == 1) {
+    for (int32_t k = 0; k < to; ++k) {
+      loudest = std::max(loudest, std::fabs(sides[0][k]));
+      out[k] = wav_sample(sides[0][k]);
+    }
+  } else {
+    for (int32_t k = 0; k < to; ++k) {
+      loudest = std::max(loudest, std::max(std::fabs(sides[0][k]), std::fabs(sides[1][k])));
+      out[2 * k] = wav_sample(sides[0][k]);
+      out[2 * k + 1] = wav_sample(sides[1][k]);
+    }
+  }
+  st.peak = std::max(st.peak, static_cast<double>(loudest));
+  if (loudest == 1.0f) count_clipped(sides, channels, 0, to, start, st);
+}
+
+}  // namespace
+
+// The command line only gives finite values of 0 or more; the check still
+// covers a caller that fills the value by hand, since the conversion below
+// is undefined for NaN and out of range.
+bool span_from_seconds(const render_seconds &seconds, int channels, render_span &span) {
+  char shown_value[40];
+  std::snprintf(shown_value, sizeof shown_value, "%g", seconds.value);
+  const std::string shown = seconds.text != nullptr ? seconds.text : shown_value;
+  if (!(seconds.value >= 0.0)) return refuse("duración no válida: " + shown);
+  const double product = seconds.value * rate_hz;
+  // The truncated count stays within the frames a WAV can hold exactly when
+  // this holds (an infinity fails it too).
+  if (!(product < static_cast<double>(wav_max_frames_for(channels) + 1))) {
+    return refuse("duración demasiado larga: " + shown);
+  }
+  span.seconds = seconds.value;
+  span.frames = static_cast<int64_t>(product);
+  span.fade_frames = 0;
+  return true;
+}
+
+bool span_from_loops(const render_length &len, const char *lump_name, int channels,
+                     const music_score &score, render_span &span, int64_t &pass_frames) {
+  const int64_t max_frames = wav_max_frames_for(channels);
+  const std::string who = std::string("lump ") + lump_name + ": ";
+  double pass_s = 0.0;
+  if (score.mus() == nullptr) {
+    return refuse(who + "no es MUS ni MIDI, no tiene vueltas");
+  }
+  if (chip_song_length(score.mus(), score.mus_size(), &pass_s) == 0) {
+    return refuse(who + "la partitura no llega a su fin, no se puede medir");
+  }
+  const double limit = static_cast<double>(max_frames + 1);
+  // The length is a whole number of samples divided by 44100, so the product
+  // rounds back to that number exactly.
+  if (!(pass_s * rate_hz < limit)) return too_long_for_loops(len, pass_s);
+  const int64_t pass = std::llround(pass_s * rate_hz);
+  if (pass == 0) return refuse(who + "dura 0 s, no hay vueltas que dar");
+  if (!(len.fade_s * rate_hz < limit) || len.loops > max_frames / pass) {
+    return too_long_for_loops(len, pass_s);
+  }
+  span.fade_frames = static_cast<int64_t>(len.fade_s * rate_hz);
+  span.frames = len.loops * pass + span.fade_frames;
+  if (span.frames > max_frames) return too_long_for_loops(len, pass_s);
+  span.seconds = static_cast<double>(span.frames) / rate_hz;
+  pass_frames = pass;
+  return true;
+}
+
+void span_convert(const float *left, const float *right, int channels, int32_t count,
+                  int64_t start, const render_span &span, int16_t *out, render_stats &st) {
+  const std::array<const float *, 2> sides = {left, right};
+  const auto unfaded =
+      static_cast<int32_t>(std::clamp<int64_t>(span.fade_from() - start, 0, count));
+  emit_unfaded(sides, channels, unfaded, start, out, st);
+  count_clipped(sides, channels, unfaded, count, start, st);
+  int16_t *faded = out + static_cast<ptrdiff_t>(unfaded) * channels;
+  for (int32_t k = unfaded; k < count; ++k) {
+    const int64_t i = start + k;
+    const double g =
+        static_cast<double>(span.frames - 1 - i) / static_cast<double>(span.fade_frames);
+    for (int c = 0; c < channels; ++c) {
+      const float value = static_cast<float>(sides[static_cast<size_t>(c)][k] * g);
+      const double up = value;
+      const double down = -value;
+      if (up > st.peak) st.peak = up;
+      if (down > st.peak) st.peak = down;
+      *faded++ = wav_sample(value);
+    }
+  }
+}

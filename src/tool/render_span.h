@@ -1,0 +1,60 @@
+// render_span.h: how long a song renders (a fixed duration, or whole passes
+// of the song and a fade) and how a pulled block of synthesizer output
+// becomes 16-bit samples, with the peak and the clipping count. The file
+// render and the live player share both, so the player hands the device
+// exactly the samples the file would hold.
+#ifndef TUNECAST_TOOL_RENDER_SPAN_H
+#define TUNECAST_TOOL_RENDER_SPAN_H
+
+#include <cstdint>
+
+#include "midi/music_lump.h"
+
+// A duration from the command line, already read as a number of seconds.
+struct render_seconds {
+  double value = 60.0;         // seconds, 0 or more; 60 when none was given
+  const char *text = nullptr;  // as typed, for messages; null when none was given
+};
+
+// How long to render.
+struct render_length {
+  render_seconds seconds;  // used when loops is 0
+  int64_t loops = 0;       // > 0: that many passes of the song instead
+  double fade_s = 0.0;     // with loops: seconds more, fading to silence
+  const char *fade_text = nullptr;
+};
+
+// Frames to render, the last fade_frames of them fading out, and the
+// seconds the closing line shows.
+struct render_span {
+  int64_t frames = 2646000;  // 60 s
+  int64_t fade_frames = 0;
+  double seconds = 60.0;
+  int64_t fade_from() const { return frames - fade_frames; }
+};
+
+struct render_stats {
+  double peak = 0.0;
+  int64_t clipped = 0;      // frames whose output was clamped to full scale
+  int64_t first_clip = -1;  // the first of them
+};
+
+// seconds x 44100, truncated toward zero. Prints the Spanish refusal and
+// returns false when the count does not fit a WAV of `channels` channels.
+bool span_from_seconds(const render_seconds &seconds, int channels, render_span &span);
+
+// `loops` whole passes of the score, then the fade. The pass is measured on
+// the score that will play; pass_frames receives it. Prints the refusal
+// (naming lump_name) and returns false when the score has no end, lasts
+// 0 s, or the total does not fit a WAV of `channels` channels.
+bool span_from_loops(const render_length &length, const char *lump_name, int channels,
+                     const music_score &score, render_span &span, int64_t &pass_frames);
+
+// Converts the frames [start, start + count) of the span, pulled into left
+// (and right, in stereo), to samples at out (interleaved in stereo). Over
+// the fade the gain falls by 1/fade_frames per frame, from just under 1 to
+// exactly 0 on the last frame. Adds to the peak and the clipping count.
+void span_convert(const float *left, const float *right, int channels, int32_t count,
+                  int64_t start, const render_span &span, int16_t *out, render_stats &st);
+
+#endif  // TUNECAST_TOOL_RENDER_SPAN_H
