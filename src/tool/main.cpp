@@ -14,8 +14,10 @@
 #include "tool/archive.h"
 #include "tool/batch.h"
 #include "tool/options.h"
+#include "tool/play.h"
 #include "tool/output_format.h"
 #include "tool/render.h"
+#include "tool/sound_device.h"
 #include "tool/wav_out.h"
 #include "tunecast/wad.h"
 
@@ -28,6 +30,7 @@ constexpr const char *help_text =
     "     tunecast -v N [-f S] ZARN.WAD D_E1M1 salida.wav\n"
     "     tunecast -a DIR [-v N [-f S]] ZARN.WAD [segundos]\n"
     "     tunecast -l ZARN.WAD [--json]\n"
+    "     tunecast -p ZARN.WAD [D_E1M1 [segundos]] [-v N [-f S]]\n"
     "\n"
     "Toca un lump de música (MUS o MIDI) de un archivo WAD (o de un ZIP que lo\n"
     "contenga) y lo escribe en un WAV mono (o estéreo con -e) de 16 bits a\n"
@@ -49,6 +52,10 @@ constexpr const char *help_text =
     "                            tunecast -a canciones zarn.wad 90\n"
     "  -l, --listar ZARN.WAD   lista los lumps de música: nombre, formato, bytes, duración\n"
     "                            tunecast -l zarn.wad\n"
+    "  -p, --tocar ZARN.WAD    toca la música por la tarjeta de sonido: el lump dado o\n"
+    "                          todos, cada uno hasta su fin (teclas: espacio pausa,\n"
+    "                          n/p siguiente/anterior, +/- volumen, l bucle, q salir)\n"
+    "                            tunecast -p zarn.wad D_E1M1\n"
     "  -e, --estereo           dos canales, cada voz donde la pone su canal (pan)\n"
     "                            tunecast -e zarn.wad D_E1M1 e1m1.wav\n"
     "      --formato F         wav, flac, ogg o mid (si no, la extensión de la salida)\n"
@@ -204,13 +211,17 @@ int main(int argc, char **argv) {
       std::fputs(help_text, stdout);
       return 0;
     case tool_action::version:
-      std::printf("tunecast %s\nformatos: %s\n", TUNECAST_VERSION,
-                  output_formats_built_in().c_str());
+    {
+      const std::string sound = sound_device_library();
+      std::printf("tunecast %s\nformatos: %s\ntocar: %s\n", TUNECAST_VERSION,
+                  output_formats_built_in().c_str(), sound.empty() ? "no" : sound.c_str());
       return 0;
+    }
     case tool_action::list:
       return list_archive(opt);
     case tool_action::batch:
     case tool_action::render:
+    case tool_action::play:
       break;
   }
   if (opt.action == tool_action::render && opt.args.size() < 3) {
@@ -222,6 +233,13 @@ int main(int argc, char **argv) {
   if (!options_read_seconds(opt)) {
     std::fprintf(stderr, "%s\n", opt.error.c_str());
     return 1;
+  }
+  if (opt.action == tool_action::play) {
+    if (opt.seconds_text != nullptr &&
+        !render_seconds_valid({opt.seconds, opt.seconds_text}, style_of(opt).channels())) {
+      return 1;
+    }
+    return play_run(opt);
   }
   if (!settle_format(opt)) return 1;
   if (opt.loops == 0 &&

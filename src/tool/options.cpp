@@ -14,7 +14,9 @@
 
 namespace {
 
-enum class option_id { list, loops, fade, batch, volume, quiet, json, help, version, format, stereo };
+enum class option_id {
+  list, loops, fade, batch, play, volume, quiet, json, help, version, format, stereo
+};
 
 struct option_row {
   option_id id;
@@ -32,6 +34,7 @@ constexpr option_row option_table[] = {
     {option_id::version, 0, "version", false},
     {option_id::format, 0, "formato", true},
     {option_id::stereo, 'e', "estereo", false},
+    {option_id::play, 'p', "tocar", true},
 };
 
 const option_row *find_short(char c) {
@@ -108,6 +111,9 @@ bool apply(tool_options &opt, const option_row &row, const char *value) {
       return true;
     case option_id::batch:
       opt.dir = value;
+      return true;
+    case option_id::play:
+      opt.play_archive = value;
       return true;
     case option_id::loops:
       return parse_loops(opt, value);
@@ -266,15 +272,19 @@ tool_options options_parse(int argc, char **argv) {
   for (; i < argc; ++i) opt.args.push_back(argv[i]);
   if (opt.archive != nullptr) opt.action = tool_action::list;
   if (opt.dir != nullptr) opt.action = tool_action::batch;
+  if (opt.play_archive != nullptr) opt.action = tool_action::play;
   return opt;
 }
 
 bool options_check_args(tool_options &opt) {
-  if (opt.archive != nullptr && opt.dir != nullptr) {
-    return fail(opt, "--listar y --todas no van juntas");
+  const int actions = (opt.archive != nullptr) + (opt.dir != nullptr) + (opt.play_archive != nullptr);
+  if (actions > 1) {
+    return fail(opt, opt.play_archive == nullptr ? "--listar y --todas no van juntas"
+                                                 : "--tocar no va con --listar ni con --todas");
   }
   if (opt.fade_text != nullptr && opt.loops == 0) return fail(opt, "--fundido solo va con --vueltas");
-  if (opt.json && (opt.action == tool_action::render || opt.action == tool_action::batch)) {
+  if (opt.json && (opt.action == tool_action::render || opt.action == tool_action::batch ||
+                   opt.action == tool_action::play)) {
     return fail(opt, "--json solo va con --listar");
   }
   size_t needed = 0;  // positional arguments the form takes
@@ -288,6 +298,10 @@ bool options_check_args(tool_options &opt) {
       break;
     case tool_action::batch:
       needed = 1;
+      allowed = opt.loops != 0 ? 1 : 2;
+      break;
+    case tool_action::play:
+      if (opt.format_given) return fail(opt, "--tocar no va con --formato");
       allowed = opt.loops != 0 ? 1 : 2;
       break;
     case tool_action::render:
@@ -313,7 +327,7 @@ bool options_read_seconds(tool_options &opt) {
   size_t at = 0;  // where the form has its duration
   if (opt.action == tool_action::render) {
     at = 3;
-  } else if (opt.action == tool_action::batch) {
+  } else if (opt.action == tool_action::batch || opt.action == tool_action::play) {
     at = 1;
   } else {
     return true;

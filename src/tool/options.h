@@ -15,6 +15,7 @@ enum class tool_action {
   render,   // ARCHIVE LUMP OUT [seconds]
   list,     // --listar ARCHIVE
   batch,    // --todas DIR ARCHIVE [seconds]
+  play,     // --tocar ARCHIVE [LUMP [seconds]]
   help,     // --ayuda: help text on standard output
   version,  // --version
 };
@@ -24,6 +25,7 @@ struct tool_options {
   bool any_option = false;      // false: the plain positional form
   const char *archive = nullptr;  // --listar's value
   const char *dir = nullptr;      // --todas's value
+  const char *play_archive = nullptr;  // --tocar's value
   int64_t loops = 0;              // --vueltas: 1 or more; 0 when not given
   double fade_s = 0.0;            // --fundido: 0 or more seconds
   const char *fade_text = nullptr;

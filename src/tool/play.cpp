@@ -1,0 +1,355 @@
+// play.cpp: --tocar. The playlist is prepared whole before the device
+// opens (every refusal is said up front), then the main thread waits on the
+// keyboard, the signals and the player's song-end pipe while the device's
+// thread pulls the samples.
+#include "tool/play.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tool/archive.h"
+#include "tool/player.h"
+#include "tool/render.h"
+#include "tool/sound_device.h"
+#include "tool/terminal.h"
+#include "tool/wav_out.h"
+#include "tunecast/chip.h"
+#include "tunecast/wad.h"
+
+namespace {
+
+constexpr double rate_hz = wav_rate_hz;
+constexpr int32_t volume_step = 8;
+constexpr int64_t restart_within_frames = 3 * 44100;  // 'p' later than this restarts the song
+constexpr int status_interval_ms = 100;
+constexpr int64_t endless_unattended_frames = 2646000;  // 60 s, as a render without a duration
+
+struct wad_closer {
+  void operator()(wad_file *w) const { wad_free(w); }
+};
+
+struct play_setup {
+  const tool_options &opt;
+  bool interactive;  // keys and a status line
+  int channels() const { return opt.stereo ? 2 : 1; }
+};
+
+// How long a song plays: as the file render of the same options would
+// render it (--vueltas, or a duration), or else one whole pass, rendered
+// as --vueltas 1 renders it. A score without an end plays until skipped on
+// a terminal; with nobody to skip it, for a render's default minute.
+bool plan_song(const play_setup &setup, const char *name, const music_score &score,
+               player_song &song) {
+  const tool_options &opt = setup.opt;
+  double pass_s = 0.0;
+  const bool ends = chip_song_length(score.mus(), score.mus_size(), &pass_s) != 0;
+  if (ends) song.pass_frames = std::llround(pass_s * rate_hz);
+  if (opt.loops > 0) {
+    render_length length;
+    length.loops = opt.loops;
+    length.fade_s = opt.fade_s;
+    length.fade_text = opt.fade_text;
+    song.looping = true;
+    return span_from_loops(length, name, setup.channels(), score, song.span, song.pass_frames);
+  }
+  if (opt.seconds_text != nullptr) {
+    return span_from_seconds({opt.seconds, opt.seconds_text}, setup.channels(), song.span);
+  }
+  if (ends) {
+    song.looping = true;
+    song.span.frames = song.pass_frames;
+  } else if (setup.interactive) {
+    song.span.frames = INT64_MAX;
+  } else {
+    song.span.frames = endless_unattended_frames;
+    std::fprintf(stderr, "aviso: el lump %s no llega a su fin: suena 60 s\n", name);
+  }
+  song.span.seconds = static_cast<double>(song.span.frames) / rate_hz;
+  return true;
+}
+
+// A lump made into a song; false, said on standard error, when it cannot play.
+bool prepare_song(const play_setup &setup, const char *lump_name, const uint8_t *data,
+                  int32_t size, player_song &song) {
+  const std::string name = archive_safe_name(lump_name);
+  const music_score score = music_prepare(data, size);
+  if (score.kind == lump_kind::not_music) {
+    std::fprintf(stderr, "el lump %s no es música que se pueda tocar (ni MUS ni MIDI)\n",
+                 name.c_str());
+    return false;
+  }
+  render_job job{};
+  job.lump_name = name.c_str();
+  if (!render_score_usable(job, score)) return false;
+  song.name = name;
+  song.mus.assign(score.mus(), score.mus() + score.mus_size());
+  return plan_song(setup, name.c_str(), score, song);
+}
+
+// The songs to play, in order; empty when none can (every reason said).
+std::vector<player_song> load_playlist(const play_setup &setup) {
+  const tool_options &opt = setup.opt;
+  std::vector<player_song> songs;
+  const std::unique_ptr<wad_file, wad_closer> wad(wad_load(opt.play_archive));
+  if (!wad) return songs;  // the loader has said why
+  if (!opt.args.empty()) {
+    const char *lump = opt.args[0];
+    int32_t size = 0;
+    const auto *data = static_cast<const uint8_t *>(wad_get_data(wad.get(), lump, &size));
+    if (data == nullptr) {
+      std::fprintf(stderr, "no hay %s\n", lump);
+      const std::string hint = archive_absent_hint(wad.get(), opt.play_archive, lump);
+      if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
+      return songs;
+    }
+    player_song song;
+    if (prepare_song(setup, lump, data, size, song)) songs.push_back(std::move(song));
+    return songs;
+  }
+  const std::vector<archive_music> music = archive_music_lumps(wad.get(), false);
+  if (music.empty()) {
+    std::fprintf(stderr, "%s no tiene ningún lump de música\n",
+                 archive_safe_name(opt.play_archive).c_str());
+  }
+  for (const archive_music &m : music) {
+    player_song song;
+    if (prepare_song(setup, m.lump->name, m.lump->data, m.lump->size, song)) {
+      songs.push_back(std::move(song));
+    }
+  }
+  return songs;
+}
+
+// m:ss.d, the tenths truncated.
+std::string clock_text(int64_t frames) {
+  const long long tenths = frames / 4410;
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld:%02lld.%lld", tenths / 600, tenths % 600 / 10,
+                tenths % 10);
+  return text;
+}
+
+// Ten cells of 4 dB each, from -40 dB to full scale.
+std::string meter_text(double peak) {
+  const double db = peak > 0.0 ? 20.0 * std::log10(peak) : -100.0;
+  const int cells = std::clamp(static_cast<int>(std::floor((db + 40.0) / 4.0)), 0, 10);
+  std::string meter = "[..........]";
+  std::fill_n(meter.begin() + 1, cells, '#');
+  return meter;
+}
+
+std::string status_text(const player_status &s, const std::vector<player_song> &songs) {
+  const player_song &song = songs[s.index];
+  std::string line = song.name + " (" + std::to_string(s.index + 1) + "/" +
+                     std::to_string(songs.size()) + ")  " + clock_text(s.position) + " / " +
+                     (song.pass_frames > 0 ? clock_text(song.pass_frames) : "sin fin") + "  " +
+                     meter_text(s.peak) + "  volumen " + std::to_string(s.volume);
+  if (s.paused) line += "  en pausa";
+  if (s.loop) line += "  bucle";
+  return line;
+}
+
+class player_session {
+ public:
+  player_session(const play_setup &setup, player &p, sound_device &device)
+      : setup_(setup), player_(p), device_(device) {}
+  int run();
+
+ private:
+  const play_setup &setup_;
+  player &player_;
+  sound_device &device_;
+  raw_keyboard keyboard_;
+  signal_pipe signals_;
+  bool status_shown_ = false;
+  bool quit_ = false;
+
+  bool start(size_t index);
+  void on_key(char key);
+  void on_song_end(const player_status &s);
+  void draw(const player_status &s);
+  void clear_status();
+  void wait_for_last_buffers();
+  void suspend();
+  int leave_by(int signo);
+};
+
+bool player_session::start(size_t index) {
+  const player_song &song = player_.songs()[index];
+  if (!player_.play(index)) {
+    clear_status();
+    std::fprintf(stderr, "lump %s: sin memoria para registrarlo\n", song.name.c_str());
+    return false;
+  }
+  if (!setup_.interactive && !setup_.opt.quiet) {
+    std::printf("[%zu/%zu] %s, %.1f s\n", index + 1, player_.songs().size(), song.name.c_str(),
+                song.span.seconds);
+    std::fflush(stdout);
+  }
+  return true;
+}
+
+void player_session::on_key(char key) {
+  const player_status s = player_.status();
+  const size_t last = player_.songs().size() - 1;
+  switch (key) {
+    case ' ':
+      player_.toggle_pause();
+      break;
+    case 'n':
+      if (s.index == last) {
+        quit_ = true;
+      } else if (!start(s.index + 1)) {
+        quit_ = true;
+      }
+      break;
+    case 'p':
+      if (!start(s.position > restart_within_frames || s.index == 0 ? s.index : s.index - 1)) {
+        quit_ = true;
+      }
+      break;
+    case '+':
+    case '=':
+      player_.change_volume(volume_step);
+      break;
+    case '-':
+    case '_':
+      player_.change_volume(-volume_step);
+      break;
+    case 'l':
+      player_.toggle_loop();
+      break;
+    case 'q':
+    case 'Q':
+      quit_ = true;
+      break;
+    default:
+      break;
+  }
+}
+
+// At its end a song loops when asked (the fill already carried a looping
+// score into its next pass; what ends here starts again), else the next
+// one plays, and after the last the player is done.
+void player_session::on_song_end(const player_status &s) {
+  size_t next = s.index;
+  if (!s.loop) {
+    if (s.index + 1 == player_.songs().size()) {
+      quit_ = true;
+      wait_for_last_buffers();
+      return;
+    }
+    next = s.index + 1;
+  }
+  if (!start(next)) quit_ = true;
+}
+
+// The song's last frames were handed over in the last buffer; a device
+// plays a buffer or two behind, so closing at once would cut them.
+void player_session::wait_for_last_buffers() {
+  const int64_t until = player_.frames_filled() + 2 * device_.buffer_frames();
+  for (int waited_ms = 0; waited_ms < 1000 && player_.frames_filled() < until; waited_ms += 5) {
+    usleep(5000);
+  }
+}
+
+void player_session::draw(const player_status &s) {
+  if (!setup_.interactive || setup_.opt.quiet) return;
+  std::printf("\r%s\x1b[K", status_text(s, player_.songs()).c_str());
+  std::fflush(stdout);
+  status_shown_ = true;
+}
+
+void player_session::clear_status() {
+  if (!status_shown_) return;
+  std::printf("\r\x1b[K");
+  std::fflush(stdout);
+}
+
+// Ctrl-Z: the terminal goes back to normal and the music holds while the
+// player is stopped, and both come back when it is continued.
+void player_session::suspend() {
+  device_.run(false);
+  keyboard_.leave();
+  clear_status();
+  signals_.raise_default(SIGTSTP);
+  keyboard_.enter(STDIN_FILENO);
+  device_.run(true);
+}
+
+int player_session::leave_by(int signo) {
+  device_.close();
+  keyboard_.leave();
+  if (status_shown_) std::printf("\n");
+  std::fflush(stdout);
+  signals_.raise_default(signo);
+  return 128 + signo;  // not reached: the default action ends the process
+}
+
+int player_session::run() {
+  if (setup_.interactive) {
+    keyboard_.enter(STDIN_FILENO);
+    if (!setup_.opt.quiet) {
+      std::printf("teclas: espacio pausa, n siguiente, p anterior, +/- volumen, l bucle, "
+                  "q salir\n");
+    }
+  }
+  if (!start(0)) return 1;
+  device_.run(true);
+  while (!quit_) {
+    pollfd fds[3] = {{signals_.fd(), POLLIN, 0},
+                     {player_.wake_fd(), POLLIN, 0},
+                     {setup_.interactive ? STDIN_FILENO : -1, POLLIN, 0}};
+    if (poll(fds, 3, status_interval_ms) < 0 && errno != EINTR) break;
+    if (const int signo = signals_.take(); signo != 0) {
+      if (signo != SIGTSTP) return leave_by(signo);
+      suspend();
+    }
+    if ((fds[2].revents & (POLLHUP | POLLERR)) != 0) {
+      quit_ = true;  // the terminal went away
+    } else if ((fds[2].revents & POLLIN) != 0) {
+      char keys[16];
+      const ssize_t n = read(STDIN_FILENO, keys, sizeof keys);
+      for (ssize_t k = 0; k < n && !quit_; ++k) on_key(keys[k]);
+    }
+    player_.drain_wake();
+    player_status s = player_.status();
+    if (!quit_ && s.finished) {
+      on_song_end(s);
+      s = player_.status();
+    }
+    if (!quit_) draw(s);
+  }
+  device_.close();
+  keyboard_.leave();
+  if (status_shown_) std::printf("\n");
+  std::fflush(stdout);
+  return 0;
+}
+
+}  // namespace
+
+int play_run(const tool_options &opt) {
+  const play_setup setup{opt, isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1};
+  std::vector<player_song> songs = load_playlist(setup);
+  if (songs.empty()) return 1;
+  player source(std::move(songs), setup.channels(), opt.volume);
+  sound_device device;
+  std::string error;
+  if (!device.open(source, setup.channels(), error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  player_session session(setup, source, device);
+  return session.run();
+}

@@ -1,0 +1,156 @@
+// player.cpp: the live player's core. The audio side pulls the
+// synthesizer only while the control side has a song fully started and not
+// paused, so every frame it pulls is a frame of the song as the file
+// render would pull it; at every other moment it hands the device silence.
+#include "tool/player.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "tunecast/chip.h"
+
+namespace {
+
+// The synthesizer's lock, which the tool defines as a mutex.
+struct hold_lock {
+  hold_lock() { snd_lock(); }
+  ~hold_lock() { snd_unlock(); }
+  hold_lock(const hold_lock &) = delete;
+  hold_lock &operator=(const hold_lock &) = delete;
+};
+
+}  // namespace
+
+player::player(std::vector<player_song> songs, int channels, int32_t volume)
+    : songs_(std::move(songs)), channels_(channels), volume_(volume) {
+  // Without the pipe the control side still wakes on its timeout.
+  if (pipe2(wake_.data(), O_NONBLOCK | O_CLOEXEC) != 0) wake_ = {-1, -1};
+}
+
+player::~player() {
+  for (const int fd : wake_) {
+    if (fd >= 0) close(fd);
+  }
+}
+
+void player::fill(int16_t *out, int32_t frames) {
+  const hold_lock lock;
+  // At the point where the fade would begin, a looping song is given one
+  // pass more: its score was registered looping, so the synthesizer goes on
+  // into the next pass as the file render of one more pass would.
+  const auto reached_end = [this] {
+    const player_song &song = songs_[current_];
+    if (loop_ && song.looping && song.pass_frames > 0 && position_ == span_.fade_from()) {
+      span_.frames += song.pass_frames;
+    }
+    return position_ >= span_.frames;
+  };
+  const auto playing = [this] { return ready_ && !paused_ && !finished_; };
+  int32_t done = 0;
+  while (playing()) {
+    if (reached_end()) {
+      finished_ = true;
+      // Nothing to do when the pipe is full: the control side is awake already.
+      [[maybe_unused]] const ssize_t ignored = write(wake_[1], "e", 1);
+      break;
+    }
+    if (done == frames) break;
+    const player_song &song = songs_[current_];
+    int64_t n = std::min<int64_t>({frames - done, player_block_frames, span_.frames - position_});
+    if (loop_ && song.looping && position_ < span_.fade_from()) {
+      n = std::min(n, span_.fade_from() - position_);
+    }
+    const auto count = static_cast<int32_t>(n);
+    chip_render(left_.data(), right_.data(), count);
+    span_convert(left_.data(), right_.data(), channels_, count, position_, span_,
+                 out + static_cast<ptrdiff_t>(done) * channels_, stats_);
+    position_ += count;
+    done += count;
+  }
+  std::fill(out + static_cast<ptrdiff_t>(done) * channels_,
+            out + static_cast<ptrdiff_t>(frames) * channels_, int16_t{0});
+  filled_ += frames;
+}
+
+bool player::play(size_t index) {
+  {
+    const hold_lock lock;
+    ready_ = false;
+  }
+  drain_wake();
+  const player_song &song = songs_[index];
+  if (chip_register_song(song.mus.data(), static_cast<int32_t>(song.mus.size())) !=
+      CHIP_REGISTERED) {
+    return false;
+  }
+  // As the file render starts a song, so that the frames are the file's.
+  I_SetMusicVolume(volume_);
+  chip_set_stereo(channels_ == 2 ? 1 : 0);
+  I_PlaySong(0, song.looping ? 1 : 0);
+  const hold_lock lock;
+  current_ = index;
+  position_ = 0;
+  span_ = song.span;
+  paused_ = false;
+  loop_ = false;
+  finished_ = false;
+  ready_ = true;
+  return true;
+}
+
+// The player's flag is raised before the synthesizer is held and lowered
+// after it is released, so the audio side never pulls a held synthesizer
+// and counts frames that did not advance the song.
+void player::toggle_pause() {
+  bool pause = false;
+  {
+    const hold_lock lock;
+    pause = !paused_;
+    if (pause) paused_ = true;
+  }
+  if (pause) {
+    I_PauseSong();
+    return;
+  }
+  I_ResumeSong();
+  const hold_lock lock;
+  paused_ = false;
+}
+
+void player::change_volume(int32_t delta) {
+  volume_ = std::clamp(volume_ + delta, 0, 127);
+  I_SetMusicVolume(volume_);
+}
+
+void player::toggle_loop() {
+  const hold_lock lock;
+  loop_ = !loop_;
+}
+
+player_status player::status() {
+  const hold_lock lock;
+  player_status s;
+  s.index = current_;
+  s.position = position_;
+  s.peak = stats_.peak;
+  s.volume = volume_;
+  s.paused = paused_;
+  s.loop = loop_;
+  s.finished = finished_;
+  stats_.peak = 0.0;
+  return s;
+}
+
+int64_t player::frames_filled() {
+  const hold_lock lock;
+  return filled_;
+}
+
+void player::drain_wake() {
+  char buffer[64];
+  while (wake_[0] >= 0 && read(wake_[0], buffer, sizeof buffer) > 0) {
+  }
+}

@@ -1,0 +1,98 @@
+// player.h: the live player's core, without a device or a terminal: a
+// playlist of prepared songs, the audio side that fills the device's
+// buffers from the synthesizer, and the control side that pauses, skips,
+// loops and changes the volume from the main thread.
+//
+// Threads: fill() runs on the audio thread; every other call belongs to one
+// control thread. Both sides meet under the synthesizer's lock hooks
+// (snd_lock/snd_unlock), which the tool defines as a mutex: fill() holds
+// the lock while it pulls the synthesizer and reads or writes the player's
+// shared fields, and the control side takes it for the shared fields only,
+// never around an I_ call (those take it themselves).
+#ifndef TUNECAST_TOOL_PLAYER_H
+#define TUNECAST_TOOL_PLAYER_H
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tool/render_span.h"
+
+// A song ready to play: the score to register and how long it plays.
+struct player_song {
+  std::string name;          // as shown: the lump's safe name
+  std::vector<uint8_t> mus;  // the MUS score (a MIDI lump already converted)
+  render_span span;          // frames to play, the last fade_frames fading out
+  int64_t pass_frames = 0;   // one pass of the score; 0 when it has no end
+  bool looping = false;      // the flag I_PlaySong gets, as the file render sets it
+};
+
+// The player as the status line shows it.
+struct player_status {
+  size_t index = 0;       // the current song
+  int64_t position = 0;   // frames of it played, pauses not counted
+  double peak = 0.0;      // the loudest output since the last snapshot, 0 to 1
+  int32_t volume = 100;   // 0 to 127
+  bool paused = false;
+  bool loop = false;      // the current song starts again at its end
+  bool finished = false;  // the current song has played its last frame
+};
+
+// Frames the audio side pulls from the synthesizer at a time.
+inline constexpr int32_t player_block_frames = 1024;
+
+class player {
+ public:
+  // songs: at least one. channels: 1, or 2 for stereo. volume: 0 to 127.
+  player(std::vector<player_song> songs, int channels, int32_t volume);
+  player(const player &) = delete;
+  player &operator=(const player &) = delete;
+  ~player();
+
+  // Audio side. Writes `frames` frames (interleaved in stereo) to out: the
+  // current song's samples, exactly as the file render converts them, then
+  // silence once it has finished, while paused, or while a song is being
+  // changed. Allocates nothing and never blocks but on the lock.
+  void fill(int16_t *out, int32_t frames);
+
+  // Control side.
+  const std::vector<player_song> &songs() const { return songs_; }
+  // Registers songs[index] and starts it from its first frame, playing
+  // (a pause is lifted) and not looping. Returns false when the
+  // synthesizer refused the score (out of memory); nothing plays then.
+  bool play(size_t index);
+  void toggle_pause();
+  // Adds delta to the volume, kept within 0 to 127.
+  void change_volume(int32_t delta);
+  void toggle_loop();
+  // A snapshot; resets the peak for the next one.
+  player_status status();
+  // Audio frames filled since the player was made, silence included.
+  int64_t frames_filled();
+  // A descriptor that becomes readable when the current song finishes
+  // (read it empty with drain_wake); for poll() beside the keyboard.
+  int wake_fd() const { return wake_[0]; }
+  void drain_wake();
+
+ private:
+  std::vector<player_song> songs_;
+  int channels_;
+  std::array<int, 2> wake_{-1, -1};
+  // Shared with the audio side, under the lock.
+  size_t current_ = 0;
+  bool ready_ = false;  // a song is registered and started: fill may pull it
+  bool paused_ = false;
+  bool loop_ = false;
+  bool finished_ = false;
+  int32_t volume_;
+  int64_t position_ = 0;
+  int64_t filled_ = 0;
+  render_span span_;
+  render_stats stats_;
+  std::array<float, player_block_frames> left_{};
+  std::array<float, player_block_frames> right_{};
+};
+
+#endif  // TUNECAST_TOOL_PLAYER_H

@@ -1,0 +1,95 @@
+// terminal.cpp: raw keys and caught signals for the live player.
+#include "tool/terminal.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+
+namespace {
+
+constexpr std::array<int, 4> caught_signals = {SIGINT, SIGTERM, SIGHUP, SIGTSTP};
+
+// One pipe for the process: a handler may only reach static storage.
+int pipe_ends[2] = {-1, -1};
+std::array<struct sigaction, caught_signals.size()> previous{};
+
+extern "C" void on_signal(int signo) {
+  const int saved_errno = errno;
+  const auto byte = static_cast<unsigned char>(signo);
+  [[maybe_unused]] const ssize_t ignored = write(pipe_ends[1], &byte, 1);
+  errno = saved_errno;
+}
+
+void catch_signal(int signo) {
+  struct sigaction action {};
+  action.sa_handler = on_signal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(signo, &action, nullptr);
+}
+
+// A signal ignored when the player started (nohup, a background job of a
+// script) stays ignored.
+void install(int signo, size_t slot) {
+  sigaction(signo, nullptr, &previous[slot]);
+  if (previous[slot].sa_handler != SIG_IGN) catch_signal(signo);
+}
+
+}  // namespace
+
+bool raw_keyboard::enter(int fd) {
+  termios modes{};
+  if (!isatty(fd) || tcgetattr(fd, &modes) != 0) return false;
+  saved_ = modes;
+  modes.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  modes.c_cc[VMIN] = 1;
+  modes.c_cc[VTIME] = 0;
+  if (tcsetattr(fd, TCSAFLUSH, &modes) != 0) return false;
+  fd_ = fd;
+  return true;
+}
+
+void raw_keyboard::leave() {
+  if (fd_ < 0) return;
+  tcsetattr(fd_, TCSAFLUSH, &saved_);
+  fd_ = -1;
+}
+
+signal_pipe::signal_pipe() {
+  if (pipe2(pipe_ends, O_NONBLOCK | O_CLOEXEC) != 0) {
+    pipe_ends[0] = pipe_ends[1] = -1;
+    return;  // the player still runs; a signal then acts as it would anyway
+  }
+  for (size_t k = 0; k < caught_signals.size(); ++k) install(caught_signals[k], k);
+}
+
+signal_pipe::~signal_pipe() {
+  if (pipe_ends[0] < 0) return;
+  for (size_t k = 0; k < caught_signals.size(); ++k) {
+    sigaction(caught_signals[k], &previous[k], nullptr);
+  }
+  close(pipe_ends[0]);
+  close(pipe_ends[1]);
+  pipe_ends[0] = pipe_ends[1] = -1;
+}
+
+int signal_pipe::fd() const { return pipe_ends[0]; }
+
+int signal_pipe::take() {
+  unsigned char byte = 0;
+  if (pipe_ends[0] < 0 || read(pipe_ends[0], &byte, 1) != 1) return 0;
+  return byte;
+}
+
+void signal_pipe::raise_default(int signo) {
+  std::signal(signo, SIG_DFL);
+  sigset_t just_this;
+  sigemptyset(&just_this);
+  sigaddset(&just_this, signo);
+  sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
+  raise(signo);
+  catch_signal(signo);  // only a stop comes back here, once continued
+}

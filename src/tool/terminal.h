@@ -1,0 +1,46 @@
+// terminal.h: what the live player needs from a terminal and from signals:
+// keys read without Enter and the terminal put back as it was on every way
+// out, and the signals that end or suspend the player turned into bytes on
+// a pipe, so that the main loop handles them in its own time.
+#ifndef TUNECAST_TOOL_TERMINAL_H
+#define TUNECAST_TOOL_TERMINAL_H
+
+#include <termios.h>
+
+// Raw keys on a terminal: no line buffering, no echo. Signal keys (Ctrl-C,
+// Ctrl-Z) still raise their signals. The saved modes come back on leave()
+// or destruction.
+class raw_keyboard {
+ public:
+  raw_keyboard() = default;
+  raw_keyboard(const raw_keyboard &) = delete;
+  raw_keyboard &operator=(const raw_keyboard &) = delete;
+  ~raw_keyboard() { leave(); }
+  // False when fd is not a terminal or its modes cannot be set.
+  bool enter(int fd);
+  void leave();
+
+ private:
+  int fd_ = -1;
+  termios saved_{};
+};
+
+// SIGINT, SIGTERM, SIGHUP and SIGTSTP, caught while it lives: each arrival
+// writes its number to a pipe. The handlers in place before come back on
+// destruction.
+class signal_pipe {
+ public:
+  signal_pipe();
+  signal_pipe(const signal_pipe &) = delete;
+  signal_pipe &operator=(const signal_pipe &) = delete;
+  ~signal_pipe();
+  int fd() const;
+  // The next signal that arrived, or 0 when none is waiting.
+  int take();
+  // Ends the process by signo as its default action would, once the caller
+  // has put everything back; for SIGTSTP, stops it and returns on SIGCONT
+  // with the handler in place again.
+  void raise_default(int signo);
+};
+
+#endif  // TUNECAST_TOOL_TERMINAL_H
