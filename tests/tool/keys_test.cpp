@@ -1,0 +1,308 @@
+// --tocar on a terminal: the tool runs on a pseudo-terminal and the test
+// types at it. Pause holds the song where it was (the device gets silence
+// and the song goes on from the same frame), n moves to the next song, q
+// quits with status 0, and the terminal's modes come back after q and
+// after SIGTERM.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "demo_song.h"
+#include "fixtures.h"
+
+#ifdef TUNECAST_HAVE_SDL
+
+namespace {
+
+using fixture::bytes;
+using clock_type = std::chrono::steady_clock;
+
+std::vector<int16_t> samples_from(const bytes &raw, size_t offset) {
+  std::vector<int16_t> out;
+  for (size_t at = offset; at + 1 < raw.size(); at += 2) {
+    out.push_back(static_cast<int16_t>(raw[at] | raw[at + 1] << 8));
+  }
+  return out;
+}
+
+size_t first_sounding(const std::vector<int16_t> &s, size_t from) {
+  while (from < s.size() && s[from] == 0) ++from;
+  return from;
+}
+
+// Twenty seconds of a tune unlike the demo song.
+bytes long_second_song() {
+  fixture::mus_builder m;
+  m.instrument(3, 24).instrument(4, 42);
+  for (int bar = 0; bar < 40; ++bar) {
+    const int root = 50 + (bar * 5) % 12;
+    m.note_on(3, root, 110).note_on(4, root - 12, 90).delay(35);
+    m.note_off(3, root).note_on(3, root + 7, 100).delay(35);
+    m.note_off(3, root + 7).note_off(4, root - 12);
+  }
+  return m.delay(10).score_end().build();
+}
+
+// One status line as drawn: the song, "(i/n)", the position m:ss.d, ...
+struct status_line {
+  std::string text;
+  int tenths = -1;  // the position in tenths of a second; -1 unread
+};
+
+status_line parse_status(const std::string &text) {
+  status_line s{text};
+  const size_t slash = text.find(" / ");
+  if (slash == std::string::npos) return s;
+  const size_t start = text.rfind(' ', slash - 1);
+  int minutes = 0, seconds = 0, tenth = 0;
+  if (std::sscanf(text.c_str() + start + 1, "%d:%d.%d", &minutes, &seconds, &tenth) == 3) {
+    s.tenths = (minutes * 60 + seconds) * 10 + tenth;
+  }
+  return s;
+}
+
+// The tool on a pseudo-terminal; the test keeps the terminal's own end to
+// read its modes after the tool has gone.
+class terminal_run {
+ public:
+  terminal_run(const std::vector<std::string> &args, const std::string &device_file) {
+    winsize size{24, 100, 0, 0};
+    if (openpty(&master_, &terminal_, nullptr, nullptr, &size) != 0) return;
+    tcgetattr(terminal_, &modes_before_);
+    pid_ = fork();
+    if (pid_ == 0) {
+      setsid();
+      ioctl(terminal_, TIOCSCTTY, 0);
+      dup2(terminal_, 0);
+      dup2(terminal_, 1);
+      dup2(terminal_, 2);
+      close(master_);
+      close(terminal_);
+      setenv("ZARN_SYNTH", "1", 1);
+      setenv("SDL_AUDIODRIVER", "disk", 1);
+      setenv("SDL_DISKAUDIOFILE", device_file.c_str(), 1);
+      // About six times as fast as the sound would play: keys land mid-song.
+      setenv("SDL_DISKAUDIODELAY", "4", 1);
+      std::vector<char *> argv;
+      const std::string tool = fixture::tool_path();
+      argv.push_back(const_cast<char *>(tool.c_str()));
+      for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+  }
+  ~terminal_run() {
+    if (pid_ > 0 && !reaped_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (master_ >= 0) close(master_);
+    if (terminal_ >= 0) close(terminal_);
+  }
+  bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
+
+  void type(char key) { ASSERT_EQ(write(master_, &key, 1), 1); }
+
+  // Reads what the tool drew until `done` holds for the last status line,
+  // up to 10 s. Returns the status lines drawn meanwhile.
+  std::vector<status_line> read_until(const std::function<bool(const status_line &)> &done) {
+    std::vector<status_line> seen;
+    const auto deadline = clock_type::now() + std::chrono::seconds(10);
+    while (clock_type::now() < deadline) {
+      read_some(50);
+      const std::vector<status_line> lines = take_lines();
+      seen.insert(seen.end(), lines.begin(), lines.end());
+      if (!lines.empty() && done(lines.back())) break;
+    }
+    return seen;
+  }
+  std::vector<status_line> read_for(int ms) {
+    const auto until = clock_type::now() + std::chrono::milliseconds(ms);
+    std::vector<status_line> seen;
+    while (clock_type::now() < until) {
+      read_some(20);
+      const std::vector<status_line> lines = take_lines();
+      seen.insert(seen.end(), lines.begin(), lines.end());
+    }
+    return seen;
+  }
+
+  // The exit as waitpid reports it, waiting up to 10 s; -1 if it did not end.
+  int wait_exit() {
+    for (int k = 0; k < 1000; ++k) {
+      read_some(0);
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        reaped_ = true;
+        return status;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+  }
+
+  // The terminal's modes now, compared with those it had before the tool.
+  ::testing::AssertionResult modes_restored() const {
+    termios now{};
+    tcgetattr(terminal_, &now);
+    const termios &was = modes_before_;
+    if (now.c_lflag != was.c_lflag || now.c_iflag != was.c_iflag ||
+        now.c_oflag != was.c_oflag || now.c_cc[VMIN] != was.c_cc[VMIN] ||
+        now.c_cc[VTIME] != was.c_cc[VTIME]) {
+      return ::testing::AssertionFailure() << "lflag " << now.c_lflag << " was " << was.c_lflag;
+    }
+    if ((now.c_lflag & (ICANON | ECHO)) != (ICANON | ECHO)) {
+      return ::testing::AssertionFailure() << "not back to lines with echo";
+    }
+    return ::testing::AssertionSuccess();
+  }
+  const std::string &all_output() const { return output_; }
+
+ private:
+  int master_ = -1;
+  int terminal_ = -1;
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+  termios modes_before_{};
+  std::string output_;
+  size_t parsed_ = 0;
+
+  void read_some(int timeout_ms) {
+    pollfd p{master_, POLLIN, 0};
+    while (poll(&p, 1, timeout_ms) > 0 && (p.revents & POLLIN) != 0) {
+      char buffer[4096];
+      const ssize_t n = read(master_, buffer, sizeof buffer);
+      if (n <= 0) return;
+      output_.append(buffer, static_cast<size_t>(n));
+      timeout_ms = 0;
+    }
+  }
+  // Status lines complete since the last call: each is drawn as "\r" text
+  // "\x1b[K".
+  std::vector<status_line> take_lines() {
+    std::vector<status_line> lines;
+    for (;;) {
+      const size_t start = output_.find('\r', parsed_);
+      if (start == std::string::npos) break;
+      const size_t end = output_.find("\x1b[K", start);
+      if (end == std::string::npos) break;
+      const std::string text = output_.substr(start + 1, end - start - 1);
+      if (!text.empty()) lines.push_back(parse_status(text));
+      parsed_ = end + 3;
+    }
+    return lines;
+  }
+};
+
+class Keys : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fixture::make_temp_dir("keys");
+    fixture::wad_builder()
+        .lump("D_DEMO", demo::song_mus())
+        .lump("D_LONG2", long_second_song())
+        .lump("D_THIRD", demo::song_mus())
+        .write(path("keys.wad"));
+  }
+  std::string path(const std::string &name) const { return dir_ + "/" + name; }
+  std::vector<int16_t> wav(const std::string &lump) {
+    const fixture::run_result r =
+        fixture::run_tool({"-q", "-v", "1", path("keys.wad"), lump, path(lump + ".wav")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return samples_from(fixture::read_file(path(lump + ".wav")), 44);
+  }
+  std::string dir_;
+};
+
+bool starts_with(const std::string &s, const std::string &prefix) { return s.rfind(prefix, 0) == 0; }
+
+TEST_F(Keys, PauseHoldsTheSongNextMovesOnQuitEndsCleanly) {
+  terminal_run t({"-p", path("keys.wad")}, path("device.raw"));
+  ASSERT_TRUE(t.started());
+  t.read_until([](const status_line &s) { return s.tenths >= 10; });
+
+  t.type(' ');
+  const std::vector<status_line> pausing =
+      t.read_until([](const status_line &s) { return s.text.find("en pausa") != std::string::npos; });
+  ASSERT_FALSE(pausing.empty()) << t.all_output();
+  const int held = pausing.back().tenths;
+  const std::vector<status_line> while_paused = t.read_for(400);
+  ASSERT_FALSE(while_paused.empty());
+  for (const status_line &s : while_paused) {
+    EXPECT_EQ(s.tenths, held) << s.text;
+    EXPECT_NE(s.text.find("en pausa"), std::string::npos) << s.text;
+  }
+
+  t.type(' ');
+  t.read_until([&](const status_line &s) {
+    return s.text.find("en pausa") == std::string::npos && s.tenths >= held + 10;
+  });
+  t.type('n');
+  const std::vector<status_line> next = t.read_until(
+      [](const status_line &s) { return starts_with(s.text, "D_LONG2 (2/3)") && s.tenths >= 5; });
+  ASSERT_FALSE(next.empty());
+  ASSERT_TRUE(starts_with(next.back().text, "D_LONG2 (2/3)")) << t.all_output();
+
+  t.type('q');
+  const int status = t.wait_exit();
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(t.modes_restored());
+
+  // What the device got: the first song up to the pause, silence, the first
+  // song again from the very frame where it stopped, then the second song
+  // from its start.
+  const std::vector<int16_t> got = samples_from(fixture::read_file(path("device.raw")), 0);
+  const std::vector<int16_t> first = wav("D_DEMO");
+  const std::vector<int16_t> second = wav("D_LONG2");
+  const auto mismatch = [&](size_t at, const std::vector<int16_t> &song, size_t from) {
+    while (at < got.size() && from < song.size() && got[at] == song[from]) ++at, ++from;
+    return at;
+  };
+  // The device pulls silence from when it opens until the song starts.
+  const size_t start = first_sounding(got, 0) - first_sounding(first, 0);
+  const size_t paused_at = mismatch(start, first, 0);
+  ASSERT_GT(paused_at - start, 44100u);
+  const size_t resumed_at = first_sounding(got, paused_at);
+  EXPECT_GT(resumed_at - paused_at, 20u * 1024u) << "the pause left no silence";
+  const size_t cut_at = mismatch(resumed_at, first, paused_at - start);
+  // n came once the clock showed a second more than when it held, whole
+  // tenths both: at least 0.9 s of the song after the pause.
+  EXPECT_GE(cut_at - resumed_at, 9u * 4410u) << "the song did not go on from where it held";
+  const size_t lands = first_sounding(got, cut_at);
+  const size_t lead = first_sounding(second, 0);
+  ASSERT_GE(lands, lead);
+  EXPECT_GE(mismatch(lands - lead, second, 0) - (lands - lead), 22050u)
+      << "the second song did not start from its first frame";
+}
+
+TEST_F(Keys, SigtermPutsTheTerminalBack) {
+  terminal_run t({"-p", path("keys.wad"), "D_DEMO"}, path("device.raw"));
+  ASSERT_TRUE(t.started());
+  t.read_until([](const status_line &s) { return s.tenths >= 5; });
+  kill(t.pid(), SIGTERM);
+  const int status = t.wait_exit();
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_TRUE(t.modes_restored());
+}
+
+}  // namespace
+
+#endif  // TUNECAST_HAVE_SDL
