@@ -191,6 +191,10 @@ bool player_session::start(size_t index) {
     std::fprintf(stderr, "lump %s: sin memoria para registrarlo\n", song.name.c_str());
     return false;
   }
+  if (player_.status().recording) {
+    clear_status();
+    render_warn_recording(song.name.c_str());
+  }
   if (!setup_.interactive && !setup_.opt.quiet) {
     std::printf("[%zu/%zu] %s, %.1f s\n", index + 1, player_.songs().size(), song.name.c_str(),
                 song.span.seconds);

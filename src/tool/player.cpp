@@ -91,6 +91,10 @@ bool player::play(size_t index) {
   chip_set_stereo(channels_ == 2 ? 1 : 0);
   I_PlaySong(0, song.looping ? 1 : 0);
   const hold_lock lock;
+  int32_t mode = 0, playing = 0, paused = 0;
+  double position_s = 0.0, length_s = 0.0;
+  chip_stats(&mode, &playing, &paused, &position_s, &length_s);
+  recording_ = mode == 1;
   current_ = index;
   position_ = 0;
   span_ = song.span;
@@ -140,6 +144,7 @@ player_status player::status() {
   s.paused = paused_;
   s.loop = loop_;
   s.finished = finished_;
+  s.recording = recording_;
   stats_.peak = 0.0;
   return s;
 }

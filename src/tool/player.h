@@ -38,6 +38,7 @@ struct player_status {
   bool paused = false;
   bool loop = false;      // the current song starts again at its end
   bool finished = false;  // the current song has played its last frame
+  bool recording = false; // a recording plays in the song's place
 };
 
 // Frames the audio side pulls from the synthesizer at a time.
@@ -86,6 +87,7 @@ class player {
   bool paused_ = false;
   bool loop_ = false;
   bool finished_ = false;
+  bool recording_ = false;
   int32_t volume_;
   int64_t position_ = 0;
   int64_t filled_ = 0;

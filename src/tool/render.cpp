@@ -97,23 +97,17 @@ void report_clipping(const render_job &job, const render_stats &st) {
   }
 }
 
-// A recording found in the music directory plays instead of the song: say
-// so, since a stray file would otherwise silently replace every song.
-void report_recording(const render_job &job) {
-  int32_t mode = 0, playing = 0, paused = 0;
-  double position_s = 0.0, length_s = 0.0;
-  chip_stats(&mode, &playing, &paused, &position_s, &length_s);
-  if (mode != 1) return;
+}  // namespace
+
+void render_warn_recording(const char *lump_name) {
   char path[512];
   pcm_file_path(g_music_name, path, sizeof path);
-  const std::string who = job.batch ? std::string(job.lump_name) + ": " : std::string();
+  const std::string who = lump_name != nullptr ? std::string(lump_name) + ": " : std::string();
   std::fprintf(stderr,
                "aviso: %ssuena la grabación %s en lugar del sintetizador (ZARN_SYNTH=1 "
                "para sintetizar)\n",
                who.c_str(), console_escape(path).c_str());
 }
-
-}  // namespace
 
 bool render_score_usable(const render_job &job, const music_score &score) {
   if (score.kind == lump_kind::truncated_mus) {
@@ -161,7 +155,10 @@ int render_run(const render_job &job) {
   I_SetMusicVolume(job.style.volume);
   chip_set_stereo(job.style.stereo ? 1 : 0);
   I_PlaySong(0, job.length.loops > 0 ? 1 : 0);
-  report_recording(job);
+  int32_t mode = 0, playing = 0, paused = 0;
+  double position_s = 0.0, length_s = 0.0;
+  chip_stats(&mode, &playing, &paused, &position_s, &length_s);
+  if (mode == 1) render_warn_recording(job.batch ? job.lump_name : nullptr);
 
   render_stats st;
   int err = render(out, span, job.style.channels(), st);

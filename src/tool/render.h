@@ -43,6 +43,11 @@ bool render_seconds_valid(const render_seconds &seconds, int channels);
 // MIDI file that does not convert) and returns false; true when it can.
 bool render_score_usable(const render_job &job, const music_score &score);
 
+// A recording found in the music directory plays instead of the song: says
+// so on standard error (naming lump_name unless it is null), since a stray
+// file would otherwise silently replace every song.
+void render_warn_recording(const char *lump_name);
+
 // Renders the lump and writes the file in job.format (for mid, the score
 // as a MIDI file instead). Prints every error and warning (standard error)
 // and, unless quiet, the closing line (standard output, or standard error
