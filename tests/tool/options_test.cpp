@@ -83,7 +83,7 @@ TEST_F(Options, HelpAndVersion) {
     EXPECT_EQ(r.out.substr(0, usage.size()), usage);
     for (const char *option : {"--vueltas", "--fundido", "--todas", "--listar", "--version",
                                "h:mm:ss", "--volumen", "-q, --silencio", "--json", "--formato",
-                               "-e, --estereo"}) {
+                               "-e, --estereo", "-p, --tocar"}) {
       EXPECT_NE(r.out.find(option), std::string::npos) << option;
     }
     // Each option's line is followed by an example of it.
@@ -98,7 +98,7 @@ TEST_F(Options, HelpAndVersion) {
       EXPECT_EQ(lines[k + 1].substr(0, 9), "tunecast ") << lines[k];
       ++options;
     }
-    EXPECT_EQ(options, 11u);
+    EXPECT_EQ(options, 12u);
     EXPECT_EQ(r.err, "");
   }
   const auto v = tunecast({"--version"});
@@ -137,6 +137,11 @@ TEST_F(Options, MistakesGetOneLineAndTheUsage) {
       {{"-l", a, "extra"}, "sobra el argumento extra"},
       {{"-l", a, "-a", path("all")}, "--listar y --todas no van juntas"},
       {{"-v", "2", "-l", a}, "--listar no va con --vueltas"},
+      {{"-p", a, "-l", a}, "--tocar no va con --listar ni con --todas"},
+      {{"-p", a, "--formato", "flac"}, "--tocar no va con --formato"},
+      {{"-p", a, "--json"}, "--json solo va con --listar"},
+      {{"-p", a, "D_TONE", "5", "6"}, "sobra el argumento 6"},
+      {{"-p", a, "-v", "2", "D_TONE", "5"}, "con --vueltas no se da la duración en segundos"},
       // The plain form takes no more than four arguments either.
       {{a, "D_TONE", out, "5", "6", "7"}, "sobra el argumento 6"},
       // After the arguments, an option still takes the next one as its value.
