@@ -161,6 +161,19 @@ bytes zip_builder::build() const {
 
 // ---- files and processes ----
 
+std::vector<int16_t> pcm16_samples(const bytes &data, size_t offset) {
+  std::vector<int16_t> out;
+  for (size_t at = offset; at + 1 < data.size(); at += 2) {
+    out.push_back(static_cast<int16_t>(data[at] | data[at + 1] << 8));
+  }
+  return out;
+}
+
+size_t first_sounding(const std::vector<int16_t> &s, size_t from) {
+  while (from < s.size() && s[from] == 0) ++from;
+  return from;
+}
+
 void write_file(const std::string &path, const bytes &data) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
   if (!f) throw std::runtime_error("cannot write " + path);

@@ -60,6 +60,13 @@ class zip_builder {
 // CRC-32 of the ZIP format (reflected, polynomial 0xEDB88320).
 uint32_t crc32(const bytes &data);
 
+// Little-endian 16-bit samples from byte `offset` on: 44 for a canonical
+// WAV file, 0 for the raw samples a sound device was handed.
+std::vector<int16_t> pcm16_samples(const bytes &data, size_t offset);
+// The first non-zero sample at or after `from` (s.size() when none): where a
+// song's sound begins, to line up a device's output that began with silence.
+size_t first_sounding(const std::vector<int16_t> &s, size_t from);
+
 void write_file(const std::string &path, const bytes &data);
 bytes read_file(const std::string &path);
 bool file_exists(const std::string &path);

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -30,19 +31,6 @@ namespace {
 
 using fixture::bytes;
 using clock_type = std::chrono::steady_clock;
-
-std::vector<int16_t> samples_from(const bytes &raw, size_t offset) {
-  std::vector<int16_t> out;
-  for (size_t at = offset; at + 1 < raw.size(); at += 2) {
-    out.push_back(static_cast<int16_t>(raw[at] | raw[at + 1] << 8));
-  }
-  return out;
-}
-
-size_t first_sounding(const std::vector<int16_t> &s, size_t from) {
-  while (from < s.size() && s[from] == 0) ++from;
-  return from;
-}
 
 // Twenty seconds of a tune unlike the demo song.
 bytes long_second_song() {
@@ -225,7 +213,7 @@ class Keys : public ::testing::Test {
     const fixture::run_result r =
         fixture::run_tool({"-q", "-v", "1", path("keys.wad"), lump, path(lump + ".wav")});
     EXPECT_EQ(r.status, 0) << r.err;
-    return samples_from(fixture::read_file(path(lump + ".wav")), 44);
+    return fixture::pcm16_samples(fixture::read_file(path(lump + ".wav")), 44);
   }
   std::string dir_;
 };
@@ -268,7 +256,7 @@ TEST_F(Keys, PauseHoldsTheSongNextMovesOnQuitEndsCleanly) {
   // What the device got: the first song up to the pause, silence, the first
   // song again from the very frame where it stopped, then the second song
   // from its start.
-  const std::vector<int16_t> got = samples_from(fixture::read_file(path("device.raw")), 0);
+  const std::vector<int16_t> got = fixture::pcm16_samples(fixture::read_file(path("device.raw")), 0);
   const std::vector<int16_t> first = wav("D_DEMO");
   const std::vector<int16_t> second = wav("D_LONG2");
   const auto mismatch = [&](size_t at, const std::vector<int16_t> &song, size_t from) {
@@ -276,17 +264,17 @@ TEST_F(Keys, PauseHoldsTheSongNextMovesOnQuitEndsCleanly) {
     return at;
   };
   // The device pulls silence from when it opens until the song starts.
-  const size_t start = first_sounding(got, 0) - first_sounding(first, 0);
+  const size_t start = fixture::first_sounding(got, 0) - fixture::first_sounding(first, 0);
   const size_t paused_at = mismatch(start, first, 0);
   ASSERT_GT(paused_at - start, 44100u);
-  const size_t resumed_at = first_sounding(got, paused_at);
+  const size_t resumed_at = fixture::first_sounding(got, paused_at);
   EXPECT_GT(resumed_at - paused_at, 20u * 1024u) << "the pause left no silence";
   const size_t cut_at = mismatch(resumed_at, first, paused_at - start);
   // n came once the clock showed a second more than when it held, whole
   // tenths both: at least 0.9 s of the song after the pause.
   EXPECT_GE(cut_at - resumed_at, 9u * 4410u) << "the song did not go on from where it held";
-  const size_t lands = first_sounding(got, cut_at);
-  const size_t lead = first_sounding(second, 0);
+  const size_t lands = fixture::first_sounding(got, cut_at);
+  const size_t lead = fixture::first_sounding(second, 0);
   ASSERT_GE(lands, lead);
   EXPECT_GE(mismatch(lands - lead, second, 0) - (lands - lead), 22050u)
       << "the second song did not start from its first frame";

@@ -15,14 +15,6 @@ namespace {
 
 using fixture::bytes;
 
-std::vector<int16_t> samples_from(const bytes &raw, size_t offset) {
-  std::vector<int16_t> out;
-  for (size_t at = offset; at + 1 < raw.size(); at += 2) {
-    out.push_back(static_cast<int16_t>(raw[at] | raw[at + 1] << 8));
-  }
-  return out;
-}
-
 bytes second_song() {
   fixture::mus_builder m;
   m.instrument(2, 19).note_on(2, 55, 127).delay(50).note_on(2, 62, 80).delay(50);
@@ -34,11 +26,6 @@ bytes second_song() {
 bytes endless_song() {
   fixture::mus_builder m;
   return m.instrument(0, 0).note_on(0, 60, 100).delay(70).note_off(0, 60).build();
-}
-
-size_t first_sounding(const std::vector<int16_t> &s, size_t from) {
-  while (from < s.size() && s[from] == 0) ++from;
-  return from;
 }
 
 class Play : public ::testing::Test {
@@ -67,7 +54,7 @@ class Play : public ::testing::Test {
                                "SDL_DISKAUDIOFILE=" + path("device.raw"),
                                "SDL_DISKAUDIODELAY=0"});
   }
-  std::vector<int16_t> device() const { return samples_from(fixture::read_file(path("device.raw")), 0); }
+  std::vector<int16_t> device() const { return fixture::pcm16_samples(fixture::read_file(path("device.raw")), 0); }
 
   // The WAV render: ARCHIVE LUMP among args, then the output and seconds.
   std::vector<int16_t> wav(std::vector<std::string> args, const std::string &seconds = "") {
@@ -76,18 +63,20 @@ class Play : public ::testing::Test {
     args.insert(args.begin(), "-q");
     const fixture::run_result r = fixture::run_tool(args);
     EXPECT_EQ(r.status, 0) << r.err;
-    return samples_from(fixture::read_file(path("out.wav")), 44);
+    return fixture::pcm16_samples(fixture::read_file(path("out.wav")), 44);
   }
 
   std::string dir_;
 };
 
+#ifdef TUNECAST_HAVE_SDL
+
 // The device got `expected`, then silence only. A device pulls silence
 // from the moment it opens until the song starts, so the song is lined up
 // by its first sounding sample.
 void expect_song_then_silence(const std::vector<int16_t> &got, const std::vector<int16_t> &expected) {
-  const size_t lands = first_sounding(got, 0);
-  const size_t lead = first_sounding(expected, 0);
+  const size_t lands = fixture::first_sounding(got, 0);
+  const size_t lead = fixture::first_sounding(expected, 0);
   ASSERT_GE(lands, lead);
   ASSERT_GE(got.size() - (lands - lead), expected.size());
   const auto start = got.begin() + static_cast<ptrdiff_t>(lands - lead);
@@ -95,8 +84,6 @@ void expect_song_then_silence(const std::vector<int16_t> &got, const std::vector
   EXPECT_TRUE(std::all_of(start + static_cast<ptrdiff_t>(expected.size()), got.end(),
                           [](int16_t v) { return v == 0; }));
 }
-
-#ifdef TUNECAST_HAVE_SDL
 
 TEST_F(Play, TheDeviceGetsTheWavRenderOfTheSameSongAndOptions) {
   const std::string wad = path("songs.wad");
@@ -135,14 +122,14 @@ TEST_F(Play, TwoSongsInARowEachAsItsWav) {
   const std::vector<int16_t> second =
       wav({"-v", "1", "--volumen", "90", path("two.wad"), "D_SECOND"});
   const std::vector<int16_t> got = device();
-  const size_t start = first_sounding(got, 0) - first_sounding(first, 0);
+  const size_t start = fixture::first_sounding(got, 0) - fixture::first_sounding(first, 0);
   ASSERT_GT(got.size(), start + first.size() + second.size());
   ASSERT_TRUE(std::equal(first.begin(), first.end(), got.begin() + static_cast<ptrdiff_t>(start)));
   // The second starts where its first sounding sample lands.
   const size_t first_end = start + first.size();
   const std::vector<int16_t> rest(got.begin() + static_cast<ptrdiff_t>(first_end), got.end());
   expect_song_then_silence(rest, second);
-  EXPECT_LT(first_sounding(rest, 0) - first_sounding(second, 0), 44100u)
+  EXPECT_LT(fixture::first_sounding(rest, 0) - fixture::first_sounding(second, 0), 44100u)
       << "a gap of a second or more between songs";
 }
 

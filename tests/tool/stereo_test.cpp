@@ -24,13 +24,7 @@ uint32_t u32_at(const bytes &b, size_t at) {
   return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
 }
 
-std::vector<int16_t> samples_of(const bytes &wav) {
-  std::vector<int16_t> out;
-  for (size_t at = 44; at + 1 < wav.size(); at += 2) {
-    out.push_back(static_cast<int16_t>(wav[at] | wav[at + 1] << 8));
-  }
-  return out;
-}
+std::vector<int16_t> samples_of(const bytes &wav) { return fixture::pcm16_samples(wav, 44); }
 
 // Every other sample of an interleaved stereo stream, from side 0 or 1.
 std::vector<int16_t> side(const std::vector<int16_t> &interleaved, size_t which) {
