@@ -344,6 +344,11 @@ int player_session::run() {
 }  // namespace
 
 int play_run(const tool_options &opt) {
+  // Before the archive is read: a build that cannot play says so first.
+  if (const std::string missing = sound_device_unavailable(); !missing.empty()) {
+    std::fprintf(stderr, "%s\n", missing.c_str());
+    return 1;
+  }
   const play_setup setup{opt, isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1};
   std::vector<player_song> songs = load_playlist(setup);
   if (songs.empty()) return 1;

@@ -92,6 +92,8 @@ void sound_device::pull(void *self, uint8_t *stream, int bytes) {
   device->source_->fill(reinterpret_cast<int16_t *>(stream), bytes / frame_bytes);
 }
 
+std::string sound_device_unavailable() { return {}; }
+
 std::string sound_device_library() {
   SDL_version v;
   SDL_GetVersion(&v);
@@ -101,10 +103,13 @@ std::string sound_device_library() {
 
 #else  // no SDL2 in this build
 
+std::string sound_device_unavailable() {
+  return "no se puede tocar: esta compilación de tunecast no tiene SDL2 (instala libsdl2-dev y "
+         "vuelve a compilar)";
+}
+
 bool sound_device::open(player &, int, std::string &error) {
-  error =
-      "no se puede tocar: esta compilación de tunecast no tiene SDL2 (instala libsdl2-dev y "
-      "vuelve a compilar)";
+  error = sound_device_unavailable();
   return false;
 }
 

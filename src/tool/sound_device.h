@@ -40,4 +40,8 @@ class sound_device {
 // 2.26.5"), or empty when it has none.
 std::string sound_device_library();
 
+// Empty when this build can play; otherwise one Spanish line saying how to
+// get a build that can.
+std::string sound_device_unavailable();
+
 #endif  // TUNECAST_TOOL_SOUND_DEVICE_H
