@@ -32,11 +32,11 @@ namespace {
 using fixture::bytes;
 using clock_type = std::chrono::steady_clock;
 
-// Twenty seconds of a tune unlike the demo song.
-bytes long_second_song() {
+// bars / 2 seconds of a tune unlike the demo song.
+bytes tune(int bars) {
   fixture::mus_builder m;
   m.instrument(3, 24).instrument(4, 42);
-  for (int bar = 0; bar < 40; ++bar) {
+  for (int bar = 0; bar < bars; ++bar) {
     const int root = 50 + (bar * 5) % 12;
     m.note_on(3, root, 110).note_on(4, root - 12, 90).delay(35);
     m.note_off(3, root).note_on(3, root + 7, 100).delay(35);
@@ -204,14 +204,15 @@ class Keys : public ::testing::Test {
     dir_ = fixture::make_temp_dir("keys");
     fixture::wad_builder()
         .lump("D_DEMO", demo::song_mus())
-        .lump("D_LONG2", long_second_song())
+        .lump("D_LONG2", tune(40))
         .lump("D_THIRD", demo::song_mus())
+        .lump("D_SHORT", tune(12))
         .write(path("keys.wad"));
   }
   std::string path(const std::string &name) const { return dir_ + "/" + name; }
-  std::vector<int16_t> wav(const std::string &lump) {
+  std::vector<int16_t> wav(const std::string &lump, const std::string &passes = "1") {
     const fixture::run_result r =
-        fixture::run_tool({"-q", "-v", "1", path("keys.wad"), lump, path(lump + ".wav")});
+        fixture::run_tool({"-q", "-v", passes, path("keys.wad"), lump, path(lump + ".wav")});
     EXPECT_EQ(r.status, 0) << r.err;
     return fixture::pcm16_samples(fixture::read_file(path(lump + ".wav")), 44);
   }
@@ -243,9 +244,9 @@ TEST_F(Keys, PauseHoldsTheSongNextMovesOnQuitEndsCleanly) {
   });
   t.type('n');
   const std::vector<status_line> next = t.read_until(
-      [](const status_line &s) { return starts_with(s.text, "D_LONG2 (2/3)") && s.tenths >= 5; });
+      [](const status_line &s) { return starts_with(s.text, "D_LONG2 (2/4)") && s.tenths >= 5; });
   ASSERT_FALSE(next.empty());
-  ASSERT_TRUE(starts_with(next.back().text, "D_LONG2 (2/3)")) << t.all_output();
+  ASSERT_TRUE(starts_with(next.back().text, "D_LONG2 (2/4)")) << t.all_output();
 
   t.type('q');
   const int status = t.wait_exit();
@@ -278,6 +279,30 @@ TEST_F(Keys, PauseHoldsTheSongNextMovesOnQuitEndsCleanly) {
   ASSERT_GE(lands, lead);
   EXPECT_GE(mismatch(lands - lead, second, 0) - (lands - lead), 22050u)
       << "the second song did not start from its first frame";
+}
+
+// l during the first pass and again during the second: the song plays as
+// two passes would, then ends by itself.
+TEST_F(Keys, LoopOnAndOffPlaysOneMorePass) {
+  terminal_run t({"-p", path("keys.wad"), "D_SHORT"}, path("device.raw"));
+  ASSERT_TRUE(t.started());
+  t.read_until([](const status_line &s) { return s.tenths >= 5; });
+  t.type('l');
+  const std::vector<status_line> looping = t.read_until([](const status_line &s) {
+    return s.tenths >= 65 && s.text.find("bucle") != std::string::npos;  // the pass is 6 s
+  });
+  ASSERT_FALSE(looping.empty());
+  ASSERT_GE(looping.back().tenths, 65) << t.all_output();
+  t.type('l');
+  const int status = t.wait_exit();
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(t.modes_restored());
+  const std::vector<int16_t> got = fixture::pcm16_samples(fixture::read_file(path("device.raw")), 0);
+  const std::vector<int16_t> twice = wav("D_SHORT", "2");
+  const size_t start = fixture::first_sounding(got, 0) - fixture::first_sounding(twice, 0);
+  ASSERT_GE(got.size(), start + twice.size());
+  EXPECT_TRUE(std::equal(twice.begin(), twice.end(), got.begin() + static_cast<ptrdiff_t>(start)));
 }
 
 TEST_F(Keys, SigtermPutsTheTerminalBack) {
