@@ -17,8 +17,8 @@
 
 enum { rate_hz = 44100, block_frames = 1024 };
 
-static SDL_AudioDeviceID dev;   /* 0 until the device is open */
-static int64_t frames_left;     /* under the device lock */
+static SDL_AudioDeviceID dev; /* 0 until the device is open */
+static int64_t frames_left;   /* under the device lock */
 
 /* The library's control calls take these. SDL holds the same lock while it
  * runs the callback, so they never meet chip_render halfway. Before the
@@ -40,7 +40,8 @@ static void SDLCALL fill(void *user, Uint8 *stream, int len) {
     const int32_t n = todo < block_frames ? todo : block_frames;
     const int32_t played = frames_left < n ? (int32_t)frames_left : n;
     chip_render(left, right, played);
-    for (int32_t k = 0; k < played; ++k) out[k] = (int16_t)(left[k] * 32000.0f); /* not 32767: headroom */
+    for (int32_t k = 0; k < played; ++k)
+      out[k] = (int16_t)(left[k] * 32000.0f); /* not 32767: headroom */
     for (int32_t k = played; k < n; ++k) out[k] = 0;
     frames_left -= played;
     out += n;
@@ -50,11 +51,16 @@ static void SDLCALL fill(void *user, Uint8 *stream, int len) {
 
 static const char *register_error(int32_t status) {
   switch (status) {
-    case CHIP_NOT_MUSIC: return "neither MUS nor MIDI";
-    case CHIP_MUS_TRUNCATED: return "MUS lump shorter than its header says";
-    case CHIP_MIDI_INVALID: return "MIDI file that does not convert";
-    case CHIP_OUT_OF_MEMORY: return "out of memory";
-    default: return "unknown status";
+    case CHIP_NOT_MUSIC:
+      return "neither MUS nor MIDI";
+    case CHIP_MUS_TRUNCATED:
+      return "MUS lump shorter than its header says";
+    case CHIP_MIDI_INVALID:
+      return "MIDI file that does not convert";
+    case CHIP_OUT_OF_MEMORY:
+      return "out of memory";
+    default:
+      return "unknown status";
   }
 }
 
@@ -86,7 +92,7 @@ int main(int argc, char **argv) {
     fprintf(stderr, "engine_sdl: %s: %s\n", argv[2], register_error(status));
     return 1;
   }
-  I_SetMusicVolume(100); /* as the tool plays */
+  I_SetMusicVolume(100);                      /* as the tool plays */
   frames_left = (int64_t)(seconds * rate_hz); /* truncated, as the tool counts */
 
   if (SDL_Init(SDL_INIT_AUDIO) != 0) {
@@ -108,7 +114,7 @@ int main(int argc, char **argv) {
     SDL_Quit();
     return 1;
   }
-  dev = opened; /* set while the device is paused: the callback has not run */
+  dev = opened;     /* set while the device is paused: the callback has not run */
   I_PlaySong(0, 0); /* once, no loop; takes the device lock */
   SDL_PauseAudioDevice(dev, 0);
 

@@ -14,8 +14,8 @@
 #include "tool/archive.h"
 #include "tool/batch.h"
 #include "tool/options.h"
-#include "tool/play.h"
 #include "tool/output_format.h"
+#include "tool/play.h"
 #include "tool/render.h"
 #include "tool/sound_device.h"
 #include "tool/wav_out.h"
@@ -201,6 +201,14 @@ bool settle_format(tool_options &opt) {
   return true;
 }
 
+// The version, then what this build can do: the formats it writes and the
+// sound library it plays through.
+void print_version() {
+  const std::string sound = sound_device_library();
+  std::printf("tunecast %s\nformatos: %s\ntocar: %s\n", TUNECAST_VERSION,
+              output_formats_built_in().c_str(), sound.empty() ? "no" : sound.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -213,12 +221,8 @@ int main(int argc, char **argv) {
       std::fputs(help_text, stdout);
       return 0;
     case tool_action::version:
-    {
-      const std::string sound = sound_device_library();
-      std::printf("tunecast %s\nformatos: %s\ntocar: %s\n", TUNECAST_VERSION,
-                  output_formats_built_in().c_str(), sound.empty() ? "no" : sound.c_str());
+      print_version();
       return 0;
-    }
     case tool_action::list:
       return list_archive(opt);
     case tool_action::batch:

@@ -277,7 +277,8 @@ tool_options options_parse(int argc, char **argv) {
 }
 
 bool options_check_args(tool_options &opt) {
-  const int actions = (opt.archive != nullptr) + (opt.dir != nullptr) + (opt.play_archive != nullptr);
+  const int actions =
+      (opt.archive != nullptr) + (opt.dir != nullptr) + (opt.play_archive != nullptr);
   if (actions > 1) {
     return fail(opt, opt.play_archive == nullptr ? "--listar y --todas no van juntas"
                                                  : "--tocar no va con --listar ni con --todas");

@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -79,8 +79,8 @@ bool plan_song(const play_setup &setup, const char *name, const music_score &sco
 }
 
 // A lump made into a song; false, said on standard error, when it cannot play.
-bool prepare_song(const play_setup &setup, const char *lump_name, const uint8_t *data,
-                  int32_t size, player_song &song) {
+bool prepare_song(const play_setup &setup, const char *lump_name, const uint8_t *data, int32_t size,
+                  player_song &song) {
   const std::string name = archive_safe_name(lump_name);
   const music_score score = music_prepare(data, size);
   if (score.kind == lump_kind::not_music) {
@@ -304,8 +304,9 @@ int player_session::run() {
   if (setup_.interactive) {
     keyboard_.enter(STDIN_FILENO);
     if (!setup_.opt.quiet) {
-      std::printf("teclas: espacio pausa, n siguiente, p anterior, +/- volumen, l bucle, "
-                  "q salir\n");
+      std::printf(
+          "teclas: espacio pausa, n siguiente, p anterior, +/- volumen, l bucle, "
+          "q salir\n");
     }
   }
   if (!start(0)) return 1;

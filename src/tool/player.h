@@ -31,14 +31,14 @@ struct player_song {
 
 // The player as the status line shows it.
 struct player_status {
-  size_t index = 0;       // the current song
-  int64_t position = 0;   // frames of it played, pauses not counted
-  double peak = 0.0;      // the loudest output since the last snapshot, 0 to 1
-  int32_t volume = 100;   // 0 to 127
+  size_t index = 0;      // the current song
+  int64_t position = 0;  // frames of it played, pauses not counted
+  double peak = 0.0;     // the loudest output since the last snapshot, 0 to 1
+  int32_t volume = 100;  // 0 to 127
   bool paused = false;
-  bool loop = false;      // the current song starts again at its end
-  bool finished = false;  // the current song has played its last frame
-  bool recording = false; // a recording plays in the song's place
+  bool loop = false;       // the current song starts again at its end
+  bool finished = false;   // the current song has played its last frame
+  bool recording = false;  // a recording plays in the song's place
 };
 
 // Frames the audio side pulls from the synthesizer at a time.

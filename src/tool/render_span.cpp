@@ -116,8 +116,8 @@ bool span_from_loops(const render_length &len, const char *lump_name, int channe
   return true;
 }
 
-void span_convert(const float *left, const float *right, int channels, int32_t count,
-                  int64_t start, const render_span &span, int16_t *out, render_stats &st) {
+void span_convert(const float *left, const float *right, int channels, int32_t count, int64_t start,
+                  const render_span &span, int16_t *out, render_stats &st) {
   const std::array<const float *, 2> sides = {left, right};
   const auto unfaded =
       static_cast<int32_t>(std::clamp<int64_t>(span.fade_from() - start, 0, count));

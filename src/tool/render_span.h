@@ -54,7 +54,7 @@ bool span_from_loops(const render_length &length, const char *lump_name, int cha
 // (and right, in stereo), to samples at out (interleaved in stereo). Over
 // the fade the gain falls by 1/fade_frames per frame, from just under 1 to
 // exactly 0 on the last frame. Adds to the peak and the clipping count.
-void span_convert(const float *left, const float *right, int channels, int32_t count,
-                  int64_t start, const render_span &span, int16_t *out, render_stats &st);
+void span_convert(const float *left, const float *right, int channels, int32_t count, int64_t start,
+                  const render_span &span, int16_t *out, render_stats &st);
 
 #endif  // TUNECAST_TOOL_RENDER_SPAN_H

@@ -4,14 +4,13 @@
 // quits with status 0, and the terminal's modes come back after q and
 // after SIGTERM.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -150,9 +149,8 @@ class terminal_run {
     termios now{};
     tcgetattr(terminal_, &now);
     const termios &was = modes_before_;
-    if (now.c_lflag != was.c_lflag || now.c_iflag != was.c_iflag ||
-        now.c_oflag != was.c_oflag || now.c_cc[VMIN] != was.c_cc[VMIN] ||
-        now.c_cc[VTIME] != was.c_cc[VTIME]) {
+    if (now.c_lflag != was.c_lflag || now.c_iflag != was.c_iflag || now.c_oflag != was.c_oflag ||
+        now.c_cc[VMIN] != was.c_cc[VMIN] || now.c_cc[VTIME] != was.c_cc[VTIME]) {
       return ::testing::AssertionFailure() << "lflag " << now.c_lflag << " was " << was.c_lflag;
     }
     if ((now.c_lflag & (ICANON | ECHO)) != (ICANON | ECHO)) {
@@ -219,7 +217,9 @@ class Keys : public ::testing::Test {
   std::string dir_;
 };
 
-bool starts_with(const std::string &s, const std::string &prefix) { return s.rfind(prefix, 0) == 0; }
+bool starts_with(const std::string &s, const std::string &prefix) {
+  return s.rfind(prefix, 0) == 0;
+}
 
 TEST_F(Keys, PauseHoldsTheSongNextMovesOnQuitEndsCleanly) {
   terminal_run t({"-p", path("keys.wad")}, path("device.raw"));
@@ -227,8 +227,8 @@ TEST_F(Keys, PauseHoldsTheSongNextMovesOnQuitEndsCleanly) {
   t.read_until([](const status_line &s) { return s.tenths >= 10; });
 
   t.type(' ');
-  const std::vector<status_line> pausing =
-      t.read_until([](const status_line &s) { return s.text.find("en pausa") != std::string::npos; });
+  const std::vector<status_line> pausing = t.read_until(
+      [](const status_line &s) { return s.text.find("en pausa") != std::string::npos; });
   ASSERT_FALSE(pausing.empty()) << t.all_output();
   const int held = pausing.back().tenths;
   const std::vector<status_line> while_paused = t.read_for(400);
@@ -257,7 +257,8 @@ TEST_F(Keys, PauseHoldsTheSongNextMovesOnQuitEndsCleanly) {
   // What the device got: the first song up to the pause, silence, the first
   // song again from the very frame where it stopped, then the second song
   // from its start.
-  const std::vector<int16_t> got = fixture::pcm16_samples(fixture::read_file(path("device.raw")), 0);
+  const std::vector<int16_t> got =
+      fixture::pcm16_samples(fixture::read_file(path("device.raw")), 0);
   const std::vector<int16_t> first = wav("D_DEMO");
   const std::vector<int16_t> second = wav("D_LONG2");
   const auto mismatch = [&](size_t at, const std::vector<int16_t> &song, size_t from) {
@@ -298,7 +299,8 @@ TEST_F(Keys, LoopOnAndOffPlaysOneMorePass) {
   ASSERT_TRUE(WIFEXITED(status)) << status;
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_TRUE(t.modes_restored());
-  const std::vector<int16_t> got = fixture::pcm16_samples(fixture::read_file(path("device.raw")), 0);
+  const std::vector<int16_t> got =
+      fixture::pcm16_samples(fixture::read_file(path("device.raw")), 0);
   const std::vector<int16_t> twice = wav("D_SHORT", "2");
   const size_t start = fixture::first_sounding(got, 0) - fixture::first_sounding(twice, 0);
   ASSERT_GE(got.size(), start + twice.size());

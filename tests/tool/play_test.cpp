@@ -51,10 +51,11 @@ class Play : public ::testing::Test {
     std::vector<std::string> argv = {fixture::tool_path()};
     argv.insert(argv.end(), args.begin(), args.end());
     return fixture::run(argv, {"ZARN_SYNTH=1", "SDL_AUDIODRIVER=disk",
-                               "SDL_DISKAUDIOFILE=" + path("device.raw"),
-                               "SDL_DISKAUDIODELAY=0"});
+                               "SDL_DISKAUDIOFILE=" + path("device.raw"), "SDL_DISKAUDIODELAY=0"});
   }
-  std::vector<int16_t> device() const { return fixture::pcm16_samples(fixture::read_file(path("device.raw")), 0); }
+  std::vector<int16_t> device() const {
+    return fixture::pcm16_samples(fixture::read_file(path("device.raw")), 0);
+  }
 
   // The WAV render: ARCHIVE LUMP among args, then the output and seconds.
   std::vector<int16_t> wav(std::vector<std::string> args, const std::string &seconds = "") {
@@ -74,7 +75,8 @@ class Play : public ::testing::Test {
 // The device got `expected`, then silence only. A device pulls silence
 // from the moment it opens until the song starts, so the song is lined up
 // by its first sounding sample.
-void expect_song_then_silence(const std::vector<int16_t> &got, const std::vector<int16_t> &expected) {
+void expect_song_then_silence(const std::vector<int16_t> &got,
+                              const std::vector<int16_t> &expected) {
   const size_t lands = fixture::first_sounding(got, 0);
   const size_t lead = fixture::first_sounding(expected, 0);
   ASSERT_GE(lands, lead);
@@ -136,8 +138,7 @@ TEST_F(Play, TwoSongsInARowEachAsItsWav) {
 TEST_F(Play, ASongWithoutAnEndPlaysAMinuteWhenNobodyCanSkipIt) {
   const fixture::run_result r = play({"-p", path("songs.wad"), "D_NOEND"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("aviso: el lump D_NOEND no llega a su fin: suena 60 s"),
-            std::string::npos)
+  EXPECT_NE(r.err.find("aviso: el lump D_NOEND no llega a su fin: suena 60 s"), std::string::npos)
       << r.err;
   expect_song_then_silence(device(), wav({path("songs.wad"), "D_NOEND"}));
 }
@@ -146,8 +147,7 @@ TEST_F(Play, ASongWithoutAnEndPlaysAMinuteWhenNobodyCanSkipIt) {
 TEST_F(Play, TheWholeArchiveSkipsWhatCannotPlay) {
   const fixture::run_result r = play({"-p", path("songs.wad"), "-v", "1"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("lump D_NOEND: la partitura no llega a su fin"), std::string::npos)
-      << r.err;
+  EXPECT_NE(r.err.find("lump D_NOEND: la partitura no llega a su fin"), std::string::npos) << r.err;
   EXPECT_NE(r.out.find("[2/2] D_SECOND"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("TEXTLUMP"), std::string::npos) << r.out;
 }
@@ -176,9 +176,8 @@ TEST_F(Play, RefusalsAreOneLineAndStatusOne) {
     EXPECT_EQ(r.err.rfind(f.line, 0), 0u) << r.err;
   }
   // No device: the sound libraries' own complaints are kept off the console.
-  const fixture::run_result r =
-      fixture::run({fixture::tool_path(), "-p", wad, "D_DEMO"},
-                   {"ZARN_SYNTH=1", "SDL_AUDIODRIVER=no_such_driver"});
+  const fixture::run_result r = fixture::run({fixture::tool_path(), "-p", wad, "D_DEMO"},
+                                             {"ZARN_SYNTH=1", "SDL_AUDIODRIVER=no_such_driver"});
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
 

@@ -86,7 +86,8 @@ void pull(player &p, std::vector<int16_t> &out, int64_t frames) {
 }
 
 // out holds expected, then only silence.
-void expect_song_then_silence(const std::vector<int16_t> &out, const std::vector<int16_t> &expected) {
+void expect_song_then_silence(const std::vector<int16_t> &out,
+                              const std::vector<int16_t> &expected) {
   ASSERT_GE(out.size(), expected.size());
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), out.begin()));
   EXPECT_TRUE(std::all_of(out.begin() + static_cast<ptrdiff_t>(expected.size()), out.end(),
@@ -180,12 +181,24 @@ TEST(Player, ControlCallsRacingTheAudioThreadLeaveTheSynthesizerSound) {
   std::mt19937 dice(20261208);
   for (int call = 0; call < 3000; ++call) {
     switch (dice() % 6) {
-      case 0: ASSERT_TRUE(p.play(dice() % 2)); break;
-      case 1: p.toggle_pause(); break;
-      case 2: p.change_volume(8); break;
-      case 3: p.change_volume(-8); break;
-      case 4: p.toggle_loop(); break;
-      default: (void)p.status(); break;
+      case 0:
+        ASSERT_TRUE(p.play(dice() % 2));
+        break;
+      case 1:
+        p.toggle_pause();
+        break;
+      case 2:
+        p.change_volume(8);
+        break;
+      case 3:
+        p.change_volume(-8);
+        break;
+      case 4:
+        p.toggle_loop();
+        break;
+      default:
+        (void)p.status();
+        break;
     }
   }
   while (pulls.load() < 50) std::this_thread::yield();
