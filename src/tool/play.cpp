@@ -328,10 +328,10 @@ int player_session::run() {
       for (ssize_t k = 0; k < n && !quit_; ++k) on_key(keys[k]);
     }
     player_.drain_wake();
-    player_status s = player_.status();
+    player_status s = player_.status(true);
     if (!quit_ && s.finished) {
       on_song_end(s);
-      s = player_.status();
+      s = player_.status(true);
     }
     if (!quit_) draw(s);
   }

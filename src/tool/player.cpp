@@ -134,7 +134,7 @@ void player::toggle_loop() {
   loop_ = !loop_;
 }
 
-player_status player::status() {
+player_status player::status(bool take_peak) {
   const hold_lock lock;
   player_status s;
   s.index = current_;
@@ -145,7 +145,7 @@ player_status player::status() {
   s.loop = loop_;
   s.finished = finished_;
   s.recording = recording_;
-  stats_.peak = 0.0;
+  if (take_peak) stats_.peak = 0.0;
   return s;
 }
 

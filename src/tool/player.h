@@ -33,7 +33,7 @@ struct player_song {
 struct player_status {
   size_t index = 0;      // the current song
   int64_t position = 0;  // frames of it played, pauses not counted
-  double peak = 0.0;     // the loudest output since the last snapshot, 0 to 1
+  double peak = 0.0;     // the loudest output since the peak was last taken, 0 to 1
   int32_t volume = 100;  // 0 to 127
   bool paused = false;
   bool loop = false;       // the current song starts again at its end
@@ -68,8 +68,9 @@ class player {
   // Adds delta to the volume, kept within 0 to 127.
   void change_volume(int32_t delta);
   void toggle_loop();
-  // A snapshot; resets the peak for the next one.
-  player_status status();
+  // A snapshot. take_peak: the peak is this snapshot's, and the next
+  // starts from 0 (the status line's meter takes it ten times a second).
+  player_status status(bool take_peak = false);
   // Audio frames filled since the player was made, silence included.
   int64_t frames_filled();
   // A descriptor that becomes readable when the current song finishes
