@@ -214,8 +214,19 @@ class Keys : public ::testing::Test {
     EXPECT_EQ(r.status, 0) << r.err;
     return fixture::pcm16_samples(fixture::read_file(path(lump + ".wav")), 44);
   }
+  std::vector<int16_t> device() const {
+    return fixture::pcm16_samples(fixture::read_file(path("device.raw")), 0);
+  }
   std::string dir_;
 };
+
+// Ended by itself or by q: status 0 and the terminal as it was.
+void expect_clean_exit(terminal_run &t) {
+  const int status = t.wait_exit();
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(t.modes_restored());
+}
 
 bool starts_with(const std::string &s, const std::string &prefix) {
   return s.rfind(prefix, 0) == 0;
@@ -249,16 +260,12 @@ TEST_F(Keys, PauseHoldsTheSongNextMovesOnQuitEndsCleanly) {
   ASSERT_TRUE(starts_with(next.back().text, "D_LONG2 (2/4)")) << t.all_output();
 
   t.type('q');
-  const int status = t.wait_exit();
-  ASSERT_TRUE(WIFEXITED(status)) << status;
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_TRUE(t.modes_restored());
+  expect_clean_exit(t);
 
   // What the device got: the first song up to the pause, silence, the first
   // song again from the very frame where it stopped, then the second song
   // from its start.
-  const std::vector<int16_t> got =
-      fixture::pcm16_samples(fixture::read_file(path("device.raw")), 0);
+  const std::vector<int16_t> got = device();
   const std::vector<int16_t> first = wav("D_DEMO");
   const std::vector<int16_t> second = wav("D_LONG2");
   const auto mismatch = [&](size_t at, const std::vector<int16_t> &song, size_t from) {
@@ -295,12 +302,8 @@ TEST_F(Keys, LoopOnAndOffPlaysOneMorePass) {
   ASSERT_FALSE(looping.empty());
   ASSERT_GE(looping.back().tenths, 65) << t.all_output();
   t.type('l');
-  const int status = t.wait_exit();
-  ASSERT_TRUE(WIFEXITED(status)) << status;
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_TRUE(t.modes_restored());
-  const std::vector<int16_t> got =
-      fixture::pcm16_samples(fixture::read_file(path("device.raw")), 0);
+  expect_clean_exit(t);
+  const std::vector<int16_t> got = device();
   const std::vector<int16_t> twice = wav("D_SHORT", "2");
   const size_t start = fixture::first_sounding(got, 0) - fixture::first_sounding(twice, 0);
   ASSERT_GE(got.size(), start + twice.size());
