@@ -5,6 +5,7 @@
 #include "tool/play.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -267,9 +268,17 @@ void player_session::wait_for_last_buffers() {
   }
 }
 
+// One line, cut to the terminal's width: a line that wrapped would be
+// redrawn a row lower each time.
 void player_session::draw(const player_status &s) {
   if (!setup_.interactive || setup_.opt.quiet) return;
-  std::printf("\r%s\x1b[K", status_text(s, player_.songs()).c_str());
+  std::string line = status_text(s, player_.songs());
+  winsize size{};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 &&
+      line.size() >= size.ws_col) {
+    line.resize(size.ws_col - 1u);
+  }
+  std::printf("\r%s\x1b[K", line.c_str());
   std::fflush(stdout);
   status_shown_ = true;
 }
