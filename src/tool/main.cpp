@@ -240,17 +240,17 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "%s\n", opt.error.c_str());
     return 1;
   }
-  if (opt.action == tool_action::play) {
-    if (opt.seconds_text != nullptr &&
-        !render_seconds_valid({opt.seconds, opt.seconds_text}, style_of(opt).channels())) {
-      return 1;
-    }
-    return play_run(opt);
-  }
-  if (!settle_format(opt)) return 1;
+  if (opt.action != tool_action::play && !settle_format(opt)) return 1;
   if (opt.loops == 0 &&
       !render_seconds_valid({opt.seconds, opt.seconds_text}, style_of(opt).channels())) {
     return 1;
   }
-  return opt.action == tool_action::batch ? render_all(opt) : render_one(opt);
+  switch (opt.action) {
+    case tool_action::batch:
+      return render_all(opt);
+    case tool_action::play:
+      return play_run(opt);
+    default:
+      return render_one(opt);
+  }
 }
