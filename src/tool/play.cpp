@@ -22,6 +22,7 @@
 #include "tool/player.h"
 #include "tool/render.h"
 #include "tool/sound_device.h"
+#include "tool/standard_streams.h"
 #include "tool/terminal.h"
 #include "tool/wav_out.h"
 #include "tunecast/chip.h"
@@ -199,7 +200,7 @@ bool player_session::start(size_t index) {
   if (!setup_.interactive && !setup_.opt.quiet) {
     std::printf("[%zu/%zu] %s, %.1f s\n", index + 1, player_.songs().size(), song.name.c_str(),
                 song.span.seconds);
-    std::fflush(stdout);
+    standard_stream_flush(stdout);
   }
   return true;
 }
@@ -279,14 +280,14 @@ void player_session::draw(const player_status &s) {
     line.resize(size.ws_col - 1u);
   }
   std::printf("\r%s\x1b[K", line.c_str());
-  std::fflush(stdout);
+  standard_stream_flush(stdout);
   status_shown_ = true;
 }
 
 void player_session::clear_status() {
   if (!status_shown_) return;
   std::printf("\r\x1b[K");
-  std::fflush(stdout);
+  standard_stream_flush(stdout);
 }
 
 // Ctrl-Z: the terminal goes back to normal and the music holds while the
@@ -304,7 +305,7 @@ int player_session::leave_by(int signo) {
   device_.close();
   keyboard_.leave();
   if (status_shown_) std::printf("\n");
-  std::fflush(stdout);
+  standard_stream_flush(stdout);
   signals_.raise_default(signo);
   return 128 + signo;  // not reached: the default action ends the process
 }
@@ -347,7 +348,7 @@ int player_session::run() {
   device_.close();
   keyboard_.leave();
   if (status_shown_) std::printf("\n");
-  std::fflush(stdout);
+  standard_stream_flush(stdout);
   return 0;
 }
 

@@ -14,12 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "tunecast/chip.h"
 #include "common/console_text.h"
 #include "midi/music_lump.h"
 #include "tool/midi_out.h"
 #include "tool/sndfile_out.h"
+#include "tool/standard_streams.h"
 #include "tool/wav_out.h"
+#include "tunecast/chip.h"
 
 namespace {
 
@@ -86,8 +87,7 @@ void report_clipping(const render_job &job, const render_stats &st) {
   if (st.clipped == 0) return;
   const std::string who = job.batch ? std::string(job.lump_name) + ": " : std::string();
   const double at = static_cast<double>(st.first_clip) / rate_hz;
-  const std::string hint =
-      "prueba --volumen " + std::to_string(quieter_volume(job.style.volume));
+  const std::string hint = "prueba --volumen " + std::to_string(quieter_volume(job.style.volume));
   if (st.clipped == 1) {
     std::fprintf(stderr, "aviso: %s1 muestra recortada, a %.3f s: %s\n", who.c_str(), at,
                  hint.c_str());
@@ -141,8 +141,10 @@ int render_run(const render_job &job) {
       return 1;
     }
   } else if (score.kind == lump_kind::not_music) {
-    std::fprintf(stderr, "aviso: el lump %s no es música que se pueda tocar (ni MUS ni MIDI): "
-                 "se escribe silencio\n", job.lump_name);
+    std::fprintf(stderr,
+                 "aviso: el lump %s no es música que se pueda tocar (ni MUS ni MIDI): "
+                 "se escribe silencio\n",
+                 job.lump_name);
   }
   // Every refusal is behind; only now is the output touched.
   sample_sink out(job.format);
@@ -168,7 +170,7 @@ int render_run(const render_job &job) {
     // Standard output carries no line when it carries the WAV itself.
     std::FILE *closing = job.out_fd == STDOUT_FILENO ? stderr : stdout;
     std::fprintf(closing, "pico %.2f, %.1f s\n", st.peak, span.seconds);
-    std::fflush(closing);  // before the warning, which may go to the other stream
+    standard_stream_flush(closing);  // before the warning, which may go to the other stream
   }
   report_clipping(job, st);
   return 0;
