@@ -109,6 +109,14 @@ void render_warn_recording(const char *lump_name) {
                who.c_str(), console_escape(path).c_str());
 }
 
+void render_closing_line(const render_job &job, const char *line) {
+  if (job.batch || job.style.quiet) return;
+  // Standard output carries no line when it carries the file itself.
+  std::FILE *stream = job.out_fd == STDOUT_FILENO ? stderr : stdout;
+  std::fprintf(stream, "%s\n", line);
+  standard_stream_flush(stream);  // before any warning, which may go to the other stream
+}
+
 bool render_score_usable(const render_job &job, const music_score &score) {
   if (score.kind == lump_kind::truncated_mus) {
     std::fprintf(stderr, "lump %s truncado\n", job.lump_name);
@@ -166,12 +174,9 @@ int render_run(const render_job &job) {
   int err = render(out, span, job.style.channels(), st);
   if (err == 0) err = out.finish();
   if (err != 0) return output_failed(job.out_path, err);
-  if (!job.batch && !job.style.quiet) {
-    // Standard output carries no line when it carries the WAV itself.
-    std::FILE *closing = job.out_fd == STDOUT_FILENO ? stderr : stdout;
-    std::fprintf(closing, "pico %.2f, %.1f s\n", st.peak, span.seconds);
-    standard_stream_flush(closing);  // before the warning, which may go to the other stream
-  }
+  char closing[64];
+  std::snprintf(closing, sizeof closing, "pico %.2f, %.1f s", st.peak, span.seconds);
+  render_closing_line(job, closing);
   report_clipping(job, st);
   return 0;
 }

@@ -1,6 +1,7 @@
 // The tool's standard streams end to end: a closed one never receives a
-// file the tool opens, and a standard output that cannot be written is a
-// failure with its reason.
+// file the tool opens, a standard output that cannot be written is a
+// failure with its reason, and the closing line obeys --silencio whatever
+// the format.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -119,6 +120,16 @@ TEST_F(Streams, AStandardOutputThatCannotBeWrittenIsAFailure) {
     if (f.args.size() > 2 && f.args[2] == path("song.wav")) {
       EXPECT_EQ(fixture::read_file(path("song.wav")).size(), 44 + 2 * frames_in_10_ms);
     }
+  }
+}
+
+TEST_F(Streams, QuietRendersPrintNothingWhateverTheFormat) {
+  for (const char *name : {"song.wav", "song.mid"}) {
+    SCOPED_TRACE(name);
+    const auto r = fixture::run_tool({"-q", path("song.wad"), "D_SONG", path(name)});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(fixture::file_exists(path(name)));
   }
 }
 
