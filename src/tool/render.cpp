@@ -154,14 +154,24 @@ int render_run(const render_job &job) {
                  "se escribe silencio\n",
                  job.lump_name);
   }
+  // Without a score nothing registers and every sample is silence. A score
+  // the synthesizer cannot take (its copy found no memory) is a refusal
+  // like the others, so it comes before the output is touched.
+  if (score.mus() != nullptr) {
+    if (const int32_t status = chip_register_song(score.mus(), score.mus_size());
+        status != CHIP_REGISTERED) {
+      std::fprintf(stderr, "lump %s: %s\n", job.lump_name,
+                   status == CHIP_OUT_OF_MEMORY ? "sin memoria para registrarlo"
+                                                : "el sintetizador no lo acepta");
+      return 1;
+    }
+  }
   // Every refusal is behind; only now is the output touched.
   sample_sink out(job.format);
   const wav_target target{job.out_path, job.out_fd, job.batch, job.input};
   if (const int err = out.open(target, span.frames, job.style.channels()); err != 0) {
     return output_failed(job.out_path, err);
   }
-  // Without a score nothing registers and every sample is silence.
-  if (score.mus() != nullptr) chip_register_song(score.mus(), score.mus_size());
   I_SetMusicVolume(job.style.volume);
   chip_set_stereo(job.style.stereo ? 1 : 0);
   I_PlaySong(0, job.length.loops > 0 ? 1 : 0);

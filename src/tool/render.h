@@ -56,8 +56,8 @@ void render_closing_line(const render_job &job, const char *line);
 
 // Renders the lump and writes the file in job.format (for mid, the score
 // as a MIDI file instead). Prints every error and warning (standard error)
-// and the closing line (render_closing_line). Returns the exit status: 0
-// written, 1 not.
+// and the closing line. A score the synthesizer refuses to register is an
+// error before the output is touched. Returns the exit status: 0 written, 1 not.
 int render_run(const render_job &job);
 
 #endif  // TUNECAST_TOOL_RENDER_H

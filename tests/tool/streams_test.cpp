@@ -1,7 +1,7 @@
 // The tool's standard streams end to end: a closed one never receives a
 // file the tool opens, a standard output that cannot be written is a
-// failure with its reason, and the closing line obeys --silencio whatever
-// the format.
+// failure with its reason, the closing line obeys --silencio whatever the
+// format, and a song the synthesizer cannot take leaves no file.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -18,9 +18,22 @@ using fixture::bytes;
 namespace fs = std::filesystem;
 
 constexpr size_t frames_in_10_ms = 441;
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool under_address_sanitizer = true;
+#else
+constexpr bool under_address_sanitizer = false;
+#endif
 
 bytes short_song() {
   return fixture::mus_builder().note_on(0, 60, 100).delay(70).note_off(0, 60).score_end().build();
+}
+
+// A song of about 4 KB, so that the synthesizer's copy of it (its bytes and
+// eight spare) is an allocation of a size nothing else in the tool asks for.
+bytes long_score() {
+  fixture::mus_builder m;
+  for (int k = 0; k < 1000; ++k) m.note_on(0, 40 + k % 40, 100).delay(1).note_off(0, 40 + k % 40);
+  return m.delay(1).score_end().build();
 }
 
 class Streams : public ::testing::Test {
@@ -130,6 +143,27 @@ TEST_F(Streams, QuietRendersPrintNothingWhateverTheFormat) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_TRUE(fixture::file_exists(path(name)));
+  }
+}
+
+// Memory runs out for the synthesizer's copy of the score: the render fails
+// with the reason, and neither a file nor a WAV header on standard output
+// is left behind.
+TEST_F(Streams, ASongTheSynthesizerCannotTakeLeavesNoOutput) {
+  if (under_address_sanitizer) GTEST_SKIP() << "its allocator cannot be preloaded over";
+  const bytes score = long_score();
+  fixture::wad_builder().lump("D_LONG", score).write(path("long.wad"));
+  const std::vector<std::string> failing = {"LD_PRELOAD=" FAIL_MALLOC_PATH,
+                                            "FAIL_MALLOC_SIZE=" + std::to_string(score.size() + 8)};
+  for (const std::string &out : {path("long.wav"), std::string("-")}) {
+    SCOPED_TRACE(out);
+    std::string err;
+    EXPECT_EQ(
+        run({"-q", path("long.wad"), "D_LONG", out, "1"}, path("out.txt"), true, err, failing), 1);
+    EXPECT_EQ(err, "lump D_LONG: sin memoria para registrarlo\n");
+    EXPECT_TRUE(fixture::read_file(path("out.txt")).empty());
+    EXPECT_FALSE(fixture::file_exists(path("long.wav")));
+    EXPECT_EQ(process::temporaries_in(dir_), 0u);
   }
 }
 
