@@ -55,7 +55,9 @@ bool plan_song(const play_setup &setup, const char *name, const music_score &sco
   const tool_options &opt = setup.opt;
   double pass_s = 0.0;
   const bool ends = chip_song_length(score.mus(), score.mus_size(), &pass_s) != 0;
-  if (ends) song.pass_frames = std::llround(pass_s * rate_hz);
+  // A pass too long for a file is too long to play whole; with a duration
+  // or passes, it is for those to accept or refuse.
+  const bool pass_fits = ends && span_pass_frames(pass_s, setup.channels(), song.pass_frames);
   if (opt.loops > 0) {
     render_length length;
     length.loops = opt.loops;
@@ -68,6 +70,11 @@ bool plan_song(const play_setup &setup, const char *name, const music_score &sco
     return span_from_seconds({opt.seconds, opt.seconds_text}, setup.channels(), song.span);
   }
   if (ends) {
+    if (!pass_fits) {
+      render_length one_pass;
+      one_pass.loops = 1;
+      return span_refuse_too_long(one_pass, pass_s);
+    }
     song.looping = true;
     song.span.frames = song.pass_frames;
   } else if (setup.interactive) {
