@@ -18,6 +18,7 @@
 #include "tool/play.h"
 #include "tool/render.h"
 #include "tool/sound_device.h"
+#include "tool/standard_streams.h"
 #include "tool/wav_out.h"
 #include "tunecast/wad.h"
 
@@ -90,7 +91,7 @@ void print_wad_line(void *user, int32_t level, const char *line) {
   if (level == WAD_LOG_PROGRESS && user == nullptr) return;
   std::FILE *stream = level == WAD_LOG_PROGRESS ? static_cast<std::FILE *>(user) : stderr;
   std::fprintf(stream, "%s\n", line);
-  std::fflush(stream);
+  standard_stream_flush(stream);
 }
 
 render_style style_of(const tool_options &opt) { return {opt.volume, opt.quiet, opt.stereo}; }
@@ -209,9 +210,7 @@ void print_version() {
               output_formats_built_in().c_str(), sound.empty() ? "no" : sound.c_str());
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
   tool_options opt = options_parse(argc, argv);
   wad_set_log(print_wad_line, opt.quiet ? nullptr : stdout);
   if (opt.error.empty()) options_check_args(opt);
@@ -253,4 +252,13 @@ int main(int argc, char **argv) {
     default:
       return render_one(opt);
   }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  // Before anything is opened: a file given a closed stream's number would
+  // receive whatever the tool says on that stream.
+  if (!standard_streams_hold()) return 1;
+  return standard_output_close(run(argc, argv));
 }

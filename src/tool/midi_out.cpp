@@ -3,8 +3,6 @@
 // the output is touched, as for sound.
 #include "tool/midi_out.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "midi/mus_to_midi.h"
@@ -34,9 +32,8 @@ int midi_out_run(const render_job &job) {
                  wav_error_text(err).c_str());
     return 1;
   }
-  if (!job.batch) {
-    std::FILE *closing = job.out_fd == STDOUT_FILENO ? stderr : stdout;
-    std::fprintf(closing, "MIDI de %zu bytes\n", midi.midi.size());
-  }
+  char closing[48];
+  std::snprintf(closing, sizeof closing, "MIDI de %zu bytes", midi.midi.size());
+  render_closing_line(job, closing);
   return 0;
 }

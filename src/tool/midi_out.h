@@ -9,8 +9,7 @@
 // Converts job's lump and writes the file to job's output through
 // output_file (the same temporary file, rename and link rules as the WAV).
 // The length fields are not used: the file holds the whole score. Prints
-// every error (standard error) and a closing line (standard output, or
-// standard error when the file goes to standard output) unless in a batch.
+// every error (standard error) and the closing line (render_closing_line).
 // Returns the exit status: 0 written, 1 not.
 int midi_out_run(const render_job &job);
 

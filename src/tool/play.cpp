@@ -22,6 +22,7 @@
 #include "tool/player.h"
 #include "tool/render.h"
 #include "tool/sound_device.h"
+#include "tool/standard_streams.h"
 #include "tool/terminal.h"
 #include "tool/wav_out.h"
 #include "tunecast/chip.h"
@@ -54,7 +55,9 @@ bool plan_song(const play_setup &setup, const char *name, const music_score &sco
   const tool_options &opt = setup.opt;
   double pass_s = 0.0;
   const bool ends = chip_song_length(score.mus(), score.mus_size(), &pass_s) != 0;
-  if (ends) song.pass_frames = std::llround(pass_s * rate_hz);
+  // A pass too long for a file is too long to play whole; with a duration
+  // or passes, it is for those to accept or refuse.
+  const bool pass_fits = ends && span_pass_frames(pass_s, setup.channels(), song.pass_frames);
   if (opt.loops > 0) {
     render_length length;
     length.loops = opt.loops;
@@ -67,6 +70,11 @@ bool plan_song(const play_setup &setup, const char *name, const music_score &sco
     return span_from_seconds({opt.seconds, opt.seconds_text}, setup.channels(), song.span);
   }
   if (ends) {
+    if (!pass_fits) {
+      render_length one_pass;
+      one_pass.loops = 1;
+      return span_refuse_too_long(one_pass, pass_s);
+    }
     song.looping = true;
     song.span.frames = song.pass_frames;
   } else if (setup.interactive) {
@@ -199,7 +207,7 @@ bool player_session::start(size_t index) {
   if (!setup_.interactive && !setup_.opt.quiet) {
     std::printf("[%zu/%zu] %s, %.1f s\n", index + 1, player_.songs().size(), song.name.c_str(),
                 song.span.seconds);
-    std::fflush(stdout);
+    standard_stream_flush(stdout);
   }
   return true;
 }
@@ -279,14 +287,14 @@ void player_session::draw(const player_status &s) {
     line.resize(size.ws_col - 1u);
   }
   std::printf("\r%s\x1b[K", line.c_str());
-  std::fflush(stdout);
+  standard_stream_flush(stdout);
   status_shown_ = true;
 }
 
 void player_session::clear_status() {
   if (!status_shown_) return;
   std::printf("\r\x1b[K");
-  std::fflush(stdout);
+  standard_stream_flush(stdout);
 }
 
 // Ctrl-Z: the terminal goes back to normal and the music holds while the
@@ -304,7 +312,7 @@ int player_session::leave_by(int signo) {
   device_.close();
   keyboard_.leave();
   if (status_shown_) std::printf("\n");
-  std::fflush(stdout);
+  standard_stream_flush(stdout);
   signals_.raise_default(signo);
   return 128 + signo;  // not reached: the default action ends the process
 }
@@ -347,7 +355,7 @@ int player_session::run() {
   device_.close();
   keyboard_.leave();
   if (status_shown_) std::printf("\n");
-  std::fflush(stdout);
+  standard_stream_flush(stdout);
   return 0;
 }
 

@@ -14,12 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "tunecast/chip.h"
 #include "common/console_text.h"
 #include "midi/music_lump.h"
 #include "tool/midi_out.h"
 #include "tool/sndfile_out.h"
+#include "tool/standard_streams.h"
 #include "tool/wav_out.h"
+#include "tunecast/chip.h"
 
 namespace {
 
@@ -86,8 +87,7 @@ void report_clipping(const render_job &job, const render_stats &st) {
   if (st.clipped == 0) return;
   const std::string who = job.batch ? std::string(job.lump_name) + ": " : std::string();
   const double at = static_cast<double>(st.first_clip) / rate_hz;
-  const std::string hint =
-      "prueba --volumen " + std::to_string(quieter_volume(job.style.volume));
+  const std::string hint = "prueba --volumen " + std::to_string(quieter_volume(job.style.volume));
   if (st.clipped == 1) {
     std::fprintf(stderr, "aviso: %s1 muestra recortada, a %.3f s: %s\n", who.c_str(), at,
                  hint.c_str());
@@ -107,6 +107,14 @@ void render_warn_recording(const char *lump_name) {
                "aviso: %ssuena la grabación %s en lugar del sintetizador (ZARN_SYNTH=1 "
                "para sintetizar)\n",
                who.c_str(), console_escape(path).c_str());
+}
+
+void render_closing_line(const render_job &job, const char *line) {
+  if (job.batch || job.style.quiet) return;
+  // Standard output carries no line when it carries the file itself.
+  std::FILE *stream = job.out_fd == STDOUT_FILENO ? stderr : stdout;
+  std::fprintf(stream, "%s\n", line);
+  standard_stream_flush(stream);  // before any warning, which may go to the other stream
 }
 
 bool render_score_usable(const render_job &job, const music_score &score) {
@@ -141,8 +149,22 @@ int render_run(const render_job &job) {
       return 1;
     }
   } else if (score.kind == lump_kind::not_music) {
-    std::fprintf(stderr, "aviso: el lump %s no es música que se pueda tocar (ni MUS ni MIDI): "
-                 "se escribe silencio\n", job.lump_name);
+    std::fprintf(stderr,
+                 "aviso: el lump %s no es música que se pueda tocar (ni MUS ni MIDI): "
+                 "se escribe silencio\n",
+                 job.lump_name);
+  }
+  // Without a score nothing registers and every sample is silence. A score
+  // the synthesizer cannot take (its copy found no memory) is a refusal
+  // like the others, so it comes before the output is touched.
+  if (score.mus() != nullptr) {
+    if (const int32_t status = chip_register_song(score.mus(), score.mus_size());
+        status != CHIP_REGISTERED) {
+      std::fprintf(stderr, "lump %s: %s\n", job.lump_name,
+                   status == CHIP_OUT_OF_MEMORY ? "sin memoria para registrarlo"
+                                                : "el sintetizador no lo acepta");
+      return 1;
+    }
   }
   // Every refusal is behind; only now is the output touched.
   sample_sink out(job.format);
@@ -150,8 +172,6 @@ int render_run(const render_job &job) {
   if (const int err = out.open(target, span.frames, job.style.channels()); err != 0) {
     return output_failed(job.out_path, err);
   }
-  // Without a score nothing registers and every sample is silence.
-  if (score.mus() != nullptr) chip_register_song(score.mus(), score.mus_size());
   I_SetMusicVolume(job.style.volume);
   chip_set_stereo(job.style.stereo ? 1 : 0);
   I_PlaySong(0, job.length.loops > 0 ? 1 : 0);
@@ -164,12 +184,9 @@ int render_run(const render_job &job) {
   int err = render(out, span, job.style.channels(), st);
   if (err == 0) err = out.finish();
   if (err != 0) return output_failed(job.out_path, err);
-  if (!job.batch && !job.style.quiet) {
-    // Standard output carries no line when it carries the WAV itself.
-    std::FILE *closing = job.out_fd == STDOUT_FILENO ? stderr : stdout;
-    std::fprintf(closing, "pico %.2f, %.1f s\n", st.peak, span.seconds);
-    std::fflush(closing);  // before the warning, which may go to the other stream
-  }
+  char closing[64];
+  std::snprintf(closing, sizeof closing, "pico %.2f, %.1f s", st.peak, span.seconds);
+  render_closing_line(job, closing);
   report_clipping(job, st);
   return 0;
 }

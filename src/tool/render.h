@@ -8,8 +8,8 @@
 #include <cstdint>
 
 #include "midi/music_lump.h"
-#include "tool/render_span.h"
 #include "tool/output_format.h"
+#include "tool/render_span.h"
 #include "tool/wav_out.h"
 
 // How loud, and how much the tool says while it works.
@@ -48,10 +48,16 @@ bool render_score_usable(const render_job &job, const music_score &score);
 // file would otherwise silently replace every song.
 void render_warn_recording(const char *lump_name);
 
+// The line that ends a render whose file is written, unless quiet or one
+// of a batch: on standard output, or on standard error when standard output
+// carries the file itself. Whether it arrived is standard output's final
+// check (standard_output_close).
+void render_closing_line(const render_job &job, const char *line);
+
 // Renders the lump and writes the file in job.format (for mid, the score
 // as a MIDI file instead). Prints every error and warning (standard error)
-// and, unless quiet, the closing line (standard output, or standard error
-// when out_fd is standard output). Returns the exit status: 0 written, 1 not.
+// and the closing line. A score the synthesizer refuses to register is an
+// error before the output is touched. Returns the exit status: 0 written, 1 not.
 int render_run(const render_job &job);
 
 #endif  // TUNECAST_TOOL_RENDER_H

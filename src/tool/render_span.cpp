@@ -20,17 +20,6 @@ bool refuse(const std::string &line) {
   return false;
 }
 
-bool too_long_for_loops(const render_length &len, double pass_s) {
-  char passes[80];
-  std::snprintf(passes, sizeof passes, "%lld %s de %.3f s", static_cast<long long>(len.loops),
-                len.loops == 1 ? "vuelta" : "vueltas", pass_s);
-  std::string line = std::string("duración demasiado larga: ") + passes;
-  if (len.fade_text != nullptr && len.fade_s > 0.0) {
-    line += std::string(" y ") + len.fade_text + " s de fundido";
-  }
-  return refuse(line);
-}
-
 // Counts the frames k in [from, to) of a block whose output on some side
 // reached full scale, which the mix reaches only by clamping a louder sum.
 void count_clipped(const std::array<const float *, 2> &sides, int channels, int32_t from,
@@ -68,6 +57,25 @@ void emit_unfaded(const std::array<const float *, 2> &sides, int channels, int32
 
 }  // namespace
 
+bool span_refuse_too_long(const render_length &len, double pass_s) {
+  char passes[80];
+  std::snprintf(passes, sizeof passes, "%lld %s de %.3f s", static_cast<long long>(len.loops),
+                len.loops == 1 ? "vuelta" : "vueltas", pass_s);
+  std::string line = std::string("duración demasiado larga: ") + passes;
+  if (len.fade_text != nullptr && len.fade_s > 0.0) {
+    line += std::string(" y ") + len.fade_text + " s de fundido";
+  }
+  return refuse(line);
+}
+
+// The length is a whole number of samples divided by 44100, so the product
+// rounds back to that number exactly.
+bool span_pass_frames(double pass_s, int channels, int64_t &frames) {
+  if (!(pass_s * rate_hz < static_cast<double>(wav_max_frames_for(channels) + 1))) return false;
+  frames = std::llround(pass_s * rate_hz);
+  return true;
+}
+
 // The command line only gives finite values of 0 or more; the check still
 // covers a caller that fills the value by hand, since the conversion below
 // is undefined for NaN and out of range.
@@ -99,18 +107,16 @@ bool span_from_loops(const render_length &len, const char *lump_name, int channe
   if (chip_song_length(score.mus(), score.mus_size(), &pass_s) == 0) {
     return refuse(who + "la partitura no llega a su fin, no se puede medir");
   }
-  const double limit = static_cast<double>(max_frames + 1);
-  // The length is a whole number of samples divided by 44100, so the product
-  // rounds back to that number exactly.
-  if (!(pass_s * rate_hz < limit)) return too_long_for_loops(len, pass_s);
-  const int64_t pass = std::llround(pass_s * rate_hz);
+  int64_t pass = 0;
+  if (!span_pass_frames(pass_s, channels, pass)) return span_refuse_too_long(len, pass_s);
   if (pass == 0) return refuse(who + "dura 0 s, no hay vueltas que dar");
+  const double limit = static_cast<double>(max_frames + 1);
   if (!(len.fade_s * rate_hz < limit) || len.loops > max_frames / pass) {
-    return too_long_for_loops(len, pass_s);
+    return span_refuse_too_long(len, pass_s);
   }
   span.fade_frames = static_cast<int64_t>(len.fade_s * rate_hz);
   span.frames = len.loops * pass + span.fade_frames;
-  if (span.frames > max_frames) return too_long_for_loops(len, pass_s);
+  if (span.frames > max_frames) return span_refuse_too_long(len, pass_s);
   span.seconds = static_cast<double>(span.frames) / rate_hz;
   pass_frames = pass;
   return true;

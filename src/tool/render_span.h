@@ -43,6 +43,14 @@ struct render_stats {
 // returns false when the count does not fit a WAV of `channels` channels.
 bool span_from_seconds(const render_seconds &seconds, int channels, render_span &span);
 
+// One pass of a score that lasts pass_s seconds, in frames. False when
+// the pass alone does not fit a WAV of `channels` channels.
+bool span_pass_frames(double pass_s, int channels, int64_t &frames);
+
+// Prints the refusal of length.loops passes of pass_s seconds (and the
+// fade) as too long ("duración demasiado larga: ..."); returns false.
+bool span_refuse_too_long(const render_length &length, double pass_s);
+
 // `loops` whole passes of the score, then the fade. The pass is measured on
 // the score that will play; pass_frames receives it. Prints the refusal
 // (naming lump_name) and returns false when the score has no end, lasts

@@ -4,17 +4,38 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <iterator>
+
+#include "tool/fatal_signals.h"
 
 namespace {
 
-constexpr std::array<int, 4> caught_signals = {SIGINT, SIGTERM, SIGHUP, SIGTSTP};
+// A fault cannot wait for the main loop: its handler returning would run
+// the faulting instruction again, and abort() ends the process anyway.
+constexpr int fault_signals[] = {SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGSEGV, SIGSYS};
+
+// Every signal that ends the player, and the one that suspends it.
+constexpr size_t caught_count = std::size(fatal_signals) + 1;
+constexpr std::array<int, caught_count> caught_signals = [] {
+  std::array<int, caught_count> all{};
+  std::copy(std::begin(fatal_signals), std::end(fatal_signals), all.begin());
+  all.back() = SIGTSTP;
+  return all;
+}();
 
 // One pipe for the process: a handler may only reach static storage.
 int pipe_ends[2] = {-1, -1};
 std::array<struct sigaction, caught_signals.size()> previous{};
+
+// The terminal in raw mode and the modes it had, for a fault's handler.
+std::atomic<int> raw_fd{-1};
+static_assert(std::atomic<int>::is_always_lock_free);
+termios modes_before_raw{};
 
 extern "C" void on_signal(int signo) {
   const int saved_errno = errno;
@@ -23,9 +44,22 @@ extern "C" void on_signal(int signo) {
   errno = saved_errno;
 }
 
+// Async-signal-safe only: the terminal back, then the default action, which
+// the raised signal meets once the handler returns (it is blocked until then).
+extern "C" void on_fault(int signo) {
+  if (const int fd = raw_fd.load(); fd >= 0) tcsetattr(fd, TCSANOW, &modes_before_raw);
+  signal(signo, SIG_DFL);
+  raise(signo);
+}
+
+bool is_fault(int signo) {
+  return std::find(std::begin(fault_signals), std::end(fault_signals), signo) !=
+         std::end(fault_signals);
+}
+
 void catch_signal(int signo) {
   struct sigaction action {};
-  action.sa_handler = on_signal;
+  action.sa_handler = is_fault(signo) ? on_fault : on_signal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   sigaction(signo, &action, nullptr);
@@ -47,7 +81,12 @@ bool raw_keyboard::enter(int fd) {
   modes.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
   modes.c_cc[VMIN] = 1;
   modes.c_cc[VTIME] = 0;
-  if (tcsetattr(fd, TCSAFLUSH, &modes) != 0) return false;
+  modes_before_raw = saved_;
+  raw_fd.store(fd);
+  if (tcsetattr(fd, TCSAFLUSH, &modes) != 0) {
+    raw_fd.store(-1);
+    return false;
+  }
   fd_ = fd;
   return true;
 }
@@ -55,6 +94,7 @@ bool raw_keyboard::enter(int fd) {
 void raw_keyboard::leave() {
   if (fd_ < 0) return;
   tcsetattr(fd_, TCSAFLUSH, &saved_);
+  raw_fd.store(-1);
   fd_ = -1;
 }
 

@@ -25,9 +25,11 @@ class raw_keyboard {
   termios saved_{};
 };
 
-// SIGINT, SIGTERM, SIGHUP and SIGTSTP, caught while it lives: each arrival
-// writes its number to a pipe. The handlers in place before come back on
-// destruction.
+// Every signal that would end the process (fatal_signals.h) and SIGTSTP,
+// caught while it lives: each arrival writes its number to a pipe, except a
+// fault (SIGSEGV, SIGABRT, ...), whose handler puts a raw_keyboard's
+// terminal back at once and ends the process by it. The handlers in place
+// before come back on destruction.
 class signal_pipe {
  public:
   signal_pipe();

@@ -33,10 +33,9 @@ std::vector<std::string> environment_with(const std::vector<std::string> &change
   return environment;
 }
 
-}  // namespace
-
-pid_t start_tool(const std::vector<std::string> &args, const std::string &log_path,
-                 const std::vector<std::string> &env) {
+// Starts the tool as start_tool says, its standard streams set by actions.
+pid_t spawn_tool(const std::vector<std::string> &args, const std::vector<std::string> &env,
+                 const posix_spawn_file_actions_t &actions) {
   std::vector<std::string> changes = {"ZARN_SYNTH=1"};
   changes.insert(changes.end(), env.begin(), env.end());
   const std::vector<std::string> environment = environment_with(changes);
@@ -48,12 +47,6 @@ pid_t start_tool(const std::vector<std::string> &args, const std::string &log_pa
   for (const std::string &e : environment) envp.push_back(const_cast<char *>(e.c_str()));
   envp.push_back(nullptr);
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   sigset_t defaults;
@@ -69,8 +62,42 @@ pid_t start_tool(const std::vector<std::string> &args, const std::string &log_pa
   pid_t pid = -1;
   const int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), envp.data());
   posix_spawnattr_destroy(&attr);
-  posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? pid : -1;
+}
+
+}  // namespace
+
+pid_t start_tool(const std::vector<std::string> &args, const std::string &log_path,
+                 const std::vector<std::string> &env) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  const pid_t pid = spawn_tool(args, env, actions);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+pid_t start_tool_streams(const std::vector<std::string> &args, const std::string &out_path,
+                         const std::string &err_path, const std::vector<std::string> &env) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  const std::string *paths[] = {&out_path, &err_path};
+  for (int fd = 1; fd <= 2; ++fd) {
+    const std::string &path = *paths[fd - 1];
+    if (path.empty()) {
+      posix_spawn_file_actions_addclose(&actions, fd);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, fd, path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                       0600);
+    }
+  }
+  const pid_t pid = spawn_tool(args, env, actions);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
 }
 
 ending wait_for(pid_t pid, double timeout_s) {

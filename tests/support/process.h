@@ -20,6 +20,12 @@ namespace process {
 pid_t start_tool(const std::vector<std::string> &args, const std::string &log_path,
                  const std::vector<std::string> &env = {});
 
+// As start_tool, with standard output and standard error each opened on its
+// own path (created or emptied), or closed where the path is empty: the
+// tool as started by `>&-` or `2>&-`, or with `> /dev/full`.
+pid_t start_tool_streams(const std::vector<std::string> &args, const std::string &out_path,
+                         const std::string &err_path, const std::vector<std::string> &env = {});
+
 struct ending {
   bool ended = false;  // false: the deadline passed and the group was killed
   int status = 0;      // as waitpid reports it

@@ -2,12 +2,13 @@
 // types at it. Pause holds the song where it was (the device gets silence
 // and the song goes on from the same frame), n moves to the next song, q
 // quits with status 0, and the terminal's modes come back after q and
-// after SIGTERM.
+// after any signal that ends the tool.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -72,6 +74,13 @@ class terminal_run {
     tcgetattr(terminal_, &modes_before_);
     pid_ = fork();
     if (pid_ == 0) {
+      const rlimit no_core{0, 0};  // SIGQUIT and SIGSEGV would leave one
+      setrlimit(RLIMIT_CORE, &no_core);
+      // Every signal as a shell would start it, whatever the suite inherited.
+      for (int sig = 1; sig < NSIG; ++sig) signal(sig, SIG_DFL);
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
       setsid();
       ioctl(terminal_, TIOCSCTTY, 0);
       dup2(terminal_, 0);
@@ -310,15 +319,20 @@ TEST_F(Keys, LoopOnAndOffPlaysOneMorePass) {
   EXPECT_TRUE(std::equal(twice.begin(), twice.end(), got.begin() + static_cast<ptrdiff_t>(start)));
 }
 
-TEST_F(Keys, SigtermPutsTheTerminalBack) {
-  terminal_run t({"-p", path("keys.wad"), "D_DEMO"}, path("device.raw"));
-  ASSERT_TRUE(t.started());
-  t.read_until([](const status_line &s) { return s.tenths >= 5; });
-  kill(t.pid(), SIGTERM);
-  const int status = t.wait_exit();
-  ASSERT_TRUE(WIFSIGNALED(status)) << status;
-  EXPECT_EQ(WTERMSIG(status), SIGTERM);
-  EXPECT_TRUE(t.modes_restored());
+// Whatever signal ends the player, the terminal is put back first, and the
+// tool then ends by that very signal.
+TEST_F(Keys, EveryFatalSignalPutsTheTerminalBack) {
+  for (const int sig : {SIGTERM, SIGQUIT, SIGUSR1, SIGALRM, SIGPIPE, SIGSEGV}) {
+    SCOPED_TRACE(strsignal(sig));
+    terminal_run t({"-p", path("keys.wad"), "D_DEMO"}, path("device.raw"));
+    ASSERT_TRUE(t.started());
+    t.read_until([](const status_line &s) { return s.tenths >= 5; });
+    kill(t.pid(), sig);
+    const int status = t.wait_exit();
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), sig);
+    EXPECT_TRUE(t.modes_restored());
+  }
 }
 
 }  // namespace

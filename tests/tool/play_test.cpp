@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -150,6 +151,22 @@ TEST_F(Play, TheWholeArchiveSkipsWhatCannotPlay) {
   EXPECT_NE(r.err.find("lump D_NOEND: la partitura no llega a su fin"), std::string::npos) << r.err;
   EXPECT_NE(r.out.find("[2/2] D_SECOND"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("TEXTLUMP"), std::string::npos) << r.out;
+}
+
+// A delay so long that the song's length saturates: one pass does not fit,
+// and the player refuses it as the render of one pass does.
+TEST_F(Play, ASongTooLongForOnePassIsRefusedAsTheRenderRefusesIt) {
+  fixture::mus_builder m;
+  m.note_on(0, 60, 100).delay(UINT64_C(1) << 62).note_off(0, 60).score_end();
+  fixture::wad_builder().lump("D_HUGE", m.build()).write(path("huge.wad"));
+  const fixture::run_result render =
+      fixture::run_tool({"-v", "1", path("huge.wad"), "D_HUGE", path("huge.wav")});
+  ASSERT_EQ(render.status, 1);
+  ASSERT_EQ(render.err.rfind("duración demasiado larga: 1 vuelta de ", 0), 0u) << render.err;
+  const fixture::run_result r = play({"-p", path("huge.wad"), "D_HUGE"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, render.err);
+  EXPECT_EQ(r.out.find("D_HUGE"), std::string::npos) << r.out;
 }
 
 TEST_F(Play, RefusalsAreOneLineAndStatusOne) {
