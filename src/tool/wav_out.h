@@ -59,10 +59,14 @@ struct wav_target {
   int fd = -1;                 // >= 0: an open stream (standard output), written directly
   // true for an entry of the --todas directory: a link there is replaced by
   // the new file, never followed, and a pipe or device is refused. false for
-  // a path the user named: a link is followed unless another user planted
-  // it in a shared sticky directory, and a pipe or device is written directly.
+  // a path the user named: a link, there or on the way to it, is followed
+  // unless another user planted it in a shared sticky directory, and a pipe
+  // or device is written directly.
   bool entry_only = false;
   file_identity input;  // the archive being read: never written over
+  // >= 0 with entry_only: the --todas directory, opened once by the batch;
+  // path's last component is the entry in it, so DIR is never looked up again.
+  int entry_dir = -1;
 };
 
 // The file a render goes to, whatever its format. open() settles where the
@@ -90,13 +94,14 @@ class output_file {
 
  private:
   int open_path(const wav_target &target);
-  int open_temporary(const std::string &final_path, const struct stat *replaced);
+  int open_temporary(const struct stat *replaced);
   void abandon();
 
   int fd_ = -1;
   bool own_fd_ = false;
-  std::string temp_;    // the temporary file while it exists
-  std::string target_;  // what it is renamed to
+  int dir_fd_ = -1;   // the directory of a regular target, walked to once
+  std::string name_;  // the target's name in it
+  std::string temp_;  // the temporary file's name in it while it exists
 };
 
 // Writes one WAV file while it is rendered: open() writes the header,

@@ -157,7 +157,8 @@ TEST_F(Output, TheArchiveIsNeverTheOutput) {
 
 // A named output follows a link as the kernel's protected-symlink rule
 // would: in a sticky directory anyone may write to, only a link of the
-// user's own or of the directory's owner.
+// user's own or of the directory's owner. The rule holds for the output
+// itself and for a directory on the way to it (d/evil/out.wav).
 TEST_F(Output, ForeignLinkInASharedDirectoryIsNotFollowed) {
   need_root();
   struct row {
@@ -173,24 +174,83 @@ TEST_F(Output, ForeignLinkInASharedDirectoryIsNotFollowed) {
       {"shared-owner", 01777, stranger, stranger, true},
       {"private", 0755, stranger, stranger, true},
   };
+  const std::string refusal =
+      ": es un enlace simbólico de otro usuario en un directorio compartido: no se sigue\n";
+  for (const row &c : rows) {
+    for (const bool on_the_way : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (on_the_way ? " (directory)" : " (file)"));
+      const std::string d =
+          directory(std::string(c.name) + (on_the_way ? "-dir" : ""), c.mode, c.dir_owner);
+      // The link's target: the file itself, or a directory holding out.wav.
+      const std::string target = path(std::string(c.name) + (on_the_way ? ".dir" : ".target"));
+      const std::string written = on_the_way ? target + "/out.wav" : target;
+      if (on_the_way) {
+        ASSERT_EQ(mkdir(target.c_str(), 0755), 0);
+      }
+      fixture::write_file(written, secret);
+      const std::string link = d + (on_the_way ? "/evil" : "/out.wav");
+      plant_link(link, target, c.link_owner);
+      const std::string out = d + (on_the_way ? "/evil/out.wav" : "/out.wav");
+      const auto r = fixture::run_tool({path("song.wad"), "D_TONE", out, "0.1"});
+      if (c.followed) {
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(fixture::read_file(written).size(), tenth_bytes);
+      } else {
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "no se puede escribir " + out + refusal);
+        EXPECT_EQ(fixture::read_file(written), secret);
+        EXPECT_EQ(process::temporaries_in(target), 0u);
+      }
+      EXPECT_TRUE(fs::is_symlink(link));
+    }
+  }
+}
+
+// --todas DIR where DIR, or a directory on the way to it, is a link another
+// user planted in a sticky shared directory (/tmp/songs -> ~/precious): the
+// batch is refused before a worker starts, whether or not DIR was created
+// beforehand; the user's own link there is followed.
+TEST_F(Output, PlantedLinkAtTheBatchDirectoryIsNotFollowed) {
+  need_root();
+  struct row {
+    const char *name;
+    const char *dir;  // --todas argument, under the shared directory
+    const char *link;
+    uid_t link_owner;
+  };
+  const uid_t me = geteuid();
+  const row rows[] = {
+      {"dir", "songs", "songs", stranger},
+      {"above", "evil/songs", "evil", stranger},
+      {"mine", "songs", "songs", me},
+  };
   for (const row &c : rows) {
     SCOPED_TRACE(c.name);
-    const std::string d = directory(c.name, c.mode, c.dir_owner);
-    const std::string target = path(std::string(c.name) + ".target");
-    fixture::write_file(target, secret);
-    plant_link(d + "/out.wav", target, c.link_owner);
-    const auto r = fixture::run_tool({path("song.wad"), "D_TONE", d + "/out.wav", "0.1"});
-    if (c.followed) {
-      EXPECT_EQ(r.status, 0) << r.err;
-      EXPECT_EQ(fixture::read_file(target).size(), tenth_bytes);
-    } else {
-      EXPECT_EQ(r.status, 1);
-      EXPECT_EQ(r.err, "no se puede escribir " + d +
-                           "/out.wav: es un enlace simbólico de otro "
-                           "usuario en un directorio compartido: no se sigue\n");
-      EXPECT_EQ(fixture::read_file(target), secret);
+    const std::string shared = directory(std::string("shared-") + c.name, 01777, me);
+    const std::string precious = path(std::string("precious-") + c.name);
+    ASSERT_EQ(mkdir(precious.c_str(), 0700), 0);
+    // The batch's entry as it would land through the link.
+    const bool through_dir = std::string(c.dir) != c.link;
+    const std::string landed = precious + (through_dir ? "/songs" : "");
+    if (through_dir) {
+      ASSERT_EQ(mkdir(landed.c_str(), 0700), 0);
     }
-    EXPECT_TRUE(fs::is_symlink(d + "/out.wav"));
+    fixture::write_file(landed + "/D_TONE.wav", secret);
+    plant_link(shared + "/" + c.link, precious, c.link_owner);
+    const std::string dir = shared + "/" + c.dir;
+    const auto r = fixture::run_tool({"--todas", dir, path("song.wad"), "0.1"});
+    if (c.link_owner == me) {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(fixture::read_file(landed + "/D_TONE.wav").size(), tenth_bytes);
+      continue;
+    }
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "no se puede escribir en " + dir +
+                         ": es un enlace simbólico de otro usuario en un directorio "
+                         "compartido: no se sigue\n");
+    EXPECT_EQ(fixture::read_file(landed + "/D_TONE.wav"), secret);
+    EXPECT_FALSE(fixture::file_exists(landed + "/D_TUNE.wav"));
+    EXPECT_EQ(process::temporaries_in(landed), 0u);
   }
 }
 
@@ -240,6 +300,33 @@ TEST_F(Output, KilledBatchTakesItsWorkersWithIt) {
   EXPECT_TRUE(writing);
   EXPECT_TRUE(all_ended) << "workers outlived the batch by 5 s";
   EXPECT_EQ(process::temporaries_in(d), 0u);
+}
+
+// DIR is opened once: moved away and replaced by a link while the workers
+// run, it still receives every file and the link's target none, including
+// from the worker that starts after the swap.
+TEST_F(Output, BatchDirectoryIsOpenedOnce) {
+  const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+  const int lumps = static_cast<int>(cores < 1 ? 1 : cores) + 1;
+  fixture::wad_builder held;
+  for (int i = 0; i < lumps; ++i) held.lump("D_" + std::to_string(i), held_chord());
+  held.write(path("held.wad"));
+  const std::string d = path("songs"), moved = path("moved"), elsewhere = path("elsewhere");
+  ASSERT_EQ(mkdir(elsewhere.c_str(), 0755), 0);
+  const pid_t pid = process::start_tool({"--todas", d, path("held.wad"), "30"}, path("log"));
+  ASSERT_GT(pid, 0);
+  const bool writing = process::wait_for_temporaries(d, 1, 20);
+  kill(-pid, SIGSTOP);
+  const bool swapped =
+      rename(d.c_str(), moved.c_str()) == 0 && symlink(elsewhere.c_str(), d.c_str()) == 0;
+  kill(-pid, SIGCONT);
+  const process::ending e = process::wait_for(pid, 120);
+  EXPECT_TRUE(writing && swapped);
+  EXPECT_TRUE(e.ended && WIFEXITED(e.status) && WEXITSTATUS(e.status) == 0) << log_of(path("log"));
+  for (int i = 0; i < lumps; ++i) {
+    EXPECT_TRUE(fixture::file_exists(moved + "/D_" + std::to_string(i) + ".wav")) << i;
+  }
+  EXPECT_TRUE(fs::is_empty(elsewhere));
 }
 
 // The header's sizes are known before the first sample, so samples go out
