@@ -1,5 +1,5 @@
 // output_path.cpp: the walk of an output's path, one component at a time
-// from an open directory.
+// from an open directory, and the names that stand for an open descriptor.
 #include "tool/output_path.h"
 
 #include <fcntl.h>
@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <string_view>
 #include <vector>
 
@@ -75,6 +76,14 @@ void push_components(std::string_view text, std::vector<std::string> &pending) {
   pending.insert(pending.end(), pieces.rbegin(), pieces.rend());
 }
 
+bool all_digits(std::string_view text) {
+  if (text.empty() || (text.size() > 1 && text[0] == '0')) return false;  // as /proc reads them
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int path_walk(const char *path, bool follow_last, path_place &out) {
@@ -132,4 +141,25 @@ int path_walk(const char *path, bool follow_last, path_place &out) {
     if (const int err = at.move(piece.c_str()); err != 0) return err;
   }
   return ENOENT;  // not reached: the last component always returns above
+}
+
+int path_named_descriptor(const char *path) {
+  const std::string_view p = path;
+  if (p == "/dev/stdin") return 0;
+  if (p == "/dev/stdout") return 1;
+  if (p == "/dev/stderr") return 2;
+  const std::string own = "/proc/" + std::to_string(getpid()) + "/fd/";
+  for (const std::string_view prefix :
+       {std::string_view("/dev/fd/"), std::string_view("/proc/self/fd/"),
+        std::string_view("/proc/thread-self/fd/"), std::string_view(own)}) {
+    if (!p.starts_with(prefix)) continue;
+    const std::string_view number = p.substr(prefix.size());
+    int fd = -1;
+    if (!all_digits(number) ||
+        std::from_chars(number.data(), number.data() + number.size(), fd).ec != std::errc()) {
+      return -1;
+    }
+    return fd;
+  }
+  return -1;
 }

@@ -27,4 +27,10 @@ struct path_place {
 // wav_err_foreign_link; out.dir_fd is open only on success.
 int path_walk(const char *path, bool follow_last, path_place &out);
 
+// The descriptor a path names when it names one of this process's own:
+// /dev/stdin, /dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N,
+// /proc/thread-self/fd/N and /proc/PID/fd/N with this process's PID.
+// Returns N (open or not), or -1 for any other path.
+int path_named_descriptor(const char *path);
+
 #endif  // TUNECAST_TOOL_OUTPUT_PATH_H

@@ -184,17 +184,26 @@ file_identity file_identity_of(const char *path) {
 output_file::~output_file() { abandon(); }
 
 int output_file::open(const wav_target &target) {
-  if (target.fd >= 0) {
-    fd_ = target.fd;
-    own_fd_ = false;
-  } else if (const int err = open_path(target); err != 0) {
-    abandon();
-    return err;
-  }
-  return 0;
+  const int err = target.fd >= 0 ? open_descriptor(target) : open_path(target);
+  if (err != 0) abandon();
+  return err;
 }
 
 int output_file::write(const void *data, size_t size) { return write_all(fd_, data, size); }
+
+// A descriptor the process was handed (standard output, /dev/fd/N): written
+// where it stands, once it is known to be open for writing.
+int output_file::open_descriptor(const wav_target &target) {
+  const int flags = fcntl(target.fd, F_GETFL);
+  if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) return EBADF;
+  struct stat st {};
+  if (fstat(target.fd, &st) == 0 && S_ISREG(st.st_mode) && same_file(st, target.input)) {
+    return wav_err_same_as_input;
+  }
+  fd_ = target.fd;
+  own_fd_ = false;
+  return 0;
+}
 
 int output_file::open_path(const wav_target &target) {
   path_place place;

@@ -56,7 +56,7 @@ file_identity file_identity_of(const char *path);
 // Where the WAV goes.
 struct wav_target {
   const char *path = nullptr;  // for messages; the file written unless fd >= 0
-  int fd = -1;                 // >= 0: an open stream (standard output), written directly
+  int fd = -1;  // >= 0: an open descriptor (standard output, /dev/fd/N), written directly
   // true for an entry of the --todas directory: a link there is replaced by
   // the new file, never followed, and a pipe or device is refused. false for
   // a path the user named: a link, there or on the way to it, is followed
@@ -93,6 +93,7 @@ class output_file {
   int fd() const { return fd_; }
 
  private:
+  int open_descriptor(const wav_target &target);
   int open_path(const wav_target &target);
   int open_temporary(const struct stat *replaced);
   void abandon();

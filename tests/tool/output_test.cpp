@@ -4,6 +4,7 @@
 // Owners are changed to a uid nobody uses, which takes root (as in CI).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,6 +17,9 @@
 
 #include "fixtures.h"
 #include "process.h"
+#include "tool/output_path.h"
+
+extern char **environ;
 
 namespace {
 
@@ -75,6 +79,53 @@ class Output : public ::testing::Test {
 std::string log_of(const std::string &path) {
   const bytes b = fixture::read_file(path);
   return std::string(b.begin(), b.end());
+}
+
+// Starts the built tool as process::start_tool does, but with standard
+// output on out_fd (-1: into the log) and the signals in ignored ignored from
+// the start, as a shell's `trap '' TERM` leaves them.
+pid_t spawn_tool(const std::vector<std::string> &args, const std::string &log_path, int out_fd,
+                 const std::vector<int> &ignored) {
+  std::vector<std::string> env_text = {"ZARN_SYNTH=1"};
+  for (char **e = environ; *e != nullptr; ++e) env_text.emplace_back(*e);
+  const std::string tool = fixture::tool_path();
+  std::vector<char *> argv = {const_cast<char *>(tool.c_str())}, envp;
+  for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+  argv.push_back(nullptr);
+  for (std::string &e : env_text) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  if (out_fd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
+  } else {
+    posix_spawn_file_actions_adddup2(&actions, 2, 1);
+  }
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setpgroup(&attr, 0);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+  // An ignored signal stays ignored across exec: ignore it here meanwhile.
+  std::vector<struct sigaction> saved(ignored.size());
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  for (size_t i = 0; i < ignored.size(); ++i) sigaction(ignored[i], &ignore, &saved[i]);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), envp.data()) != 0) pid = -1;
+  for (size_t i = 0; i < ignored.size(); ++i) sigaction(ignored[i], &saved[i], nullptr);
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+std::string read_available(int fd) {
+  std::string text;
+  char buf[4096];
+  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+  return text;
 }
 
 TEST_F(Output, PlantedLinkInTheBatchDirectoryNeverReachesItsTarget) {
@@ -327,6 +378,67 @@ TEST_F(Output, BatchDirectoryIsOpenedOnce) {
     EXPECT_TRUE(fixture::file_exists(moved + "/D_" + std::to_string(i) + ".wav")) << i;
   }
   EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
+// The names of the tool's own standard output are standard output: a pipe
+// gets the bytes - gives it, with the loader's and closing lines on standard
+// error, and a terminal is refused as it is for -, with nothing written there.
+TEST_F(Output, NamesOfStandardOutputAreStandardOutput) {
+  const auto dash = fixture::run_tool({path("song.wad"), "D_TONE", "-", "0.1"});
+  ASSERT_EQ(dash.status, 0) << dash.err;
+  ASSERT_EQ(dash.out.size(), tenth_bytes);
+  for (const char *name : {"-", "/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+    SCOPED_TRACE(name);
+    const std::vector<std::string> args = {path("song.wad"), "D_TONE", name, "0.1"};
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0);
+    // 0.1 s fits the pipe's buffer: the tool ends before anything is read.
+    pid_t pid = spawn_tool(args, path("log"), pipe_fds[1], {});
+    close(pipe_fds[1]);
+    process::ending e = process::wait_for(pid, 20);
+    EXPECT_TRUE(e.ended && WIFEXITED(e.status) && WEXITSTATUS(e.status) == 0);
+    const std::string piped = read_available(pipe_fds[0]);
+    EXPECT_TRUE(piped == dash.out) << piped.size() << " bytes";
+    EXPECT_EQ(log_of(path("log")), dash.err);
+    close(pipe_fds[0]);
+
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    pid = spawn_tool(args, path("log"), terminal, {});
+    close(terminal);
+    e = process::wait_for(pid, 20);
+    EXPECT_TRUE(e.ended && WIFEXITED(e.status) && WEXITSTATUS(e.status) == 1);
+    EXPECT_EQ(log_of(path("log")),
+              "no se escribe un WAV en la terminal: redirige la salida a un archivo o a otro "
+              "programa\n");
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    EXPECT_EQ(read_available(master).size(), 0u);
+    close(master);
+  }
+}
+
+TEST(OutputPath, NamedDescriptorsAreThisProcesssOwn) {
+  const std::string own = "/proc/" + std::to_string(getpid()) + "/fd/";
+  const std::pair<std::string, int> cases[] = {
+      {"/dev/stdin", 0},
+      {"/dev/stderr", 2},
+      {"/dev/fd/7", 7},
+      {"/proc/thread-self/fd/4", 4},
+      {own + "12", 12},
+      {"/dev/fd/07", -1},
+      {"/dev/fd/", -1},
+      {"/dev/fd/1x", -1},
+      {"/dev/fd/99999999999", -1},
+      {"/proc/1/fd/1", -1},
+      {"dev/stdout", -1},
+      {"/dev/stdout/", -1},
+  };
+  for (const auto &[name, fd] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(path_named_descriptor(name.c_str()), fd);
+  }
 }
 
 // The header's sizes are known before the first sample, so samples go out
