@@ -89,10 +89,14 @@ int batch_state::start(const archive_music &m) {
   const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid == 0) {
-    // A worker ends with the batch: when the parent dies, SIGTERM, whose
-    // handler removes the temporary file. A parent that died before this
-    // call sends nothing, hence the check after it.
-    if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) _exit(1);
+    // A worker ends with the batch: when the parent dies, the kernel sends
+    // it a signal of the batch's own, whose handler removes the temporary
+    // file. Not SIGTERM: the tool may have been started with it ignored,
+    // and the worker inherits that. A parent that died before this call
+    // sends nothing, hence the check after it.
+    const int parent_died = SIGRTMIN;
+    output_cleanup_on(parent_died);
+    if (prctl(PR_SET_PDEATHSIG, parent_died) != 0 || getppid() != parent) _exit(1);
     const std::string path = dir + "/" + m.name + extension;
     const render_job job{m.name.c_str(), m.lump->data, m.lump->size, length, path.c_str(), -1,
                          true,           input,        format,       style,  dir_fd};

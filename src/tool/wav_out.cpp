@@ -16,14 +16,12 @@
 #include <cstring>
 
 #include "common/system_text.h"
+#include "tool/fatal_signals.h"
 #include "tool/output_path.h"
 
 namespace {
 
 constexpr int temporary_attempts = 100;  // names tried before giving up, as mkstemp does
-// The signals that end the tool while it writes (an interrupt, a kill, a
-// closed terminal, a batch parent's end): each first removes the temporary file.
-constexpr int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
 class header_writer {
  public:
@@ -72,7 +70,7 @@ int write_all(int fd, const void *data, size_t size) {
 }
 
 // The temporary file being written, for the signal handler: its directory
-// and its name there. Set and cleared with those signals blocked, so the
+// and its name there. Set and cleared with every signal blocked, so the
 // handler never sees a name that does not exist yet or already names the
 // finished file.
 std::atomic<int> pending_dir{-1};
@@ -90,30 +88,36 @@ extern "C" void remove_temp_and_end(int sig) {
   errno = saved;
 }
 
-// Once per process, before its first temporary file. A signal the process
-// was started with ignored (nohup) stays ignored.
+void catch_with_cleanup(int sig) {
+  struct sigaction act {};
+  act.sa_handler = remove_temp_and_end;
+  sigemptyset(&act.sa_mask);
+  sigaction(sig, &act, nullptr);
+}
+
+// Once per process, before its first output. A signal the process was
+// started with ignored (nohup) stays ignored, and one a sanitizer or a
+// debugger already handles is left to it. A file-size limit is a failure
+// with a reason (EFBIG from write), not a silent end.
 void install_cleanup_handlers() {
   static bool installed = false;
   if (installed) return;
   installed = true;
-  for (const int sig : cleanup_signals) {
+  for (const int sig : fatal_signals) {
     struct sigaction old {};
     if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
-    struct sigaction act {};
-    act.sa_handler = remove_temp_and_end;
-    sigemptyset(&act.sa_mask);
-    sigaction(sig, &act, nullptr);
+    catch_with_cleanup(sig);
   }
+  signal(SIGXFSZ, SIG_IGN);
 }
 
-// Holds the cleanup signals back for a scope: creating the temporary file
-// and registering it, or renaming it and forgetting it, happen as one step.
+// Holds every signal back for a scope: creating the temporary file and
+// registering it, or renaming it and forgetting it, happen as one step.
 class signals_held {
  public:
   signals_held() {
     sigset_t set;
-    sigemptyset(&set);
-    for (const int sig : cleanup_signals) sigaddset(&set, sig);
+    sigfillset(&set);
     sigprocmask(SIG_BLOCK, &set, &saved_);
   }
   ~signals_held() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
@@ -184,6 +188,7 @@ file_identity file_identity_of(const char *path) {
 output_file::~output_file() { abandon(); }
 
 int output_file::open(const wav_target &target) {
+  install_cleanup_handlers();
   const int err = target.fd >= 0 ? open_descriptor(target) : open_path(target);
   if (err != 0) abandon();
   return err;
@@ -247,7 +252,6 @@ int output_file::open_path(const wav_target &target) {
 // O_EXCL under a name no one can guess: a link planted there is never
 // followed, and the rename is atomic within the directory.
 int output_file::open_temporary(const struct stat *replaced) {
-  install_cleanup_handlers();
   for (int attempt = 0; fd_ < 0; ++attempt) {
     std::string temp;
     if (const int err = temporary_name(temp); err != 0) return err;
@@ -319,6 +323,14 @@ void output_file::abandon() {
   }
   close(dir_fd_);
   dir_fd_ = -1;
+}
+
+void output_cleanup_on(int sig) {
+  catch_with_cleanup(sig);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 std::string wav_error_text(int err) {

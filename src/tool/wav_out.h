@@ -72,11 +72,13 @@ struct wav_target {
 // The file a render goes to, whatever its format. open() settles where the
 // bytes go: a regular target (new or existing) is written to a temporary
 // file `.tunecast-XXXXXX` beside it, renamed over it only by finish(); until
-// then a failure, a destroyed object, SIGINT, SIGTERM or SIGHUP remove the
-// temporary file and leave the target as it was. A replaced file keeps its
-// permission bits and, where the process may, its owner and group; a new one
-// gets 0666 & ~umask. Each call returns 0, or the errno value or wav_err_*
-// reason that stopped it.
+// then a failure, a destroyed object or any fatal signal that can be caught
+// (fatal_signals.h) removes the temporary file and leaves the target as it
+// was, and the process then ends by that signal. SIGXFSZ is ignored from
+// the first open() on, so a file-size limit fails a write with EFBIG. A
+// replaced file keeps its permission bits and, where the process may, its
+// owner and group; a new one gets 0666 & ~umask. Each call returns 0, or the
+// errno value or wav_err_* reason that stopped it.
 class output_file {
  public:
   output_file() = default;
@@ -104,6 +106,11 @@ class output_file {
   std::string name_;  // the target's name in it
   std::string temp_;  // the temporary file's name in it while it exists
 };
+
+// For a --todas worker: sig, whatever disposition the process inherited,
+// removes the temporary file and ends the process. The worker's parent has
+// the kernel send it this signal when it dies.
+void output_cleanup_on(int sig);
 
 // Writes one WAV file while it is rendered: open() writes the header,
 // write() appends samples, finish() completes the file (see output_file).

@@ -324,33 +324,39 @@ TEST_F(Output, SignalDuringTheWriteRemovesTheTemporaryFile) {
   }
 }
 
+// However the tool was started: a worker inherits the dispositions of the
+// tool, SIGTERM ignored included, and must end with it all the same.
 TEST_F(Output, KilledBatchTakesItsWorkersWithIt) {
   fixture::wad_builder()
       .lump("D_ONE", held_chord())
       .lump("D_TWO", held_chord())
       .write(path("held.wad"));
-  const std::string d = path("songs");
-  // The workers, orphaned, become this process's children and can be reaped here.
-  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-  const pid_t pid = process::start_tool({"--todas", d, path("held.wad"), "3000"}, path("log"));
-  ASSERT_GT(pid, 0);
-  const bool writing = process::wait_for_temporaries(d, 1, 20);
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  bool all_ended = false;
-  while (!all_ended && std::chrono::steady_clock::now() < deadline) {
-    const pid_t got = waitpid(-1, nullptr, WNOHANG);
-    if (got < 0 && errno == ECHILD) all_ended = true;
-    if (got == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  for (const bool term_ignored : {false, true}) {
+    SCOPED_TRACE(term_ignored ? "started with SIGTERM ignored" : "started as usual");
+    const std::string d = path(term_ignored ? "ignoring" : "songs");
+    // The workers, orphaned, become this process's children and can be reaped here.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const pid_t pid = spawn_tool({"--todas", d, path("held.wad"), "3000"}, path("log"), -1,
+                                 term_ignored ? std::vector<int>{SIGTERM} : std::vector<int>{});
+    ASSERT_GT(pid, 0);
+    const bool writing = process::wait_for_temporaries(d, 1, 20);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    bool all_ended = false;
+    while (!all_ended && std::chrono::steady_clock::now() < deadline) {
+      const pid_t got = waitpid(-1, nullptr, WNOHANG);
+      if (got < 0 && errno == ECHILD) all_ended = true;
+      if (got == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(-pid, SIGKILL);  // whatever is left of the group, so no worker outlives the test
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+    EXPECT_TRUE(writing);
+    EXPECT_TRUE(all_ended) << "workers outlived the batch by 5 s";
+    EXPECT_EQ(process::temporaries_in(d), 0u);
   }
-  kill(-pid, SIGKILL);  // whatever is left of the group, so no worker outlives the test
-  while (waitpid(-1, nullptr, WNOHANG) > 0) {
-  }
-  prctl(PR_SET_CHILD_SUBREAPER, 0);
-  EXPECT_TRUE(writing);
-  EXPECT_TRUE(all_ended) << "workers outlived the batch by 5 s";
-  EXPECT_EQ(process::temporaries_in(d), 0u);
 }
 
 // DIR is opened once: moved away and replaced by a link while the workers
