@@ -4,6 +4,7 @@
 // on, and only the exit status and the summary count it.
 #include "tool/batch.h"
 
+#include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,6 +18,7 @@
 
 #include "common/system_text.h"
 #include "tool/archive.h"
+#include "tool/output_path.h"
 #include "tool/wav_out.h"
 
 namespace {
@@ -28,6 +30,7 @@ struct worker {
 
 struct batch_state {
   std::string dir;
+  int dir_fd = -1;  // DIR, opened once: the workers write relative to it
   render_length length;
   render_style style;
   file_identity input;  // the archive: no entry of the directory may be it
@@ -86,13 +89,17 @@ int batch_state::start(const archive_music &m) {
   const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid == 0) {
-    // A worker ends with the batch: when the parent dies, SIGTERM, whose
-    // handler removes the temporary file. A parent that died before this
-    // call sends nothing, hence the check after it.
-    if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) _exit(1);
+    // A worker ends with the batch: when the parent dies, the kernel sends
+    // it a signal of the batch's own, whose handler removes the temporary
+    // file. Not SIGTERM: the tool may have been started with it ignored,
+    // and the worker inherits that. A parent that died before this call
+    // sends nothing, hence the check after it.
+    const int parent_died = SIGRTMIN;
+    output_cleanup_on(parent_died);
+    if (prctl(PR_SET_PDEATHSIG, parent_died) != 0 || getppid() != parent) _exit(1);
     const std::string path = dir + "/" + m.name + extension;
     const render_job job{m.name.c_str(), m.lump->data, m.lump->size, length, path.c_str(), -1,
-                         true,           input,        format,       style};
+                         true,           input,        format,       style,  dir_fd};
     // _exit: nothing inherited from the parent is flushed or run twice.
     _exit(render_run(job));
   }
@@ -117,22 +124,31 @@ int directory_refusal(const struct stat &st) {
   return 0;
 }
 
-bool ensure_directory(const std::string &dir) {
-  struct stat st;
+// DIR, created when missing, opened once and judged as opened: the links
+// on the way to it, DIR itself included, are followed only where another
+// user cannot have planted them, and no worker looks its name up again.
+// Returns 0 and sets fd, or the reason it was refused.
+int open_directory(const std::string &dir, int &fd) {
+  path_place place;
+  if (const int err = path_walk(dir.c_str(), true, place); err != 0) return err;
+  // Created never writable by all, whatever the umask; one made by someone
+  // else meanwhile is judged below like any other.
   int err = 0;
-  if (stat(dir.c_str(), &st) == 0) {
-    err = S_ISDIR(st.st_mode) ? directory_refusal(st) : ENOTDIR;
-    if (err == 0) return true;
-  } else if (errno != ENOENT) {
-    err = errno;
-  } else if (mkdir(dir.c_str(), 0775) == 0) {
-    return true;  // never writable by all, whatever the umask
-  } else {
+  if (!place.exists && mkdirat(place.dir_fd, place.name.c_str(), 0775) != 0 && errno != EEXIST) {
     err = errno;
   }
-  std::fprintf(stderr, "no se puede escribir en %s: %s\n", dir.c_str(),
-               wav_error_text(err).c_str());
-  return false;
+  if (err == 0) {
+    fd = openat(place.dir_fd, place.name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) err = errno;
+  }
+  close(place.dir_fd);
+  struct stat st {};
+  if (err == 0) err = fstat(fd, &st) == 0 ? directory_refusal(st) : errno;
+  if (err != 0 && fd >= 0) {
+    close(fd);
+    fd = -1;
+  }
+  return err;
 }
 
 size_t worker_limit() {
@@ -147,7 +163,11 @@ int batch_run(const wad_file *w, const char *dir_arg, const render_length &lengt
   if (length.loops == 0 && !render_seconds_valid(length.seconds, style.channels())) return 1;
   batch_state b;
   b.dir = without_trailing_slashes(dir_arg);
-  if (!ensure_directory(b.dir)) return 1;
+  if (const int err = open_directory(b.dir, b.dir_fd); err != 0) {
+    std::fprintf(stderr, "no se puede escribir en %s: %s\n", b.dir.c_str(),
+                 wav_error_text(err).c_str());
+    return 1;
+  }
   b.length = length;
   b.style = style;
   b.input = input;
@@ -178,6 +198,7 @@ int batch_run(const wad_file *w, const char *dir_arg, const render_length &lengt
   }
   while (!b.running.empty() && b.reap_one()) {
   }
+  close(b.dir_fd);
   if (!style.quiet) {
     std::printf("%zu de %zu %s en %s\n", b.written, b.total,
                 b.total == 1 ? "pista escrita" : "pistas escritas", b.dir.c_str());

@@ -10,10 +10,12 @@
 // format (EXT its name: wav, flac, ogg, mid),
 // NAME made safe by archive_safe_name; creates DIR when it is missing and
 // refuses one that another user owns (root excepted) or that anyone may
-// write to without the sticky bit. An entry is replaced by a rename, a link
+// write to without the sticky bit, or that is reached through another
+// user's link in a sticky shared directory. DIR is opened once and the
+// workers write relative to it. An entry is replaced by a rename, a link
 // there never followed; a pipe or device there, or the archive itself
 // (input), is refused. At most one worker per online core; each ends when
-// this process does. Each song plays at style's volume. Progress on standard
+// this process does, however it ends. Each song plays at style's volume. Progress on standard
 // error when it is a terminal, a summary line on standard output, neither
 // when style is quiet. Returns 0 when every lump was written, 1 otherwise.
 int batch_run(const wad_file *w, const char *dir, const render_length &length,

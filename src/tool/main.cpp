@@ -15,6 +15,7 @@
 #include "tool/batch.h"
 #include "tool/options.h"
 #include "tool/output_format.h"
+#include "tool/output_path.h"
 #include "tool/play.h"
 #include "tool/render.h"
 #include "tool/sound_device.h"
@@ -120,18 +121,19 @@ int render_one(const tool_options &opt) {
   const char *archive = opt.args[0];
   const char *lump = opt.args[1];
   const char *out = opt.args[2];
-  int out_fd = -1;
-  if (std::strcmp(out, "-") == 0) {
-    if (isatty(STDOUT_FILENO)) {
-      std::fputs(
-          "no se escribe un WAV en la terminal: redirige la salida a un archivo o a otro "
-          "programa\n",
-          stderr);
-      return 1;
-    }
+  // - and the names of a descriptor of ours (/dev/stdout, /dev/fd/N) are
+  // written as that descriptor, where it stands.
+  const int out_fd = std::strcmp(out, "-") == 0 ? STDOUT_FILENO : path_named_descriptor(out);
+  if (out_fd >= 0 && isatty(out_fd)) {
+    std::fputs(
+        "no se escribe un WAV en la terminal: redirige la salida a un archivo o a otro "
+        "programa\n",
+        stderr);
+    return 1;
+  }
+  if (out_fd == STDOUT_FILENO) {
     // The WAV alone goes to standard output: the loader's line and the
     // closing line, which would corrupt it, go to standard error.
-    out_fd = STDOUT_FILENO;
     wad_set_log(print_wad_line, opt.quiet ? nullptr : stderr);
   }
   // Only the directory and the one lump are read: a song of a large

@@ -23,7 +23,7 @@ int midi_out_run(const render_job &job) {
     return 1;
   }
   output_file out;
-  const wav_target target{job.out_path, job.out_fd, job.batch, job.input};
+  const wav_target target{job.out_path, job.out_fd, job.batch, job.input, job.out_dir_fd};
   int err = out.open(target);
   if (err == 0) err = out.write(midi.midi.data(), midi.midi.size());
   if (err == 0) err = out.finish();

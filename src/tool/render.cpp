@@ -168,7 +168,7 @@ int render_run(const render_job &job) {
   }
   // Every refusal is behind; only now is the output touched.
   sample_sink out(job.format);
-  const wav_target target{job.out_path, job.out_fd, job.batch, job.input};
+  const wav_target target{job.out_path, job.out_fd, job.batch, job.input, job.out_dir_fd};
   if (const int err = out.open(target, span.frames, job.style.channels()); err != 0) {
     return output_failed(job.out_path, err);
   }

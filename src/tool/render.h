@@ -32,6 +32,7 @@ struct render_job {
   file_identity input;   // the archive being read, which is never written over
   output_format format = output_format::wav;  // settled and available in this build
   render_style style;
+  int out_dir_fd = -1;  // with batch: the batch directory, out_path's entry is in it
 };
 
 // Checks a duration before anything is loaded or rendered: its frame count

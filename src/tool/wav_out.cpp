@@ -5,7 +5,7 @@
 #include "tool/wav_out.h"
 
 #include <fcntl.h>
-#include <limits.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,17 +13,15 @@
 #include <bit>
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
-#include <vector>
+#include <cstring>
 
 #include "common/system_text.h"
+#include "tool/fatal_signals.h"
+#include "tool/output_path.h"
 
 namespace {
 
-constexpr int max_link_hops = 40;  // as many as the kernel follows in one lookup
-// The signals that end the tool while it writes (an interrupt, a kill, a
-// closed terminal, a batch parent's end): each first removes the temporary file.
-constexpr int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int temporary_attempts = 100;  // names tried before giving up, as mkstemp does
 
 class header_writer {
  public:
@@ -71,46 +69,55 @@ int write_all(int fd, const void *data, size_t size) {
   return 0;
 }
 
-// The temporary file being written, for the signal handler. Set and cleared
-// with those signals blocked, so the handler never sees a name that does not
-// exist yet or already names the finished file.
+// The temporary file being written, for the signal handler: its directory
+// and its name there. Set and cleared with every signal blocked, so the
+// handler never sees a name that does not exist yet or already names the
+// finished file.
+std::atomic<int> pending_dir{-1};
 std::atomic<const char *> pending_temp{nullptr};
 static_assert(std::atomic<const char *>::is_always_lock_free);
+static_assert(std::atomic<int>::is_always_lock_free);
 
-// Async-signal-safe only: unlink, then the default action, which the raised
-// signal meets once the handler returns (it is blocked until then).
+// Async-signal-safe only: unlinkat, then the default action, which the
+// raised signal meets once the handler returns (it is blocked until then).
 extern "C" void remove_temp_and_end(int sig) {
   const int saved = errno;
-  if (const char *temp = pending_temp.load()) unlink(temp);
+  if (const char *temp = pending_temp.load()) unlinkat(pending_dir.load(), temp, 0);
   signal(sig, SIG_DFL);
   raise(sig);
   errno = saved;
 }
 
-// Once per process, before its first temporary file. A signal the process
-// was started with ignored (nohup) stays ignored.
+void catch_with_cleanup(int sig) {
+  struct sigaction act {};
+  act.sa_handler = remove_temp_and_end;
+  sigemptyset(&act.sa_mask);
+  sigaction(sig, &act, nullptr);
+}
+
+// Once per process, before its first output. A signal the process was
+// started with ignored (nohup) stays ignored, and one a sanitizer or a
+// debugger already handles is left to it. A file-size limit is a failure
+// with a reason (EFBIG from write), not a silent end.
 void install_cleanup_handlers() {
   static bool installed = false;
   if (installed) return;
   installed = true;
-  for (const int sig : cleanup_signals) {
+  for (const int sig : fatal_signals) {
     struct sigaction old {};
     if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
-    struct sigaction act {};
-    act.sa_handler = remove_temp_and_end;
-    sigemptyset(&act.sa_mask);
-    sigaction(sig, &act, nullptr);
+    catch_with_cleanup(sig);
   }
+  signal(SIGXFSZ, SIG_IGN);
 }
 
-// Holds the cleanup signals back for a scope: creating the temporary file
-// and registering it, or renaming it and forgetting it, happen as one step.
+// Holds every signal back for a scope: creating the temporary file and
+// registering it, or renaming it and forgetting it, happen as one step.
 class signals_held {
  public:
   signals_held() {
     sigset_t set;
-    sigemptyset(&set);
-    for (const int sig : cleanup_signals) sigaddset(&set, sig);
+    sigfillset(&set);
     sigprocmask(SIG_BLOCK, &set, &saved_);
   }
   ~signals_held() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
@@ -121,85 +128,47 @@ class signals_held {
   sigset_t saved_;
 };
 
-std::string directory_of(const std::string &path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 mode_t current_umask() {
   const mode_t mask = umask(0);
   umask(mask);
   return mask;
 }
 
-// The kernel's rule for protected symlinks: in a sticky directory anyone
-// may write to (/tmp), a link is followed only when it belongs to whoever
-// follows it or to the directory's owner. Anyone else may have planted it
-// there to make the tool write over a file of their choosing.
-bool link_may_be_followed(const struct stat &link, const struct stat &dir) {
-  const bool shared = (dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & S_IWOTH) != 0;
-  return !shared || link.st_uid == geteuid() || link.st_uid == dir.st_uid;
-}
-
-// A path the user named: its links are followed one at a time, each only
-// where the rule above allows, so that a chain cannot pass through a
-// planted one. On return path names no link; st is its lstat when exists.
-int follow_links(std::string &path, struct stat &st, bool &exists) {
-  std::vector<char> text(PATH_MAX);
-  for (int hops = 0;; ++hops) {
-    if (lstat(path.c_str(), &st) != 0) {
-      if (errno != ENOENT) return errno;
-      exists = false;
-      // A link to nothing: refused rather than creating a file it points at.
-      return hops == 0 ? 0 : ENOENT;
-    }
-    exists = true;
-    if (!S_ISLNK(st.st_mode)) return 0;
-    if (hops == max_link_hops) return ELOOP;
-    const std::string dir = directory_of(path);
-    struct stat dir_st {};
-    if (stat(dir.c_str(), &dir_st) != 0) return errno;
-    if (!link_may_be_followed(st, dir_st)) return wav_err_foreign_link;
-    const ssize_t n = readlink(path.c_str(), text.data(), text.size());
-    if (n < 0) return errno;
-    if (static_cast<size_t>(n) == text.size()) return ENAMETOOLONG;
-    const std::string to(text.data(), static_cast<size_t>(n));
-    path = !to.empty() && to[0] == '/' ? to : dir + "/" + to;
-  }
-}
-
-// An entry of the --todas directory: looked at, never followed. A link
-// there counts as absent, since the rename replaces the link itself.
-int look_at_entry(const std::string &path, struct stat &st, bool &exists) {
-  if (lstat(path.c_str(), &st) != 0) {
-    if (errno != ENOENT) return errno;
-    exists = false;
-    return 0;
-  }
-  exists = !S_ISLNK(st.st_mode);
+// A name no one can guess, as mkstemp makes them: ".tunecast-" and six
+// characters from the kernel's random source.
+int temporary_name(std::string &name) {
+  static constexpr char symbols[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  uint8_t noise[6];
+  // Never short: the kernel fills requests of up to 256 bytes whole.
+  if (getrandom(noise, sizeof noise, 0) < 0) return errno;
+  name = ".tunecast-";
+  for (const uint8_t b : noise) name += symbols[b % (sizeof symbols - 1)];
   return 0;
+}
+
+bool same_file(const struct stat &st, const file_identity &id) {
+  return id.known && st.st_dev == id.dev && st.st_ino == id.ino;
 }
 
 }  // namespace
 
 std::array<uint8_t, wav_header_bytes> wav_header(uint32_t frames, int channels) {
   const auto block = static_cast<uint16_t>(2 * channels);  // bytes per frame
-  const uint32_t data_size = block * frames;  // 32-bit unsigned, like the field
+  const uint32_t data_size = block * frames;               // 32-bit unsigned, like the field
   std::array<uint8_t, wav_header_bytes> out{};
   header_writer w(out);
   w.tag("RIFF");
   w.u32(data_size + 36);
   w.tag("WAVE");
   w.tag("fmt ");
-  w.u32(16);               // fmt chunk size
-  w.u16(1);                // integer PCM
+  w.u32(16);  // fmt chunk size
+  w.u16(1);   // integer PCM
   w.u16(static_cast<uint16_t>(channels));
   w.u32(wav_rate_hz);          // frames per second
   w.u32(wav_rate_hz * block);  // bytes per second
   w.u16(block);
-  w.u16(16);               // bits per sample
+  w.u16(16);  // bits per sample
   w.tag("data");
   w.u32(data_size);
   return out;
@@ -219,59 +188,84 @@ file_identity file_identity_of(const char *path) {
 output_file::~output_file() { abandon(); }
 
 int output_file::open(const wav_target &target) {
-  if (target.fd >= 0) {
-    fd_ = target.fd;
-    own_fd_ = false;
-  } else if (const int err = open_path(target); err != 0) {
-    abandon();
-    return err;
-  }
-  return 0;
+  install_cleanup_handlers();
+  const int err = target.fd >= 0 ? open_descriptor(target) : open_path(target);
+  if (err != 0) abandon();
+  return err;
 }
 
 int output_file::write(const void *data, size_t size) { return write_all(fd_, data, size); }
 
-int output_file::open_path(const wav_target &target) {
-  std::string path = target.path;
+// A descriptor the process was handed (standard output, /dev/fd/N): written
+// where it stands, once it is known to be open for writing.
+int output_file::open_descriptor(const wav_target &target) {
+  const int flags = fcntl(target.fd, F_GETFL);
+  if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) return EBADF;
   struct stat st {};
-  bool exists = false;
-  const int err =
-      target.entry_only ? look_at_entry(path, st, exists) : follow_links(path, st, exists);
-  if (err != 0) return err;
-  if (!exists) return open_temporary(path, nullptr);
+  if (fstat(target.fd, &st) == 0 && S_ISREG(st.st_mode) && same_file(st, target.input)) {
+    return wav_err_same_as_input;
+  }
+  fd_ = target.fd;
+  own_fd_ = false;
+  return 0;
+}
+
+int output_file::open_path(const wav_target &target) {
+  path_place place;
+  if (target.entry_only && target.entry_dir >= 0) {
+    const char *slash = std::strrchr(target.path, '/');
+    place.name = slash != nullptr ? slash + 1 : target.path;
+    place.dir_fd = fcntl(target.entry_dir, F_DUPFD_CLOEXEC, 0);
+    if (place.dir_fd < 0) return errno;
+    if (fstatat(place.dir_fd, place.name.c_str(), &place.st, AT_SYMLINK_NOFOLLOW) == 0) {
+      place.exists = true;
+    } else if (errno != ENOENT) {
+      close(place.dir_fd);
+      return errno;
+    }
+  } else if (const int err = path_walk(target.path, !target.entry_only, place); err != 0) {
+    return err;
+  }
+  dir_fd_ = place.dir_fd;
+  name_ = place.name;
+  const struct stat &st = place.st;
+  // A link still there is an entry of the batch directory, which is never
+  // followed: it counts as absent, since the rename replaces the link itself.
+  if (!place.exists || S_ISLNK(st.st_mode)) return open_temporary(nullptr);
   if (S_ISDIR(st.st_mode)) return EISDIR;
   if (!S_ISREG(st.st_mode)) {
     // A pipe or a device the user named gets the bytes directly; one found
     // in the batch directory may be a trap (a pipe nobody reads hangs).
     if (target.entry_only) return wav_err_not_regular;
-    fd_ = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+    fd_ = openat(dir_fd_, name_.c_str(), O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
     if (fd_ < 0) return errno;
     own_fd_ = true;
     return 0;
   }
-  if (target.input.known && st.st_dev == target.input.dev && st.st_ino == target.input.ino) {
-    return wav_err_same_as_input;
-  }
+  if (same_file(st, target.input)) return wav_err_same_as_input;
   // Renaming would replace a file the user may not write; refuse it as
   // opening it for writing would.
-  if (access(path.c_str(), W_OK) != 0) return errno;
-  return open_temporary(path, &st);
+  if (faccessat(dir_fd_, name_.c_str(), W_OK, 0) != 0) return errno;
+  return open_temporary(&st);
 }
 
-// mkostemp creates with O_EXCL, so a link planted under the temporary name
-// is never followed; the rename is atomic within the directory.
-int output_file::open_temporary(const std::string &final_path, const struct stat *replaced) {
-  std::string temp = directory_of(final_path) + "/.tunecast-XXXXXX";
-  install_cleanup_handlers();
-  {
+// O_EXCL under a name no one can guess: a link planted there is never
+// followed, and the rename is atomic within the directory.
+int output_file::open_temporary(const struct stat *replaced) {
+  for (int attempt = 0; fd_ < 0; ++attempt) {
+    std::string temp;
+    if (const int err = temporary_name(temp); err != 0) return err;
     const signals_held held;
-    fd_ = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd_ < 0) return errno;
+    fd_ = openat(dir_fd_, temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+      if (errno != EEXIST || attempt + 1 == temporary_attempts) return errno;
+      continue;
+    }
     temp_ = std::move(temp);
+    pending_dir.store(dir_fd_);
     pending_temp.store(temp_.c_str());
   }
   own_fd_ = true;
-  target_ = final_path;
   if (replaced == nullptr) {
     if (fchmod(fd_, 0666 & ~current_umask()) != 0) return errno;
     return 0;
@@ -305,25 +299,38 @@ int output_file::finish() {
   fd_ = -1;
   if (err == 0 && !temp_.empty()) {
     const signals_held held;
-    if (rename(temp_.c_str(), target_.c_str()) != 0) {
+    if (renameat(dir_fd_, temp_.c_str(), dir_fd_, name_.c_str()) != 0) {
       err = errno;
     } else {
       pending_temp.store(nullptr);
       temp_.clear();
     }
   }
-  if (err != 0) abandon();
+  abandon();
   return err;
 }
 
 void output_file::abandon() {
   if (fd_ >= 0 && own_fd_) close(fd_);
   fd_ = -1;
-  if (temp_.empty()) return;
-  const signals_held held;
-  unlink(temp_.c_str());
-  pending_temp.store(nullptr);
-  temp_.clear();
+  if (dir_fd_ < 0) return;
+  {
+    const signals_held held;
+    if (!temp_.empty()) unlinkat(dir_fd_, temp_.c_str(), 0);
+    pending_temp.store(nullptr);
+    pending_dir.store(-1);
+    temp_.clear();
+  }
+  close(dir_fd_);
+  dir_fd_ = -1;
+}
+
+void output_cleanup_on(int sig) {
+  catch_with_cleanup(sig);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 std::string wav_error_text(int err) {

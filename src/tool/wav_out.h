@@ -56,23 +56,29 @@ file_identity file_identity_of(const char *path);
 // Where the WAV goes.
 struct wav_target {
   const char *path = nullptr;  // for messages; the file written unless fd >= 0
-  int fd = -1;                 // >= 0: an open stream (standard output), written directly
+  int fd = -1;  // >= 0: an open descriptor (standard output, /dev/fd/N), written directly
   // true for an entry of the --todas directory: a link there is replaced by
   // the new file, never followed, and a pipe or device is refused. false for
-  // a path the user named: a link is followed unless another user planted
-  // it in a shared sticky directory, and a pipe or device is written directly.
+  // a path the user named: a link, there or on the way to it, is followed
+  // unless another user planted it in a shared sticky directory, and a pipe
+  // or device is written directly.
   bool entry_only = false;
   file_identity input;  // the archive being read: never written over
+  // >= 0 with entry_only: the --todas directory, opened once by the batch;
+  // path's last component is the entry in it, so DIR is never looked up again.
+  int entry_dir = -1;
 };
 
 // The file a render goes to, whatever its format. open() settles where the
 // bytes go: a regular target (new or existing) is written to a temporary
 // file `.tunecast-XXXXXX` beside it, renamed over it only by finish(); until
-// then a failure, a destroyed object, SIGINT, SIGTERM or SIGHUP remove the
-// temporary file and leave the target as it was. A replaced file keeps its
-// permission bits and, where the process may, its owner and group; a new one
-// gets 0666 & ~umask. Each call returns 0, or the errno value or wav_err_*
-// reason that stopped it.
+// then a failure, a destroyed object or any fatal signal that can be caught
+// (fatal_signals.h) removes the temporary file and leaves the target as it
+// was, and the process then ends by that signal. SIGXFSZ is ignored from
+// the first open() on, so a file-size limit fails a write with EFBIG. A
+// replaced file keeps its permission bits and, where the process may, its
+// owner and group; a new one gets 0666 & ~umask. Each call returns 0, or the
+// errno value or wav_err_* reason that stopped it.
 class output_file {
  public:
   output_file() = default;
@@ -89,15 +95,22 @@ class output_file {
   int fd() const { return fd_; }
 
  private:
+  int open_descriptor(const wav_target &target);
   int open_path(const wav_target &target);
-  int open_temporary(const std::string &final_path, const struct stat *replaced);
+  int open_temporary(const struct stat *replaced);
   void abandon();
 
   int fd_ = -1;
   bool own_fd_ = false;
-  std::string temp_;    // the temporary file while it exists
-  std::string target_;  // what it is renamed to
+  int dir_fd_ = -1;   // the directory of a regular target, walked to once
+  std::string name_;  // the target's name in it
+  std::string temp_;  // the temporary file's name in it while it exists
 };
+
+// For a --todas worker: sig, whatever disposition the process inherited,
+// removes the temporary file and ends the process. The worker's parent has
+// the kernel send it this signal when it dies.
+void output_cleanup_on(int sig);
 
 // Writes one WAV file while it is rendered: open() writes the header,
 // write() appends samples, finish() completes the file (see output_file).

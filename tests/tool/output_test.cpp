@@ -4,6 +4,7 @@
 // Owners are changed to a uid nobody uses, which takes root (as in CI).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,6 +17,9 @@
 
 #include "fixtures.h"
 #include "process.h"
+#include "tool/output_path.h"
+
+extern char **environ;
 
 namespace {
 
@@ -75,6 +79,53 @@ class Output : public ::testing::Test {
 std::string log_of(const std::string &path) {
   const bytes b = fixture::read_file(path);
   return std::string(b.begin(), b.end());
+}
+
+// Starts the built tool as process::start_tool does, but with standard
+// output on out_fd (-1: into the log) and the signals in ignored ignored from
+// the start, as a shell's `trap '' TERM` leaves them.
+pid_t spawn_tool(const std::vector<std::string> &args, const std::string &log_path, int out_fd,
+                 const std::vector<int> &ignored) {
+  std::vector<std::string> env_text = {"ZARN_SYNTH=1"};
+  for (char **e = environ; *e != nullptr; ++e) env_text.emplace_back(*e);
+  const std::string tool = fixture::tool_path();
+  std::vector<char *> argv = {const_cast<char *>(tool.c_str())}, envp;
+  for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+  argv.push_back(nullptr);
+  for (std::string &e : env_text) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  if (out_fd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
+  } else {
+    posix_spawn_file_actions_adddup2(&actions, 2, 1);
+  }
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setpgroup(&attr, 0);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+  // An ignored signal stays ignored across exec: ignore it here meanwhile.
+  std::vector<struct sigaction> saved(ignored.size());
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  for (size_t i = 0; i < ignored.size(); ++i) sigaction(ignored[i], &ignore, &saved[i]);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), envp.data()) != 0) pid = -1;
+  for (size_t i = 0; i < ignored.size(); ++i) sigaction(ignored[i], &saved[i], nullptr);
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+std::string read_available(int fd) {
+  std::string text;
+  char buf[4096];
+  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+  return text;
 }
 
 TEST_F(Output, PlantedLinkInTheBatchDirectoryNeverReachesItsTarget) {
@@ -157,7 +208,8 @@ TEST_F(Output, TheArchiveIsNeverTheOutput) {
 
 // A named output follows a link as the kernel's protected-symlink rule
 // would: in a sticky directory anyone may write to, only a link of the
-// user's own or of the directory's owner.
+// user's own or of the directory's owner. The rule holds for the output
+// itself and for a directory on the way to it (d/evil/out.wav).
 TEST_F(Output, ForeignLinkInASharedDirectoryIsNotFollowed) {
   need_root();
   struct row {
@@ -173,24 +225,83 @@ TEST_F(Output, ForeignLinkInASharedDirectoryIsNotFollowed) {
       {"shared-owner", 01777, stranger, stranger, true},
       {"private", 0755, stranger, stranger, true},
   };
+  const std::string refusal =
+      ": es un enlace simbólico de otro usuario en un directorio compartido: no se sigue\n";
+  for (const row &c : rows) {
+    for (const bool on_the_way : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (on_the_way ? " (directory)" : " (file)"));
+      const std::string d =
+          directory(std::string(c.name) + (on_the_way ? "-dir" : ""), c.mode, c.dir_owner);
+      // The link's target: the file itself, or a directory holding out.wav.
+      const std::string target = path(std::string(c.name) + (on_the_way ? ".dir" : ".target"));
+      const std::string written = on_the_way ? target + "/out.wav" : target;
+      if (on_the_way) {
+        ASSERT_EQ(mkdir(target.c_str(), 0755), 0);
+      }
+      fixture::write_file(written, secret);
+      const std::string link = d + (on_the_way ? "/evil" : "/out.wav");
+      plant_link(link, target, c.link_owner);
+      const std::string out = d + (on_the_way ? "/evil/out.wav" : "/out.wav");
+      const auto r = fixture::run_tool({path("song.wad"), "D_TONE", out, "0.1"});
+      if (c.followed) {
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(fixture::read_file(written).size(), tenth_bytes);
+      } else {
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "no se puede escribir " + out + refusal);
+        EXPECT_EQ(fixture::read_file(written), secret);
+        EXPECT_EQ(process::temporaries_in(target), 0u);
+      }
+      EXPECT_TRUE(fs::is_symlink(link));
+    }
+  }
+}
+
+// --todas DIR where DIR, or a directory on the way to it, is a link another
+// user planted in a sticky shared directory (/tmp/songs -> ~/precious): the
+// batch is refused before a worker starts, whether or not DIR was created
+// beforehand; the user's own link there is followed.
+TEST_F(Output, PlantedLinkAtTheBatchDirectoryIsNotFollowed) {
+  need_root();
+  struct row {
+    const char *name;
+    const char *dir;  // --todas argument, under the shared directory
+    const char *link;
+    uid_t link_owner;
+  };
+  const uid_t me = geteuid();
+  const row rows[] = {
+      {"dir", "songs", "songs", stranger},
+      {"above", "evil/songs", "evil", stranger},
+      {"mine", "songs", "songs", me},
+  };
   for (const row &c : rows) {
     SCOPED_TRACE(c.name);
-    const std::string d = directory(c.name, c.mode, c.dir_owner);
-    const std::string target = path(std::string(c.name) + ".target");
-    fixture::write_file(target, secret);
-    plant_link(d + "/out.wav", target, c.link_owner);
-    const auto r = fixture::run_tool({path("song.wad"), "D_TONE", d + "/out.wav", "0.1"});
-    if (c.followed) {
-      EXPECT_EQ(r.status, 0) << r.err;
-      EXPECT_EQ(fixture::read_file(target).size(), tenth_bytes);
-    } else {
-      EXPECT_EQ(r.status, 1);
-      EXPECT_EQ(r.err, "no se puede escribir " + d +
-                           "/out.wav: es un enlace simbólico de otro "
-                           "usuario en un directorio compartido: no se sigue\n");
-      EXPECT_EQ(fixture::read_file(target), secret);
+    const std::string shared = directory(std::string("shared-") + c.name, 01777, me);
+    const std::string precious = path(std::string("precious-") + c.name);
+    ASSERT_EQ(mkdir(precious.c_str(), 0700), 0);
+    // The batch's entry as it would land through the link.
+    const bool through_dir = std::string(c.dir) != c.link;
+    const std::string landed = precious + (through_dir ? "/songs" : "");
+    if (through_dir) {
+      ASSERT_EQ(mkdir(landed.c_str(), 0700), 0);
     }
-    EXPECT_TRUE(fs::is_symlink(d + "/out.wav"));
+    fixture::write_file(landed + "/D_TONE.wav", secret);
+    plant_link(shared + "/" + c.link, precious, c.link_owner);
+    const std::string dir = shared + "/" + c.dir;
+    const auto r = fixture::run_tool({"--todas", dir, path("song.wad"), "0.1"});
+    if (c.link_owner == me) {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(fixture::read_file(landed + "/D_TONE.wav").size(), tenth_bytes);
+      continue;
+    }
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "no se puede escribir en " + dir +
+                         ": es un enlace simbólico de otro usuario en un directorio "
+                         "compartido: no se sigue\n");
+    EXPECT_EQ(fixture::read_file(landed + "/D_TONE.wav"), secret);
+    EXPECT_FALSE(fixture::file_exists(landed + "/D_TUNE.wav"));
+    EXPECT_EQ(process::temporaries_in(landed), 0u);
   }
 }
 
@@ -213,33 +324,127 @@ TEST_F(Output, SignalDuringTheWriteRemovesTheTemporaryFile) {
   }
 }
 
+// However the tool was started: a worker inherits the dispositions of the
+// tool, SIGTERM ignored included, and must end with it all the same.
 TEST_F(Output, KilledBatchTakesItsWorkersWithIt) {
   fixture::wad_builder()
       .lump("D_ONE", held_chord())
       .lump("D_TWO", held_chord())
       .write(path("held.wad"));
-  const std::string d = path("songs");
-  // The workers, orphaned, become this process's children and can be reaped here.
-  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-  const pid_t pid = process::start_tool({"--todas", d, path("held.wad"), "3000"}, path("log"));
+  for (const bool term_ignored : {false, true}) {
+    SCOPED_TRACE(term_ignored ? "started with SIGTERM ignored" : "started as usual");
+    const std::string d = path(term_ignored ? "ignoring" : "songs");
+    // The workers, orphaned, become this process's children and can be reaped here.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const pid_t pid = spawn_tool({"--todas", d, path("held.wad"), "3000"}, path("log"), -1,
+                                 term_ignored ? std::vector<int>{SIGTERM} : std::vector<int>{});
+    ASSERT_GT(pid, 0);
+    const bool writing = process::wait_for_temporaries(d, 1, 20);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    bool all_ended = false;
+    while (!all_ended && std::chrono::steady_clock::now() < deadline) {
+      const pid_t got = waitpid(-1, nullptr, WNOHANG);
+      if (got < 0 && errno == ECHILD) all_ended = true;
+      if (got == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(-pid, SIGKILL);  // whatever is left of the group, so no worker outlives the test
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+    EXPECT_TRUE(writing);
+    EXPECT_TRUE(all_ended) << "workers outlived the batch by 5 s";
+    EXPECT_EQ(process::temporaries_in(d), 0u);
+  }
+}
+
+// DIR is opened once: moved away and replaced by a link while the workers
+// run, it still receives every file and the link's target none, including
+// from the worker that starts after the swap.
+TEST_F(Output, BatchDirectoryIsOpenedOnce) {
+  const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+  const int lumps = static_cast<int>(cores < 1 ? 1 : cores) + 1;
+  fixture::wad_builder held;
+  for (int i = 0; i < lumps; ++i) held.lump("D_" + std::to_string(i), held_chord());
+  held.write(path("held.wad"));
+  const std::string d = path("songs"), moved = path("moved"), elsewhere = path("elsewhere");
+  ASSERT_EQ(mkdir(elsewhere.c_str(), 0755), 0);
+  const pid_t pid = process::start_tool({"--todas", d, path("held.wad"), "30"}, path("log"));
   ASSERT_GT(pid, 0);
   const bool writing = process::wait_for_temporaries(d, 1, 20);
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  bool all_ended = false;
-  while (!all_ended && std::chrono::steady_clock::now() < deadline) {
-    const pid_t got = waitpid(-1, nullptr, WNOHANG);
-    if (got < 0 && errno == ECHILD) all_ended = true;
-    if (got == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  kill(-pid, SIGSTOP);
+  const bool swapped =
+      rename(d.c_str(), moved.c_str()) == 0 && symlink(elsewhere.c_str(), d.c_str()) == 0;
+  kill(-pid, SIGCONT);
+  const process::ending e = process::wait_for(pid, 120);
+  EXPECT_TRUE(writing && swapped);
+  EXPECT_TRUE(e.ended && WIFEXITED(e.status) && WEXITSTATUS(e.status) == 0) << log_of(path("log"));
+  for (int i = 0; i < lumps; ++i) {
+    EXPECT_TRUE(fixture::file_exists(moved + "/D_" + std::to_string(i) + ".wav")) << i;
   }
-  kill(-pid, SIGKILL);  // whatever is left of the group, so no worker outlives the test
-  while (waitpid(-1, nullptr, WNOHANG) > 0) {
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
+// The names of the tool's own standard output are standard output: a pipe
+// gets the bytes - gives it, with the loader's and closing lines on standard
+// error, and a terminal is refused as it is for -, with nothing written there.
+TEST_F(Output, NamesOfStandardOutputAreStandardOutput) {
+  const auto dash = fixture::run_tool({path("song.wad"), "D_TONE", "-", "0.1"});
+  ASSERT_EQ(dash.status, 0) << dash.err;
+  ASSERT_EQ(dash.out.size(), tenth_bytes);
+  for (const char *name : {"-", "/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+    SCOPED_TRACE(name);
+    const std::vector<std::string> args = {path("song.wad"), "D_TONE", name, "0.1"};
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0);
+    // 0.1 s fits the pipe's buffer: the tool ends before anything is read.
+    pid_t pid = spawn_tool(args, path("log"), pipe_fds[1], {});
+    close(pipe_fds[1]);
+    process::ending e = process::wait_for(pid, 20);
+    EXPECT_TRUE(e.ended && WIFEXITED(e.status) && WEXITSTATUS(e.status) == 0);
+    const std::string piped = read_available(pipe_fds[0]);
+    EXPECT_TRUE(piped == dash.out) << piped.size() << " bytes";
+    EXPECT_EQ(log_of(path("log")), dash.err);
+    close(pipe_fds[0]);
+
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    pid = spawn_tool(args, path("log"), terminal, {});
+    close(terminal);
+    e = process::wait_for(pid, 20);
+    EXPECT_TRUE(e.ended && WIFEXITED(e.status) && WEXITSTATUS(e.status) == 1);
+    EXPECT_EQ(log_of(path("log")),
+              "no se escribe un WAV en la terminal: redirige la salida a un archivo o a otro "
+              "programa\n");
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    EXPECT_EQ(read_available(master).size(), 0u);
+    close(master);
   }
-  prctl(PR_SET_CHILD_SUBREAPER, 0);
-  EXPECT_TRUE(writing);
-  EXPECT_TRUE(all_ended) << "workers outlived the batch by 5 s";
-  EXPECT_EQ(process::temporaries_in(d), 0u);
+}
+
+TEST(OutputPath, NamedDescriptorsAreThisProcesssOwn) {
+  const std::string own = "/proc/" + std::to_string(getpid()) + "/fd/";
+  const std::pair<std::string, int> cases[] = {
+      {"/dev/stdin", 0},
+      {"/dev/stderr", 2},
+      {"/dev/fd/7", 7},
+      {"/proc/thread-self/fd/4", 4},
+      {own + "12", 12},
+      {"/dev/fd/07", -1},
+      {"/dev/fd/", -1},
+      {"/dev/fd/1x", -1},
+      {"/dev/fd/99999999999", -1},
+      {"/proc/1/fd/1", -1},
+      {"dev/stdout", -1},
+      {"/dev/stdout/", -1},
+  };
+  for (const auto &[name, fd] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(path_named_descriptor(name.c_str()), fd);
+  }
 }
 
 // The header's sizes are known before the first sample, so samples go out
