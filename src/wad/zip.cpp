@@ -37,16 +37,16 @@ constexpr uint32_t descriptor_sig = 0x08074B50;
 constexpr int64_t descriptor_bytes = 12;  // CRC-32 and the two sizes, after an optional signature
 constexpr uint16_t flag_encrypted = 1 << 0;
 constexpr uint16_t flag_sizes_deferred = 1 << 3;
+constexpr uint16_t flag_utf8_name = 1 << 11;
 constexpr size_t name_field_bytes = 512;  // names are matched by their first 511 bytes
 constexpr double bytes_per_mib = 1024.0 * 1024.0;
 
 struct zip_member {
   char name[name_field_bytes];  // NUL-terminated; a NUL in the name ends it early
-  int64_t header_ofs = 0;
-  uint16_t name_len = 0;  // the whole name's length, as the header declares it
   int64_t data_ofs = 0;
   uint32_t comp_size = 0;
   uint32_t uncomp_size = 0;
+  uint32_t crc = 0;
   uint16_t method = 0;
   uint16_t flags = 0;
   bool sizes_missing = false;  // deferred sizes not found in the central directory
@@ -56,6 +56,7 @@ struct zip_member {
 struct central_sizes {
   int64_t local_ofs;
   uint32_t comp_size, uncomp_size;
+  uint32_t crc;
 };
 
 // Tried in this order; the first rank that any member matches wins, and
@@ -99,11 +100,12 @@ std::vector<central_sizes> read_central(int fd, int64_t size) {
   for (uint16_t k = 0; k < entries && at + central_header_bytes <= limit; ++k) {
     uint8_t h[central_header_bytes];
     if (!wad_read_at(fd, at, h, sizeof h) || get_u32le(h) != central_header_sig) break;
-    found.push_back({get_u32le(h + 42), get_u32le(h + 20), get_u32le(h + 24)});
+    found.push_back({get_u32le(h + 42), get_u32le(h + 20), get_u32le(h + 24), get_u32le(h + 16)});
     at += central_header_bytes + get_u16le(h + 28) + get_u16le(h + 30) + get_u16le(h + 32);
   }
-  std::sort(found.begin(), found.end(),
-            [](const central_sizes &a, const central_sizes &b) { return a.local_ofs < b.local_ofs; });
+  std::sort(found.begin(), found.end(), [](const central_sizes &a, const central_sizes &b) {
+    return a.local_ofs < b.local_ofs;
+  });
   return found;
 }
 
@@ -126,23 +128,23 @@ bool walk_members(int fd, int64_t size, zip_member &best) {
     const size_t want = std::min<size_t>(name_len, name_field_bytes - 1);
     if (!wad_read_at(fd, offset + local_header_bytes, m.name, want)) break;
     m.name[want] = '\0';
-    m.header_ofs = offset;
-    m.name_len = name_len;
     m.data_ofs = data_ofs;
     m.flags = get_u16le(h + 6);
     m.method = get_u16le(h + 8);
+    m.crc = get_u32le(h + 14);
     m.comp_size = get_u32le(h + 18);
     m.uncomp_size = get_u32le(h + 22);
     int64_t next = data_ofs;
     if ((m.flags & flag_sizes_deferred) != 0) {
       if (!central_read) central = read_central(fd, size), central_read = true;
-      const auto it = std::lower_bound(
-          central.begin(), central.end(), offset,
-          [](const central_sizes &c, int64_t ofs) { return c.local_ofs < ofs; });
+      const auto it =
+          std::lower_bound(central.begin(), central.end(), offset,
+                           [](const central_sizes &c, int64_t ofs) { return c.local_ofs < ofs; });
       m.sizes_missing = it == central.end() || it->local_ofs != offset;
       if (!m.sizes_missing) {
         m.comp_size = it->comp_size;
         m.uncomp_size = it->uncomp_size;
+        m.crc = it->crc;
         next += m.comp_size;
         uint8_t sig[4];
         const bool signed_descriptor =
@@ -167,30 +169,26 @@ bool refuse(zip_wad &out, const std::string &reason) {
   return false;
 }
 
-bool damaged(zip_wad &out, const std::string &what) { return refuse(out, "datos dañados: " + what); }
+bool damaged(zip_wad &out, const std::string &what) {
+  return refuse(out, "datos dañados: " + what);
+}
+
+bool cut_short(zip_wad &out, const std::string &shown, uint64_t comp_size) {
+  return damaged(out, shown + " acaba antes de sus " + std::to_string(comp_size) + " bytes");
+}
 
 bool read_stored(int fd, const char *path, const zip_member &m, zip_wad &out) {
   auto *bytes = static_cast<uint8_t *>(std::malloc(m.comp_size > 0 ? m.comp_size : 1));
   if (bytes == nullptr) return refuse(out, "sin memoria");
-  if (!wad_read_at(fd, m.data_ofs, bytes, m.comp_size)) {
+  if (!wad_read_at(fd, m.data_ofs, bytes, m.comp_size)) {  // the file shrank since it was measured
     std::free(bytes);
-    return damaged(out, console_escape(m.name) + " acaba antes de sus " +
-                            std::to_string(m.comp_size) + " bytes");
+    return cut_short(out, console_escape(m.name), m.comp_size);
   }
   out.bytes = bytes;
   out.size = m.comp_size;
   wad_logf(WAD_LOG_PROGRESS, "[WAD] ZIP %s -> extraído %s (%u KB) en memoria",
            console_escape(path).c_str(), console_escape(m.name).c_str(), m.comp_size / 1024);
   return true;
-}
-
-// The member's whole name (past the 511 bytes it is matched by), up to a
-// NUL, for unzip to find it by.
-std::string full_name(int fd, const zip_member &m) {
-  std::string name(m.name_len, '\0');
-  if (!wad_read_at(fd, m.header_ofs + local_header_bytes, name.data(), name.size())) return m.name;
-  name.resize(std::strlen(name.c_str()));
-  return name;
 }
 
 bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_time_limit &limit,
@@ -200,7 +198,16 @@ bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_ti
            console_escape(path).c_str(), shown.c_str(), m.method);
   const double timeout_s =
       limit.base_s + limit.per_mib_s * static_cast<double>(m.uncomp_size) / bytes_per_mib;
-  const unzip_result r = unzip_member(path, full_name(fd, m).c_str(), m.uncomp_size, timeout_s);
+  unzip_source source;
+  source.fd = fd;
+  source.data_ofs = m.data_ofs;
+  source.comp_size = m.comp_size;
+  source.uncomp_size = m.uncomp_size;
+  source.crc = m.crc;
+  source.method = m.method;
+  // Both speak of this archive's headers; the copy has headers of its own.
+  source.flags = static_cast<uint16_t>(m.flags & ~(flag_sizes_deferred | flag_utf8_name));
+  const unzip_result r = unzip_member(source, timeout_s);
   const std::string declared = std::to_string(m.uncomp_size);
   switch (r.outcome) {
     case unzip_outcome::done:
@@ -209,6 +216,9 @@ bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_ti
       return refuse(out, "no se encuentra el programa unzip");
     case unzip_outcome::not_started:
       return refuse(out, "no se pudo ejecutar unzip");
+    case unzip_outcome::no_copy:
+      return refuse(out,
+                    "no se pudo copiar " + shown + " para unzip: " + system_error_text(r.error));
     case unzip_outcome::failed:
       // How it ended, in words: a raw wait status means nothing to the reader.
       return refuse(out, "unzip falló con " + shown + ": " + wait_status_text(r.status));
@@ -222,8 +232,8 @@ bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_ti
   }
   if (r.size != m.uncomp_size) {
     std::free(r.bytes);
-    return damaged(out, shown + " da " + std::to_string(r.size) + " de los " + declared +
-                            " bytes declarados");
+    return damaged(
+        out, shown + " da " + std::to_string(r.size) + " de los " + declared + " bytes declarados");
   }
   out.bytes = r.bytes;
   out.size = r.size;
@@ -268,8 +278,16 @@ bool zip_extract_wad(int fd, const char *path, zip_wad &out, const zip_time_limi
   // A WAD's offsets are signed 32-bit: nothing larger can be one.
   const uint32_t declared = m.method == 0 ? m.comp_size : m.uncomp_size;
   if (declared > static_cast<uint32_t>(INT32_MAX)) {
-    return refuse(out, shown + " es demasiado grande para un WAD (" + std::to_string(declared) +
-                           " bytes)");
+    return refuse(
+        out, shown + " es demasiado grande para un WAD (" + std::to_string(declared) + " bytes)");
   }
-  return m.method == 0 ? read_stored(fd, path, m, out) : read_with_unzip(fd, path, m, limit, out);
+  const auto file_size = static_cast<uint64_t>(st.st_size);
+  if (m.comp_size > file_size - static_cast<uint64_t>(m.data_ofs)) {
+    return cut_short(out, shown, m.comp_size);
+  }
+  try {
+    return m.method == 0 ? read_stored(fd, path, m, out) : read_with_unzip(fd, path, m, limit, out);
+  } catch (const std::bad_alloc &) {
+    return refuse(out, "sin memoria");
+  }
 }

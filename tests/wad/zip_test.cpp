@@ -1,7 +1,10 @@
 // zip_test.cpp: WAD members found inside ZIP archives and read into memory:
 // suffix matching, choice by rank, the local-header walk, sizes from the
 // central directory, what is refused before anything runs, and `unzip` as a
-// bounded child (names taken literally, no shell, a budget and a deadline).
+// bounded child (handed a copy of the one member, whatever its name or the
+// archive's path; no shell, a budget and a deadline).
+#include "wad/zip.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -19,7 +22,6 @@
 
 #include "fixtures.h"
 #include "tunecast/wad.h"
-#include "wad/zip.h"
 
 namespace {
 
@@ -51,6 +53,11 @@ bytes cat(std::initializer_list<bytes> parts) {
   bytes out;
   for (const bytes &p : parts) out.insert(out.end(), p.begin(), p.end());
   return out;
+}
+
+// A WAD of one lump of size bytes c: 28 bytes more than the lump.
+bytes small_wad(size_t size, uint8_t c) {
+  return fixture::wad_builder().lump("D_X", bytes(size, c)).build();
 }
 
 bool have_unzip() {
@@ -179,7 +186,10 @@ TEST_F(Zip, LocalHeaderWalk) {
        {1, 2},
        0},
       {"29 bytes behind the data end the walk, keeping the member",
-       cat({local_entry("w2_a.wad", {7}), bytes(29, 0)}), "w2_a.wad", {7}, 0},
+       cat({local_entry("w2_a.wad", {7}), bytes(29, 0)}),
+       "w2_a.wad",
+       {7},
+       0},
       {"sizes of 0 without the streaming flag: the walk stops inside the data",
        cat({local_entry("w3_zarn.wad", forty, 0, 0), local_entry("w3_freezarn2.wad", {5})}),
        "w3_zarn.wad",
@@ -293,8 +303,10 @@ TEST_F(Zip, UnzipMatchesTheMemberNameLiterally) {
   };
   for (const auto &[name, decoy] : rows) {
     SCOPED_TRACE(name);
-    const outcome o = extract(write(
-        fixture::zip_builder().deflated(name, {'R', 'I', 'G', 'H', 'T'}).deflated(decoy, {'N', 'O'}).build()));
+    const outcome o = extract(write(fixture::zip_builder()
+                                        .deflated(name, {'R', 'I', 'G', 'H', 'T'})
+                                        .deflated(decoy, {'N', 'O'})
+                                        .build()));
     EXPECT_TRUE(o.ok) << o.reason << o.err;
     EXPECT_EQ(o.data, (bytes{'R', 'I', 'G', 'H', 'T'}));
   }
@@ -360,7 +372,7 @@ TEST_F(Zip, UnzipIsBoundedEndedAndReaped) {
        "unzip falló con s.wad: murió por la señal SIGTERM (petición de terminar)"},
       {"#!/bin/sh\nkill -40 $$\n", "unzip falló con s.wad: murió por la señal 40"},
       // A file that is executable but no program: the child's exec fails.
-      {"\x7f" "ELF not really\n", "no se pudo ejecutar unzip"},
+      {"\177ELF not really\n", "no se pudo ejecutar unzip"},
   };
   for (const auto &[script, reason] : endings) {
     SCOPED_TRACE(reason);
@@ -379,18 +391,78 @@ TEST_F(Zip, UnzipIsBoundedEndedAndReaped) {
   }
 }
 
+TEST_F(Zip, UnzipReadsTheArchiveThatWasOpened) {
+  if (!have_unzip()) GTEST_SKIP() << "no unzip on this machine";
+  const bytes wanted = small_wad(20, 'W');
+  const bytes other = small_wad(20, 'O');
+  const auto archive = [](const bytes &wad) {
+    return fixture::zip_builder().deflated("zarn.wad", wad).build();
+  };
+  {
+    SCOPED_TRACE("a path that reads as a wildcard matching a sibling");
+    write(archive(other), "pack1.zip");
+    const outcome o = extract(write(archive(wanted), "pack[1].zip"));
+    EXPECT_TRUE(o.ok) << o.reason;
+    EXPECT_EQ(o.data, wanted);
+  }
+  {
+    SCOPED_TRACE("the path given another archive after it was opened and checked");
+    const std::string zip = write(archive(wanted), "swapped.zip");
+    const int fd = open(zip.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(std::rename(write(archive(other), "other.zip").c_str(), zip.c_str()), 0);
+    zip_wad z;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(zip_extract_wad(fd, zip.c_str(), z)) << z.reason;
+    testing::internal::GetCapturedStdout();
+    close(fd);
+    EXPECT_EQ(bytes(z.bytes, z.bytes + z.size), wanted);
+    std::free(z.bytes);
+  }
+}
+
+// unzip would match a name by a pattern in its own encoding: a name from
+// a FAT host is read in the OEM code page, a flagged one as UTF-8.
+TEST_F(Zip, NonAsciiMemberNamesAreFoundByTheirBytes) {
+  if (!have_unzip()) GTEST_SKIP() << "no unzip on this machine";
+  const bytes wad = small_wad(30, 'n');
+  struct row {
+    const char *what;
+    std::string name;
+    fixture::zip_flags flags;
+  };
+  const row rows[] = {
+      {"UTF-8, flagged, from a FAT host",
+       "m\xC3\xBAsica/zarn.wad",
+       {.utf8_name = true, .fat_host = true}},
+      {"OEM code page, from a FAT host", "m\xA3sica/zarn.wad", {.fat_host = true}},
+  };
+  for (const row &r : rows) {
+    SCOPED_TRACE(r.what);
+    const outcome o = extract(write(fixture::zip_builder()
+                                        .deflated("m\xC3\xBAsica/leeme.txt", {1}, r.flags)
+                                        .deflated(r.name, wad, r.flags)
+                                        .build()));
+    EXPECT_TRUE(o.ok) << o.reason;
+    EXPECT_EQ(o.member, r.name);
+    EXPECT_EQ(o.data, wad);
+  }
+}
+
 // No temporary file is involved any more: a /tmp that is full, or a name
 // planted at a path a ZIP member once went to, changes nothing.
 TEST_F(Zip, AFullTmpDoesNotMatter) {
   const bytes wad = fixture::wad_builder().lump("D_A", bytes(100000, 3)).build();
-  const std::string zip = fs::current_path().string() + "/full-tmp-" + std::to_string(getpid()) + ".zip";
+  const std::string zip =
+      fs::current_path().string() + "/full-tmp-" + std::to_string(getpid()) + ".zip";
   fixture::write_file(zip, fixture::zip_builder().stored("zarn.wad", wad).build());
   const pid_t pid = fork();
   if (pid == 0) {
     // Opened first: the checkout itself may lie under the /tmp about to be hidden.
     const int zip_fd = open(zip.c_str(), O_RDONLY);
     // In a mount namespace of its own, /tmp is a 4 KiB file system, filled.
-    if (zip_fd < 0 || unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+    if (zip_fd < 0 || unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         mount("full", "/tmp", "tmpfs", 0, "size=4k") != 0) {
       _exit(77);
     }
