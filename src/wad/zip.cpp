@@ -3,7 +3,8 @@
 // other method goes to `unzip -p`. The walk keeps only the best candidate so
 // far, so its memory stays small whatever the archive holds; the central
 // directory is read only for the sizes a streaming writer left out of the
-// local headers.
+// local headers. Sizes too large for their 32-bit fields come from the
+// ZIP64 extra field.
 #include "wad/zip.h"
 
 #include <sys/stat.h>
@@ -35,6 +36,9 @@ constexpr uint32_t central_header_sig = 0x02014B50;
 constexpr uint32_t end_record_sig = 0x06054B50;
 constexpr uint32_t descriptor_sig = 0x08074B50;
 constexpr int64_t descriptor_bytes = 12;  // CRC-32 and the two sizes, after an optional signature
+constexpr int64_t zip64_descriptor_bytes = 20;  // the same with 8-byte sizes
+constexpr uint16_t zip64_extra_id = 0x0001;
+constexpr uint32_t zip64_marker = 0xFFFFFFFF;  // "the value is in the ZIP64 extra field"
 constexpr uint16_t flag_encrypted = 1 << 0;
 constexpr uint16_t flag_sizes_deferred = 1 << 3;
 constexpr uint16_t flag_utf8_name = 1 << 11;
@@ -44,8 +48,8 @@ constexpr double bytes_per_mib = 1024.0 * 1024.0;
 struct zip_member {
   char name[name_field_bytes];  // NUL-terminated; a NUL in the name ends it early
   int64_t data_ofs = 0;
-  uint32_t comp_size = 0;
-  uint32_t uncomp_size = 0;
+  uint64_t comp_size = 0;
+  uint64_t uncomp_size = 0;
   uint32_t crc = 0;
   uint16_t method = 0;
   uint16_t flags = 0;
@@ -54,8 +58,8 @@ struct zip_member {
 };
 
 struct central_sizes {
-  int64_t local_ofs;
-  uint32_t comp_size, uncomp_size;
+  uint64_t local_ofs;
+  uint64_t comp_size, uncomp_size;
   uint32_t crc;
 };
 
@@ -69,6 +73,43 @@ uint16_t get_u16le(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] 
 
 uint32_t get_u32le(const uint8_t *p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+uint64_t get_u64le(const uint8_t *p) { return get_u32le(p) | uint64_t{get_u32le(p + 4)} << 32; }
+
+// Replaces each of fields (in the order the format stores them: the
+// uncompressed size, the compressed size, the local header's offset) that
+// holds the marker by its 8-byte value in the extra field's ZIP64 record.
+// A central directory entry stores only the values it marked; a local
+// header stores both sizes whenever it has the record. A value missing from
+// the record keeps its marker, which the size checks then refuse. Returns
+// whether there is a record at all.
+bool apply_zip64(const uint8_t *extra, size_t extra_len, bool local, uint64_t *const *fields,
+                 size_t count) {
+  for (size_t at = 0; extra_len - at >= 4;) {
+    const size_t body = at + 4;
+    const size_t size = get_u16le(extra + at + 2);
+    if (size > extra_len - body) return false;
+    if (get_u16le(extra + at) == zip64_extra_id) {
+      size_t pos = 0;
+      for (size_t i = 0; i < count && size - pos >= 8; ++i) {
+        const bool marked = *fields[i] == zip64_marker;
+        if (marked) *fields[i] = get_u64le(extra + body + pos);
+        if (marked || local) pos += 8;
+      }
+      return true;
+    }
+    at = body + size;
+  }
+  return false;
+}
+
+// apply_zip64 on the extra field of extra_len bytes at ofs.
+bool read_zip64(int fd, int64_t ofs, uint16_t extra_len, bool local, uint64_t *const *fields,
+                size_t count) {
+  std::vector<uint8_t> extra(extra_len);
+  return extra_len > 0 && wad_read_at(fd, ofs, extra.data(), extra.size()) &&
+         apply_zip64(extra.data(), extra.size(), local, fields, count);
 }
 
 int member_rank(const char *name) {
@@ -100,13 +141,26 @@ std::vector<central_sizes> read_central(int fd, int64_t size) {
   for (uint16_t k = 0; k < entries && at + central_header_bytes <= limit; ++k) {
     uint8_t h[central_header_bytes];
     if (!wad_read_at(fd, at, h, sizeof h) || get_u32le(h) != central_header_sig) break;
-    found.push_back({get_u32le(h + 42), get_u32le(h + 20), get_u32le(h + 24), get_u32le(h + 16)});
-    at += central_header_bytes + get_u16le(h + 28) + get_u16le(h + 30) + get_u16le(h + 32);
+    central_sizes c{get_u32le(h + 42), get_u32le(h + 20), get_u32le(h + 24), get_u32le(h + 16)};
+    const uint16_t name_len = get_u16le(h + 28);
+    const uint16_t extra_len = get_u16le(h + 30);
+    uint64_t *const fields[] = {&c.uncomp_size, &c.comp_size, &c.local_ofs};
+    if (c.uncomp_size == zip64_marker || c.comp_size == zip64_marker ||
+        c.local_ofs == zip64_marker) {
+      read_zip64(fd, at + central_header_bytes + name_len, extra_len, false, fields, 3);
+    }
+    found.push_back(c);
+    at += central_header_bytes + name_len + extra_len + get_u16le(h + 32);
   }
   std::sort(found.begin(), found.end(), [](const central_sizes &a, const central_sizes &b) {
     return a.local_ofs < b.local_ofs;
   });
   return found;
+}
+
+// at moved on by n bytes, or to the end when they reach past it.
+int64_t skip(int64_t at, uint64_t n, int64_t size) {
+  return n < static_cast<uint64_t>(size - at) ? at + static_cast<int64_t>(n) : size;
 }
 
 // Walks the local headers from offset 0 until one is missing, malformed or
@@ -121,7 +175,8 @@ bool walk_members(int fd, int64_t size, zip_member &best) {
     uint8_t h[local_header_bytes];
     if (!wad_read_at(fd, offset, h, sizeof h) || get_u32le(h) != local_header_sig) break;
     const uint16_t name_len = get_u16le(h + 26);
-    const int64_t data_ofs = offset + local_header_bytes + name_len + get_u16le(h + 28);
+    const uint16_t extra_len = get_u16le(h + 28);
+    const int64_t data_ofs = offset + local_header_bytes + name_len + extra_len;
     if (data_ofs > size) break;
 
     zip_member m;
@@ -134,25 +189,31 @@ bool walk_members(int fd, int64_t size, zip_member &best) {
     m.crc = get_u32le(h + 14);
     m.comp_size = get_u32le(h + 18);
     m.uncomp_size = get_u32le(h + 22);
+    uint64_t *const sizes[] = {&m.uncomp_size, &m.comp_size};
+    const bool zip64 =
+        read_zip64(fd, offset + local_header_bytes + name_len, extra_len, true, sizes, 2);
     int64_t next = data_ofs;
     if ((m.flags & flag_sizes_deferred) != 0) {
       if (!central_read) central = read_central(fd, size), central_read = true;
       const auto it =
-          std::lower_bound(central.begin(), central.end(), offset,
-                           [](const central_sizes &c, int64_t ofs) { return c.local_ofs < ofs; });
-      m.sizes_missing = it == central.end() || it->local_ofs != offset;
+          std::lower_bound(central.begin(), central.end(), static_cast<uint64_t>(offset),
+                           [](const central_sizes &c, uint64_t ofs) { return c.local_ofs < ofs; });
+      m.sizes_missing = it == central.end() || it->local_ofs != static_cast<uint64_t>(offset);
       if (!m.sizes_missing) {
         m.comp_size = it->comp_size;
         m.uncomp_size = it->uncomp_size;
         m.crc = it->crc;
-        next += m.comp_size;
+        next = skip(next, m.comp_size, size);
         uint8_t sig[4];
         const bool signed_descriptor =
             wad_read_at(fd, next, sig, sizeof sig) && get_u32le(sig) == descriptor_sig;
-        next += descriptor_bytes + (signed_descriptor ? 4 : 0);
+        next = skip(next,
+                    static_cast<uint64_t>(zip64 ? zip64_descriptor_bytes : descriptor_bytes) +
+                        (signed_descriptor ? 4 : 0),
+                    size);
       }
     } else {
-      next += m.comp_size;
+      next = skip(next, m.comp_size, size);
     }
     m.rank = member_rank(m.name);
     if (m.rank < no_rank && (!any || m.rank < best.rank)) {
@@ -178,16 +239,17 @@ bool cut_short(zip_wad &out, const std::string &shown, uint64_t comp_size) {
 }
 
 bool read_stored(int fd, const char *path, const zip_member &m, zip_wad &out) {
-  auto *bytes = static_cast<uint8_t *>(std::malloc(m.comp_size > 0 ? m.comp_size : 1));
+  const auto size = static_cast<size_t>(m.comp_size);  // at most INT32_MAX, checked before
+  auto *bytes = static_cast<uint8_t *>(std::malloc(size > 0 ? size : 1));
   if (bytes == nullptr) return refuse(out, "sin memoria");
-  if (!wad_read_at(fd, m.data_ofs, bytes, m.comp_size)) {  // the file shrank since it was measured
+  if (!wad_read_at(fd, m.data_ofs, bytes, size)) {  // the file shrank since it was measured
     std::free(bytes);
     return cut_short(out, console_escape(m.name), m.comp_size);
   }
   out.bytes = bytes;
-  out.size = m.comp_size;
-  wad_logf(WAD_LOG_PROGRESS, "[WAD] ZIP %s -> extraído %s (%u KB) en memoria",
-           console_escape(path).c_str(), console_escape(m.name).c_str(), m.comp_size / 1024);
+  out.size = size;
+  wad_logf(WAD_LOG_PROGRESS, "[WAD] ZIP %s -> extraído %s (%zu KB) en memoria",
+           console_escape(path).c_str(), console_escape(m.name).c_str(), size / 1024);
   return true;
 }
 
@@ -276,8 +338,8 @@ bool zip_extract_wad(int fd, const char *path, zip_wad &out, const zip_time_limi
     return damaged(out, "el tamaño de " + shown + " no está en el directorio central");
   }
   // A WAD's offsets are signed 32-bit: nothing larger can be one.
-  const uint32_t declared = m.method == 0 ? m.comp_size : m.uncomp_size;
-  if (declared > static_cast<uint32_t>(INT32_MAX)) {
+  const uint64_t declared = m.method == 0 ? m.comp_size : m.uncomp_size;
+  if (declared > static_cast<uint64_t>(INT32_MAX)) {
     return refuse(
         out, shown + " es demasiado grande para un WAD (" + std::to_string(declared) + " bytes)");
   }

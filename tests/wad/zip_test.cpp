@@ -449,6 +449,43 @@ TEST_F(Zip, NonAsciiMemberNamesAreFoundByTheirBytes) {
   }
 }
 
+TEST_F(Zip, Zip64SizesAreRead) {
+  const bytes wad = small_wad(49, 'z');
+  ASSERT_EQ(wad.size(), 77u);
+  struct row {
+    const char *what;
+    bytes archive;
+    std::string chosen;
+    bool deflated;
+  };
+  const row rows[] = {
+      {"stored, sizes in the local header's record",
+       fixture::zip_builder().stored("zarn.wad", wad, {.zip64 = true}).build(), "zarn.wad", false},
+      {"streamed: sizes in the central directory's record, the walk past 8-byte descriptors",
+       fixture::zip_builder()
+           .stored("a.wad", {1, 2, 3}, {.streamed = true, .zip64 = true})
+           .stored("zarn.wad", wad, {.streamed = true, .zip64 = true})
+           .build(),
+       "zarn.wad", false},
+      {"deflated", fixture::zip_builder().deflated("zarn.wad", wad, {.zip64 = true}).build(),
+       "zarn.wad", true},
+      {"deflated and streamed",
+       fixture::zip_builder()
+           .deflated("a.wad", {1, 2, 3}, {.streamed = true, .zip64 = true})
+           .deflated("zarn.wad", wad, {.streamed = true, .zip64 = true})
+           .build(),
+       "zarn.wad", true},
+  };
+  for (const row &r : rows) {
+    SCOPED_TRACE(r.what);
+    if (r.deflated && !have_unzip()) continue;
+    const outcome o = extract(write(r.archive));
+    EXPECT_TRUE(o.ok) << o.reason;
+    EXPECT_EQ(o.member, r.chosen);
+    EXPECT_EQ(o.data, wad);
+  }
+}
+
 // No temporary file is involved any more: a /tmp that is full, or a name
 // planted at a path a ZIP member once went to, changes nothing.
 TEST_F(Zip, AFullTmpDoesNotMatter) {
