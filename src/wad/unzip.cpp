@@ -2,10 +2,11 @@
 // one member in an anonymous memory file, never the user's archive nor a
 // name to match, and its output comes through a pipe, so nothing is written
 // to disk and no name in a shared directory can be planted or swapped; the
-// member's declared size bounds the memory and a deadline bounds the time.
-// It runs without a shell, reads /dev/null (an encrypted member cannot wait
-// on a hidden password prompt) and lives in its own process group, killed
-// when this process dies.
+// member's declared size bounds the memory, a look at the first bytes ends
+// what cannot be a WAD, and a deadline bounds the time. It runs without a
+// shell, reads /dev/null (an encrypted member cannot wait on a hidden
+// password prompt) and lives in its own process group, killed when this
+// process dies.
 #include "wad/unzip.h"
 
 #include <fcntl.h>
@@ -222,8 +223,10 @@ bool grow(unzip_result &out, size_t &capacity, size_t limit) {
   return true;
 }
 
-// Reads the pipe until end of file, the budget is passed or the deadline.
-unzip_outcome drain(int fd, uint64_t budget, double deadline, unzip_result &out) {
+// Reads the pipe until end of file, the budget is passed, check refuses
+// the head or the deadline.
+unzip_outcome drain(int fd, uint64_t budget, unzip_head_check check, double deadline,
+                    unzip_result &out) {
   // One byte past the budget is room enough to see that more came.
   const size_t limit = static_cast<size_t>(budget) + 1;
   size_t capacity = 0;
@@ -241,14 +244,19 @@ unzip_outcome drain(int fd, uint64_t budget, double deadline, unzip_result &out)
       return unzip_outcome::failed;
     }
     if (n == 0) return unzip_outcome::done;
+    const size_t before = out.size;
     out.size += static_cast<size_t>(n);
     if (out.size > budget) return unzip_outcome::over_budget;
+    if (check != nullptr && before < unzip_head_bytes && out.size >= unzip_head_bytes &&
+        !check(out.bytes, budget)) {
+      return unzip_outcome::bad_head;
+    }
   }
 }
 
 }  // namespace
 
-unzip_result unzip_member(const unzip_source &member, double timeout_s) {
+unzip_result unzip_member(const unzip_source &member, double timeout_s, unzip_head_check check) {
   unzip_result out;
   const std::string program = find_on_path("unzip");
   if (program.empty()) {
@@ -281,7 +289,7 @@ unzip_result unzip_member(const unzip_source &member, double timeout_s) {
   setpgid(pid, pid);  // also here, so the group exists whichever runs first
 
   const double deadline = now_s() + timeout_s;
-  out.outcome = drain(fds[0], member.uncomp_size, deadline, out);
+  out.outcome = drain(fds[0], member.uncomp_size, check, deadline, out);
   close(fds[0]);
   if (out.outcome != unzip_outcome::done || !reap_by(pid, deadline, out.status)) {
     if (out.outcome == unzip_outcome::done) out.outcome = unzip_outcome::timed_out;

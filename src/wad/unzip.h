@@ -14,6 +14,7 @@ enum class unzip_outcome {
   failed,       // unzip exited non-zero or was killed: see status
   timed_out,    // still running at the deadline: ended
   over_budget,  // gave more bytes than the member declares: ended
+  bad_head,     // its first bytes failed the caller's check: ended
   no_memory,
 };
 
@@ -39,14 +40,20 @@ struct unzip_source {
   uint16_t flags = 0;
 };
 
+// Looks at the output's first unzip_head_bytes as soon as they arrive;
+// false ends unzip there. declared is the member's uncompressed size.
+inline constexpr size_t unzip_head_bytes = 12;
+using unzip_head_check = bool (*)(const uint8_t *head, uint64_t declared);
+
 // Copies the member's compressed bytes into an archive of its own, in an
 // anonymous memory file, and runs `unzip -p /proc/self/fd/3` on it: unzip
 // never sees the user's archive, its path or the member's name, so no
 // wildcard, encoding or file swapped meanwhile can change what it reads.
 // unzip runs with standard input and error on /dev/null, in a process
 // group of its own that dies with this process. Reads at most uncomp_size
-// bytes, and ends unzip (the whole group) once more arrive or timeout_s
-// seconds have passed. unzip is always reaped before returning.
-unzip_result unzip_member(const unzip_source &member, double timeout_s);
+// bytes, and ends unzip (the whole group) once more arrive, once check
+// refuses the head, or once timeout_s seconds have passed. unzip is always
+// reaped before returning.
+unzip_result unzip_member(const unzip_source &member, double timeout_s, unzip_head_check check);
 
 #endif  // TUNECAST_WAD_UNZIP_H

@@ -44,6 +44,14 @@ constexpr uint16_t flag_sizes_deferred = 1 << 3;
 constexpr uint16_t flag_utf8_name = 1 << 11;
 constexpr size_t name_field_bytes = 512;  // names are matched by their first 511 bytes
 constexpr double bytes_per_mib = 1024.0 * 1024.0;
+constexpr int64_t wad_dir_entry_bytes = 16;
+// A WAD is graphics, sounds and maps, which deflate to a few times smaller;
+// even one padded with empty lumps stays far below 200:1 once it is tens of
+// MiB. A member that declares more is a bomb, refused before anything runs,
+// since honest output that large would be held in memory whole. Below the
+// floor the memory is small whatever the ratio, so no small WAD is refused.
+constexpr uint64_t max_compression_ratio = 200;
+constexpr uint64_t compression_ratio_floor_bytes = uint64_t{16} << 20;
 
 struct zip_member {
   char name[name_field_bytes];  // NUL-terminated; a NUL in the name ends it early
@@ -253,6 +261,16 @@ bool read_stored(int fd, const char *path, const zip_member &m, zip_wad &out) {
   return true;
 }
 
+// Whether head can begin a WAD of declared bytes: its magic, and a
+// directory that lies within it (count and offset are signed 32-bit).
+bool wad_head_fits(const uint8_t *head, uint64_t declared) {
+  if (std::memcmp(head, "IWAD", 4) != 0 && std::memcmp(head, "PWAD", 4) != 0) return false;
+  const int64_t count = static_cast<int32_t>(get_u32le(head + 4));
+  const int64_t dir_ofs = static_cast<int32_t>(get_u32le(head + 8));
+  return count >= 0 && dir_ofs >= 0 &&
+         static_cast<uint64_t>(dir_ofs + wad_dir_entry_bytes * count) <= declared;
+}
+
 bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_time_limit &limit,
                      zip_wad &out) {
   const std::string shown = console_escape(m.name);
@@ -269,7 +287,7 @@ bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_ti
   source.method = m.method;
   // Both speak of this archive's headers; the copy has headers of its own.
   source.flags = static_cast<uint16_t>(m.flags & ~(flag_sizes_deferred | flag_utf8_name));
-  const unzip_result r = unzip_member(source, timeout_s);
+  const unzip_result r = unzip_member(source, timeout_s, wad_head_fits);
   const std::string declared = std::to_string(m.uncomp_size);
   switch (r.outcome) {
     case unzip_outcome::done:
@@ -289,6 +307,8 @@ bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_ti
                              " s con " + shown);
     case unzip_outcome::over_budget:
       return damaged(out, shown + " da más de los " + declared + " bytes declarados");
+    case unzip_outcome::bad_head:
+      return refuse(out, shown + " no es un WAD: su cabecera no es válida");
     case unzip_outcome::no_memory:
       return refuse(out, "sin memoria");
   }
@@ -346,6 +366,15 @@ bool zip_extract_wad(int fd, const char *path, zip_wad &out, const zip_time_limi
   const auto file_size = static_cast<uint64_t>(st.st_size);
   if (m.comp_size > file_size - static_cast<uint64_t>(m.data_ofs)) {
     return cut_short(out, shown, m.comp_size);
+  }
+  // The size is at most INT32_MAX here, so with comp_size below it the
+  // product cannot overflow.
+  if (m.method != 0 && m.uncomp_size > compression_ratio_floor_bytes &&
+      m.comp_size < m.uncomp_size && m.uncomp_size > max_compression_ratio * m.comp_size) {
+    return refuse(out, shown + " declara " + std::to_string(m.uncomp_size) + " bytes en " +
+                           std::to_string(m.comp_size) + " comprimidos, más de " +
+                           std::to_string(max_compression_ratio) +
+                           ":1: ningún WAD real se comprime tanto");
   }
   try {
     return m.method == 0 ? read_stored(fd, path, m, out) : read_with_unzip(fd, path, m, limit, out);

@@ -2,7 +2,8 @@
 // suffix matching, choice by rank, the local-header walk, sizes from the
 // central directory, what is refused before anything runs, and `unzip` as a
 // bounded child (handed a copy of the one member, whatever its name or the
-// archive's path; no shell, a budget and a deadline).
+// archive's path; no shell, a budget, a look at its first bytes and a
+// deadline).
 #include "wad/zip.h"
 
 #include <fcntl.h>
@@ -53,6 +54,27 @@ bytes cat(std::initializer_list<bytes> parts) {
   bytes out;
   for (const bytes &p : parts) out.insert(out.end(), p.begin(), p.end());
   return out;
+}
+
+// A WAD header: magic, lump count and directory offset.
+bytes wad_head(const char *magic, int32_t count, int32_t dir_ofs) {
+  bytes out;
+  fixture::put_text(out, magic);
+  fixture::put_u32le(out, static_cast<uint32_t>(count));
+  fixture::put_u32le(out, static_cast<uint32_t>(dir_ofs));
+  return out;
+}
+
+// A shell printf that writes b, every byte as an octal escape.
+std::string printf_command(const bytes &b) {
+  std::string text = "printf '";
+  for (const uint8_t c : b) {
+    const char digits[] = {'\\', static_cast<char>('0' + (c >> 6)),
+                           static_cast<char>('0' + ((c >> 3) & 7)),
+                           static_cast<char>('0' + (c & 7))};
+    text.append(digits, sizeof digits);
+  }
+  return text + "'";
 }
 
 // A WAD of one lump of size bytes c: 28 bytes more than the lump.
@@ -355,7 +377,7 @@ TEST_F(Zip, UnzipIsBoundedEndedAndReaped) {
   }
   {
     SCOPED_TRACE("more bytes than declared: a bomb is cut off at its budget");
-    fake_unzip("#!/bin/sh\nexec yes\n");
+    fake_unzip("#!/bin/sh\n" + printf_command(wad_head("PWAD", 0, 12)) + "\nexec yes\n");
     const outcome o = extract(zip);
     EXPECT_FALSE(o.ok);
     EXPECT_EQ(o.reason, "datos dañados: s.wad da más de los 5000 bytes declarados");
@@ -483,6 +505,26 @@ TEST_F(Zip, Zip64SizesAreRead) {
     EXPECT_TRUE(o.ok) << o.reason;
     EXPECT_EQ(o.member, r.chosen);
     EXPECT_EQ(o.data, wad);
+  }
+}
+
+// unzip is ended as soon as its first 12 bytes cannot begin a WAD of the
+// member's declared size, rather than giving it all it declares.
+TEST_F(Zip, UnzipEndsAtAHeadNoWadHas) {
+  const std::string zip = write(fixture::zip_builder().deflated("h.wad", bytes(5000, 7)).build());
+  const std::pair<const char *, bytes> heads[] = {
+      {"no magic", wad_head("ZWAD", 0, 12)},
+      {"directory one byte past the declared size", wad_head("PWAD", 1, 4985)},
+      {"negative count", wad_head("IWAD", -1, 12)},
+      {"negative directory offset", wad_head("PWAD", 0, -1)},
+      {"count whose directory overflows 32 bits", wad_head("PWAD", INT32_MAX, 12)},
+  };
+  for (const auto &[what, head] : heads) {
+    SCOPED_TRACE(what);
+    fake_unzip("#!/bin/sh\n" + printf_command(head) + "\nexec sleep 1000\n");
+    const outcome o = extract(zip, {2.0, 0.0});
+    EXPECT_FALSE(o.ok);
+    EXPECT_EQ(o.reason, "h.wad no es un WAD: su cabecera no es válida");
   }
 }
 
