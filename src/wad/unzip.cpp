@@ -91,8 +91,7 @@ bool write_all(int fd, const uint8_t *p, size_t n) {
   return true;
 }
 
-bool copy_data(const unzip_source &m, int to) {
-  std::vector<uint8_t> chunk(copy_chunk_bytes);
+bool copy_data(const unzip_source &m, std::vector<uint8_t> &chunk, int to) {
   for (uint64_t done = 0; done < m.comp_size;) {
     const auto n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), m.comp_size - done));
     errno = 0;
@@ -113,8 +112,6 @@ int single_member_archive(const unzip_source &m) {
     errno = EFBIG;
     return -1;
   }
-  const int fd = memfd_create("tunecast-zip-member", MFD_CLOEXEC);
-  if (fd < 0) return -1;
   std::vector<uint8_t> head;
   put_u32le(head, local_header_sig);
   put_common_fields(head, m);
@@ -136,7 +133,11 @@ int single_member_archive(const unzip_source &m) {
   put_u32le(tail, central_bytes);
   put_u32le(tail, static_cast<uint32_t>(inner_data_ofs + static_cast<int64_t>(m.comp_size)));
   put_u16le(tail, 0);  // comment length
-  if (write_all(fd, head.data(), head.size()) && copy_data(m, fd) &&
+  // Everything allocated first: nothing after this can throw and leak fd.
+  std::vector<uint8_t> chunk(copy_chunk_bytes);
+  const int fd = memfd_create("tunecast-zip-member", MFD_CLOEXEC);
+  if (fd < 0) return -1;
+  if (write_all(fd, head.data(), head.size()) && copy_data(m, chunk, fd) &&
       write_all(fd, tail.data(), tail.size())) {
     return fd;
   }
