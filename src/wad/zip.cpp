@@ -3,7 +3,8 @@
 // other method goes to `unzip -p`. The walk keeps only the best candidate so
 // far, so its memory stays small whatever the archive holds; the central
 // directory is read only for the sizes a streaming writer left out of the
-// local headers.
+// local headers. Sizes too large for their 32-bit fields come from the
+// ZIP64 extra field.
 #include "wad/zip.h"
 
 #include <sys/stat.h>
@@ -35,18 +36,29 @@ constexpr uint32_t central_header_sig = 0x02014B50;
 constexpr uint32_t end_record_sig = 0x06054B50;
 constexpr uint32_t descriptor_sig = 0x08074B50;
 constexpr int64_t descriptor_bytes = 12;  // CRC-32 and the two sizes, after an optional signature
+constexpr int64_t zip64_descriptor_bytes = 20;  // the same with 8-byte sizes
+constexpr uint16_t zip64_extra_id = 0x0001;
+constexpr uint32_t zip64_marker = 0xFFFFFFFF;  // "the value is in the ZIP64 extra field"
 constexpr uint16_t flag_encrypted = 1 << 0;
 constexpr uint16_t flag_sizes_deferred = 1 << 3;
+constexpr uint16_t flag_utf8_name = 1 << 11;
 constexpr size_t name_field_bytes = 512;  // names are matched by their first 511 bytes
 constexpr double bytes_per_mib = 1024.0 * 1024.0;
+constexpr int64_t wad_dir_entry_bytes = 16;
+// A WAD is graphics, sounds and maps, which deflate to a few times smaller;
+// even one padded with empty lumps stays far below 200:1 once it is tens of
+// MiB. A member that declares more is a bomb, refused before anything runs,
+// since honest output that large would be held in memory whole. Below the
+// floor the memory is small whatever the ratio, so no small WAD is refused.
+constexpr uint64_t max_compression_ratio = 200;
+constexpr uint64_t compression_ratio_floor_bytes = uint64_t{16} << 20;
 
 struct zip_member {
   char name[name_field_bytes];  // NUL-terminated; a NUL in the name ends it early
-  int64_t header_ofs = 0;
-  uint16_t name_len = 0;  // the whole name's length, as the header declares it
   int64_t data_ofs = 0;
-  uint32_t comp_size = 0;
-  uint32_t uncomp_size = 0;
+  uint64_t comp_size = 0;
+  uint64_t uncomp_size = 0;
+  uint32_t crc = 0;
   uint16_t method = 0;
   uint16_t flags = 0;
   bool sizes_missing = false;  // deferred sizes not found in the central directory
@@ -54,8 +66,9 @@ struct zip_member {
 };
 
 struct central_sizes {
-  int64_t local_ofs;
-  uint32_t comp_size, uncomp_size;
+  uint64_t local_ofs;
+  uint64_t comp_size, uncomp_size;
+  uint32_t crc;
 };
 
 // Tried in this order; the first rank that any member matches wins, and
@@ -68,6 +81,43 @@ uint16_t get_u16le(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] 
 
 uint32_t get_u32le(const uint8_t *p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+uint64_t get_u64le(const uint8_t *p) { return get_u32le(p) | uint64_t{get_u32le(p + 4)} << 32; }
+
+// Replaces each of fields (in the order the format stores them: the
+// uncompressed size, the compressed size, the local header's offset) that
+// holds the marker by its 8-byte value in the extra field's ZIP64 record.
+// A central directory entry stores only the values it marked; a local
+// header stores both sizes whenever it has the record. A value missing from
+// the record keeps its marker, which the size checks then refuse. Returns
+// whether there is a record at all.
+bool apply_zip64(const uint8_t *extra, size_t extra_len, bool local, uint64_t *const *fields,
+                 size_t count) {
+  for (size_t at = 0; extra_len - at >= 4;) {
+    const size_t body = at + 4;
+    const size_t size = get_u16le(extra + at + 2);
+    if (size > extra_len - body) return false;
+    if (get_u16le(extra + at) == zip64_extra_id) {
+      size_t pos = 0;
+      for (size_t i = 0; i < count && size - pos >= 8; ++i) {
+        const bool marked = *fields[i] == zip64_marker;
+        if (marked) *fields[i] = get_u64le(extra + body + pos);
+        if (marked || local) pos += 8;
+      }
+      return true;
+    }
+    at = body + size;
+  }
+  return false;
+}
+
+// apply_zip64 on the extra field of extra_len bytes at ofs.
+bool read_zip64(int fd, int64_t ofs, uint16_t extra_len, bool local, uint64_t *const *fields,
+                size_t count) {
+  std::vector<uint8_t> extra(extra_len);
+  return extra_len > 0 && wad_read_at(fd, ofs, extra.data(), extra.size()) &&
+         apply_zip64(extra.data(), extra.size(), local, fields, count);
 }
 
 int member_rank(const char *name) {
@@ -99,12 +149,26 @@ std::vector<central_sizes> read_central(int fd, int64_t size) {
   for (uint16_t k = 0; k < entries && at + central_header_bytes <= limit; ++k) {
     uint8_t h[central_header_bytes];
     if (!wad_read_at(fd, at, h, sizeof h) || get_u32le(h) != central_header_sig) break;
-    found.push_back({get_u32le(h + 42), get_u32le(h + 20), get_u32le(h + 24)});
-    at += central_header_bytes + get_u16le(h + 28) + get_u16le(h + 30) + get_u16le(h + 32);
+    central_sizes c{get_u32le(h + 42), get_u32le(h + 20), get_u32le(h + 24), get_u32le(h + 16)};
+    const uint16_t name_len = get_u16le(h + 28);
+    const uint16_t extra_len = get_u16le(h + 30);
+    uint64_t *const fields[] = {&c.uncomp_size, &c.comp_size, &c.local_ofs};
+    if (c.uncomp_size == zip64_marker || c.comp_size == zip64_marker ||
+        c.local_ofs == zip64_marker) {
+      read_zip64(fd, at + central_header_bytes + name_len, extra_len, false, fields, 3);
+    }
+    found.push_back(c);
+    at += central_header_bytes + name_len + extra_len + get_u16le(h + 32);
   }
-  std::sort(found.begin(), found.end(),
-            [](const central_sizes &a, const central_sizes &b) { return a.local_ofs < b.local_ofs; });
+  std::sort(found.begin(), found.end(), [](const central_sizes &a, const central_sizes &b) {
+    return a.local_ofs < b.local_ofs;
+  });
   return found;
+}
+
+// at moved on by n bytes, or to the end when they reach past it.
+int64_t skip(int64_t at, uint64_t n, int64_t size) {
+  return n < static_cast<uint64_t>(size - at) ? at + static_cast<int64_t>(n) : size;
 }
 
 // Walks the local headers from offset 0 until one is missing, malformed or
@@ -119,38 +183,45 @@ bool walk_members(int fd, int64_t size, zip_member &best) {
     uint8_t h[local_header_bytes];
     if (!wad_read_at(fd, offset, h, sizeof h) || get_u32le(h) != local_header_sig) break;
     const uint16_t name_len = get_u16le(h + 26);
-    const int64_t data_ofs = offset + local_header_bytes + name_len + get_u16le(h + 28);
+    const uint16_t extra_len = get_u16le(h + 28);
+    const int64_t data_ofs = offset + local_header_bytes + name_len + extra_len;
     if (data_ofs > size) break;
 
     zip_member m;
     const size_t want = std::min<size_t>(name_len, name_field_bytes - 1);
     if (!wad_read_at(fd, offset + local_header_bytes, m.name, want)) break;
     m.name[want] = '\0';
-    m.header_ofs = offset;
-    m.name_len = name_len;
     m.data_ofs = data_ofs;
     m.flags = get_u16le(h + 6);
     m.method = get_u16le(h + 8);
+    m.crc = get_u32le(h + 14);
     m.comp_size = get_u32le(h + 18);
     m.uncomp_size = get_u32le(h + 22);
+    uint64_t *const sizes[] = {&m.uncomp_size, &m.comp_size};
+    const bool zip64 =
+        read_zip64(fd, offset + local_header_bytes + name_len, extra_len, true, sizes, 2);
     int64_t next = data_ofs;
     if ((m.flags & flag_sizes_deferred) != 0) {
       if (!central_read) central = read_central(fd, size), central_read = true;
-      const auto it = std::lower_bound(
-          central.begin(), central.end(), offset,
-          [](const central_sizes &c, int64_t ofs) { return c.local_ofs < ofs; });
-      m.sizes_missing = it == central.end() || it->local_ofs != offset;
+      const auto it =
+          std::lower_bound(central.begin(), central.end(), static_cast<uint64_t>(offset),
+                           [](const central_sizes &c, uint64_t ofs) { return c.local_ofs < ofs; });
+      m.sizes_missing = it == central.end() || it->local_ofs != static_cast<uint64_t>(offset);
       if (!m.sizes_missing) {
         m.comp_size = it->comp_size;
         m.uncomp_size = it->uncomp_size;
-        next += m.comp_size;
+        m.crc = it->crc;
+        next = skip(next, m.comp_size, size);
         uint8_t sig[4];
         const bool signed_descriptor =
             wad_read_at(fd, next, sig, sizeof sig) && get_u32le(sig) == descriptor_sig;
-        next += descriptor_bytes + (signed_descriptor ? 4 : 0);
+        next = skip(next,
+                    static_cast<uint64_t>(zip64 ? zip64_descriptor_bytes : descriptor_bytes) +
+                        (signed_descriptor ? 4 : 0),
+                    size);
       }
     } else {
-      next += m.comp_size;
+      next = skip(next, m.comp_size, size);
     }
     m.rank = member_rank(m.name);
     if (m.rank < no_rank && (!any || m.rank < best.rank)) {
@@ -167,30 +238,37 @@ bool refuse(zip_wad &out, const std::string &reason) {
   return false;
 }
 
-bool damaged(zip_wad &out, const std::string &what) { return refuse(out, "datos dañados: " + what); }
+bool damaged(zip_wad &out, const std::string &what) {
+  return refuse(out, "datos dañados: " + what);
+}
+
+bool cut_short(zip_wad &out, const std::string &shown, uint64_t comp_size) {
+  return damaged(out, shown + " acaba antes de sus " + std::to_string(comp_size) + " bytes");
+}
 
 bool read_stored(int fd, const char *path, const zip_member &m, zip_wad &out) {
-  auto *bytes = static_cast<uint8_t *>(std::malloc(m.comp_size > 0 ? m.comp_size : 1));
+  const auto size = static_cast<size_t>(m.comp_size);  // at most INT32_MAX, checked before
+  auto *bytes = static_cast<uint8_t *>(std::malloc(size > 0 ? size : 1));
   if (bytes == nullptr) return refuse(out, "sin memoria");
-  if (!wad_read_at(fd, m.data_ofs, bytes, m.comp_size)) {
+  if (!wad_read_at(fd, m.data_ofs, bytes, size)) {  // the file shrank since it was measured
     std::free(bytes);
-    return damaged(out, console_escape(m.name) + " acaba antes de sus " +
-                            std::to_string(m.comp_size) + " bytes");
+    return cut_short(out, console_escape(m.name), m.comp_size);
   }
   out.bytes = bytes;
-  out.size = m.comp_size;
-  wad_logf(WAD_LOG_PROGRESS, "[WAD] ZIP %s -> extraído %s (%u KB) en memoria",
-           console_escape(path).c_str(), console_escape(m.name).c_str(), m.comp_size / 1024);
+  out.size = size;
+  wad_logf(WAD_LOG_PROGRESS, "[WAD] ZIP %s -> extraído %s (%zu KB) en memoria",
+           console_escape(path).c_str(), console_escape(m.name).c_str(), size / 1024);
   return true;
 }
 
-// The member's whole name (past the 511 bytes it is matched by), up to a
-// NUL, for unzip to find it by.
-std::string full_name(int fd, const zip_member &m) {
-  std::string name(m.name_len, '\0');
-  if (!wad_read_at(fd, m.header_ofs + local_header_bytes, name.data(), name.size())) return m.name;
-  name.resize(std::strlen(name.c_str()));
-  return name;
+// Whether head can begin a WAD of declared bytes: its magic, and a
+// directory that lies within it (count and offset are signed 32-bit).
+bool wad_head_fits(const uint8_t *head, uint64_t declared) {
+  if (std::memcmp(head, "IWAD", 4) != 0 && std::memcmp(head, "PWAD", 4) != 0) return false;
+  const int64_t count = static_cast<int32_t>(get_u32le(head + 4));
+  const int64_t dir_ofs = static_cast<int32_t>(get_u32le(head + 8));
+  return count >= 0 && dir_ofs >= 0 &&
+         static_cast<uint64_t>(dir_ofs + wad_dir_entry_bytes * count) <= declared;
 }
 
 bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_time_limit &limit,
@@ -200,7 +278,16 @@ bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_ti
            console_escape(path).c_str(), shown.c_str(), m.method);
   const double timeout_s =
       limit.base_s + limit.per_mib_s * static_cast<double>(m.uncomp_size) / bytes_per_mib;
-  const unzip_result r = unzip_member(path, full_name(fd, m).c_str(), m.uncomp_size, timeout_s);
+  unzip_source source;
+  source.fd = fd;
+  source.data_ofs = m.data_ofs;
+  source.comp_size = m.comp_size;
+  source.uncomp_size = m.uncomp_size;
+  source.crc = m.crc;
+  source.method = m.method;
+  // Both speak of this archive's headers; the copy has headers of its own.
+  source.flags = static_cast<uint16_t>(m.flags & ~(flag_sizes_deferred | flag_utf8_name));
+  const unzip_result r = unzip_member(source, timeout_s, wad_head_fits);
   const std::string declared = std::to_string(m.uncomp_size);
   switch (r.outcome) {
     case unzip_outcome::done:
@@ -209,6 +296,9 @@ bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_ti
       return refuse(out, "no se encuentra el programa unzip");
     case unzip_outcome::not_started:
       return refuse(out, "no se pudo ejecutar unzip");
+    case unzip_outcome::no_copy:
+      return refuse(out,
+                    "no se pudo copiar " + shown + " para unzip: " + system_error_text(r.error));
     case unzip_outcome::failed:
       // How it ended, in words: a raw wait status means nothing to the reader.
       return refuse(out, "unzip falló con " + shown + ": " + wait_status_text(r.status));
@@ -217,13 +307,15 @@ bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_ti
                              " s con " + shown);
     case unzip_outcome::over_budget:
       return damaged(out, shown + " da más de los " + declared + " bytes declarados");
+    case unzip_outcome::bad_head:
+      return refuse(out, shown + " no es un WAD: su cabecera no es válida");
     case unzip_outcome::no_memory:
       return refuse(out, "sin memoria");
   }
   if (r.size != m.uncomp_size) {
     std::free(r.bytes);
-    return damaged(out, shown + " da " + std::to_string(r.size) + " de los " + declared +
-                            " bytes declarados");
+    return damaged(
+        out, shown + " da " + std::to_string(r.size) + " de los " + declared + " bytes declarados");
   }
   out.bytes = r.bytes;
   out.size = r.size;
@@ -266,10 +358,27 @@ bool zip_extract_wad(int fd, const char *path, zip_wad &out, const zip_time_limi
     return damaged(out, "el tamaño de " + shown + " no está en el directorio central");
   }
   // A WAD's offsets are signed 32-bit: nothing larger can be one.
-  const uint32_t declared = m.method == 0 ? m.comp_size : m.uncomp_size;
-  if (declared > static_cast<uint32_t>(INT32_MAX)) {
-    return refuse(out, shown + " es demasiado grande para un WAD (" + std::to_string(declared) +
-                           " bytes)");
+  const uint64_t declared = m.method == 0 ? m.comp_size : m.uncomp_size;
+  if (declared > static_cast<uint64_t>(INT32_MAX)) {
+    return refuse(
+        out, shown + " es demasiado grande para un WAD (" + std::to_string(declared) + " bytes)");
   }
-  return m.method == 0 ? read_stored(fd, path, m, out) : read_with_unzip(fd, path, m, limit, out);
+  const auto file_size = static_cast<uint64_t>(st.st_size);
+  if (m.comp_size > file_size - static_cast<uint64_t>(m.data_ofs)) {
+    return cut_short(out, shown, m.comp_size);
+  }
+  // The size is at most INT32_MAX here, so with comp_size below it the
+  // product cannot overflow.
+  if (m.method != 0 && m.uncomp_size > compression_ratio_floor_bytes &&
+      m.comp_size < m.uncomp_size && m.uncomp_size > max_compression_ratio * m.comp_size) {
+    return refuse(out, shown + " declara " + std::to_string(m.uncomp_size) + " bytes en " +
+                           std::to_string(m.comp_size) + " comprimidos, más de " +
+                           std::to_string(max_compression_ratio) +
+                           ":1: ningún WAD real se comprime tanto");
+  }
+  try {
+    return m.method == 0 ? read_stored(fd, path, m, out) : read_with_unzip(fd, path, m, limit, out);
+  } catch (const std::bad_alloc &) {
+    return refuse(out, "sin memoria");
+  }
 }

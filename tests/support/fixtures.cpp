@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -31,7 +32,9 @@ void put_u32le(bytes &out, uint32_t v) {
   put_u16le(out, v >> 16);
 }
 
-void put_text(bytes &out, const std::string &text) { out.insert(out.end(), text.begin(), text.end()); }
+void put_text(bytes &out, const std::string &text) {
+  out.insert(out.end(), text.begin(), text.end());
+}
 
 // ---- WAV ----
 
@@ -67,8 +70,8 @@ uint32_t crc32(const bytes &data) {
 }
 
 zip_builder &zip_builder::stored(const std::string &name, const bytes &data, zip_flags flags) {
-  members_.push_back(member_rec{name, data, 0, crc32(data), static_cast<uint32_t>(data.size()),
-                                flags});
+  members_.push_back(
+      member_rec{name, data, 0, crc32(data), static_cast<uint32_t>(data.size()), flags});
   return *this;
 }
 
@@ -96,56 +99,87 @@ zip_builder &zip_builder::member(const std::string &name, const bytes &data, uin
   return *this;
 }
 
+zip_builder &zip_builder::compressed(const std::string &name, const bytes &data, uint16_t method,
+                                     uint32_t crc, uint32_t uncomp_size) {
+  members_.push_back(member_rec{name, data, method, crc, uncomp_size, {}});
+  return *this;
+}
+
+namespace {
+
+constexpr uint32_t zip64_marker = 0xFFFFFFFF;
+
+// The ZIP64 extra field: both sizes, the uncompressed one first.
+void put_zip64_extra(bytes &out, uint64_t uncomp, uint64_t comp) {
+  put_u16le(out, 0x0001);
+  put_u16le(out, 16);
+  put_u32le(out, static_cast<uint32_t>(uncomp));
+  put_u32le(out, static_cast<uint32_t>(uncomp >> 32));
+  put_u32le(out, static_cast<uint32_t>(comp));
+  put_u32le(out, static_cast<uint32_t>(comp >> 32));
+}
+
+}  // namespace
+
 bytes zip_builder::build() const {
   bytes out;
   std::vector<uint32_t> offsets;
   const auto flag_bits = [](const member_rec &m) {
-    return (m.flags.encrypted ? 1u : 0u) | (m.flags.streamed ? 8u : 0u);
+    return (m.flags.encrypted ? 1u : 0u) | (m.flags.streamed ? 8u : 0u) |
+           (m.flags.utf8_name ? 0x800u : 0u);
   };
+  const auto version = [](const member_rec &m) { return m.flags.zip64 ? 45u : 20u; };
+  const auto extra_bytes = [](const member_rec &m) { return m.flags.zip64 ? 20u : 0u; };
   for (const member_rec &m : members_) {
     offsets.push_back(static_cast<uint32_t>(out.size()));
     const bool deferred = m.flags.streamed;
+    const auto comp = static_cast<uint32_t>(m.data.size());
     put_u32le(out, 0x04034B50);
-    put_u16le(out, 20);  // version needed
+    put_u16le(out, version(m));
     put_u16le(out, flag_bits(m));
     put_u16le(out, m.method);
     put_u16le(out, 0);  // time
     put_u16le(out, 0);  // date
     put_u32le(out, deferred ? 0 : m.crc);
-    put_u32le(out, deferred ? 0 : static_cast<uint32_t>(m.data.size()));
-    put_u32le(out, deferred ? 0 : m.uncomp_size);
+    put_u32le(out, m.flags.zip64 ? zip64_marker : deferred ? 0 : comp);
+    put_u32le(out, m.flags.zip64 ? zip64_marker : deferred ? 0 : m.uncomp_size);
     put_u16le(out, static_cast<uint32_t>(m.name.size()));
-    put_u16le(out, 0);  // extra field length
+    put_u16le(out, extra_bytes(m));
     put_text(out, m.name);
+    if (m.flags.zip64) put_zip64_extra(out, deferred ? 0 : m.uncomp_size, deferred ? 0 : comp);
     out.insert(out.end(), m.data.begin(), m.data.end());
     if (deferred) {
       put_u32le(out, 0x08074B50);  // data descriptor
       put_u32le(out, m.crc);
-      put_u32le(out, static_cast<uint32_t>(m.data.size()));
+      put_u32le(out, comp);
+      if (m.flags.zip64) put_u32le(out, 0);
       put_u32le(out, m.uncomp_size);
+      if (m.flags.zip64) put_u32le(out, 0);
     }
   }
   const auto central = static_cast<uint32_t>(out.size());
   for (size_t i = 0; i < members_.size(); ++i) {
     const member_rec &m = members_[i];
+    const auto comp = static_cast<uint32_t>(m.data.size());
     put_u32le(out, 0x02014B50);
-    put_u16le(out, 20);
-    put_u16le(out, 20);
+    put_u16le(out, (m.flags.fat_host ? 0u : 3u << 8) | version(m));  // made by
+    put_u16le(out, version(m));
     put_u16le(out, flag_bits(m));
     put_u16le(out, m.method);
     put_u16le(out, 0);
     put_u16le(out, 0);
     put_u32le(out, m.crc);
-    put_u32le(out, static_cast<uint32_t>(m.data.size()));
-    put_u32le(out, m.uncomp_size);
+    put_u32le(out, m.flags.zip64 ? zip64_marker : comp);
+    put_u32le(out, m.flags.zip64 ? zip64_marker : m.uncomp_size);
     put_u16le(out, static_cast<uint32_t>(m.name.size()));
-    put_u16le(out, 0);  // extra
+    put_u16le(out, extra_bytes(m));
     put_u16le(out, 0);  // comment
     put_u16le(out, 0);  // disk
     put_u16le(out, 0);  // internal attributes
     put_u32le(out, 0);  // external attributes
     put_u32le(out, offsets[i]);
     put_text(out, m.name);
+    if (m.flags.zip64) put_zip64_extra(out, m.uncomp_size, comp);
   }
   const auto central_size = static_cast<uint32_t>(out.size()) - central;
   put_u32le(out, 0x06054B50);
@@ -157,6 +191,98 @@ bytes zip_builder::build() const {
   put_u32le(out, central);
   put_u16le(out, 0);
   return out;
+}
+
+// ---- deflate ----
+
+namespace {
+
+// The CRC register's change for one zero bit, and its powers, as 32x32
+// matrices over GF(2): column i is the image of bit i.
+using gf2_matrix = std::array<uint32_t, 32>;
+
+uint32_t gf2_apply(const gf2_matrix &m, uint32_t v) {
+  uint32_t image = 0;
+  for (size_t i = 0; v != 0; ++i, v >>= 1) image ^= (v & 1u) != 0 ? m[i] : 0;
+  return image;
+}
+
+gf2_matrix gf2_square(const gf2_matrix &m) {
+  gf2_matrix out;
+  for (size_t i = 0; i < 32; ++i) out[i] = gf2_apply(m, m[i]);
+  return out;
+}
+
+// Deflate's bits, least significant first, except Huffman codes.
+struct bit_writer {
+  bytes out;
+  uint32_t pending = 0;
+  int count = 0;
+  void bits(uint32_t value, int n) {
+    for (int i = 0; i < n; ++i) {
+      pending |= ((value >> i) & 1u) << count;
+      if (++count == 8) flush();
+    }
+  }
+  void code(uint32_t value, int n) {  // Huffman codes go most significant bit first
+    for (int i = n - 1; i >= 0; --i) bits(value >> i, 1);
+  }
+  void flush() {
+    if (count > 0) out.push_back(static_cast<uint8_t>(pending));
+    pending = 0;
+    count = 0;
+  }
+};
+
+}  // namespace
+
+uint32_t crc32_zeros(uint32_t crc, uint64_t count) {
+  gf2_matrix step;
+  step[0] = 0xEDB88320u;
+  for (size_t i = 1; i < 32; ++i) step[i] = 1u << (i - 1);
+  for (int bit = 0; bit < 3; ++bit) step = gf2_square(step);  // one zero byte
+  uint32_t reg = ~crc;
+  for (; count != 0; count >>= 1, step = gf2_square(step)) {
+    if ((count & 1) != 0) reg = gf2_apply(step, reg);
+  }
+  return ~reg;
+}
+
+bytes deflate_run(const bytes &head, uint64_t runs) {
+  bit_writer w;
+  w.bits(0, 3);  // a stored block, not the last
+  w.flush();
+  put_u16le(w.out, static_cast<uint32_t>(head.size()));
+  put_u16le(w.out, static_cast<uint32_t>(~head.size() & 0xFFFF));
+  w.out.insert(w.out.end(), head.begin(), head.end());
+  // The last block, with codes of its own: literal/length 256 (end) and 285
+  // (length 258) of 1 bit each, distances 1 and 2 of 1 bit each.
+  w.bits(1, 1);
+  w.bits(2, 2);
+  w.bits(286 - 257, 5);
+  w.bits(2 - 1, 5);
+  // The code lengths' own code, in the format's order 16 17 18 0 8 7 9 6 10
+  // 5 11 4 12 3 13 2 14 1: symbols 18 (a run of zeros) and 1, a bit each.
+  w.bits(18 - 4, 4);
+  for (int k = 0; k < 18; ++k) w.bits(k == 2 || k == 17 ? 1 : 0, 3);
+  const auto zeros = [&w](uint32_t n) {  // 11 to 138 zero lengths
+    w.code(1, 1);
+    w.bits(n - 11, 7);
+  };
+  zeros(138);
+  zeros(256 - 138);  // literals 0 to 255
+  w.code(0, 1);      // 256
+  zeros(28);         // 257 to 284
+  w.code(0, 1);      // 285
+  w.code(0, 1);      // distance codes 0 and 1
+  w.code(0, 1);
+  for (uint64_t r = 0; r < runs; ++r) {
+    w.code(1, 1);  // 285: length 258
+    w.code(0, 1);  // distance code 0: 1 back
+  }
+  w.code(0, 1);  // 256: end of block
+  w.flush();
+  return w.out;
 }
 
 // ---- files and processes ----
@@ -194,8 +320,8 @@ bool file_exists(const std::string &path) {
 
 std::string make_temp_dir(const std::string &tag) {
   const char *base = std::getenv("TMPDIR");
-  std::string templ = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                      "/tunecast-" + tag + "-XXXXXX";
+  std::string templ = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tunecast-" +
+                      tag + "-XXXXXX";
   if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   return templ;
 }
@@ -227,7 +353,9 @@ run_result run(const std::vector<std::string> &argv, const std::vector<std::stri
   for (const std::string &change : env) {
     const bool remove = !change.empty() && change[0] == '-';
     const std::string name = remove ? change.substr(1) : change.substr(0, change.find('='));
-    std::erase_if(environment, [&](const std::string &s) { return s.compare(0, name.size() + 1, name + "=") == 0; });
+    std::erase_if(environment, [&](const std::string &s) {
+      return s.compare(0, name.size() + 1, name + "=") == 0;
+    });
     if (!remove) environment.push_back(change);
   }
   std::vector<char *> args, envp;

@@ -31,18 +31,27 @@ bytes wav_pcm16(int channels, uint32_t rate, const std::vector<int16_t> &samples
 
 // A ZIP archive of local headers (and a central directory) with stored
 // members, deflated ones (written as stored deflate blocks, which any
-// inflater reads), or members whose method number is given but data copied
-// as is. A streamed member leaves its sizes to a data descriptor, as a
-// writer that cannot seek does; an encrypted one only sets the flag.
+// inflater reads), members whose method number is given but data copied as
+// is, or data compressed elsewhere. A streamed member leaves its sizes to a
+// data descriptor, as a writer that cannot seek does; an encrypted one only
+// sets the flag. A ZIP64 member marks its sizes 0xFFFFFFFF and gives them
+// in the ZIP64 extra field (and its descriptor, 8 bytes each). A name is
+// written as given: flagged as UTF-8, or in the central directory as made
+// on a FAT host, whose names are in the OEM code page.
 struct zip_flags {
   bool streamed = false;
   bool encrypted = false;
+  bool zip64 = false;
+  bool utf8_name = false;
+  bool fat_host = false;
 };
 class zip_builder {
  public:
   zip_builder &stored(const std::string &name, const bytes &data, zip_flags flags = {});
   zip_builder &deflated(const std::string &name, const bytes &data, zip_flags flags = {});
   zip_builder &member(const std::string &name, const bytes &data, uint16_t method);
+  zip_builder &compressed(const std::string &name, const bytes &data, uint16_t method, uint32_t crc,
+                          uint32_t uncomp_size);
   bytes build() const;
 
  private:
@@ -59,6 +68,13 @@ class zip_builder {
 
 // CRC-32 of the ZIP format (reflected, polynomial 0xEDB88320).
 uint32_t crc32(const bytes &data);
+// The CRC-32 of data whose CRC-32 is crc followed by count zero bytes.
+uint32_t crc32_zeros(uint32_t crc, uint64_t count);
+
+// A raw deflate stream that gives head (at least one byte), then runs times
+// 258 copies of head's last byte: what real compression makes of a long
+// run, 2 bits for each 258 bytes, the format's highest ratio.
+bytes deflate_run(const bytes &head, uint64_t runs);
 
 // Little-endian 16-bit samples from byte `offset` on: 44 for a canonical
 // WAV file, 0 for the raw samples a sound device was handed.

@@ -1,12 +1,11 @@
 // The tool end to end on its other sources: a WAD inside a ZIP archive (and
 // what a hostile one cannot make it do), and a pre-rendered recording that
 // plays in place of the song.
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -55,10 +54,9 @@ bytes song_wad(int note) { return fixture::wad_builder().lump("D_SONG", song_mus
 TEST_F(ToolSources, ZipHoldingTheWadRendersTheSameFile) {
   const bytes wad = song_wad(64);
   fixture::write_file(path("song.wad"), wad);
-  fixture::write_file(path("song.zip"), fixture::zip_builder()
-                                            .stored("readme.txt", {'h', 'i'})
-                                            .stored("pack/game.wad", wad)
-                                            .build());
+  fixture::write_file(
+      path("song.zip"),
+      fixture::zip_builder().stored("readme.txt", {'h', 'i'}).stored("pack/game.wad", wad).build());
   const auto from_wad = fixture::run_tool({path("song.wad"), "D_SONG", path("a.wav"), "1"});
   const auto from_zip = fixture::run_tool({path("song.zip"), "D_SONG", path("b.wav"), "1"});
   ASSERT_EQ(from_wad.status, 0) << from_wad.err;
@@ -85,13 +83,17 @@ TEST_F(ToolSources, ConcurrentRunsOnSameNamedMembersKeepTheirOwnSongs) {
   for (int k = 0; k < 2; ++k) {
     const std::string n = std::to_string(k);
     fixture::write_file(path(n + ".wad"), song_wad(60 + 7 * k));
-    fixture::write_file(path(n + ".zip"), fixture::zip_builder().stored(member, song_wad(60 + 7 * k)).build());
-    ASSERT_EQ(fixture::run_tool({path(n + ".wad"), "D_SONG", path("ref" + n + ".wav"), "1"}).status, 0);
+    fixture::write_file(path(n + ".zip"),
+                        fixture::zip_builder().stored(member, song_wad(60 + 7 * k)).build());
+    ASSERT_EQ(fixture::run_tool({path(n + ".wad"), "D_SONG", path("ref" + n + ".wav"), "1"}).status,
+              0);
     expected[k] = fixture::read_file(path("ref" + n + ".wav"));
   }
   ASSERT_NE(expected[0], expected[1]);
   fixture::run_result runs[2];
-  std::thread first([&] { runs[0] = fixture::run_tool({path("0.zip"), "D_SONG", path("out0.wav"), "1"}); });
+  std::thread first([&] {
+    runs[0] = fixture::run_tool({path("0.zip"), "D_SONG", path("out0.wav"), "1"});
+  });
   runs[1] = fixture::run_tool({path("1.zip"), "D_SONG", path("out1.wav"), "1"});
   first.join();
   struct stat st;
@@ -115,7 +117,8 @@ TEST_F(ToolSources, UnzipEndsWithAKilledTool) {
                              ".new' '" + pid_file + "'\nexec sleep 1000\n";
   fixture::write_file(bin + "/unzip", bytes(script.begin(), script.end()));
   chmod((bin + "/unzip").c_str(), 0755);
-  fixture::write_file(path("song.zip"), fixture::zip_builder().deflated("game.wad", song_wad(60)).build());
+  fixture::write_file(path("song.zip"),
+                      fixture::zip_builder().deflated("game.wad", song_wad(60)).build());
 
   const std::string tool = fixture::tool_path();
   const std::string env_path = "PATH=" + bin + ":" + std::getenv("PATH");
@@ -193,6 +196,31 @@ TEST_F(ToolSources, HeaderBombIsWalkedInSmallMemory) {
   EXPECT_LT(r.max_rss_kib, base.max_rss_kib + 48 * 1024);
 }
 
+// An honest bomb: real deflate at its highest ratio, 0.7 MB that inflate to
+// the 738 MiB it declares, a valid WAD header first. Inflated, it would be
+// held whole; it is refused by its ratio before unzip runs.
+TEST_F(ToolSources, CompressionBombIsRefusedBeforeItInflates) {
+  bytes head;
+  fixture::put_text(head, "PWAD");
+  fixture::put_u32le(head, 0);   // no lumps,
+  fixture::put_u32le(head, 12);  // the directory right behind the header
+  const uint64_t runs = 3'000'000;
+  const uint64_t size = head.size() + 258 * runs;
+  const bytes stream = fixture::deflate_run(head, runs);
+  const uint32_t crc = fixture::crc32_zeros(fixture::crc32(head), size - head.size());
+  fixture::write_file(path("bomb.zip"),
+                      fixture::zip_builder()
+                          .compressed("zarn.wad", stream, 8, crc, static_cast<uint32_t>(size))
+                          .build());
+  const auto r = fixture::run_tool({"-l", path("bomb.zip")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "[WAD] no se pudo extraer WAD de ZIP " + path("bomb.zip") +
+                       ": zarn.wad declara " + std::to_string(size) + " bytes en " +
+                       std::to_string(stream.size()) +
+                       " comprimidos, más de 200:1: ningún WAD real se comprime tanto\n");
+  EXPECT_LT(r.max_rss_kib, 512 * 1024);
+}
+
 TEST_F(ToolSources, RecordingPlaysItsFirstChannelAtThePlaybackGain) {
   // The tool never names the music, so the recording it finds is D_.wav. The
   // directory's name holds an escape sequence, which must not reach the terminal.
@@ -204,9 +232,9 @@ TEST_F(ToolSources, RecordingPlaysItsFirstChannelAtThePlaybackGain) {
   fixture::write_file(path("song.wad"), fixture::wad_builder().lump("D_SONG", song).build());
 
   // 10 frames: the 6 of the recording, then silence once it has ended.
-  const auto r = fixture::run(
-      {fixture::tool_path(), path("song.wad"), "D_SONG", path("out.wav"), "0.0002268"},
-      {"-ZARN_SYNTH", "ZARN_MUSIC_DIR=" + music});
+  const auto r =
+      fixture::run({fixture::tool_path(), path("song.wad"), "D_SONG", path("out.wav"), "0.0002268"},
+                   {"-ZARN_SYNTH", "ZARN_MUSIC_DIR=" + music});
   ASSERT_EQ(r.status, 0) << r.err;
   // A stray file must never replace the song without a word.
   EXPECT_EQ(r.err, "aviso: suena la grabación " + path("music\\x1b[2J") +
@@ -232,15 +260,17 @@ TEST_F(ToolSources, PipeInPlaceOfARecordingIsPassedOver) {
   ASSERT_EQ(mkfifo(path("music/D_.wav").c_str(), 0644), 0);
   const bytes song = fixture::mus_builder().note_on(0, 60, 127).delay(70).score_end().build();
   fixture::write_file(path("song.wad"), fixture::wad_builder().lump("D_SONG", song).build());
-  const pid_t pid = process::start_tool({path("song.wad"), "D_SONG", path("out.wav"), "0.5"},
-                                        path("log"), {"-ZARN_SYNTH", "ZARN_MUSIC_DIR=" + path("music")});
+  const pid_t pid =
+      process::start_tool({path("song.wad"), "D_SONG", path("out.wav"), "0.5"}, path("log"),
+                          {"-ZARN_SYNTH", "ZARN_MUSIC_DIR=" + path("music")});
   ASSERT_GT(pid, 0);
   const process::ending e = process::wait_for(pid, 20);
   ASSERT_TRUE(e.ended) << "the tool waited on the pipe";
   EXPECT_TRUE(WIFEXITED(e.status) && WEXITSTATUS(e.status) == 0);
   const bytes log = fixture::read_file(path("log"));
   EXPECT_EQ(std::string(log.begin(), log.end()).find("grabación"), std::string::npos);
-  const auto synthesized = fixture::run_tool({path("song.wad"), "D_SONG", path("synth.wav"), "0.5"});
+  const auto synthesized =
+      fixture::run_tool({path("song.wad"), "D_SONG", path("synth.wav"), "0.5"});
   ASSERT_EQ(synthesized.status, 0) << synthesized.err;
   EXPECT_EQ(fixture::read_file(path("out.wav")), fixture::read_file(path("synth.wav")));
 }

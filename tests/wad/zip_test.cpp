@@ -1,7 +1,11 @@
 // zip_test.cpp: WAD members found inside ZIP archives and read into memory:
 // suffix matching, choice by rank, the local-header walk, sizes from the
 // central directory, what is refused before anything runs, and `unzip` as a
-// bounded child (names taken literally, no shell, a budget and a deadline).
+// bounded child (handed a copy of the one member, whatever its name or the
+// archive's path; no shell, a budget, a look at its first bytes and a
+// deadline).
+#include "wad/zip.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -19,7 +23,6 @@
 
 #include "fixtures.h"
 #include "tunecast/wad.h"
-#include "wad/zip.h"
 
 namespace {
 
@@ -51,6 +54,32 @@ bytes cat(std::initializer_list<bytes> parts) {
   bytes out;
   for (const bytes &p : parts) out.insert(out.end(), p.begin(), p.end());
   return out;
+}
+
+// A WAD header: magic, lump count and directory offset.
+bytes wad_head(const char *magic, int32_t count, int32_t dir_ofs) {
+  bytes out;
+  fixture::put_text(out, magic);
+  fixture::put_u32le(out, static_cast<uint32_t>(count));
+  fixture::put_u32le(out, static_cast<uint32_t>(dir_ofs));
+  return out;
+}
+
+// A shell printf that writes b, every byte as an octal escape.
+std::string printf_command(const bytes &b) {
+  std::string text = "printf '";
+  for (const uint8_t c : b) {
+    const char digits[] = {'\\', static_cast<char>('0' + (c >> 6)),
+                           static_cast<char>('0' + ((c >> 3) & 7)),
+                           static_cast<char>('0' + (c & 7))};
+    text.append(digits, sizeof digits);
+  }
+  return text + "'";
+}
+
+// A WAD of one lump of size bytes c: 28 bytes more than the lump.
+bytes small_wad(size_t size, uint8_t c) {
+  return fixture::wad_builder().lump("D_X", bytes(size, c)).build();
 }
 
 bool have_unzip() {
@@ -179,7 +208,10 @@ TEST_F(Zip, LocalHeaderWalk) {
        {1, 2},
        0},
       {"29 bytes behind the data end the walk, keeping the member",
-       cat({local_entry("w2_a.wad", {7}), bytes(29, 0)}), "w2_a.wad", {7}, 0},
+       cat({local_entry("w2_a.wad", {7}), bytes(29, 0)}),
+       "w2_a.wad",
+       {7},
+       0},
       {"sizes of 0 without the streaming flag: the walk stops inside the data",
        cat({local_entry("w3_zarn.wad", forty, 0, 0), local_entry("w3_freezarn2.wad", {5})}),
        "w3_zarn.wad",
@@ -293,8 +325,10 @@ TEST_F(Zip, UnzipMatchesTheMemberNameLiterally) {
   };
   for (const auto &[name, decoy] : rows) {
     SCOPED_TRACE(name);
-    const outcome o = extract(write(
-        fixture::zip_builder().deflated(name, {'R', 'I', 'G', 'H', 'T'}).deflated(decoy, {'N', 'O'}).build()));
+    const outcome o = extract(write(fixture::zip_builder()
+                                        .deflated(name, {'R', 'I', 'G', 'H', 'T'})
+                                        .deflated(decoy, {'N', 'O'})
+                                        .build()));
     EXPECT_TRUE(o.ok) << o.reason << o.err;
     EXPECT_EQ(o.data, (bytes{'R', 'I', 'G', 'H', 'T'}));
   }
@@ -343,7 +377,7 @@ TEST_F(Zip, UnzipIsBoundedEndedAndReaped) {
   }
   {
     SCOPED_TRACE("more bytes than declared: a bomb is cut off at its budget");
-    fake_unzip("#!/bin/sh\nexec yes\n");
+    fake_unzip("#!/bin/sh\n" + printf_command(wad_head("PWAD", 0, 12)) + "\nexec yes\n");
     const outcome o = extract(zip);
     EXPECT_FALSE(o.ok);
     EXPECT_EQ(o.reason, "datos dañados: s.wad da más de los 5000 bytes declarados");
@@ -360,7 +394,7 @@ TEST_F(Zip, UnzipIsBoundedEndedAndReaped) {
        "unzip falló con s.wad: murió por la señal SIGTERM (petición de terminar)"},
       {"#!/bin/sh\nkill -40 $$\n", "unzip falló con s.wad: murió por la señal 40"},
       // A file that is executable but no program: the child's exec fails.
-      {"\x7f" "ELF not really\n", "no se pudo ejecutar unzip"},
+      {"\177ELF not really\n", "no se pudo ejecutar unzip"},
   };
   for (const auto &[script, reason] : endings) {
     SCOPED_TRACE(reason);
@@ -379,18 +413,135 @@ TEST_F(Zip, UnzipIsBoundedEndedAndReaped) {
   }
 }
 
+TEST_F(Zip, UnzipReadsTheArchiveThatWasOpened) {
+  if (!have_unzip()) GTEST_SKIP() << "no unzip on this machine";
+  const bytes wanted = small_wad(20, 'W');
+  const bytes other = small_wad(20, 'O');
+  const auto archive = [](const bytes &wad) {
+    return fixture::zip_builder().deflated("zarn.wad", wad).build();
+  };
+  {
+    SCOPED_TRACE("a path that reads as a wildcard matching a sibling");
+    write(archive(other), "pack1.zip");
+    const outcome o = extract(write(archive(wanted), "pack[1].zip"));
+    EXPECT_TRUE(o.ok) << o.reason;
+    EXPECT_EQ(o.data, wanted);
+  }
+  {
+    SCOPED_TRACE("the path given another archive after it was opened and checked");
+    const std::string zip = write(archive(wanted), "swapped.zip");
+    const int fd = open(zip.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(std::rename(write(archive(other), "other.zip").c_str(), zip.c_str()), 0);
+    zip_wad z;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(zip_extract_wad(fd, zip.c_str(), z)) << z.reason;
+    testing::internal::GetCapturedStdout();
+    close(fd);
+    EXPECT_EQ(bytes(z.bytes, z.bytes + z.size), wanted);
+    std::free(z.bytes);
+  }
+}
+
+// unzip would match a name by a pattern in its own encoding: a name from
+// a FAT host is read in the OEM code page, a flagged one as UTF-8.
+TEST_F(Zip, NonAsciiMemberNamesAreFoundByTheirBytes) {
+  if (!have_unzip()) GTEST_SKIP() << "no unzip on this machine";
+  const bytes wad = small_wad(30, 'n');
+  struct row {
+    const char *what;
+    std::string name;
+    fixture::zip_flags flags;
+  };
+  const row rows[] = {
+      {"UTF-8, flagged, from a FAT host",
+       "m\xC3\xBAsica/zarn.wad",
+       {.utf8_name = true, .fat_host = true}},
+      {"OEM code page, from a FAT host", "m\xA3sica/zarn.wad", {.fat_host = true}},
+  };
+  for (const row &r : rows) {
+    SCOPED_TRACE(r.what);
+    const outcome o = extract(write(fixture::zip_builder()
+                                        .deflated("m\xC3\xBAsica/leeme.txt", {1}, r.flags)
+                                        .deflated(r.name, wad, r.flags)
+                                        .build()));
+    EXPECT_TRUE(o.ok) << o.reason;
+    EXPECT_EQ(o.member, r.name);
+    EXPECT_EQ(o.data, wad);
+  }
+}
+
+TEST_F(Zip, Zip64SizesAreRead) {
+  const bytes wad = small_wad(49, 'z');
+  ASSERT_EQ(wad.size(), 77u);
+  struct row {
+    const char *what;
+    bytes archive;
+    std::string chosen;
+    bool deflated;
+  };
+  const row rows[] = {
+      {"stored, sizes in the local header's record",
+       fixture::zip_builder().stored("zarn.wad", wad, {.zip64 = true}).build(), "zarn.wad", false},
+      {"streamed: sizes in the central directory's record, the walk past 8-byte descriptors",
+       fixture::zip_builder()
+           .stored("a.wad", {1, 2, 3}, {.streamed = true, .zip64 = true})
+           .stored("zarn.wad", wad, {.streamed = true, .zip64 = true})
+           .build(),
+       "zarn.wad", false},
+      {"deflated", fixture::zip_builder().deflated("zarn.wad", wad, {.zip64 = true}).build(),
+       "zarn.wad", true},
+      {"deflated and streamed",
+       fixture::zip_builder()
+           .deflated("a.wad", {1, 2, 3}, {.streamed = true, .zip64 = true})
+           .deflated("zarn.wad", wad, {.streamed = true, .zip64 = true})
+           .build(),
+       "zarn.wad", true},
+  };
+  for (const row &r : rows) {
+    SCOPED_TRACE(r.what);
+    if (r.deflated && !have_unzip()) continue;
+    const outcome o = extract(write(r.archive));
+    EXPECT_TRUE(o.ok) << o.reason;
+    EXPECT_EQ(o.member, r.chosen);
+    EXPECT_EQ(o.data, wad);
+  }
+}
+
+// unzip is ended as soon as its first 12 bytes cannot begin a WAD of the
+// member's declared size, rather than giving it all it declares.
+TEST_F(Zip, UnzipEndsAtAHeadNoWadHas) {
+  const std::string zip = write(fixture::zip_builder().deflated("h.wad", bytes(5000, 7)).build());
+  const std::pair<const char *, bytes> heads[] = {
+      {"no magic", wad_head("ZWAD", 0, 12)},
+      {"directory one byte past the declared size", wad_head("PWAD", 1, 4985)},
+      {"negative count", wad_head("IWAD", -1, 12)},
+      {"negative directory offset", wad_head("PWAD", 0, -1)},
+      {"count whose directory overflows 32 bits", wad_head("PWAD", INT32_MAX, 12)},
+  };
+  for (const auto &[what, head] : heads) {
+    SCOPED_TRACE(what);
+    fake_unzip("#!/bin/sh\n" + printf_command(head) + "\nexec sleep 1000\n");
+    const outcome o = extract(zip, {2.0, 0.0});
+    EXPECT_FALSE(o.ok);
+    EXPECT_EQ(o.reason, "h.wad no es un WAD: su cabecera no es válida");
+  }
+}
+
 // No temporary file is involved any more: a /tmp that is full, or a name
 // planted at a path a ZIP member once went to, changes nothing.
 TEST_F(Zip, AFullTmpDoesNotMatter) {
   const bytes wad = fixture::wad_builder().lump("D_A", bytes(100000, 3)).build();
-  const std::string zip = fs::current_path().string() + "/full-tmp-" + std::to_string(getpid()) + ".zip";
+  const std::string zip =
+      fs::current_path().string() + "/full-tmp-" + std::to_string(getpid()) + ".zip";
   fixture::write_file(zip, fixture::zip_builder().stored("zarn.wad", wad).build());
   const pid_t pid = fork();
   if (pid == 0) {
     // Opened first: the checkout itself may lie under the /tmp about to be hidden.
     const int zip_fd = open(zip.c_str(), O_RDONLY);
     // In a mount namespace of its own, /tmp is a 4 KiB file system, filled.
-    if (zip_fd < 0 || unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+    if (zip_fd < 0 || unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         mount("full", "/tmp", "tmpfs", 0, "size=4k") != 0) {
       _exit(77);
     }
