@@ -15,7 +15,18 @@
 namespace {
 
 enum class option_id {
-  list, loops, fade, batch, play, volume, quiet, json, help, version, format, stereo
+  list,
+  loops,
+  fade,
+  batch,
+  play,
+  volume,
+  quiet,
+  json,
+  help,
+  version,
+  format,
+  stereo
 };
 
 struct option_row {
@@ -26,14 +37,12 @@ struct option_row {
 };
 
 constexpr option_row option_table[] = {
-    {option_id::list, 'l', "listar", true},   {option_id::loops, 'v', "vueltas", true},
-    {option_id::fade, 'f', "fundido", true},  {option_id::batch, 'a', "todas", true},
-    {option_id::volume, 0, "volumen", true},  {option_id::quiet, 'q', "silencio", false},
-    {option_id::json, 0, "json", false},      {option_id::help, 'h', "ayuda", false},
-    {option_id::help, 0, "help", false},
-    {option_id::version, 0, "version", false},
-    {option_id::format, 0, "formato", true},
-    {option_id::stereo, 'e', "estereo", false},
+    {option_id::list, 'l', "listar", true},  {option_id::loops, 'v', "vueltas", true},
+    {option_id::fade, 'f', "fundido", true}, {option_id::batch, 'a', "todas", true},
+    {option_id::volume, 0, "volumen", true}, {option_id::quiet, 'q', "silencio", false},
+    {option_id::json, 0, "json", false},     {option_id::help, 'h', "ayuda", false},
+    {option_id::help, 0, "help", false},     {option_id::version, 0, "version", false},
+    {option_id::format, 0, "formato", true}, {option_id::stereo, 'e', "estereo", false},
     {option_id::play, 'p', "tocar", true},
 };
 
@@ -283,7 +292,8 @@ bool options_check_args(tool_options &opt) {
     return fail(opt, opt.play_archive == nullptr ? "--listar y --todas no van juntas"
                                                  : "--tocar no va con --listar ni con --todas");
   }
-  if (opt.fade_text != nullptr && opt.loops == 0) return fail(opt, "--fundido solo va con --vueltas");
+  if (opt.fade_text != nullptr && opt.loops == 0)
+    return fail(opt, "--fundido solo va con --vueltas");
   if (opt.json && (opt.action == tool_action::render || opt.action == tool_action::batch ||
                    opt.action == tool_action::play)) {
     return fail(opt, "--json solo va con --listar");
