@@ -22,9 +22,10 @@ enum class tool_action {
 
 struct tool_options {
   tool_action action = tool_action::render;
-  bool any_option = false;             // false: the plain positional form
-  const char *archive = nullptr;       // --listar's value
-  const char *dir = nullptr;           // --todas's value
+  bool any_option = false;        // false: the plain positional form
+  bool list = false;              // --listar
+  const char *archive = nullptr;  // what --listar lists: its attached value or the first argument
+  const char *dir = nullptr;      // --todas's value
   const char *play_archive = nullptr;  // --tocar's value
   int64_t loops = 0;                   // --vueltas: 1 or more; 0 when not given
   double fade_s = 0.0;                 // --fundido: 0 or more seconds
