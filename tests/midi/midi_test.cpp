@@ -347,6 +347,41 @@ TEST(Midi, ScoreLengthMustFitSixteenBits) {
   }
 }
 
+// Tempo changes and track ends write nothing to the score, but the converter
+// keeps them in its event list: they count against the same bound as the
+// score's events, twice the 32767 two-byte events a 65535-byte score holds,
+// so the list stays small whatever the file's size.
+TEST(Midi, EveryKeptEventCountsAgainstTheBound) {
+  constexpr int kept_max = 2 * (65535 / 2);
+  // n tempo changes and the track's end; n tracks that only end.
+  auto tempos = [](int n) {
+    midi_track t;
+    for (int k = 0; k < n; ++k) t.tempo(1, 500000);
+    return format0(t.end());
+  };
+  auto tracks = [](int n) {
+    midi_builder b(1, one_tick);
+    for (int k = 0; k < n; ++k) b.track(midi_track().end());
+    return b.build();
+  };
+  const struct {
+    const char *what;
+    bytes fits, one_too_many;
+  } rows[] = {
+      {"tempo changes", tempos(kept_max - 1), tempos(kept_max)},
+      {"track ends", tracks(kept_max), tracks(kept_max + 1)},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.what);
+    const midi_result fits = convert(r.fits);
+    EXPECT_TRUE(fits.ok) << fits.error;
+    const midi_result refused = convert(r.one_too_many);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.error,
+              "MIDI demasiado largo: más de 65534 eventos entre notas, tempos y finales de pista");
+  }
+}
+
 TEST(Midi, ConvertedSongPlaysInTheSequencer) {
   // A note for 0.5 s, then a rest to the track's end at 1 s: the score end
   // is read at sample 140 * 315 = 44100.
