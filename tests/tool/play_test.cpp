@@ -152,6 +152,22 @@ TEST_F(Play, TheWholeArchiveSkipsWhatCannotPlay) {
   EXPECT_EQ(r.out.find("TEXTLUMP"), std::string::npos) << r.out;
 }
 
+// 300 entries naming one 1 MB lump (a tick of score, then padding) play
+// in a row from one copy of the score: a copy per entry would hold 300 MB.
+TEST_F(Play, EntriesNamingTheSameBytesShareOneScore) {
+  bytes lump = fixture::mus_builder().note_on(0, 60, 100).delay(1).score_end().build();
+  lump.resize(size_t{1} << 20);
+  fixture::wad_builder b;
+  b.lump("D_FIRST", lump);
+  constexpr int copies = 300;
+  for (int k = 0; k < copies; ++k) b.raw_entry("D_SAME", 12, static_cast<int32_t>(lump.size()));
+  b.write(path("same.wad"));
+  const fixture::run_result r = play({"-p", path("same.wad")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("[301/301] D_SAME"), std::string::npos);
+  EXPECT_LT(r.max_rss_kib, 100 * 1024);
+}
+
 TEST_F(Play, RefusalsAreOneLineAndStatusOne) {
   const std::string wad = path("songs.wad");
   struct refusal {
