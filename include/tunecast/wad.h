@@ -25,20 +25,20 @@ extern "C" {
  * archive's image (entries that overlap share them), or is null when the
  * lump has none (size 0 or less; bytes outside the file: then size is 0). */
 typedef struct wad_lump {
-  char name[9];      /* up to 8 characters, trailing NULs/spaces removed */
-  int32_t file_ofs;  /* as read from the directory */
+  char name[9];     /* up to 8 characters, trailing NULs/spaces removed */
+  int32_t file_ofs; /* as read from the directory */
   int32_t size;
-  uint8_t *data;     /* owned by the archive */
+  uint8_t *data; /* owned by the archive */
 } wad_lump;
 
 typedef struct wad_file {
-  char magic[5];           /* "IWAD" or "PWAD" */
+  char magic[5]; /* "IWAD" or "PWAD" */
   int32_t num_lumps;
-  int32_t dir_ofs;         /* as read; unused after loading */
-  wad_lump *lumps;         /* owned, directory order */
+  int32_t dir_ofs; /* as read; unused after loading */
+  wad_lump *lumps; /* owned, directory order */
   int32_t lump_capacity;
-  char path[512];          /* the file read; for ZIP input "ARCHIVE:MEMBER" */
-  char src_path[512];      /* the path given to wad_load */
+  char path[512];     /* the file read; for ZIP input "ARCHIVE:MEMBER" */
+  char src_path[512]; /* the path given to wad_load */
 } wad_file;
 
 /* A lump of a map: borrowed from the archive, null/0 when absent. */
