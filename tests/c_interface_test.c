@@ -83,7 +83,17 @@ int main(void) {
   wad_free(NULL);
   check(wad_merge(NULL, NULL) == -1, "wad_merge of nulls");
   wad_find_maps_free(NULL, 0);
-  (void)map;
+  {
+    /* A null handle is answered, never read through. */
+    int32_t count = -1, size = -1;
+    char **maps = wad_find_maps(NULL, &count);
+    check(maps == NULL && count == 0, "wad_find_maps of a null handle");
+    check(wad_get(NULL, "D_X") == NULL, "wad_get of a null handle");
+    check(wad_get_data(NULL, "D_X", &size) == NULL && size == -1, "wad_get_data of a null handle");
+    map.things.size = 1;
+    check(wad_read_map(NULL, "MAP01", &map) == -1 && map.things.size == 0,
+          "wad_read_map of a null handle");
+  }
 
   check(TUNECAST_VERSION_MAJOR >= 0 && TUNECAST_VERSION_STRING[0] != '\0', "version macros");
   if (failures == 0) printf("c interface: ok\n");

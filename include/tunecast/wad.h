@@ -7,7 +7,9 @@
  * lines, most beginning with "[WAD] ", with any control bytes of names taken
  * from the file written as \xNN; the module writes them to no stream itself
  * but hands each to the log hook, whose default prints progress on stdout
- * and failures on stderr.
+ * and failures on stderr. Every call answers a null handle or pointer (as
+ * absent, null or -1) rather than reading through it, and none lets a C++
+ * exception out: running out of memory is a failure like any other.
  */
 #ifndef TUNECAST_WAD_H
 #define TUNECAST_WAD_H
@@ -23,20 +25,20 @@ extern "C" {
  * archive's image (entries that overlap share them), or is null when the
  * lump has none (size 0 or less; bytes outside the file: then size is 0). */
 typedef struct wad_lump {
-  char name[9];      /* up to 8 characters, trailing NULs/spaces removed */
-  int32_t file_ofs;  /* as read from the directory */
+  char name[9];     /* up to 8 characters, trailing NULs/spaces removed */
+  int32_t file_ofs; /* as read from the directory */
   int32_t size;
-  uint8_t *data;     /* owned by the archive */
+  uint8_t *data; /* owned by the archive */
 } wad_lump;
 
 typedef struct wad_file {
-  char magic[5];           /* "IWAD" or "PWAD" */
+  char magic[5]; /* "IWAD" or "PWAD" */
   int32_t num_lumps;
-  int32_t dir_ofs;         /* as read; unused after loading */
-  wad_lump *lumps;         /* owned, directory order */
+  int32_t dir_ofs; /* as read; unused after loading */
+  wad_lump *lumps; /* owned, directory order */
   int32_t lump_capacity;
-  char path[512];          /* the file read; for ZIP input "ARCHIVE:MEMBER" */
-  char src_path[512];      /* the path given to wad_load */
+  char path[512];     /* the file read; for ZIP input "ARCHIVE:MEMBER" */
+  char src_path[512]; /* the path given to wad_load */
 } wad_file;
 
 /* A lump of a map: borrowed from the archive, null/0 when absent. */
@@ -71,8 +73,10 @@ void wad_set_log(wad_log_fn fn, void *user);
 /* Loads path: a WAD file, a pipe holding one, or a ZIP archive holding one,
  * whose WAD member is read into memory (a stored member directly, any other
  * through `unzip -p` on PATH, bounded by the member's declared size and a
- * deadline; no file is written). Returns a new handle, or null after
- * logging one line saying why. Release with wad_free. The handle must come
+ * deadline; no file is written).
+ * path: the file to read; null gives null without a line.
+ * Returns a new handle, or null after logging one line saying why (memory
+ * running out included). Release with wad_free. The handle must come
  * from wad_load or wad_load_memory: it owns the image its lumps point into. */
 wad_file *wad_load(const char *path);
 
@@ -91,7 +95,7 @@ wad_file *wad_load_memory(const void *data, size_t size, const char *name);
 /* Opens path to read its lumps on demand: only the header and the directory
  * are read now, so a program that plays one song of a large archive holds
  * little more than that song. Checked and logged as wad_load does.
- * path: as for wad_load. A pipe, or the WAD inside a ZIP, cannot be read
+ * path: as for wad_load (null gives null). A pipe, or the WAD inside a ZIP, cannot be read
  *   twice and is read whole, as wad_load reads it.
  * Returns a new handle (release with wad_free, which closes the file), or
  * null after logging why. Entries are found as in a loaded archive, but
@@ -100,49 +104,69 @@ wad_file *wad_load_memory(const void *data, size_t size, const char *name);
 wad_file *wad_open(const char *path);
 
 /* A copy of a lump's bytes, from memory or from the open file.
- * w: a handle from wad_load, wad_load_memory or wad_open.
- * lump: one of w's entries (from wad_get).
+ * w: a handle from wad_load, wad_load_memory or wad_open; null gives null.
+ * lump: one of w's entries (from wad_get); null gives null.
  * Returns lump->size bytes in a new buffer the caller frees, or null: no
  * data (size 0 or less, bytes outside the file), a read that comes back
  * short (the file shrank since it was opened), or no memory. */
 uint8_t *wad_read_lump(wad_file *w, const wad_lump *lump);
 
-/* Releases the handle and every lump it owns; null is ignored. */
+/* Releases the handle and every lump it owns.
+ * w: a handle, or null (ignored). */
 void wad_free(wad_file *w);
 
-/* Last entry whose name equals name exactly (case-sensitive), or null.
- * Valid until w takes part in a wad_merge or is freed. */
+/* The last entry whose name equals name exactly (case-sensitive).
+ * w: a handle, or null (then nothing is found).
+ * name: a NUL-terminated name, or null (then nothing is found).
+ * Returns the entry, valid until w takes part in a wad_merge or is freed;
+ * or null. */
 wad_lump *wad_get(wad_file *w, const char *name);
 
-/* Data of the last entry named name, or null. When an entry matches and
- * size_out is not null, its size is stored there; otherwise size_out is
- * untouched. The bytes belong to the archive. */
+/* Data of the last entry named name.
+ * w, name: as for wad_get (null finds nothing).
+ * size_out: receives the entry's size when one matches, else untouched;
+ *   may be null.
+ * Returns the entry's bytes, which belong to the archive, or null (no such
+ * entry, or one without data). */
 void *wad_get_data(wad_file *w, const char *name, int32_t *size_out);
 
 /* Appends the entries of src to dst, so src's lumps shadow dst's, and ends
- * src; the bytes its lumps point into pass to dst. Neither may come from
- * wad_open. Returns 0 (two empty archives too), or
- * -1 with both unchanged: a null argument, dst == src, a handle from
- * wad_open, more than INT32_MAX
- * entries in all, or out of memory. */
+ * src; the bytes its lumps point into pass to dst.
+ * dst: a handle from wad_load or wad_load_memory; null gives -1.
+ * src: another such handle, released on success; null gives -1.
+ * Returns 0 (two empty archives too), or -1 with both unchanged: a null
+ * argument, dst == src, a handle from wad_open, more than INT32_MAX entries
+ * in all, or out of memory. */
 int32_t wad_merge(wad_file *dst, wad_file *src);
 
 /* Names of the maps ("ExMy", "MAPxy" followed by THINGS and LINEDEFS within
- * the next 10 entries), in directory order, each once. Returns a list the
- * caller releases with wad_find_maps_free, or null with *count_out 0 (no maps,
- * or out of memory). */
+ * the next 10 entries), in directory order, each once.
+ * w: a handle, or null (no maps).
+ * count_out: receives the number of names (0 whenever the result is null);
+ *   null lists nothing, since the list could not be released.
+ * Returns a list the caller releases with wad_find_maps_free, or null (no
+ * maps, a null argument, or out of memory). */
 char **wad_find_maps(wad_file *w, int32_t *count_out);
 
-/* Releases the first count names and the list; a null list is accepted. */
+/* Releases a list from wad_find_maps.
+ * list: the list, or null (ignored).
+ * count: the count wad_find_maps stored with it. */
 void wad_find_maps_free(char **list, int32_t count);
 
 /* Fills out with the map lumps among the 11 entries that follow the last
- * marker named name (up to the next marker). Returns 0, or -1 when there is
- * no such marker (out is zeroed either way). Pointers borrow the archive's. */
+ * marker named name (up to the next marker).
+ * w: a handle, or null (no marker).
+ * name: the marker's name, or null (no marker).
+ * out: zeroed, then filled; its pointers borrow the archive's bytes. Null
+ *   gives -1.
+ * Returns 0, or -1 when there is no such marker or an argument is null. */
 int32_t wad_read_map(wad_file *w, const char *name, wad_map *out);
 
-/* A copy of palette index (0 up; 768 bytes of the last PLAYPAL) that the
- * caller frees, or null when there is no such palette or memory ran out. */
+/* A copy of one palette of the last PLAYPAL.
+ * w: a handle, or null (no palette).
+ * index: 0 up; palette index is the 768 bytes at index * 768.
+ * Returns the copy, which the caller frees, or null when there is no such
+ * palette or memory ran out. */
 uint8_t *wad_get_palette(wad_file *w, int32_t index);
 
 #ifdef __cplusplus

@@ -29,6 +29,11 @@ constexpr size_t mus_score_max_bytes = 65535;  // the header's 16-bit score leng
 // Every MUS event takes at least two bytes, so more converted events than
 // this cannot fit the score; stopping there bounds the event list early.
 constexpr size_t mus_events_max = mus_score_max_bytes / 2;
+// Tempo changes and track ends write nothing to the score, yet they are kept
+// in the list too: every kept event counts against this bound, so that the
+// list's memory is bounded whatever the file holds (as many again as the
+// score's events leaves room for any tempo map a song has).
+constexpr size_t kept_events_max = 2 * mus_events_max;
 
 // MUS event types as written; the last two only steer the conversion.
 enum midi_kind : uint8_t {
@@ -50,6 +55,9 @@ struct midi_event {
 };
 
 constexpr const char *too_long = "MIDI demasiado largo: la partitura MUS pasaría de 65535 bytes";
+constexpr const char *too_many =
+    "MIDI demasiado largo: más de 65534 eventos entre notas, tempos y "
+    "finales de pista";
 constexpr const char *cut_off = "MIDI dañado: evento cortado al final de la pista (byte %zu)";
 
 struct midi_reader {
@@ -82,13 +90,22 @@ struct midi_reader {
     return fail("MIDI dañado: número de longitud variable de más de 4 bytes (byte %zu)", pos - 4);
   }
 
+  // Keeps one event, if the list has room for it.
+  bool keep(const midi_event &e) {
+    if (events.size() == kept_events_max) {
+      error = too_many;
+      return false;
+    }
+    events.push_back(e);
+    return true;
+  }
+
   bool add(uint64_t pulse, uint8_t kind, uint8_t channel, uint8_t a, uint8_t b = 0) {
     if (++mus_events > mus_events_max) {
       error = too_long;
       return false;
     }
-    events.push_back(midi_event{pulse, 0, kind, channel, a, b});
-    return true;
+    return keep(midi_event{pulse, 0, kind, channel, a, b});
   }
 
   bool channel_event(uint64_t pulse, uint8_t status, uint8_t d1, uint8_t d2);
@@ -148,7 +165,7 @@ bool midi_reader::track(size_t pos, size_t end) {
       if (first == 0xFF && type == 0x51 && length >= 3) {
         const uint32_t tempo =
             uint32_t{data[pos]} << 16 | uint32_t{data[pos + 1]} << 8 | data[pos + 2];
-        events.push_back(midi_event{pulse, tempo, ev_tempo, 0, 0, 0});
+        if (!keep(midi_event{pulse, tempo, ev_tempo, 0, 0, 0})) return false;
       }
       pos += length;
       if (first == 0xFF && type == 0x2F) break;  // end of track: the rest is ignored
@@ -173,8 +190,7 @@ bool midi_reader::track(size_t pos, size_t end) {
   }
   // Marks how long the track lasts, so the score ends after its last event
   // of any kind (a closing rest keeps its length, and so does a loop).
-  events.push_back(midi_event{pulse, 0, ev_track_end, 0, 0, 0});
-  return true;
+  return keep(midi_event{pulse, 0, ev_track_end, 0, 0, 0});
 }
 
 // Writes MUS events in groups of one tick each. A group's last event gets

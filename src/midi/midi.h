@@ -30,7 +30,9 @@ struct midi_result {
 bool midi_is_file(const uint8_t *data, size_t size) noexcept;
 
 // Converts the size bytes at data (read only, never past size). Memory used is
-// bounded by a small multiple of size. Never throws.
+// bounded whatever size is: at most 65534 events are kept (notes and other
+// score events, tempo changes and track ends alike), and a file that holds
+// more is refused. Never throws.
 midi_result midi_to_mus(const uint8_t *data, size_t size) noexcept;
 
 #endif  // TUNECAST_MIDI_H

@@ -24,14 +24,7 @@ struct list_row {
   std::string name, format, size, length;
 };
 
-// What the listing says of a lump's length: its natural length in seconds,
-// or why it has none ("truncado", "dañado", "sin fin").
-struct length_facts {
-  std::optional<double> seconds;
-  const char *status = "ok";
-};
-
-length_facts length_of(const wad_lump &lump, lump_kind kind) {
+archive_length length_of(const wad_lump &lump, lump_kind kind) {
   if (kind == lump_kind::truncated_mus) return {std::nullopt, "truncado"};
   const music_score score = music_prepare(lump.data, lump.size);
   if (score.mus() == nullptr) return {std::nullopt, "dañado"};
@@ -42,7 +35,7 @@ length_facts length_of(const wad_lump &lump, lump_kind kind) {
   return {seconds, "ok"};
 }
 
-std::string length_text(const length_facts &facts) {
+std::string length_text(const archive_length &facts) {
   if (!facts.seconds) return facts.status;
   char text[64];
   std::snprintf(text, sizeof text, "%.3f s", *facts.seconds);
@@ -78,9 +71,11 @@ bool within_one_edit(std::string_view a, std::string_view b) {
 // A path as a word the shell takes as it is: quoted when it holds anything
 // but the characters paths usually have.
 std::string shell_word(std::string_view path) {
-  const bool plain = !path.empty() && path.find_first_not_of(
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-./+,:@%=") ==
-      std::string_view::npos;
+  const bool plain =
+      !path.empty() &&
+      path.find_first_not_of(
+          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-./+,:@%=") ==
+          std::string_view::npos;
   if (plain) return std::string(path);
   std::string out = "'";
   for (const char c : path) {
@@ -97,8 +92,8 @@ constexpr size_t max_suggestions = 3;
 
 // Display width: the names are ASCII; "dañado" has one two-byte letter.
 size_t width(const std::string &s) {
-  return static_cast<size_t>(std::count_if(s.begin(), s.end(),
-                                           [](char c) { return (c & 0xC0) != 0x80; }));
+  return static_cast<size_t>(
+      std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
 std::string pad(const std::string &s, size_t to, bool right) {
@@ -107,6 +102,12 @@ std::string pad(const std::string &s, size_t to, bool right) {
 }
 
 }  // namespace
+
+archive_length archive_lengths::of(const archive_music &m) {
+  const auto [at, fresh] = known_.try_emplace(archive_region_of(m));
+  if (fresh) at->second = length_of(*m.lump, m.kind);
+  return at->second;
+}
 
 std::string archive_safe_name(const char *name) {
   std::string out;
@@ -145,9 +146,10 @@ std::vector<archive_music> archive_music_lumps(const wad_file *w, bool last_only
 void archive_list(const wad_file *w) {
   std::vector<list_row> rows;
   size_t widths[4] = {0, 0, 0, 0};
+  archive_lengths lengths;
   for (const archive_music &m : archive_music_lumps(w, false)) {
     list_row row{m.name, m.kind == lump_kind::midi ? "MIDI" : "MUS", std::to_string(m.lump->size),
-                 length_text(length_of(*m.lump, m.kind))};
+                 length_text(lengths.of(m))};
     widths[0] = std::max(widths[0], width(row.name));
     widths[1] = std::max(widths[1], width(row.format));
     widths[2] = std::max(widths[2], width(row.size));
@@ -162,8 +164,9 @@ void archive_list(const wad_file *w) {
 }
 
 void archive_list_json(const wad_file *w) {
+  archive_lengths lengths;
   for (const archive_music &m : archive_music_lumps(w, false)) {
-    const length_facts facts = length_of(*m.lump, m.kind);
+    const archive_length facts = lengths.of(m);
     std::printf("{\"name\":%s,\"format\":\"%s\",\"size\":%d,\"seconds\":%s,\"status\":%s}\n",
                 json_quote(m.lump->name).c_str(), m.kind == lump_kind::midi ? "MIDI" : "MUS",
                 static_cast<int>(m.lump->size),

@@ -4,7 +4,12 @@
 #ifndef TUNECAST_TOOL_ARCHIVE_H
 #define TUNECAST_TOOL_ARCHIVE_H
 
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "midi/music_lump.h"
@@ -20,6 +25,36 @@ struct archive_music {
 // order. last_only: of several lumps with one name, only the last, which is
 // the one a lookup by that name finds.
 std::vector<archive_music> archive_music_lumps(const wad_file *w, bool last_only);
+
+// The bytes an entry names: entries with the same offset and size name one
+// region, and whatever is made of one (a conversion, a length, a score to
+// play) serves them all. A directory may name one region any number of
+// times, so work done per entry rather than per region is the directory's
+// to multiply.
+using archive_region = std::pair<const uint8_t *, int32_t>;
+inline archive_region archive_region_of(const archive_music &m) {
+  return {m.lump->data, m.lump->size};
+}
+
+// What the listing says of a lump's length: its natural length in seconds,
+// or why it has none ("truncado", "dañado", "sin fin").
+struct archive_length {
+  std::optional<double> seconds;
+  const char *status = "ok";
+};
+
+// The lengths of one archive's music, each region measured once (a MIDI
+// lump converted once) however many entries name it. Valid while the
+// archive is.
+class archive_lengths {
+ public:
+  archive_length of(const archive_music &m);
+  // Regions measured so far.
+  size_t measured() const { return known_.size(); }
+
+ private:
+  std::map<archive_region, archive_length> known_;
+};
 
 // A lump name as a file name and for the console: letters, digits and
 // _ - [ ] ^ stay; every other byte ('/', '.', '%', control bytes, ...)

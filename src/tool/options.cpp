@@ -15,26 +15,46 @@
 namespace {
 
 enum class option_id {
-  list, loops, fade, batch, play, volume, quiet, json, help, version, format, stereo
+  list,
+  loops,
+  fade,
+  batch,
+  play,
+  volume,
+  quiet,
+  json,
+  help,
+  version,
+  format,
+  stereo
 };
+
+// How an option takes a value. An attached-only value is GNU's optional
+// argument: "-lA" and "--listar=A" give it, and otherwise the next argument
+// stays a positional one, so "--listar --json A" lists A.
+enum class value_use { none, next_or_attached, attached_only };
 
 struct option_row {
   option_id id;
   char short_name;  // 0: long form only
   const char *long_name;
-  bool takes_value;
+  value_use value;
 };
 
 constexpr option_row option_table[] = {
-    {option_id::list, 'l', "listar", true},   {option_id::loops, 'v', "vueltas", true},
-    {option_id::fade, 'f', "fundido", true},  {option_id::batch, 'a', "todas", true},
-    {option_id::volume, 0, "volumen", true},  {option_id::quiet, 'q', "silencio", false},
-    {option_id::json, 0, "json", false},      {option_id::help, 'h', "ayuda", false},
-    {option_id::help, 0, "help", false},
-    {option_id::version, 0, "version", false},
-    {option_id::format, 0, "formato", true},
-    {option_id::stereo, 'e', "estereo", false},
-    {option_id::play, 'p', "tocar", true},
+    {option_id::list, 'l', "listar", value_use::attached_only},
+    {option_id::loops, 'v', "vueltas", value_use::next_or_attached},
+    {option_id::fade, 'f', "fundido", value_use::next_or_attached},
+    {option_id::batch, 'a', "todas", value_use::next_or_attached},
+    {option_id::volume, 0, "volumen", value_use::next_or_attached},
+    {option_id::quiet, 'q', "silencio", value_use::none},
+    {option_id::json, 0, "json", value_use::none},
+    {option_id::help, 'h', "ayuda", value_use::none},
+    {option_id::help, 0, "help", value_use::none},
+    {option_id::version, 0, "version", value_use::none},
+    {option_id::format, 0, "formato", value_use::next_or_attached},
+    {option_id::stereo, 'e', "estereo", value_use::none},
+    {option_id::play, 'p', "tocar", value_use::next_or_attached},
 };
 
 const option_row *find_short(char c) {
@@ -54,130 +74,6 @@ const option_row *find_long(const std::string &name) {
 bool fail(tool_options &opt, const std::string &line) {
   opt.error = line;
   return false;
-}
-
-// A whole number of passes, 1 or more, digits only.
-bool parse_loops(tool_options &opt, const char *text) {
-  const bool digits = *text != 0 && std::strspn(text, "0123456789") == std::strlen(text);
-  errno = 0;
-  const long long n = digits ? std::strtoll(text, nullptr, 10) : 0;
-  if (!digits || errno == ERANGE || n < 1) {
-    return fail(opt, std::string("número de vueltas no válido: ") + text);
-  }
-  opt.loops = n;
-  return true;
-}
-
-// Seconds of fade: the whole text must be a finite number, 0 or more.
-bool parse_fade(tool_options &opt, const char *text) {
-  char *end = nullptr;
-  const double s = std::strtod(text, &end);
-  if (end == text || *end != 0 || !std::isfinite(s) || s < 0.0) {
-    return fail(opt, std::string("fundido no válido: ") + text);
-  }
-  opt.fade_s = s;
-  opt.fade_text = text;
-  return true;
-}
-
-bool parse_format(tool_options &opt, const char *text) {
-  if (!output_format_from_name(text, opt.format)) {
-    return fail(opt, std::string("formato no válido: ") + text + " (wav, flac, ogg o mid)");
-  }
-  opt.format_given = true;
-  return true;
-}
-
-// The music volume the synthesizer takes: a whole number from 0 to 127,
-// digits only (no sign, blank or fraction), so a slip is refused rather
-// than read as something else.
-bool parse_volume(tool_options &opt, const char *text) {
-  const bool digits = *text != 0 && std::strspn(text, "0123456789") == std::strlen(text);
-  errno = 0;
-  const long long n = digits ? std::strtoll(text, nullptr, 10) : -1;
-  if (!digits || errno == ERANGE || n > 127) {
-    return fail(opt, std::string("volumen no válido: ") + text + " (va de 0 a 127)");
-  }
-  opt.volume = static_cast<int32_t>(n);
-  opt.volume_text = text;
-  return true;
-}
-
-bool apply(tool_options &opt, const option_row &row, const char *value) {
-  opt.any_option = true;
-  switch (row.id) {
-    case option_id::list:
-      opt.archive = value;
-      return true;
-    case option_id::batch:
-      opt.dir = value;
-      return true;
-    case option_id::play:
-      opt.play_archive = value;
-      return true;
-    case option_id::loops:
-      return parse_loops(opt, value);
-    case option_id::fade:
-      return parse_fade(opt, value);
-    case option_id::volume:
-      return parse_volume(opt, value);
-    case option_id::quiet:
-      opt.quiet = true;
-      return true;
-    case option_id::stereo:
-      opt.stereo = true;
-      return true;
-    case option_id::json:
-      opt.json = true;
-      return true;
-    case option_id::help:
-      opt.action = tool_action::help;
-      return true;
-    case option_id::version:
-      opt.action = tool_action::version;
-      return true;
-    case option_id::format:
-      return parse_format(opt, value);
-  }
-  return true;
-}
-
-// One option at argv[i]; advances i past its value when that is separate.
-bool read_option(tool_options &opt, int argc, char **argv, int &i) {
-  const char *arg = argv[i];
-  const option_row *row = nullptr;
-  const char *value = nullptr;  // attached value, if any
-  std::string shown;            // the option as the user would name it
-  if (arg[1] == '-') {
-    const char *eq = std::strchr(arg + 2, '=');
-    shown = eq ? std::string(arg, eq) : std::string(arg);
-    row = find_long(shown.substr(2));
-    if (eq != nullptr) value = eq + 1;
-  } else {
-    row = find_short(arg[1]);
-    shown = std::string(arg, 2);
-    if (arg[2] != 0) value = arg + 2;
-    // Flags are not bundled: "-hx" is not "-h -x".
-    if (row != nullptr && !row->takes_value && value != nullptr) row = nullptr;
-  }
-  if (row == nullptr) return fail(opt, "opción desconocida: " + (value ? std::string(arg) : shown));
-  if (!row->takes_value) {
-    if (value != nullptr) return fail(opt, "la opción " + shown + " no lleva valor");
-    return apply(opt, *row, nullptr);
-  }
-  if (value == nullptr) {
-    if (i + 1 >= argc) return fail(opt, "falta el valor de " + shown);
-    value = argv[++i];
-  }
-  return apply(opt, *row, value);
-}
-
-// "-" alone names standard output. No option is a digit, so "-5" or "-.5"
-// is taken as an argument too: as a duration it is then refused for what it
-// is, a negative number, rather than as an unknown option.
-bool is_option(const char *arg) {
-  return arg[0] == '-' && arg[1] != 0 &&
-         !(std::isdigit(static_cast<unsigned char>(arg[1])) || arg[1] == '.');
 }
 
 bool all_digits(std::string_view t) {
@@ -251,6 +147,131 @@ bool read_seconds(std::string_view t, double &seconds) {
   return true;
 }
 
+// Seconds of fade, written as a duration is (5, 1.5s, 0:05): one grammar
+// for every length the user types. A fade too long for the file is refused
+// with the passes it adds to (span_from_loops), as a duration is.
+bool parse_fade(tool_options &opt, const char *text) {
+  double s = 0.0;
+  if (!read_seconds(text, s)) return fail(opt, std::string("fundido no válido: ") + text);
+  opt.fade_s = s;
+  opt.fade_text = text;
+  return true;
+}
+
+// A whole number of passes, 1 or more, digits only.
+bool parse_loops(tool_options &opt, const char *text) {
+  const bool digits = *text != 0 && std::strspn(text, "0123456789") == std::strlen(text);
+  errno = 0;
+  const long long n = digits ? std::strtoll(text, nullptr, 10) : 0;
+  if (!digits || errno == ERANGE || n < 1) {
+    return fail(opt, std::string("número de vueltas no válido: ") + text);
+  }
+  opt.loops = n;
+  return true;
+}
+
+bool parse_format(tool_options &opt, const char *text) {
+  if (!output_format_from_name(text, opt.format)) {
+    return fail(opt, std::string("formato no válido: ") + text + " (wav, flac, ogg o mid)");
+  }
+  opt.format_given = true;
+  return true;
+}
+
+// The music volume the synthesizer takes: a whole number from 0 to 127,
+// digits only (no sign, blank or fraction), so a slip is refused rather
+// than read as something else.
+bool parse_volume(tool_options &opt, const char *text) {
+  const bool digits = *text != 0 && std::strspn(text, "0123456789") == std::strlen(text);
+  errno = 0;
+  const long long n = digits ? std::strtoll(text, nullptr, 10) : -1;
+  if (!digits || errno == ERANGE || n > 127) {
+    return fail(opt, std::string("volumen no válido: ") + text + " (va de 0 a 127)");
+  }
+  opt.volume = static_cast<int32_t>(n);
+  opt.volume_text = text;
+  return true;
+}
+
+bool apply(tool_options &opt, const option_row &row, const char *value) {
+  opt.any_option = true;
+  switch (row.id) {
+    case option_id::list:
+      opt.list = true;
+      if (value != nullptr) opt.archive = value;
+      return true;
+    case option_id::batch:
+      opt.dir = value;
+      return true;
+    case option_id::play:
+      opt.play_archive = value;
+      return true;
+    case option_id::loops:
+      return parse_loops(opt, value);
+    case option_id::fade:
+      return parse_fade(opt, value);
+    case option_id::volume:
+      return parse_volume(opt, value);
+    case option_id::quiet:
+      opt.quiet = true;
+      return true;
+    case option_id::stereo:
+      opt.stereo = true;
+      return true;
+    case option_id::json:
+      opt.json = true;
+      return true;
+    case option_id::help:
+      opt.action = tool_action::help;
+      return true;
+    case option_id::version:
+      opt.action = tool_action::version;
+      return true;
+    case option_id::format:
+      return parse_format(opt, value);
+  }
+  return true;
+}
+
+// One option at argv[i]; advances i past its value when that is separate.
+bool read_option(tool_options &opt, int argc, char **argv, int &i) {
+  const char *arg = argv[i];
+  const option_row *row = nullptr;
+  const char *value = nullptr;  // attached value, if any
+  std::string shown;            // the option as the user would name it
+  if (arg[1] == '-') {
+    const char *eq = std::strchr(arg + 2, '=');
+    shown = eq ? std::string(arg, eq) : std::string(arg);
+    row = find_long(shown.substr(2));
+    if (eq != nullptr) value = eq + 1;
+  } else {
+    row = find_short(arg[1]);
+    shown = std::string(arg, 2);
+    if (arg[2] != 0) value = arg + 2;
+    // Flags are not bundled: "-hx" is not "-h -x".
+    if (row != nullptr && row->value == value_use::none && value != nullptr) row = nullptr;
+  }
+  if (row == nullptr) return fail(opt, "opción desconocida: " + (value ? std::string(arg) : shown));
+  if (row->value == value_use::none) {
+    if (value != nullptr) return fail(opt, "la opción " + shown + " no lleva valor");
+    return apply(opt, *row, nullptr);
+  }
+  if (row->value == value_use::attached_only) return apply(opt, *row, value);
+  if (value == nullptr) {
+    if (i + 1 >= argc) return fail(opt, "falta el valor de " + shown);
+    value = argv[++i];
+  }
+  return apply(opt, *row, value);
+}
+
+// "-" alone names standard output. No option is a digit, so "-5" or "-.5"
+// is taken as an argument too: as a duration it is then refused for what it
+// is, a negative number, rather than as an unknown option.
+bool is_option(const char *arg) {
+  return arg[0] == '-' && arg[1] != 0 &&
+         !(std::isdigit(static_cast<unsigned char>(arg[1])) || arg[1] == '.');
+}
+
 }  // namespace
 
 tool_options options_parse(int argc, char **argv) {
@@ -270,20 +291,27 @@ tool_options options_parse(int argc, char **argv) {
     if (opt.action == tool_action::help || opt.action == tool_action::version) return opt;
   }
   for (; i < argc; ++i) opt.args.push_back(argv[i]);
-  if (opt.archive != nullptr) opt.action = tool_action::list;
   if (opt.dir != nullptr) opt.action = tool_action::batch;
   if (opt.play_archive != nullptr) opt.action = tool_action::play;
+  if (opt.list && opt.action == tool_action::render) {
+    opt.action = tool_action::list;
+    // Not attached to the option: the archive is the first argument.
+    if (opt.archive == nullptr && !opt.args.empty()) {
+      opt.archive = opt.args.front();
+      opt.args.erase(opt.args.begin());
+    }
+  }
   return opt;
 }
 
 bool options_check_args(tool_options &opt) {
-  const int actions =
-      (opt.archive != nullptr) + (opt.dir != nullptr) + (opt.play_archive != nullptr);
+  const int actions = opt.list + (opt.dir != nullptr) + (opt.play_archive != nullptr);
   if (actions > 1) {
     return fail(opt, opt.play_archive == nullptr ? "--listar y --todas no van juntas"
                                                  : "--tocar no va con --listar ni con --todas");
   }
-  if (opt.fade_text != nullptr && opt.loops == 0) return fail(opt, "--fundido solo va con --vueltas");
+  if (opt.fade_text != nullptr && opt.loops == 0)
+    return fail(opt, "--fundido solo va con --vueltas");
   if (opt.json && (opt.action == tool_action::render || opt.action == tool_action::batch ||
                    opt.action == tool_action::play)) {
     return fail(opt, "--json solo va con --listar");
@@ -292,6 +320,7 @@ bool options_check_args(tool_options &opt) {
   size_t allowed = 0;
   switch (opt.action) {
     case tool_action::list:
+      if (opt.archive == nullptr) return fail(opt, "falta el archivo que listar");
       if (opt.loops != 0) return fail(opt, "--listar no va con --vueltas");
       if (opt.format_given) return fail(opt, "--listar no va con --formato");
       if (opt.volume_text != nullptr) return fail(opt, "--listar no va con --volumen");

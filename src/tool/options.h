@@ -22,24 +22,25 @@ enum class tool_action {
 
 struct tool_options {
   tool_action action = tool_action::render;
-  bool any_option = false;      // false: the plain positional form
-  const char *archive = nullptr;  // --listar's value
+  bool any_option = false;        // false: the plain positional form
+  bool list = false;              // --listar
+  const char *archive = nullptr;  // what --listar lists: its attached value or the first argument
   const char *dir = nullptr;      // --todas's value
   const char *play_archive = nullptr;  // --tocar's value
-  int64_t loops = 0;              // --vueltas: 1 or more; 0 when not given
-  double fade_s = 0.0;            // --fundido: 0 or more seconds
+  int64_t loops = 0;                   // --vueltas: 1 or more; 0 when not given
+  double fade_s = 0.0;                 // --fundido: 0 or more seconds
   const char *fade_text = nullptr;
-  bool format_given = false;      // --formato: format holds its value
+  bool format_given = false;  // --formato: format holds its value
   output_format format = output_format::wav;
-  int32_t volume = 100;              // --volumen: 0 to 127, what I_SetMusicVolume gets
-  const char *volume_text = nullptr;  // as typed, or null when not given
-  bool quiet = false;                 // --silencio: errors and warnings only
-  bool stereo = false;                // --estereo: two channels placed by the song's pan
-  bool json = false;                  // --json: the listing as one JSON object a line
-  std::vector<const char *> args;  // positional arguments, in order
-  double seconds = 60.0;              // the duration argument, read; 60 when not given
+  int32_t volume = 100;                // --volumen: 0 to 127, what I_SetMusicVolume gets
+  const char *volume_text = nullptr;   // as typed, or null when not given
+  bool quiet = false;                  // --silencio: errors and warnings only
+  bool stereo = false;                 // --estereo: two channels placed by the song's pan
+  bool json = false;                   // --json: the listing as one JSON object a line
+  std::vector<const char *> args;      // positional arguments, in order
+  double seconds = 60.0;               // the duration argument, read; 60 when not given
   const char *seconds_text = nullptr;  // the duration argument as typed, or null
-  std::string error;  // one Spanish line (no newline) when the line is wrong
+  std::string error;                   // one Spanish line (no newline) when the line is wrong
 };
 
 // Reads argv[1..argc). On a mistake, error says what is wrong. --ayuda and

@@ -14,7 +14,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -101,7 +103,8 @@ bool prepare_song(const play_setup &setup, const char *lump_name, const uint8_t 
   job.lump_name = name.c_str();
   if (!render_score_usable(job, score)) return false;
   song.name = name;
-  song.mus.assign(score.mus(), score.mus() + score.mus_size());
+  song.mus =
+      std::make_shared<const std::vector<uint8_t>>(score.mus(), score.mus() + score.mus_size());
   return plan_song(setup, name.c_str(), score, song);
 }
 
@@ -130,11 +133,18 @@ std::vector<player_song> load_playlist(const play_setup &setup) {
     std::fprintf(stderr, "%s no tiene ningún lump de música\n",
                  archive_safe_name(opt.play_archive).c_str());
   }
+  // Each region of bytes is made a song once (its refusal said once, under
+  // the first name); the other entries naming it share that song's score.
+  std::map<archive_region, std::optional<player_song>> prepared;
   for (const archive_music &m : music) {
-    player_song song;
-    if (prepare_song(setup, m.lump->name, m.lump->data, m.lump->size, song)) {
-      songs.push_back(std::move(song));
+    auto [at, fresh] = prepared.try_emplace(archive_region_of(m));
+    if (fresh) {
+      player_song song;
+      if (prepare_song(setup, m.lump->name, m.lump->data, m.lump->size, song)) at->second = song;
     }
+    if (!at->second) continue;
+    songs.push_back(*at->second);
+    songs.back().name = m.name;
   }
   return songs;
 }

@@ -82,7 +82,7 @@ bool player::play(size_t index) {
   }
   drain_wake();
   const player_song &song = songs_[index];
-  if (chip_register_song(song.mus.data(), static_cast<int32_t>(song.mus.size())) !=
+  if (chip_register_song(song.mus->data(), static_cast<int32_t>(song.mus->size())) !=
       CHIP_REGISTERED) {
     return false;
   }

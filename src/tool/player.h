@@ -15,6 +15,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,11 +23,13 @@
 
 // A song ready to play: the score to register and how long it plays.
 struct player_song {
-  std::string name;          // as shown: the lump's safe name
-  std::vector<uint8_t> mus;  // the MUS score (a MIDI lump already converted)
-  render_span span;          // frames to play, the last fade_frames fading out
-  int64_t pass_frames = 0;   // one pass of the score; 0 when it has no end
-  bool looping = false;      // the flag I_PlaySong gets, as the file render sets it
+  std::string name;  // as shown: the lump's safe name
+  // The MUS score (a MIDI lump already converted); songs from entries that
+  // name the same bytes share one.
+  std::shared_ptr<const std::vector<uint8_t>> mus;
+  render_span span;         // frames to play, the last fade_frames fading out
+  int64_t pass_frames = 0;  // one pass of the score; 0 when it has no end
+  bool looping = false;     // the flag I_PlaySong gets, as the file render sets it
 };
 
 // The player as the status line shows it.

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "tool/wav_out.h"
 #include "tunecast/chip.h"
@@ -63,7 +64,10 @@ bool span_refuse_too_long(const render_length &len, double pass_s) {
                 len.loops == 1 ? "vuelta" : "vueltas", pass_s);
   std::string line = std::string("duración demasiado larga: ") + passes;
   if (len.fade_text != nullptr && len.fade_s > 0.0) {
-    line += std::string(" y ") + len.fade_text + " s de fundido";
+    // The fade as typed: "6" takes its unit here, "6s" and "0:06" carry one.
+    const std::string_view typed = len.fade_text;
+    const bool has_unit = typed.back() == 's' || typed.find(':') != std::string_view::npos;
+    line += std::string(" y ") + len.fade_text + (has_unit ? "" : " s") + " de fundido";
   }
   return refuse(line);
 }

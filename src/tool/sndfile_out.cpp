@@ -4,9 +4,11 @@
 // tool's own, as for the WAV.
 #include "tool/sndfile_out.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 
 #ifdef TUNECAST_HAVE_SNDFILE
@@ -33,6 +35,34 @@ sf_count_t vio_tell(void *user) { return writer_of(user).io_tell(); }
 
 SF_VIRTUAL_IO virtual_io = {vio_length, vio_seek, vio_read, vio_write, vio_tell};
 
+constexpr size_t flac_streaminfo_bytes = 34;
+constexpr uint32_t flac_block_frames = 4096;
+
+// A FLAC stream of no samples: the signature and one STREAMINFO block, the
+// last, every field written out. Frame sizes 0 mean unknown; the checksum
+// is the MD5 of no data.
+std::array<uint8_t, 8 + flac_streaminfo_bytes> flac_empty_stream(int channels) {
+  std::array<uint8_t, 8 + flac_streaminfo_bytes> out{};
+  size_t at = 0;
+  const auto put = [&](uint64_t value, int bytes) {
+    for (int k = bytes - 1; k >= 0; --k) out[at++] = static_cast<uint8_t>(value >> (8 * k));
+  };
+  put(0x664C6143, 4);             // "fLaC"
+  put(0x80, 1);                   // the last metadata block, type 0: STREAMINFO
+  put(flac_streaminfo_bytes, 3);  // its length
+  put(flac_block_frames, 2);      // smallest block, in frames
+  put(flac_block_frames, 2);      // largest block
+  put(0, 3);                      // smallest frame, in bytes: unknown
+  put(0, 3);                      // largest frame: unknown
+  // 20 bits of rate, 3 of channels - 1, 5 of bits per sample - 1, 36 of
+  // total samples (0).
+  put(uint64_t{wav_rate_hz} << 44 | static_cast<uint64_t>(channels - 1) << 41 | uint64_t{15} << 36,
+      8);
+  put(0xD41D8CD98F00B204, 8);  // MD5 of no data
+  put(0xE9800998ECF8427E, 8);
+  return out;
+}
+
 }  // namespace
 
 sndfile_writer::~sndfile_writer() {
@@ -44,8 +74,13 @@ sndfile_writer::~sndfile_writer() {
 int sndfile_writer::open(const wav_target &target, output_format format, int channels) {
   if (format != output_format::flac && format != output_format::ogg) return ENOTSUP;
   if (const int err = file_.open(target); err != 0) return err;
+  format_ = format;
+  channels_ = channels;
   const off_t start = lseek(file_.fd(), 0, SEEK_CUR);
-  base_ = start < 0 ? -1 : start;
+  // A descriptor opened to append (standard output redirected with >>)
+  // seeks, yet writes every byte at the end: for the encoder it is a pipe.
+  const int flags = fcntl(file_.fd(), F_GETFL);
+  base_ = start < 0 || flags < 0 || (flags & O_APPEND) != 0 ? -1 : start;
   SF_INFO info{};
   info.samplerate = static_cast<int>(wav_rate_hz);
   info.channels = channels;
@@ -71,6 +106,10 @@ int sndfile_writer::close_encoder() {
 
 int sndfile_writer::finish() {
   if (const int err = close_encoder(); err != 0) return err;
+  if (format_ == output_format::flac && pos_ == 0) {
+    const auto empty = flac_empty_stream(channels_);
+    if (const int err = file_.write(empty.data(), empty.size()); err != 0) return err;
+  }
   return file_.finish();
 }
 
@@ -82,10 +121,16 @@ int64_t sndfile_writer::io_length() {
   return pos_;
 }
 
-// A stream that cannot seek says so; the FLAC encoder then leaves the
-// header's sample count and checksum as written at the start.
+// A stream that cannot seek says so. The FLAC encoder writes its header's
+// sample count and checksum even so, meaning them for the header: what is
+// asked to go anywhere but the current end is dropped, and the header keeps
+// what it was written with at the start (decoders then read to the end).
 int64_t sndfile_writer::io_seek(int64_t offset, int whence) {
-  if (base_ < 0) return -1;
+  if (base_ < 0) {
+    const int64_t to = whence == SEEK_SET ? offset : pos_ + offset;
+    misplaced_ = to != pos_;
+    return -1;
+  }
   const off_t to =
       whence == SEEK_SET ? static_cast<off_t>(base_ + offset) : static_cast<off_t>(offset);
   const off_t at = lseek(file_.fd(), to, whence);
@@ -102,6 +147,7 @@ int64_t sndfile_writer::io_read(void *data, int64_t count) {
 
 int64_t sndfile_writer::io_write(const void *data, int64_t count) {
   if (err_ != 0) return 0;
+  if (misplaced_) return count;
   if (const int err = file_.write(data, static_cast<size_t>(count)); err != 0) {
     err_ = err;
     return 0;

@@ -28,7 +28,9 @@ class sndfile_writer {
   // channels 1, or 2 with the samples interleaved left first.
   int open(const wav_target &target, output_format format, int channels = 1);
   int write(const int16_t *samples, size_t count);
-  // Flushes the encoder, then completes the file.
+  // Flushes the encoder, then completes the file. A FLAC file of no samples,
+  // for which the encoder writes nothing, is still a whole stream: its
+  // header alone.
   int finish();
 
   // The byte-level calls libsndfile makes, on the output's descriptor;
@@ -43,10 +45,15 @@ class sndfile_writer {
   int close_encoder();
 
   output_file file_;
+  output_format format_ = output_format::flac;
+  int channels_ = 1;
   sf_private_tag *sf_ = nullptr;
-  int64_t base_ = -1;  // where the stream started; -1: it cannot seek (a pipe)
-  int64_t pos_ = 0;    // bytes written, the position of a stream that cannot seek
-  int err_ = 0;        // the first failed write's reason
+  // Where the stream started; -1: it cannot seek (a pipe), or every write
+  // lands at its end whatever the position (a descriptor opened to append).
+  int64_t base_ = -1;
+  int64_t pos_ = 0;         // bytes written, the position of a stream that cannot seek
+  bool misplaced_ = false;  // a stream that cannot seek was asked to go elsewhere
+  int err_ = 0;             // the first failed write's reason
 };
 
 #endif  // TUNECAST_TOOL_SNDFILE_OUT_H

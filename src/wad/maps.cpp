@@ -85,6 +85,9 @@ constexpr map_field map_fields[] = {
 }  // namespace
 
 char **wad_find_maps(wad_file *w, int32_t *count_out) {
+  if (count_out != nullptr) *count_out = 0;
+  // Without count_out the caller could not release the names.
+  if (w == nullptr || count_out == nullptr) return nullptr;
   char **list = nullptr;
   int32_t count = 0, capacity = 0;
   for (int32_t i = 0; i < w->num_lumps; ++i) {
@@ -108,7 +111,8 @@ void wad_find_maps_free(char **list, int32_t count) {
 }
 
 int32_t wad_read_map(wad_file *w, const char *name, wad_map *out) {
-  *out = wad_map{};
+  if (out != nullptr) *out = wad_map{};
+  if (w == nullptr || name == nullptr || out == nullptr) return -1;
   int32_t marker = w->num_lumps - 1;
   while (marker >= 0 && std::strcmp(w->lumps[marker].name, name) != 0) --marker;
   if (marker < 0) return -1;

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "common/console_text.h"
 #include "wad/image.h"
@@ -95,7 +96,10 @@ void fill_lumps(wad_file *w, const uint8_t *dir, const wad_image &image) {
 // image's bytes (or its open file). Returns null (with its line logged) on
 // failure.
 wad_file *load_image(wad_image &image, const char *given) {
+  // Both texts are made before anything is allocated: a failure to make
+  // them cannot leave a half-built handle behind.
   const std::string shown = console_escape(image.name);
+  const std::string given_shown = console_escape(given);
   if (image.size == 0) {
     wad_logf(WAD_LOG_FAILURE, "[WAD] %s está vacío", shown.c_str());
     return nullptr;
@@ -167,29 +171,36 @@ wad_file *load_image(wad_image &image, const char *given) {
   owner->image_count = 1;
   owner->fd = image.fd;
   image.fd = -1;
-  wad_logf(WAD_LOG_PROGRESS, "[WAD] %s %s: %d lumps, dir @ %d", w->magic,
-           console_escape(given).c_str(), count, dir_ofs);
+  wad_logf(WAD_LOG_PROGRESS, "[WAD] %s %s: %d lumps, dir @ %d", w->magic, given_shown.c_str(),
+           count, dir_ofs);
+  return w;
+}
+
+// Reads path with read (wad_read_image or wad_open_image) and builds the
+// handle. No exception leaves: the callers are C. The image is released on
+// every path, an exception's included; the handle owns it once built.
+wad_file *load_path(const char *path, bool (*read)(const char *, wad_image &)) noexcept {
+  if (path == nullptr) return nullptr;
+  wad_image image;
+  wad_file *w = nullptr;
+  try {
+    if (read(path, image)) w = load_image(image, path);
+  } catch (const std::bad_alloc &) {
+    // The path is not shown: escaping it would need memory too.
+    wad_logf(WAD_LOG_FAILURE, "[WAD] sin memoria para leer el archivo");
+  } catch (...) {
+    wad_logf(WAD_LOG_FAILURE, "[WAD] error inesperado al leer el archivo");
+  }
+  std::free(image.bytes);
+  if (image.fd >= 0) close(image.fd);
   return w;
 }
 
 }  // namespace
 
-wad_file *wad_load(const char *path) {
-  wad_image image;
-  if (!wad_read_image(path, image)) return nullptr;
-  wad_file *w = load_image(image, path);
-  std::free(image.bytes);  // null once the handle owns it
-  return w;
-}
+wad_file *wad_load(const char *path) { return load_path(path, wad_read_image); }
 
-wad_file *wad_open(const char *path) {
-  wad_image image;
-  if (!wad_open_image(path, image)) return nullptr;
-  wad_file *w = load_image(image, path);
-  std::free(image.bytes);  // null once the handle owns them
-  if (image.fd >= 0) close(image.fd);
-  return w;
-}
+wad_file *wad_open(const char *path) { return load_path(path, wad_open_image); }
 
 uint8_t *wad_read_lump(wad_file *w, const wad_lump *lump) {
   if (w == nullptr || lump == nullptr || lump->size <= 0) return nullptr;
@@ -210,19 +221,26 @@ uint8_t *wad_read_lump(wad_file *w, const wad_lump *lump) {
 wad_file *wad_load_memory(const void *data, size_t size, const char *name) {
   if (name == nullptr || (data == nullptr && size > 0)) return nullptr;
   wad_image image;
-  image.name = name;
-  image.size = static_cast<size_t>(std::min<uint64_t>(size, wad_image_max_bytes));
-  // The handle owns its image, as a loaded file's: the caller's bytes are
-  // free to go once this returns.
-  if (image.size > 0) {
-    image.bytes = static_cast<uint8_t *>(std::malloc(image.size));
-    if (image.bytes == nullptr) {
-      wad_logf(WAD_LOG_FAILURE, "[WAD] sin memoria para leer %s", console_escape(name).c_str());
-      return nullptr;
+  wad_file *w = nullptr;
+  try {
+    image.name = name;
+    image.size = static_cast<size_t>(std::min<uint64_t>(size, wad_image_max_bytes));
+    // The handle owns its image, as a loaded file's: the caller's bytes are
+    // free to go once this returns.
+    if (image.size > 0) {
+      image.bytes = static_cast<uint8_t *>(std::malloc(image.size));
+      if (image.bytes == nullptr) {
+        wad_logf(WAD_LOG_FAILURE, "[WAD] sin memoria para leer %s", console_escape(name).c_str());
+        return nullptr;
+      }
+      std::memcpy(image.bytes, data, image.size);
     }
-    std::memcpy(image.bytes, data, image.size);
+    w = load_image(image, name);
+  } catch (...) {
+    // Only memory can run out here; the name is not shown, since escaping
+    // it would need memory too.
+    wad_logf(WAD_LOG_FAILURE, "[WAD] sin memoria para leer una imagen en memoria");
   }
-  wad_file *w = load_image(image, name);
   std::free(image.bytes);  // null once the handle owns it
   return w;
 }
@@ -238,6 +256,7 @@ void wad_free(wad_file *w) {
 }
 
 wad_lump *wad_get(wad_file *w, const char *name) {
+  if (w == nullptr || name == nullptr) return nullptr;
   for (int32_t i = w->num_lumps - 1; i >= 0; --i) {
     if (std::strcmp(w->lumps[i].name, name) == 0) return &w->lumps[i];
   }

@@ -11,9 +11,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "tunecast/chip.h"
 #include "chip/state.h"
 #include "midi_builder.h"
+#include "tunecast/chip.h"
 
 namespace {
 
@@ -44,9 +44,13 @@ TEST(Midi, Format0NotesReleasesAndScoreEnd) {
   t.note_on(0, 0, 60, 100).note_off(70, 0, 60).note_on(0, 0, 62, 100);
   t.note_on(35, 0, 62, 0).end(35);  // velocity 0 releases; the track ends 35 ticks later
   expect_mus(format0(t), expected(mus_builder()
-                                      .note_on(0, 60, 100).delay(70)
-                                      .note_off(0, 60).note_on(0, 62).delay(35)
-                                      .note_off(0, 62).delay(35)
+                                      .note_on(0, 60, 100)
+                                      .delay(70)
+                                      .note_off(0, 60)
+                                      .note_on(0, 62)
+                                      .delay(35)
+                                      .note_off(0, 62)
+                                      .delay(35)
                                       .score_end()));
   EXPECT_TRUE(midi_is_file(format0(t).data(), 4));
   EXPECT_FALSE(midi_is_file(reinterpret_cast<const uint8_t *>("MUS\x1A"), 4));
@@ -56,14 +60,14 @@ TEST(Midi, VelocityByteOnFirstNoteAndOnChangeOnly) {
   midi_track t;
   t.note_on(0, 0, 60, 100).note_on(1, 0, 61, 100).note_on(1, 0, 62, 90);
   t.note_on(1, 0, 63, 90).note_on(1, 0, 64, 100).note_on(1, 1, 65, 100).end();
-  const bytes mus = {'M', 'U', 'S', 0x1A, 22, 0, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                     0x90, 0xBC, 100, 1,  // ch 0 first note: velocity byte
-                     0x90, 0x3D, 1,       // same velocity: none
-                     0x90, 0xBE, 90, 1,   // changed
-                     0x90, 0x3F, 1,
-                     0x90, 0xC0, 100, 1,  // changed back
-                     0x11, 0xC1, 100,     // ch 1's own first note, then the score end in its group
-                     0x60};
+  const bytes mus = {
+      'M',  'U',  'S', 0x1A, 22,   0,   16,   0,    0,   0,
+      0,    0,    0,   0,    0,    0,   0x90, 0xBC, 100, 1,  // ch 0 first note: velocity byte
+      0x90, 0x3D, 1,                                         // same velocity: none
+      0x90, 0xBE, 90,  1,                                    // changed
+      0x90, 0x3F, 1,   0x90, 0xC0, 100, 1,                   // changed back
+      0x11, 0xC1, 100,  // ch 1's own first note, then the score end in its group
+      0x60};
   expect_mus(format0(t), mus);
 }
 
@@ -79,23 +83,32 @@ TEST(Midi, TempoMapFromAnyTrackGivesExactTicks) {
   late.tempo(150, 1000000).end(10);
   expect_mus(midi_builder(1, one_tick).track(conductor).track(song).track(late).build(),
              expected(mus_builder()
-                          .note_on(0, 60, 100).delay(143)
-                          .note_off(0, 60).delay(1)
-                          .note_on(0, 62).note_off(0, 62).delay(22)
-                          .note_on(0, 64).score_end()));
+                          .note_on(0, 60, 100)
+                          .delay(143)
+                          .note_off(0, 60)
+                          .delay(1)
+                          .note_on(0, 62)
+                          .note_off(0, 62)
+                          .delay(22)
+                          .note_on(0, 64)
+                          .score_end()));
 }
 
 TEST(Midi, RunningStatusAcrossMetaAndSkippedSysex) {
   midi_track t;
   t.raw({0x00, 0x90, 60, 100, 0x0A, 64, 100});  // second note-on without its status byte
-  t.meta(0, 0x01, bytes(200, 'x'));              // text with a two-byte length
+  t.meta(0, 0x01, bytes(200, 'x'));             // text with a two-byte length
   t.sysex(0, {0x7E, 0x7F, 0x09, 0x01, 0xF7}).sysex(0, {0x01, 0x02}, 0xF7);
   t.raw({0x0A, 60, 0, 0x00, 64, 0});  // running status still 0x90: two releases
   t.end();
   expect_mus(format0(t), expected(mus_builder()
-                                      .note_on(0, 60, 100).delay(10)
-                                      .note_on(0, 64).delay(10)
-                                      .note_off(0, 60).note_off(0, 64).score_end()));
+                                      .note_on(0, 60, 100)
+                                      .delay(10)
+                                      .note_on(0, 64)
+                                      .delay(10)
+                                      .note_off(0, 60)
+                                      .note_off(0, 64)
+                                      .score_end()));
   midi_track built;  // the builder's running status drops the same bytes
   built.running_status(true).note_on(0, 0, 60, 100).note_on(10, 0, 64, 100);
   EXPECT_EQ(built.data(), (bytes{0x00, 0x90, 60, 100, 0x0A, 64, 100}));
@@ -109,9 +122,13 @@ TEST(Midi, DrumsGoToChannel15OthersTakeChannelsInOrderOfFirstEvent) {
   b.note_on(0, 9, 36, 110).note_on(5, 7, 62, 100).controller(5, 2, 7, 90).end();
   expect_mus(midi_builder(1, one_tick).track(a).track(b).build(),
              expected(mus_builder()
-                          .note_on(0, 60, 100).note_on(15, 36, 110).delay(5)  // 3 -> 0, 9 -> 15
-                          .note_on(1, 62, 100).delay(5)                       // 7 -> 1
-                          .note_on(2, 61, 100).controller(3, 3, 90)           // 0 -> 2, 2 -> 3
+                          .note_on(0, 60, 100)
+                          .note_on(15, 36, 110)
+                          .delay(5)  // 3 -> 0, 9 -> 15
+                          .note_on(1, 62, 100)
+                          .delay(5)  // 7 -> 1
+                          .note_on(2, 61, 100)
+                          .controller(3, 3, 90)  // 0 -> 2, 2 -> 3
                           .score_end()));
 }
 
@@ -121,7 +138,9 @@ TEST(Midi, EveryControllerRowPitchBendAndDroppedEvents) {
     midi_track track;
     bytes stream;
   };
-  auto cc = [](int number, int value) { return midi_track().controller(0, 0, number, value).end(); };
+  auto cc = [](int number, int value) {
+    return midi_track().controller(0, 0, number, value).end();
+  };
   auto bend = [](int value) { return midi_track().pitch_bend(0, 0, value).end(); };
   const row rows[] = {
       {"program", midi_track().program(0, 0, 5).end(), {0x40, 0, 5, 0x60}},
@@ -167,17 +186,18 @@ TEST(Midi, SmpteDivisionIgnoresTempo) {
     uint32_t pulses, ticks;
   };
   const row rows[] = {
-      {24, 10, 240, 140},       // 24 frames: 1 s
-      {25, 40, 100, 14},        // 1000 us per tick: 0.1 s
-      {30, 3, 45, 70},          // 15 frames: 0.5 s
-      {29, 1, 30000, 140140},   // 30000 frames at 30000/1001 per second: 1001 s
+      {24, 10, 240, 140},      // 24 frames: 1 s
+      {25, 40, 100, 14},       // 1000 us per tick: 0.1 s
+      {30, 3, 45, 70},         // 15 frames: 0.5 s
+      {29, 1, 30000, 140140},  // 30000 frames at 30000/1001 per second: 1001 s
   };
   for (const row &r : rows) {
     SCOPED_TRACE(r.fps);
     midi_track t;
     t.note_on(0, 0, 60, 100).tempo(1, 100000).note_off(r.pulses - 1, 0, 60).end();
-    expect_mus(midi_builder::smpte(0, r.fps, r.ticks_per_frame).track(t).build(),
-               expected(mus_builder().note_on(0, 60, 100).delay(r.ticks).note_off(0, 60).score_end()));
+    expect_mus(
+        midi_builder::smpte(0, r.fps, r.ticks_per_frame).track(t).build(),
+        expected(mus_builder().note_on(0, 60, 100).delay(r.ticks).note_off(0, 60).score_end()));
   }
 }
 
@@ -200,7 +220,10 @@ TEST(Midi, TicksRoundHalfUpAndNeverAccumulate) {
     const uint64_t tick = (70 * k + 48) / 96;  // floor(35k/48 + 1/2)
     if (tick != group) m.delay(tick - group);
     group = tick;
-    if (k == 0) m.note_on(0, 60, 100); else m.note_on(0, 60);
+    if (k == 0)
+      m.note_on(0, 60, 100);
+    else
+      m.note_on(0, 60);
   }
   ASSERT_EQ(group, 69u);
   expect_mus(format0(many.end(), 96), expected(m.score_end()));
@@ -210,7 +233,8 @@ TEST(Midi, ChunkCountsUnknownChunksAndPaddingAreTolerated) {
   midi_track t1, t2;
   t1.note_on(0, 0, 60, 100).end(4);  // no end-of-track in t2: the chunk's end ends it
   t2.note_on(2, 1, 61, 100);
-  const bytes mus = expected(mus_builder().note_on(0, 60, 100).delay(2).note_on(1, 61, 100).delay(2).score_end());
+  const bytes mus =
+      expected(mus_builder().note_on(0, 60, 100).delay(2).note_on(1, 61, 100).delay(2).score_end());
   bytes padded = midi_builder(1, one_tick).track(t1).track(t2).build();
   padded.insert(padded.end(), {0, 0, 0});
   bytes long_header = midi_builder(1, one_tick).track(t1).track(t2).build();
@@ -224,7 +248,12 @@ TEST(Midi, ChunkCountsUnknownChunksAndPaddingAreTolerated) {
       {"header says 3", midi_builder(1, one_tick).track_count(3).track(t1).track(t2).build()},
       {"header says 1", midi_builder(1, one_tick).track_count(1).track(t1).track(t2).build()},
       {"format 0, two tracks", midi_builder(0, one_tick).track(t1).track(t2).build()},
-      {"unknown chunks", midi_builder(1, one_tick).chunk("XFIH", {1, 2, 3}).track(t1).chunk("ZZZZ", {}).track(t2).build()},
+      {"unknown chunks", midi_builder(1, one_tick)
+                             .chunk("XFIH", {1, 2, 3})
+                             .track(t1)
+                             .chunk("ZZZZ", {})
+                             .track(t2)
+                             .build()},
       {"zero padding", padded},
       {"longer MThd", long_header},
   };
@@ -258,12 +287,16 @@ TEST(Midi, MalformedFilesAreRefusedWithAReason) {
       {"four bytes", {'M', 'T', 'h', 'd'}, "falta la cabecera MThd"},
       {"MThd too short", short_mthd, "cabecera MThd de longitud no válida"},
       {"MThd past the file", long_mthd, "cabecera MThd de longitud no válida"},
-      {"MTrk past the file", midi_builder(0, one_tick).chunk("MTrk", ok.data(), 14).build(), "pasa del final"},
-      {"unknown chunk past the file", midi_builder(0, one_tick).track(ok).chunk("JUNK", {1}, 2).build(), "pasa del final"},
+      {"MTrk past the file", midi_builder(0, one_tick).chunk("MTrk", ok.data(), 14).build(),
+       "pasa del final"},
+      {"unknown chunk past the file",
+       midi_builder(0, one_tick).track(ok).chunk("JUNK", {1}, 2).build(), "pasa del final"},
       {"chunk header cut", cut_header, "bloque cortado"},
       {"no MTrk", midi_builder(0, one_tick).chunk("JUNK", {}).build(), "no hay ninguna pista"},
-      {"delta of 5 bytes", with_track({0x81, 0x81, 0x81, 0x81, 0x00, 0x90, 60, 100}), "más de 4 bytes"},
-      {"meta length of 5 bytes", with_track({0, 0xFF, 1, 0x80, 0x80, 0x80, 0x80, 0x01}), "más de 4 bytes"},
+      {"delta of 5 bytes", with_track({0x81, 0x81, 0x81, 0x81, 0x00, 0x90, 60, 100}),
+       "más de 4 bytes"},
+      {"meta length of 5 bytes", with_track({0, 0xFF, 1, 0x80, 0x80, 0x80, 0x80, 0x01}),
+       "más de 4 bytes"},
       {"delta cut", with_track({0x00, 0x90, 60, 100, 0x81}), cut},
       {"delta without event", with_track({0x00, 0x90, 60, 100, 0x05}), cut},
       {"status alone", with_track({0x00, 0x90}), cut},
@@ -276,9 +309,11 @@ TEST(Midi, MalformedFilesAreRefusedWithAReason) {
       {"system common status", with_track({0x00, 0xF2, 0, 0}), "byte de estado no válido"},
       {"division 0", midi_builder(0, 0).track(ok).build(), "división de tiempo 0"},
       {"SMPTE 23 fps", midi_builder::smpte(0, 23, 4).track(ok).build(), "SMPTE no válida"},
-      {"SMPTE 0 ticks per frame", midi_builder::smpte(0, 25, 0).track(ok).build(), "SMPTE no válida"},
+      {"SMPTE 0 ticks per frame", midi_builder::smpte(0, 25, 0).track(ok).build(),
+       "SMPTE no válida"},
       {"format 2", midi_builder(2, one_tick).track(ok).build(), "formato 2 no admitido"},
-      {"longer than a day", format0(midi_track().tempo(0, 0xFFFFFF).note_on(0x0FFFFFFF, 0, 60, 1), 1),
+      {"longer than a day",
+       format0(midi_track().tempo(0, 0xFFFFFF).note_on(0x0FFFFFFF, 0, 60, 1), 1),
        "más de 24 horas"},
   };
   for (const row &r : rows) {
@@ -309,6 +344,41 @@ TEST(Midi, ScoreLengthMustFitSixteenBits) {
     const midi_result big = convert(song(notes, false));
     EXPECT_FALSE(big.ok);
     EXPECT_EQ(big.error, "MIDI demasiado largo: la partitura MUS pasaría de 65535 bytes");
+  }
+}
+
+// Tempo changes and track ends write nothing to the score, but the converter
+// keeps them in its event list: they count against the same bound as the
+// score's events, twice the 32767 two-byte events a 65535-byte score holds,
+// so the list stays small whatever the file's size.
+TEST(Midi, EveryKeptEventCountsAgainstTheBound) {
+  constexpr int kept_max = 2 * (65535 / 2);
+  // n tempo changes and the track's end; n tracks that only end.
+  auto tempos = [](int n) {
+    midi_track t;
+    for (int k = 0; k < n; ++k) t.tempo(1, 500000);
+    return format0(t.end());
+  };
+  auto tracks = [](int n) {
+    midi_builder b(1, one_tick);
+    for (int k = 0; k < n; ++k) b.track(midi_track().end());
+    return b.build();
+  };
+  const struct {
+    const char *what;
+    bytes fits, one_too_many;
+  } rows[] = {
+      {"tempo changes", tempos(kept_max - 1), tempos(kept_max)},
+      {"track ends", tracks(kept_max), tracks(kept_max + 1)},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.what);
+    const midi_result fits = convert(r.fits);
+    EXPECT_TRUE(fits.ok) << fits.error;
+    const midi_result refused = convert(r.one_too_many);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.error,
+              "MIDI demasiado largo: más de 65534 eventos entre notas, tempos y finales de pista");
   }
 }
 

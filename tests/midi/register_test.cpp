@@ -1,6 +1,7 @@
 // register_test.cpp: chip_register_song, registration of a music lump
-// checked against its size. Its own binary: the link wraps malloc and this
-// file replaces operator new, so that memory can run out on demand.
+// checked against its size, and the WAD loader's C entry points when memory
+// runs out. Its own binary: the link wraps malloc and this file replaces
+// operator new, so that memory can run out on demand.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include "midi_builder.h"
 #include "tool/wav_out.h"
 #include "tunecast/chip.h"
+#include "tunecast/wad.h"
 
 namespace {
 
@@ -98,8 +100,7 @@ TEST_F(Register, EachStatus) {
   };
   const std::vector<row> rows = {
       {"MUS", mus, static_cast<int32_t>(mus.size()), CHIP_REGISTERED},
-      {"MUS with one byte missing", mus, static_cast<int32_t>(mus.size()) - 1,
-       CHIP_MUS_TRUNCATED},
+      {"MUS with one byte missing", mus, static_cast<int32_t>(mus.size()) - 1, CHIP_MUS_TRUNCATED},
       {"signature only", mus, 4, CHIP_MUS_TRUNCATED},
       {"header only", mus, 8, CHIP_MUS_TRUNCATED},
       {"three bytes", mus, 3, CHIP_NOT_MUSIC},
@@ -130,8 +131,7 @@ TEST_F(Register, MemoryRunningOutChangesNothing) {
   EXPECT_EQ(chip_register_song(mus.data(), static_cast<int32_t>(mus.size())), CHIP_OUT_OF_MEMORY);
   fail_malloc = false;
   fail_new = true;  // the conversion of the MIDI file
-  EXPECT_EQ(chip_register_song(midi.data(), static_cast<int32_t>(midi.size())),
-            CHIP_OUT_OF_MEMORY);
+  EXPECT_EQ(chip_register_song(midi.data(), static_cast<int32_t>(midi.size())), CHIP_OUT_OF_MEMORY);
   fail_new = false;
   EXPECT_EQ(playing_now(), 1);
 }
@@ -166,6 +166,35 @@ TEST_F(Register, AMidiLumpRendersTheToolsSamples) {
     }
   }
   EXPECT_GT(sounding, 10000);  // the notes sound, so equal samples say something
+}
+
+void count_line(void *user, int32_t, const char *) { ++*static_cast<int *>(user); }
+
+// No exception crosses into a C caller: a load that runs out of memory
+// comes back null, with one line said.
+TEST(WadOutOfMemory, LoadsComeBackNullWithOneLine) {
+  const std::string dir = fixture::make_temp_dir("wad_memory");
+  const std::string path = dir + "/one.wad";
+  const bytes wad = fixture::wad_builder().lump("D_X", {7}).build();
+  fixture::write_file(path, wad);
+  int lines = 0;
+  wad_set_log(count_line, &lines);
+  fail_new = true;
+  wad_file *loaded = nullptr, *opened = nullptr, *in_memory = nullptr;
+  EXPECT_NO_THROW(loaded = wad_load(path.c_str()));
+  EXPECT_NO_THROW(opened = wad_open(path.c_str()));
+  // A name past the string's own storage, so that keeping it needs memory.
+  EXPECT_NO_THROW(in_memory = wad_load_memory(wad.data(), wad.size(), path.c_str()));
+  fail_new = false;
+  wad_set_log(nullptr, nullptr);
+  EXPECT_EQ(loaded, nullptr);
+  EXPECT_EQ(opened, nullptr);
+  EXPECT_EQ(in_memory, nullptr);
+  EXPECT_EQ(lines, 3);
+  wad_free(loaded);
+  wad_free(opened);
+  wad_free(in_memory);
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -2,13 +2,19 @@
 // libsndfile and held against the WAV of the same render, the format taken
 // from --formato or from the name, and what is refused, in a build with
 // libsndfile and in one without.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <string_view>
 
 #include "fixtures.h"
 #include "process.h"
@@ -196,6 +202,125 @@ TEST_F(Formats, FailedEncodedWriteKeepsTheOldFile) {
   }
 }
 
+// The tool with its standard output on out_fd: a pipe's write end, read
+// here to its end while the tool writes, or a file opened to append.
+// Returns what came through the pipe (nothing for a file).
+bytes run_with_stdout(const std::vector<std::string> &args, int out_fd, int pipe_read_fd) {
+  std::vector<std::string> words = {fixture::tool_path(), "-q"};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char *> argv;
+  for (std::string &w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  // The synthesizer forced, as run_tool forces it.
+  std::vector<char *> envp;
+  std::string forced = "ZARN_SYNTH=1";
+  for (char **e = environ; *e != nullptr; ++e) {
+    if (std::string_view(*e).substr(0, 11) != "ZARN_SYNTH=") envp.push_back(*e);
+  }
+  envp.push_back(forced.data());
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(out_fd);
+  bytes got;
+  if (pipe_read_fd >= 0) {
+    uint8_t block[4096];
+    for (ssize_t n; (n = read(pipe_read_fd, block, sizeof block)) > 0;) {
+      got.insert(got.end(), block, block + n);
+    }
+    close(pipe_read_fd);
+  }
+  int status = -1;
+  if (rc == 0) waitpid(pid, &status, 0);
+  EXPECT_EQ(status, 0);
+  return got;
+}
+
+// The reference decoder, found on PATH; empty when it is not installed.
+std::string flac_program() {
+  const char *path = std::getenv("PATH");
+  std::string dirs = path != nullptr ? path : "";
+  for (size_t at = 0; at <= dirs.size();) {
+    const size_t end = std::min(dirs.find(':', at), dirs.size());
+    const std::string candidate = dirs.substr(at, end - at) + "/flac";
+    if (end > at && access(candidate.c_str(), X_OK) == 0) return candidate;
+    at = end + 1;
+  }
+  return "";
+}
+
+// Wherever a FLAC stream goes (a file, a pipe, standard output opened to
+// append, where the encoder cannot go back to its header) and however
+// short it is, the reference decoder takes it whole, with nothing after its
+// last frame, and it decodes to the WAV's samples.
+TEST_F(Formats, FlacPassesTheReferenceDecoderWhereverItGoesAndHoweverShort) {
+  const std::string flac = flac_program();
+  if (flac.empty()) GTEST_SKIP() << "the flac program is not installed: no stream is checked";
+  enum class where { file, pipe, append };
+  const struct {
+    const char *what;
+    where to;
+    std::string seconds;
+  } rows[] = {
+      {"file", where::file, "2"},
+      {"pipe", where::pipe, "2"},
+      {"append", where::append, "2"},
+      {"file, no samples", where::file, "0"},
+      {"pipe, no samples", where::pipe, "0"},
+      {"append, no samples", where::append, "0"},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.what);
+    const std::string file = path("out.flac");
+    fs::remove(file);
+    const std::vector<std::string> args = {
+        "--formato", "flac", path("song.wad"), "D_BUSY", r.to == where::file ? file : "-",
+        r.seconds};
+    if (r.to == where::file) {
+      ASSERT_EQ(fixture::run_tool(args).status, 0);
+    } else if (r.to == where::pipe) {
+      int ends[2];
+      ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+      fixture::write_file(file, run_with_stdout(args, ends[1], ends[0]));
+    } else {
+      const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+      ASSERT_GE(fd, 0);
+      run_with_stdout(args, fd, -1);
+    }
+    const fixture::run_result t = fixture::run({flac, "-s", "-t", file});
+    EXPECT_EQ(t.status, 0) << t.err;
+    EXPECT_EQ(t.err.find("ERROR"), std::string::npos) << t.err;
+    EXPECT_TRUE(decode(file).samples == reference(r.seconds));
+  }
+  // Every file of a batch of no samples is a whole stream too, in stereo too.
+  const std::string all = path("all");
+  ASSERT_EQ(fixture::run_tool({"-a", all, "-e", "--formato", "flac", path("song.wad"), "0"}).status,
+            0);
+  for (const std::string &name : files(all)) {
+    SCOPED_TRACE(name);
+    const fixture::run_result t = fixture::run({flac, "-s", "-t", all + "/" + name});
+    EXPECT_EQ(t.status, 0) << t.err;
+    const decoded d = decode(all + "/" + name);
+    EXPECT_EQ(d.info.channels, 2);
+    EXPECT_TRUE(d.samples.empty());
+  }
+}
+
+// Ogg Vorbis of no samples: the headers alone, which a decoder reads as a
+// stream of no samples.
+TEST_F(Formats, VorbisOfNoSamplesIsAWholeStream) {
+  ASSERT_EQ(fixture::run_tool({path("song.wad"), "D_BUSY", path("out.ogg"), "0"}).status, 0);
+  EXPECT_TRUE(starts_with(fixture::read_file(path("out.ogg")), "OggS"));
+  const decoded d = decode(path("out.ogg"));
+  EXPECT_EQ(d.info.format, SF_FORMAT_OGG | SF_FORMAT_VORBIS);
+  EXPECT_TRUE(d.samples.empty());
+}
+
 #endif  // TUNECAST_HAVE_SNDFILE
 
 TEST_F(Formats, WithoutLibsndfileTheCompressedFormatsAreRefused) {
@@ -303,7 +428,8 @@ TEST_F(Formats, MidiWrittenByTheToolPlaysBackTheSameSamples) {
   EXPECT_EQ(wav_samples(fixture::read_file(path("back.wav"))), wav);
 
   fs::create_directory(path("all"));
-  const auto all = fixture::run_tool({"--todas", path("all"), "--formato", "mid", path("song.wad")});
+  const auto all =
+      fixture::run_tool({"--todas", path("all"), "--formato", "mid", path("song.wad")});
   ASSERT_EQ(all.status, 0) << all.err;
   EXPECT_EQ(files(path("all")), (std::vector<std::string>{"D_BUSY.mid", "D_QUIET.mid"}));
   EXPECT_EQ(fixture::read_file(path("all/D_BUSY.mid")), midi);

@@ -1,6 +1,8 @@
 // The tool's options end to end: the command line's mistakes, whole passes
 // and the fade, the listing, and every lump of an archive at once. Songs are
 // built so that their natural length is known by hand (315 samples a tick).
+#include "tool/options.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -26,8 +28,14 @@ constexpr size_t tone_pass = 30 * 315;  // the tone song's natural length in sam
 
 // A held note, released at tick 20, and the score end at tick 30.
 bytes tone_song() {
-  return fixture::mus_builder().instrument(0, 80).note_on(0, 60, 127).delay(20)
-      .note_off(0, 60).delay(10).score_end().build();
+  return fixture::mus_builder()
+      .instrument(0, 80)
+      .note_on(0, 60, 127)
+      .delay(20)
+      .note_off(0, 60)
+      .delay(10)
+      .score_end()
+      .build();
 }
 // The same song as a MIDI file: 70 ticks a quarter note is one MUS tick each.
 bytes tone_midi() {
@@ -81,9 +89,9 @@ TEST_F(Options, HelpAndVersion) {
     const auto r = tunecast({flag, "ignored", "-x"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.substr(0, usage.size()), usage);
-    for (const char *option : {"--vueltas", "--fundido", "--todas", "--listar", "--version",
-                               "h:mm:ss", "--volumen", "-q, --silencio", "--json", "--formato",
-                               "-e, --estereo", "-p, --tocar"}) {
+    for (const char *option :
+         {"--vueltas", "--fundido", "--todas", "--listar", "--version", "h:mm:ss", "--volumen",
+          "-q, --silencio", "--json", "--formato", "-e, --estereo", "-p, --tocar"}) {
       EXPECT_NE(r.out.find(option), std::string::npos) << option;
     }
     // Each option's line is followed by an example of it.
@@ -127,7 +135,6 @@ TEST_F(Options, MistakesGetOneLineAndTheUsage) {
       {{"-v", "99999999999999999999", a, "D_TONE", out},
        "número de vueltas no válido: 99999999999999999999"},
       {{"-v", "2", "-f", "-1", a, "D_TONE", out}, "fundido no válido: -1"},
-      {{"-v", "2", "-f", "1s", a, "D_TONE", out}, "fundido no válido: 1s"},
       {{"-v", "2", "-f", "inf", a, "D_TONE", out}, "fundido no válido: inf"},
       {{"-f", "1", a, "D_TONE", out}, "--fundido solo va con --vueltas"},
       {{"-v", "2", a, "D_TONE", out, "5"}, "con --vueltas no se da la duración en segundos"},
@@ -163,11 +170,15 @@ TEST_F(Options, MistakesGetOneLineAndTheUsage) {
 TEST_F(Options, SpellingsOfAnOptionAndWhereOptionsEnd) {
   const std::string a = path("songs.wad");
   const std::string out = path("out.wav");
-  for (const auto &args : std::vector<std::vector<std::string>>{
-           {"-v2", a, "D_TONE", out}, {"-v", "2", a, "D_TONE", out},
-           {"--vueltas=2", a, "D_TONE", out}, {"--vueltas", "2", a, "D_TONE", out},
-           {"-v", "2", "--", a, "D_TONE", out}, {a, "D_TONE", out, "-v", "2"},
-           {a, "-v2", "D_TONE", out}, {a, "D_TONE", "--vueltas", "2", out}}) {
+  for (const auto &args :
+       std::vector<std::vector<std::string>>{{"-v2", a, "D_TONE", out},
+                                             {"-v", "2", a, "D_TONE", out},
+                                             {"--vueltas=2", a, "D_TONE", out},
+                                             {"--vueltas", "2", a, "D_TONE", out},
+                                             {"-v", "2", "--", a, "D_TONE", out},
+                                             {a, "D_TONE", out, "-v", "2"},
+                                             {a, "-v2", "D_TONE", out},
+                                             {a, "D_TONE", "--vueltas", "2", out}}) {
     SCOPED_TRACE(::testing::PrintToString(args));
     EXPECT_EQ(frames_of(render(args)), 2 * tone_pass);
   }
@@ -183,11 +194,21 @@ TEST_F(Options, SpellingsOfAnOptionAndWhereOptionsEnd) {
 TEST_F(Options, RefusedDurationsTouchNothingAndLoadNothing) {
   const std::string bad = "duración no válida: ", big = "duración demasiado larga: ";
   const std::string rows[][2] = {
-      {"abc", bad}, {"1m30", bad}, {"1e3", bad}, {"inf", bad}, {"-5", bad}, {" 12", bad},
-      {"12s5", bad}, {"1:60", bad}, {"1:5", bad}, {"1:30s", bad}, {"1:00:00:00", bad},
+      {"abc", bad},
+      {"1m30", bad},
+      {"1e3", bad},
+      {"inf", bad},
+      {"-5", bad},
+      {" 12", bad},
+      {"12s5", bad},
+      {"1:60", bad},
+      {"1:5", bad},
+      {"1:30s", bad},
+      {"1:00:00:00", bad},
       {"12,5", bad + "12,5 (el decimal se escribe con punto: 12.5)"},
       // 48695.774 s is one frame past the WAV size fields (2147483629 frames).
-      {"48695.774", big}, {"99999999999999999999:00:00", big}};
+      {"48695.774", big},
+      {"99999999999999999999:00:00", big}};
   const std::string out = path("out.wav");
   const bytes old = text_bytes("old");
   fixture::write_file(out, old);
@@ -195,9 +216,9 @@ TEST_F(Options, RefusedDurationsTouchNothingAndLoadNothing) {
     SCOPED_TRACE(text);
     // A prefix (ending in a blank) is followed by the text itself.
     const std::string line = said.back() == ' ' ? said + text : said;
-    for (const auto &args : std::vector<std::vector<std::string>>{
-             {path("songs.wad"), "D_TONE", out, text},
-             {"-a", path("all"), path("songs.wad"), text}}) {
+    for (const auto &args :
+         std::vector<std::vector<std::string>>{{path("songs.wad"), "D_TONE", out, text},
+                                               {"-a", path("all"), path("songs.wad"), text}}) {
       const auto r = tunecast(args);
       EXPECT_EQ(r.status, 1);
       EXPECT_EQ(r.err, line + "\n");
@@ -212,12 +233,17 @@ TEST_F(Options, RefusedDurationsTouchNothingAndLoadNothing) {
 // reads the same decimal text.
 TEST_F(Options, AcceptedDurationFormsGiveTheirFrameCounts) {
   const std::tuple<const char *, size_t, const char *> rows[] = {
-      {"90", 3969000, "90.0"},      {"90s", 3969000, "90.0"}, {"1:30", 3969000, "90.0"},
-      {"0:01:30", 3969000, "90.0"}, {"1.5", 66150, "1.5"}, {".5s", 22050, "0.5"},
+      {"90", 3969000, "90.0"},
+      {"90s", 3969000, "90.0"},
+      {"1:30", 3969000, "90.0"},
+      {"0:01:30", 3969000, "90.0"},
+      {"1.5", 66150, "1.5"},
+      {".5s", 22050, "0.5"},
       // 68.04 x 44100 = 3000564 exactly, and the double nearest 68.04 lies
       // just above it. 60 + 8.04 in doubles lies just below and would give
       // 3000563: the clock form must read the seconds as one decimal.
-      {"1:08.04", 3000564, "68.0"}, {"68.04", 3000564, "68.0"}};
+      {"1:08.04", 3000564, "68.0"},
+      {"68.04", 3000564, "68.0"}};
   for (const auto &[text, frames, shown] : rows) {
     SCOPED_TRACE(text);
     const auto r = tunecast({path("songs.wad"), "D_TONE", path("out.wav"), text});
@@ -353,7 +379,8 @@ std::pair<int, std::string> run_on_terminal(const std::vector<std::string> &args
   fcntl(master, F_SETFL, O_NONBLOCK);
   std::string text;
   char buf[4096];
-  for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+  for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;)
+    text.append(buf, static_cast<size_t>(n));
   close(term);
   close(master);
   return {status, text};
@@ -405,7 +432,9 @@ TEST_F(Batch, OneBrokenLumpFailsAloneAndTheSummaryCountsIt) {
 }
 
 TEST_F(Batch, PassesPerLumpAndProgressOnATerminal) {
-  fixture::wad_builder().lump("D_TONE", tone_song()).lump("D_MIDI", tone_midi())
+  fixture::wad_builder()
+      .lump("D_TONE", tone_song())
+      .lump("D_MIDI", tone_midi())
       .write(path("good.wad"));
   const auto [status, text] = run_on_terminal({"-a", path("out/"), "-v", "2", path("good.wad")});
   EXPECT_EQ(status, 0) << text;
@@ -438,8 +467,70 @@ TEST_F(Batch, TargetThatIsNotADirectory) {
 TEST_F(Options, BinaryIsNotWrittenToATerminal) {
   const auto [status, text] = run_on_terminal({path("songs.wad"), "D_TONE", "-", "0.1"});
   EXPECT_EQ(status, 1);
-  EXPECT_EQ(text, "no se escribe un WAV en la terminal: redirige la salida a un archivo o a otro "
-                  "programa\n");
+  EXPECT_EQ(text,
+            "no se escribe un WAV en la terminal: redirige la salida a un archivo o a otro "
+            "programa\n");
+}
+
+// The command line read in process: the words live as long as the options
+// that point into them.
+struct parsed {
+  std::vector<std::string> words;
+  std::vector<char *> argv;
+  tool_options opt;
+  explicit parsed(std::vector<std::string> args) : words(std::move(args)) {
+    words.insert(words.begin(), "tunecast");
+    for (std::string &w : words) argv.push_back(w.data());
+    opt = options_parse(static_cast<int>(argv.size()), argv.data());
+    if (opt.error.empty()) options_check_args(opt);
+  }
+};
+
+// The fade is a duration, read by the duration's grammar and nothing else.
+TEST(OptionsParse, FadeTakesExactlyTheDurationsGrammar) {
+  const std::pair<const char *, double> accepted[] = {{"5", 5.0},       {"5s", 5.0}, {"0:05", 5.0},
+                                                      {"1:30.5", 90.5}, {".5", 0.5}, {"0", 0.0}};
+  for (const auto &[text, seconds] : accepted) {
+    SCOPED_TRACE(text);
+    const parsed p({"-v", "1", "-f", text, "a.wad", "D_TONE", "out.wav"});
+    ASSERT_EQ(p.opt.error, "");
+    EXPECT_EQ(p.opt.fade_s, seconds);
+    EXPECT_STREQ(p.opt.fade_text, text);
+  }
+  for (const char *text :
+       {"0x10", "1e1", " 5", "5 ", "+5", "-1", "1e-400", "inf", "nan", "", "5ss", "1:60", "5,5"}) {
+    SCOPED_TRACE(text);
+    const parsed p({"-v", "1", "--fundido", text, "a.wad", "D_TONE", "out.wav"});
+    EXPECT_EQ(p.opt.error, std::string("fundido no válido: ") + text);
+  }
+}
+
+// --listar's archive is attached to it or is the first argument, so a flag
+// between the two is a flag, as GNU reads an option whose value is optional.
+TEST(OptionsParse, ListingTakesItsArchiveAttachedOrAsTheArgument) {
+  const std::vector<std::string> lists_as_json[] = {
+      {"--listar", "--json", "a.wad"}, {"-l", "a.wad", "--json"},    {"--json", "-l", "a.wad"},
+      {"-la.wad", "--json"},           {"--listar=a.wad", "--json"}, {"a.wad", "--json", "-l"}};
+  for (const auto &args : lists_as_json) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const parsed p(args);
+    ASSERT_EQ(p.opt.error, "");
+    EXPECT_EQ(p.opt.action, tool_action::list);
+    EXPECT_STREQ(p.opt.archive, "a.wad");
+    EXPECT_TRUE(p.opt.json);
+    EXPECT_TRUE(p.opt.args.empty());
+  }
+  const std::pair<std::vector<std::string>, std::string> refused[] = {
+      {{"-l"}, "falta el archivo que listar"},
+      {{"--listar", "--json"}, "falta el archivo que listar"},
+      {{"-l", "a.wad", "b.wad"}, "sobra el argumento b.wad"},
+      {{"-la.wad", "b.wad"}, "sobra el argumento b.wad"},
+      {{"-l", "-a", "dir", "a.wad"}, "--listar y --todas no van juntas"},
+  };
+  for (const auto &[args, line] : refused) {
+    SCOPED_TRACE(line);
+    EXPECT_EQ(parsed(args).opt.error, line);
+  }
 }
 
 }  // namespace

@@ -169,6 +169,27 @@ TEST_F(Play, ASongTooLongForOnePassIsRefusedAsTheRenderRefusesIt) {
   EXPECT_EQ(r.out.find("D_HUGE"), std::string::npos) << r.out;
 }
 
+// 300 entries naming one 1 MB lump (a tick of score, then padding) play
+// in a row from one copy of the score: a copy per entry would hold 300 MB
+// more than one entry does. (A child's peak may count the suite's own
+// memory before it starts, hence a baseline run rather than a figure.)
+TEST_F(Play, EntriesNamingTheSameBytesShareOneScore) {
+  bytes lump = fixture::mus_builder().note_on(0, 60, 100).delay(1).score_end().build();
+  lump.resize(size_t{1} << 20);
+  fixture::wad_builder b;
+  b.lump("D_FIRST", lump);
+  fixture::wad_builder(b).write(path("one.wad"));
+  constexpr int copies = 300;
+  for (int k = 0; k < copies; ++k) b.raw_entry("D_SAME", 12, static_cast<int32_t>(lump.size()));
+  b.write(path("same.wad"));
+  const fixture::run_result one = play({"-p", path("one.wad")});
+  ASSERT_EQ(one.status, 0) << one.err;
+  const fixture::run_result r = play({"-p", path("same.wad")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("[301/301] D_SAME"), std::string::npos);
+  EXPECT_LT(r.max_rss_kib, one.max_rss_kib + 48 * 1024);
+}
+
 TEST_F(Play, RefusalsAreOneLineAndStatusOne) {
   const std::string wad = path("songs.wad");
   struct refusal {

@@ -41,7 +41,7 @@ player_song planned(const bytes &mus, int64_t loops, double fade_s) {
   const music_score score = music_prepare(mus.data(), static_cast<int32_t>(mus.size()));
   player_song song;
   song.name = "SONG";
-  song.mus = mus;
+  song.mus = std::make_shared<const bytes>(mus);
   song.looping = true;
   render_length length;
   length.loops = loops;
@@ -53,7 +53,7 @@ player_song planned(const bytes &mus, int64_t loops, double fade_s) {
 // The file render's frames for the same plan: registered, volume, play,
 // then pulled in blocks of 1024 from the start.
 std::vector<int16_t> file_render(const player_song &song, int32_t volume = 100) {
-  chip_register_song(song.mus.data(), static_cast<int32_t>(song.mus.size()));
+  chip_register_song(song.mus->data(), static_cast<int32_t>(song.mus->size()));
   I_SetMusicVolume(volume);
   chip_set_stereo(0);
   I_PlaySong(0, song.looping ? 1 : 0);

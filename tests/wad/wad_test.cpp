@@ -3,16 +3,15 @@
 #include "tunecast/wad.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <filesystem>
 #include <memory>
-
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "fixtures.h"
 
@@ -100,9 +99,10 @@ TEST_F(WadLoad, HeaderFailuresAndTheirLines) {
   EXPECT_EQ(load(iwad).out, "[WAD] IWAD " + iwad + ": 1 lumps, dir @ 13\n");
 
   // The magic's bytes are escaped before they reach the terminal.
-  for (const auto &[magic, shown] :
-       {std::pair{std::string("iwad"), "iwad"}, {std::string("PW\0D", 4), "PW"},
-        {std::string("WAD2"), "WAD2"}, {std::string("\x1b[2J"), "\\x1b[2J"}}) {
+  for (const auto &[magic, shown] : {std::pair{std::string("iwad"), "iwad"},
+                                     {std::string("PW\0D", 4), "PW"},
+                                     {std::string("WAD2"), "WAD2"},
+                                     {std::string("\x1b[2J"), "\\x1b[2J"}}) {
     const std::string path = write(fixture::wad_builder(magic).lump("A", {1}).build(), "m.wad");
     const loaded l = load(path);
     EXPECT_EQ(l.w, nullptr);
@@ -112,7 +112,8 @@ TEST_F(WadLoad, HeaderFailuresAndTheirLines) {
   const std::string missing = dir_ + "/missing.wad";
   const loaded m = load(missing);
   EXPECT_EQ(m.w, nullptr);
-  EXPECT_EQ(m.err, "[WAD] no se puede abrir " + missing + ": no existe el archivo o el directorio\n");
+  EXPECT_EQ(m.err,
+            "[WAD] no se puede abrir " + missing + ": no existe el archivo o el directorio\n");
 }
 
 TEST_F(WadLoad, WhatIsNotAWadFileGetsOneLine) {
@@ -140,7 +141,8 @@ TEST_F(WadLoad, WhatIsNotAWadFileGetsOneLine) {
 }
 
 TEST_F(WadLoad, APipeIsReadToItsEnd) {
-  const bytes wad = fixture::wad_builder().lump("D_X", bytes(200000, 5)).build();  // > a pipe's buffer
+  const bytes wad =
+      fixture::wad_builder().lump("D_X", bytes(200000, 5)).build();  // > a pipe's buffer
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   const pid_t writer = fork();
@@ -185,14 +187,15 @@ TEST_F(WadLoad, OpenReadsLumpsWhenAsked) {
                                      .build());
   testing::internal::CaptureStdout();
   wad_ptr w(wad_open(path.c_str()), &wad_free);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "[WAD] PWAD " + path + ": 4 lumps, dir @ 115\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "[WAD] PWAD " + path + ": 4 lumps, dir @ 115\n");
   ASSERT_NE(w, nullptr);
   const wad_lump *a = wad_get(w.get(), "A");
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(a->data, nullptr);  // nothing read yet
   const auto read = [&](const char *name) {
-    std::unique_ptr<uint8_t, decltype(&std::free)> copy(wad_read_lump(w.get(), wad_get(w.get(), name)),
-                                                         &std::free);
+    std::unique_ptr<uint8_t, decltype(&std::free)> copy(
+        wad_read_lump(w.get(), wad_get(w.get(), name)), &std::free);
     const wad_lump *lump = wad_get(w.get(), name);
     return copy ? bytes(copy.get(), copy.get() + lump->size) : bytes{};
   };
@@ -305,6 +308,38 @@ TEST_F(WadLoad, MergeShadowsAndTakesOverTheData) {
   EXPECT_EQ(wad_merge(e1.w.get(), e2.w.release()), 0);
   EXPECT_EQ(e1.w->num_lumps, 0);
   EXPECT_EQ(wad_get(e1.w.get(), ""), nullptr);
+}
+
+// Every call answers a null handle or name as "absent" instead of reading
+// through it; an out parameter is still set where the call can set it.
+TEST(WadNulls, EveryCallAnswersANullHandleOrName) {
+  const bytes one_lump = fixture::wad_builder().lump("D_X", {7}).build();
+  testing::internal::CaptureStdout();
+  const wad_ptr w(wad_load_memory(one_lump.data(), one_lump.size(), "one"), &wad_free);
+  testing::internal::GetCapturedStdout();
+  ASSERT_NE(w, nullptr);
+  ASSERT_NE(wad_get(w.get(), "D_X"), nullptr);  // the handle itself is sound
+  for (wad_file *handle : {static_cast<wad_file *>(nullptr), w.get()}) {
+    const char *name = handle == nullptr ? "D_X" : nullptr;  // the other argument is sound
+    SCOPED_TRACE(handle == nullptr ? "null handle" : "null name");
+    EXPECT_EQ(wad_get(handle, name), nullptr);
+    int32_t size = -7;
+    EXPECT_EQ(wad_get_data(handle, name, &size), nullptr);
+    EXPECT_EQ(size, -7);
+    wad_map map{};
+    map.things.size = 5;
+    EXPECT_EQ(wad_read_map(handle, name, &map), -1);
+    EXPECT_EQ(map.things.size, 0);
+    EXPECT_EQ(wad_read_map(w.get(), "D_X", nullptr), -1);
+  }
+  int32_t count = -1;
+  EXPECT_EQ(wad_find_maps(nullptr, &count), nullptr);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(wad_find_maps(w.get(), nullptr), nullptr);
+  EXPECT_EQ(wad_get_palette(nullptr, 0), nullptr);
+  EXPECT_EQ(wad_load(nullptr), nullptr);
+  EXPECT_EQ(wad_open(nullptr), nullptr);
+  EXPECT_EQ(wad_read_lump(nullptr, nullptr), nullptr);
 }
 
 }  // namespace
