@@ -33,9 +33,10 @@ std::vector<std::string> environment_with(const std::vector<std::string> &change
   return environment;
 }
 
-// Starts the tool as start_tool says, its standard streams set by actions.
+// Starts the tool as start_tool says, its standard streams set by actions
+// and the signals in ignored left ignored.
 pid_t spawn_tool(const std::vector<std::string> &args, const std::vector<std::string> &env,
-                 const posix_spawn_file_actions_t &actions) {
+                 const posix_spawn_file_actions_t &actions, const std::vector<int> &ignored = {}) {
   std::vector<std::string> changes = {"ZARN_SYNTH=1"};
   changes.insert(changes.end(), env.begin(), env.end());
   const std::vector<std::string> environment = environment_with(changes);
@@ -52,6 +53,14 @@ pid_t spawn_tool(const std::vector<std::string> &args, const std::vector<std::st
   sigset_t defaults;
   sigemptyset(&defaults);
   for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&defaults, sig);
+  // An ignored signal stays ignored across exec: ignore it here meanwhile.
+  std::vector<struct sigaction> saved(ignored.size());
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  for (size_t i = 0; i < ignored.size(); ++i) {
+    sigdelset(&defaults, ignored[i]);
+    sigaction(ignored[i], &ignore, &saved[i]);
+  }
   sigset_t none;
   sigemptyset(&none);
   posix_spawnattr_setsigdefault(&attr, &defaults);
@@ -61,6 +70,7 @@ pid_t spawn_tool(const std::vector<std::string> &args, const std::vector<std::st
                            POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   pid_t pid = -1;
   const int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), envp.data());
+  for (size_t i = 0; i < ignored.size(); ++i) sigaction(ignored[i], &saved[i], nullptr);
   posix_spawnattr_destroy(&attr);
   return rc == 0 ? pid : -1;
 }
@@ -76,6 +86,19 @@ pid_t start_tool(const std::vector<std::string> &args, const std::string &log_pa
                                    0600);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   const pid_t pid = spawn_tool(args, env, actions);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+pid_t start_tool_onto(const std::vector<std::string> &args, const std::string &log_path, int out_fd,
+                      const std::vector<int> &ignored) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  posix_spawn_file_actions_adddup2(&actions, out_fd >= 0 ? out_fd : 2, 1);
+  const pid_t pid = spawn_tool(args, {}, actions, ignored);
   posix_spawn_file_actions_destroy(&actions);
   return pid;
 }

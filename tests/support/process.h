@@ -20,6 +20,12 @@ namespace process {
 pid_t start_tool(const std::vector<std::string> &args, const std::string &log_path,
                  const std::vector<std::string> &env = {});
 
+// As start_tool, with standard output on out_fd (-1: into the log) and the
+// signals in ignored ignored from the start, as a shell's `trap '' TERM`
+// leaves them.
+pid_t start_tool_onto(const std::vector<std::string> &args, const std::string &log_path, int out_fd,
+                      const std::vector<int> &ignored = {});
+
 // As start_tool, with standard output and standard error each opened on its
 // own path (created or emptied), or closed where the path is empty: the
 // tool as started by `>&-` or `2>&-`, or with `> /dev/full`.

@@ -4,7 +4,6 @@
 // Owners are changed to a uid nobody uses, which takes root (as in CI).
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,7 +18,6 @@
 #include "process.h"
 #include "tool/output_path.h"
 
-extern char **environ;
 
 namespace {
 
@@ -79,46 +77,6 @@ class Output : public ::testing::Test {
 std::string log_of(const std::string &path) {
   const bytes b = fixture::read_file(path);
   return std::string(b.begin(), b.end());
-}
-
-// Starts the built tool as process::start_tool does, but with standard
-// output on out_fd (-1: into the log) and the signals in ignored ignored from
-// the start, as a shell's `trap '' TERM` leaves them.
-pid_t spawn_tool(const std::vector<std::string> &args, const std::string &log_path, int out_fd,
-                 const std::vector<int> &ignored) {
-  std::vector<std::string> env_text = {"ZARN_SYNTH=1"};
-  for (char **e = environ; *e != nullptr; ++e) env_text.emplace_back(*e);
-  const std::string tool = fixture::tool_path();
-  std::vector<char *> argv = {const_cast<char *>(tool.c_str())}, envp;
-  for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-  argv.push_back(nullptr);
-  for (std::string &e : env_text) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  if (out_fd >= 0) {
-    posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
-  } else {
-    posix_spawn_file_actions_adddup2(&actions, 2, 1);
-  }
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  posix_spawnattr_setpgroup(&attr, 0);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-  // An ignored signal stays ignored across exec: ignore it here meanwhile.
-  std::vector<struct sigaction> saved(ignored.size());
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  for (size_t i = 0; i < ignored.size(); ++i) sigaction(ignored[i], &ignore, &saved[i]);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), envp.data()) != 0) pid = -1;
-  for (size_t i = 0; i < ignored.size(); ++i) sigaction(ignored[i], &saved[i], nullptr);
-  posix_spawnattr_destroy(&attr);
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
 }
 
 std::string read_available(int fd) {
@@ -336,7 +294,8 @@ TEST_F(Output, KilledBatchTakesItsWorkersWithIt) {
     const std::string d = path(term_ignored ? "ignoring" : "songs");
     // The workers, orphaned, become this process's children and can be reaped here.
     ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-    const pid_t pid = spawn_tool({"--todas", d, path("held.wad"), "3000"}, path("log"), -1,
+    const pid_t pid =
+        process::start_tool_onto({"--todas", d, path("held.wad"), "3000"}, path("log"), -1,
                                  term_ignored ? std::vector<int>{SIGTERM} : std::vector<int>{});
     ASSERT_GT(pid, 0);
     const bool writing = process::wait_for_temporaries(d, 1, 20);
@@ -399,7 +358,7 @@ TEST_F(Output, NamesOfStandardOutputAreStandardOutput) {
     int pipe_fds[2];
     ASSERT_EQ(pipe(pipe_fds), 0);
     // 0.1 s fits the pipe's buffer: the tool ends before anything is read.
-    pid_t pid = spawn_tool(args, path("log"), pipe_fds[1], {});
+    pid_t pid = process::start_tool_onto(args, path("log"), pipe_fds[1]);
     close(pipe_fds[1]);
     process::ending e = process::wait_for(pid, 20);
     EXPECT_TRUE(e.ended && WIFEXITED(e.status) && WEXITSTATUS(e.status) == 0);
@@ -412,7 +371,7 @@ TEST_F(Output, NamesOfStandardOutputAreStandardOutput) {
     ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
     const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
     ASSERT_GE(terminal, 0);
-    pid = spawn_tool(args, path("log"), terminal, {});
+    pid = process::start_tool_onto(args, path("log"), terminal);
     close(terminal);
     e = process::wait_for(pid, 20);
     EXPECT_TRUE(e.ended && WIFEXITED(e.status) && WEXITSTATUS(e.status) == 1);
