@@ -18,7 +18,6 @@
 #include "process.h"
 #include "tool/output_path.h"
 
-
 namespace {
 
 using fixture::bytes;
