@@ -75,7 +75,7 @@ endif()
 
 set(tunecast_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/tunecast)
 
-install(FILES include/tunecast/chip.h include/tunecast/wad.h
+install(FILES include/tunecast/chip.h include/tunecast/wad.h include/tunecast/export.h
               ${PROJECT_BINARY_DIR}/include/tunecast/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tunecast)
 install(TARGETS tunecast_chip tunecast_wad tunecast_midi
