@@ -23,25 +23,37 @@ set(tunecast_cxx_runtime ${CMAKE_CXX_IMPLICIT_LINK_LIBRARIES})
 list(REMOVE_ITEM tunecast_cxx_runtime ${CMAKE_C_IMPLICIT_LINK_LIBRARIES})
 list(REMOVE_DUPLICATES tunecast_cxx_runtime)
 
-# tunecast_library(<static target> EXPORT_NAME <name> [SHARED_LINK <item>...])
+# tunecast_library(<static target> EXPORT_NAME <name> [STATIC_ONLY]
+#                   [SHARED_LINK <item>...])
 # Makes <static target> position-independent and adds <static target>_shared
 # (same output name, same objects, linked with SHARED_LINK: the shared twins
 # of the libraries the static one links, and the objects of internal ones).
 # The targets are exported as tunecast::<name> and tunecast::<name>_shared.
+# A STATIC_ONLY library has no public header, so no shared twin: the shared
+# libraries that use it take in its objects.
 function(tunecast_library static_target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "EXPORT_NAME" "SHARED_LINK")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "STATIC_ONLY" "EXPORT_NAME" "SHARED_LINK")
   set(shared_target ${static_target}_shared)
   # No interposition of the libraries' own functions: calls inside a library
   # may be inlined as they are without -fPIC (the weak lock hooks stay
   # replaceable). It changes no arithmetic.
   target_compile_options(${static_target} PRIVATE -fno-semantic-interposition)
+  # Only the names marked TUNECAST_API in include/tunecast/ leave a shared
+  # library (and cmake/public_names.map keeps out what the C++ headers force
+  # public); the internal C++ stays inside, where no program can replace it.
   set_target_properties(${static_target} PROPERTIES
     POSITION_INDEPENDENT_CODE ON
+    C_VISIBILITY_PRESET hidden
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON
     EXPORT_NAME ${arg_EXPORT_NAME})
   # A program linked by the C compiler (a C-only project) gets the runtime.
   foreach(runtime_lib IN LISTS tunecast_cxx_runtime)
     target_link_libraries(${static_target} INTERFACE $<$<LINK_LANGUAGE:C>:${runtime_lib}>)
   endforeach()
+  if(arg_STATIC_ONLY)
+    return()
+  endif()
 
   add_library(${shared_target} SHARED $<TARGET_OBJECTS:${static_target}>)
   add_dependencies(${shared_target} ${static_target})
@@ -55,6 +67,10 @@ function(tunecast_library static_target)
   if(NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
     target_link_options(${shared_target} PRIVATE -Wl,--no-undefined)
   endif()
+  target_link_options(${shared_target} PRIVATE
+    -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/public_names.map)
+  set_property(TARGET ${shared_target} APPEND PROPERTY
+    LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/public_names.map)
   set_target_properties(${shared_target} PROPERTIES
     OUTPUT_NAME ${static_target}
     LINKER_LANGUAGE CXX
@@ -65,8 +81,8 @@ function(tunecast_library static_target)
   add_library(tunecast::${arg_EXPORT_NAME}_shared ALIAS ${shared_target})
 endfunction()
 
-tunecast_library(tunecast_midi EXPORT_NAME midi)
-tunecast_library(tunecast_chip EXPORT_NAME chip SHARED_LINK m tunecast_midi_shared)
+tunecast_library(tunecast_midi EXPORT_NAME midi STATIC_ONLY)
+tunecast_library(tunecast_chip EXPORT_NAME chip SHARED_LINK m $<BUILD_INTERFACE:tunecast_midi>)
 tunecast_library(tunecast_wad EXPORT_NAME wad SHARED_LINK $<BUILD_INTERFACE:tunecast_common>)
 
 if(NOT TUNECAST_INSTALL)
@@ -79,7 +95,7 @@ install(FILES include/tunecast/chip.h include/tunecast/wad.h include/tunecast/ex
               ${PROJECT_BINARY_DIR}/include/tunecast/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tunecast)
 install(TARGETS tunecast_chip tunecast_wad tunecast_midi
-                tunecast_chip_shared tunecast_wad_shared tunecast_midi_shared
+                tunecast_chip_shared tunecast_wad_shared
         EXPORT tunecast-targets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}

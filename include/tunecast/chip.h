@@ -22,29 +22,31 @@
 
 #include <stdint.h>
 
+#include "tunecast/export.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* Present for the engine's calling pattern; they change nothing. */
-void I_InitMusic(void);
-void I_ShutdownMusic(void);
+TUNECAST_API void I_InitMusic(void);
+TUNECAST_API void I_ShutdownMusic(void);
 
 /* volume: 0 to 127, not clamped. Synth gain = 1.6 * (volume / 127.0),
  * recording gain = (volume / 127.0) * 0.9. Locked. */
-void I_SetMusicVolume(int32_t volume);
+TUNECAST_API void I_SetMusicVolume(int32_t volume);
 
 /* Hold or release playback; no time passes while held. Also before any song:
  * the next I_PlaySong releases it. Locked. */
-void I_PauseSong(void);
-void I_ResumeSong(void);
+TUNECAST_API void I_PauseSong(void);
+TUNECAST_API void I_ResumeSong(void);
 
 /* mus: MUS data starting with "MUS\x1A"; it must hold at least 8 bytes and at
  * least score start + score length bytes (the header is trusted). The module
  * keeps its own copy; the previous song is released and playback stops.
  * Returns 1, or 0 (null, wrong signature, out of memory: nothing changes).
  * Locked only around the swap of the copy. */
-int32_t I_RegisterSong(const void *mus);
+TUNECAST_API int32_t I_RegisterSong(const void *mus);
 
 /* Starts the registered song from its start; does nothing without one.
  * handle: ignored, there is only one song.
@@ -53,26 +55,26 @@ int32_t I_RegisterSong(const void *mus);
  * unless ZARN_SYNTH is set. Locked: the recording is looked for and read
  * before the lock is taken; the lock covers only the swap and the restart,
  * and the replaced recording is freed after it. */
-void I_PlaySong(int32_t handle, int32_t looping);
+TUNECAST_API void I_PlaySong(int32_t handle, int32_t looping);
 
 /* Stops playback, silences every voice, releases the recording; the song
  * stays registered. Locked. */
-void I_StopSong(void);
+TUNECAST_API void I_StopSong(void);
 
 /* As I_StopSong, and releases the song copy. Locked. */
-void I_UnRegisterSong(void);
+TUNECAST_API void I_UnRegisterSong(void);
 
 /* One output sample (1/44100 s). Both outputs are always written; on the
  * synthesizer they are equal and lie in [-1, 1]. Allocates nothing, opens
  * nothing. Not locked. */
-void chip_next(float *left, float *right);
+TUNECAST_API void chip_next(float *left, float *right);
 
 /* The next frames samples into left[0..frames) and right[0..frames),
  * exactly as that many chip_next calls would give them, but faster: between
  * two events of the song every voice is run over the whole stretch. The two
  * arrays must not overlap. frames <= 0 does nothing. Not locked: an engine
  * calls it under the same rule as chip_next. */
-void chip_render(float *left, float *right, int32_t frames);
+TUNECAST_API void chip_render(float *left, float *right, int32_t frames);
 
 /* on 1: from the next sample, chip_next and chip_render place each melodic
  * voice between left and right by its channel's pan (MUS controller 4,
@@ -81,38 +83,38 @@ void chip_render(float *left, float *right, int32_t frames);
  * exactly 1.0 at the centre, and clamp each side on its own. on 0 (the
  * start): both outputs get the same mono sample. Recordings play as they
  * are either way. Locked. */
-void chip_set_stereo(int32_t on);
+TUNECAST_API void chip_set_stereo(int32_t on);
 
 /* mode: 1 recording loaded, 2 song registered, 0 neither. position and
  * length in seconds of the recording, 0.0 otherwise. Not locked. */
-void chip_stats(int32_t *mode, int32_t *playing, int32_t *paused, double *position_s,
-                double *length_s);
+TUNECAST_API void chip_stats(int32_t *mode, int32_t *playing, int32_t *paused, double *position_s,
+                             double *length_s);
 
 /* The voices sounding now: active melodic voices (0 to 28) plus active drums
  * (0 to 8), so 0 to 36, as the next sample of the song would render them.
  * Not locked: read it where chip_render may run. */
-int32_t chip_sounding_voices(void);
+TUNECAST_API int32_t chip_sounding_voices(void);
 
 /* Natural length of the MUS score at mus (size bytes, read no further): the time its
  * score end falls due when played from the start, whole samples / 44100.0, in *seconds.
  * Returns 1, or 0: not MUS, shorter than its header, or no score end. Pure; not locked. */
-int32_t chip_song_length(const void *mus, int32_t size, double *seconds);
+TUNECAST_API int32_t chip_song_length(const void *mus, int32_t size, double *seconds);
 
 /* Lock hooks, weak and empty here; an embedding program supplies its pair. */
-void snd_lock(void);
-void snd_unlock(void);
+TUNECAST_API void snd_lock(void);
+TUNECAST_API void snd_unlock(void);
 
 /* Music name under which I_PlaySong looks for a recording (see
  * pcm_file_path). Written by the engine only; empty at start. */
-extern char g_music_name[16];
+TUNECAST_API extern char g_music_name[16];
 
 /* Where I_SetMusicVolume stores the recording gain (initially 0.8). */
-extern double *pcm_gain_p;
+TUNECAST_API extern double *pcm_gain_p;
 
 /* Discards the current recording; then returns 0 when ZARN_SYNTH is set,
  * else 1 when the recording for name loaded (it plays from its first frame
  * under the current playing/looping flags) and 0 when not. Not locked. */
-int32_t pcm_try(const char *name);
+TUNECAST_API int32_t pcm_try(const char *name);
 
 /* The file a recording for name is looked for in, as I_PlaySong and pcm_try
  * open it: the music directory (see chip_set_music_dir), "/D_", the first 15
@@ -122,7 +124,7 @@ int32_t pcm_try(const char *name);
  *   longer path is cut to fit.
  * Returns the length of the whole path (0 to 511), as snprintf does. Reads
  * the environment when no directory was set; not locked. */
-int32_t pcm_file_path(const char *name, char *path, int32_t size);
+TUNECAST_API int32_t pcm_file_path(const char *name, char *path, int32_t size);
 
 /* Sets the directory recordings are looked for in, in place of the
  * environment's.
@@ -133,14 +135,20 @@ int32_t pcm_file_path(const char *name, char *path, int32_t size);
  * Not locked: only the control calls (I_PlaySong, pcm_try, pcm_file_path)
  * read it, so call it from the thread that makes them. ZARN_SYNTH still
  * decides whether a recording is looked for at all. */
-void chip_set_music_dir(const char *dir);
+TUNECAST_API void chip_set_music_dir(const char *dir);
 
 /* Discard the current recording (both do the same). Not locked. */
-void pcm_stop(void);
-void pcm_free_all(void);
+TUNECAST_API void pcm_stop(void);
+TUNECAST_API void pcm_free_all(void);
 
 /* Status of chip_register_song. */
-enum { CHIP_REGISTERED = 0, CHIP_NOT_MUSIC = 1, CHIP_MUS_TRUNCATED = 2, CHIP_MIDI_INVALID = 3, CHIP_OUT_OF_MEMORY = 4 };
+enum {
+  CHIP_REGISTERED = 0,
+  CHIP_NOT_MUSIC = 1,
+  CHIP_MUS_TRUNCATED = 2,
+  CHIP_MIDI_INVALID = 3,
+  CHIP_OUT_OF_MEMORY = 4
+};
 
 /* Registers a music lump, checked against its size: a MUS score, or a
  * Standard MIDI file (format 0 or 1, "MThd") converted into one exactly as
@@ -155,7 +163,7 @@ enum { CHIP_REGISTERED = 0, CHIP_NOT_MUSIC = 1, CHIP_MUS_TRUNCATED = 2, CHIP_MID
  * declares), CHIP_MIDI_INVALID (a MIDI file that does not convert),
  * CHIP_OUT_OF_MEMORY. Locked only around the swap of the copy, as
  * I_RegisterSong; never throws. */
-int32_t chip_register_song(const void *data, int32_t size);
+TUNECAST_API int32_t chip_register_song(const void *data, int32_t size);
 
 #ifdef __cplusplus
 }

@@ -17,6 +17,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "tunecast/export.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -68,7 +70,7 @@ typedef void (*wad_log_fn)(void *user, int32_t level, const char *line);
  * user: handed to fn with each line; the caller keeps it valid while set.
  * Threads: the hook is process-wide and not guarded: set it before loading,
  * never while a load may run on another thread. */
-void wad_set_log(wad_log_fn fn, void *user);
+TUNECAST_API void wad_set_log(wad_log_fn fn, void *user);
 
 /* Loads path: a WAD file, a pipe holding one, or a ZIP archive holding one,
  * whose WAD member is read into memory (a stored member directly, any other
@@ -78,7 +80,7 @@ void wad_set_log(wad_log_fn fn, void *user);
  * Returns a new handle, or null after logging one line saying why (memory
  * running out included). Release with wad_free. The handle must come
  * from wad_load or wad_load_memory: it owns the image its lumps point into. */
-wad_file *wad_load(const char *path);
+TUNECAST_API wad_file *wad_load(const char *path);
 
 /* Loads a WAD image already in memory (a WAD, not a ZIP), checked as
  * wad_load checks a file, with the same lines.
@@ -90,7 +92,7 @@ wad_file *wad_load(const char *path);
  * Returns a new handle (release with wad_free), or null after logging one
  * line saying why; null without a line when data (with size > 0) or name
  * is null. */
-wad_file *wad_load_memory(const void *data, size_t size, const char *name);
+TUNECAST_API wad_file *wad_load_memory(const void *data, size_t size, const char *name);
 
 /* Opens path to read its lumps on demand: only the header and the directory
  * are read now, so a program that plays one song of a large archive holds
@@ -101,7 +103,7 @@ wad_file *wad_load_memory(const void *data, size_t size, const char *name);
  * null after logging why. Entries are found as in a loaded archive, but
  * their data is null unless the archive was read whole: read a lump with
  * wad_read_lump. Such a handle cannot take part in wad_merge. */
-wad_file *wad_open(const char *path);
+TUNECAST_API wad_file *wad_open(const char *path);
 
 /* A copy of a lump's bytes, from memory or from the open file.
  * w: a handle from wad_load, wad_load_memory or wad_open; null gives null.
@@ -109,18 +111,18 @@ wad_file *wad_open(const char *path);
  * Returns lump->size bytes in a new buffer the caller frees, or null: no
  * data (size 0 or less, bytes outside the file), a read that comes back
  * short (the file shrank since it was opened), or no memory. */
-uint8_t *wad_read_lump(wad_file *w, const wad_lump *lump);
+TUNECAST_API uint8_t *wad_read_lump(wad_file *w, const wad_lump *lump);
 
 /* Releases the handle and every lump it owns.
  * w: a handle, or null (ignored). */
-void wad_free(wad_file *w);
+TUNECAST_API void wad_free(wad_file *w);
 
 /* The last entry whose name equals name exactly (case-sensitive).
  * w: a handle, or null (then nothing is found).
  * name: a NUL-terminated name, or null (then nothing is found).
  * Returns the entry, valid until w takes part in a wad_merge or is freed;
  * or null. */
-wad_lump *wad_get(wad_file *w, const char *name);
+TUNECAST_API wad_lump *wad_get(wad_file *w, const char *name);
 
 /* Data of the last entry named name.
  * w, name: as for wad_get (null finds nothing).
@@ -128,7 +130,7 @@ wad_lump *wad_get(wad_file *w, const char *name);
  *   may be null.
  * Returns the entry's bytes, which belong to the archive, or null (no such
  * entry, or one without data). */
-void *wad_get_data(wad_file *w, const char *name, int32_t *size_out);
+TUNECAST_API void *wad_get_data(wad_file *w, const char *name, int32_t *size_out);
 
 /* Appends the entries of src to dst, so src's lumps shadow dst's, and ends
  * src; the bytes its lumps point into pass to dst.
@@ -137,7 +139,7 @@ void *wad_get_data(wad_file *w, const char *name, int32_t *size_out);
  * Returns 0 (two empty archives too), or -1 with both unchanged: a null
  * argument, dst == src, a handle from wad_open, more than INT32_MAX entries
  * in all, or out of memory. */
-int32_t wad_merge(wad_file *dst, wad_file *src);
+TUNECAST_API int32_t wad_merge(wad_file *dst, wad_file *src);
 
 /* Names of the maps ("ExMy", "MAPxy" followed by THINGS and LINEDEFS within
  * the next 10 entries), in directory order, each once.
@@ -146,12 +148,12 @@ int32_t wad_merge(wad_file *dst, wad_file *src);
  *   null lists nothing, since the list could not be released.
  * Returns a list the caller releases with wad_find_maps_free, or null (no
  * maps, a null argument, or out of memory). */
-char **wad_find_maps(wad_file *w, int32_t *count_out);
+TUNECAST_API char **wad_find_maps(wad_file *w, int32_t *count_out);
 
 /* Releases a list from wad_find_maps.
  * list: the list, or null (ignored).
  * count: the count wad_find_maps stored with it. */
-void wad_find_maps_free(char **list, int32_t count);
+TUNECAST_API void wad_find_maps_free(char **list, int32_t count);
 
 /* Fills out with the map lumps among the 11 entries that follow the last
  * marker named name (up to the next marker).
@@ -160,14 +162,14 @@ void wad_find_maps_free(char **list, int32_t count);
  * out: zeroed, then filled; its pointers borrow the archive's bytes. Null
  *   gives -1.
  * Returns 0, or -1 when there is no such marker or an argument is null. */
-int32_t wad_read_map(wad_file *w, const char *name, wad_map *out);
+TUNECAST_API int32_t wad_read_map(wad_file *w, const char *name, wad_map *out);
 
 /* A copy of one palette of the last PLAYPAL.
  * w: a handle, or null (no palette).
  * index: 0 up; palette index is the 768 bytes at index * 768.
  * Returns the copy, which the caller frees, or null when there is no such
  * palette or memory ran out. */
-uint8_t *wad_get_palette(wad_file *w, int32_t index);
+TUNECAST_API uint8_t *wad_get_palette(wad_file *w, int32_t index);
 
 #ifdef __cplusplus
 }
