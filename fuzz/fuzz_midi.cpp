@@ -8,9 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "tunecast/chip.h"
 #include "midi/midi.h"
 #include "midi/music_lump.h"
+#include "tunecast/chip.h"
+
+using tunecast::classify_lump;
+using tunecast::lump_kind;
+using tunecast::midi_is_file;
+using tunecast::midi_result;
+using tunecast::midi_to_mus;
 
 namespace {
 

@@ -14,8 +14,11 @@
 #include <iterator>
 #include <vector>
 
-#include "tunecast/chip.h"
 #include "midi/music_lump.h"
+#include "tunecast/chip.h"
+
+using tunecast::classify_lump;
+using tunecast::lump_kind;
 
 namespace {
 

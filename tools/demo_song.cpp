@@ -139,7 +139,7 @@ std::vector<score::event> score::timeline(int end_tick) const {
 
 bytes score::build(int end_tick) const {
   const std::vector<event> sorted = timeline(end_tick);
-  mus::writer mus;
+  tunecast::mus::writer mus;
   std::array<int, 16> last_velocity;
   last_velocity.fill(-1);
   for (size_t i = 0; i < sorted.size(); ++i) {
@@ -217,9 +217,9 @@ bytes score::build_midi(int end_tick) const {
         break;
       case order::bend: {
         const auto value = static_cast<uint32_t>(e.a) << 6;  // 0..255 onto 0..16383, 128 -> 8192
-        track.insert(track.end(), {static_cast<uint8_t>(0xE0 | ch),
-                                   static_cast<uint8_t>(value & 0x7F),
-                                   static_cast<uint8_t>(value >> 7)});
+        track.insert(track.end(),
+                     {static_cast<uint8_t>(0xE0 | ch), static_cast<uint8_t>(value & 0x7F),
+                      static_cast<uint8_t>(value >> 7)});
         break;
       }
       case order::on:
@@ -255,7 +255,8 @@ void drums(score &s, int bar, int key, const char (&line)[steps_per_bar + 1]) {
 void tom_fill(score &s, int bar) {
   constexpr std::array<int, 8> toms = {tom_high, tom_high,    tom_mid_high, tom_mid,
                                        tom_mid,  tom_mid_low, tom_floor,    tom_low};
-  for (int i = 0; i < 8; ++i) s.hit(step_tick(bar, 8 + i), toms[static_cast<size_t>(i)], 90 + 4 * i);
+  for (int i = 0; i < 8; ++i)
+    s.hit(step_tick(bar, 8 + i), toms[static_cast<size_t>(i)], 90 + 4 * i);
 }
 
 void write_pad(score &s) {
@@ -263,7 +264,8 @@ void write_pad(score &s) {
   s.volume_ramp(pad_ch, 0, 2 * ticks_per_bar, 16, 30, 92);  // swell in
   for (int bar = 0; bar < bars; ++bar) {
     const int len = bar == last_bar ? 200 : ticks_per_bar;
-    for (int key : progression[static_cast<size_t>(bar)].pad) s.note(pad_ch, bar_tick(bar), len, key, 80);
+    for (int key : progression[static_cast<size_t>(bar)].pad)
+      s.note(pad_ch, bar_tick(bar), len, key, 80);
   }
   s.volume_ramp(pad_ch, bar_tick(last_bar), 190, 19, 92, 0);  // fade out
 }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace tunecast {
+
 namespace {
 
 void append_hex(std::string &out, unsigned char c) {
@@ -104,3 +106,5 @@ std::string json_quote(std::string_view text) {
   out += '"';
   return out;
 }
+
+}  // namespace tunecast

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace tunecast {
+
 // text with every byte that a terminal could act on written as "\xNN": C0
 // and C1 control characters, DEL, and bytes that are not part of a valid
 // UTF-8 sequence. A backslash itself stays, and so do printable ASCII and
@@ -19,5 +21,7 @@ std::string console_escape(std::string_view text);
 // sequence as \u00XX of its value (so 0xFF and a real "ÿ" read alike: the
 // text was not UTF-8 to begin with).
 std::string json_quote(std::string_view text);
+
+}  // namespace tunecast
 
 #endif  // TUNECAST_CONSOLE_TEXT_H

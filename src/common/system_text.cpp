@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <csignal>
 
+namespace tunecast {
+
 namespace {
 
 struct errno_row {
@@ -105,3 +107,5 @@ std::string wait_status_text(int status) {
   if (status != -1 && WIFSIGNALED(status)) return "murió por " + signal_text(WTERMSIG(status));
   return "terminó de forma desconocida";
 }
+
+}  // namespace tunecast

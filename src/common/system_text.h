@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace tunecast {
+
 // Short Spanish reason for an errno value ("permiso denegado"); a value
 // without a text of its own still names its number ("error del sistema
 // no previsto (errno 200)").
@@ -19,5 +21,7 @@ std::string signal_text(int sig);
 // el código 2", "murió por la señal SIGSEGV (violación de segmento)".
 // A status that says neither (-1, lost) gives "terminó de forma desconocida".
 std::string wait_status_text(int status);
+
+}  // namespace tunecast
 
 #endif  // TUNECAST_SYSTEM_TEXT_H

@@ -13,6 +13,8 @@
 #include "mus/header.h"
 #include "mus/stream.h"
 
+namespace tunecast {
+
 namespace {
 
 using u128 = unsigned __int128;
@@ -379,3 +381,5 @@ midi_result midi_to_mus(const uint8_t *data, size_t size) noexcept {
     return result;
   }
 }
+
+}  // namespace tunecast

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace tunecast {
+
 // Outcome of midi_to_mus.
 struct midi_result {
   bool ok = false;
@@ -34,5 +36,7 @@ bool midi_is_file(const uint8_t *data, size_t size) noexcept;
 // score events, tempo changes and track ends alike), and a file that holds
 // more is refused. Never throws.
 midi_result midi_to_mus(const uint8_t *data, size_t size) noexcept;
+
+}  // namespace tunecast
 
 #endif  // TUNECAST_MIDI_H

@@ -8,7 +8,7 @@
 #include <array>
 #include <cstdint>
 
-namespace mus_midi {
+namespace tunecast::mus_midi {
 
 inline constexpr uint8_t midi_drum_channel = 9;
 inline constexpr uint8_t mus_drum_channel = 15;
@@ -35,6 +35,6 @@ inline constexpr std::array<controller_row, 9> controller_map{
 inline constexpr uint8_t midi_channel_mode_first = 120;
 inline constexpr std::array<uint8_t, 8> system_map{10, 14, 15, 11, 11, 11, 12, 13};
 
-}  // namespace mus_midi
+}  // namespace tunecast::mus_midi
 
 #endif  // TUNECAST_MUS_MIDI_MAP_H

@@ -12,6 +12,8 @@
 #include "mus/header.h"
 #include "mus/stream.h"
 
+namespace tunecast {
+
 namespace {
 
 // 140 ticks per quarter note at 1000000 us per quarter note: a MIDI tick
@@ -218,3 +220,5 @@ midi_file_result mus_to_midi(const uint8_t *data, size_t size) noexcept {
     return result;
   }
 }
+
+}  // namespace tunecast

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace tunecast {
+
 // Outcome of mus_to_midi.
 struct midi_file_result {
   // On success a whole MIDI file: "MThd" (format 0, one track, 140 ticks per
@@ -32,5 +34,7 @@ struct midi_file_result {
 // cut short converts to what plays of it. The output is at most
 // 7 * size + 36 bytes. Never throws.
 midi_file_result mus_to_midi(const uint8_t *data, size_t size) noexcept;
+
+}  // namespace tunecast
 
 #endif  // TUNECAST_MUS_TO_MIDI_H

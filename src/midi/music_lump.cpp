@@ -6,6 +6,8 @@
 #include "midi/midi.h"
 #include "mus/header.h"
 
+namespace tunecast {
+
 lump_kind classify_lump(const uint8_t *data, int32_t size) {
   if (data == nullptr || size < 4) return lump_kind::not_music;
   const auto n = static_cast<size_t>(size);
@@ -46,3 +48,5 @@ music_score music_prepare(const uint8_t *data, int32_t size) noexcept {
   }
   return score;
 }
+
+}  // namespace tunecast

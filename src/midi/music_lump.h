@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace tunecast {
+
 enum class lump_kind {
   not_music,      // neither MUS nor MIDI (or fewer than 4 bytes): renders silence
   mus,            // MUS whose header's sizes fit the lump: safe to register
@@ -35,5 +37,13 @@ struct music_score {
 
 // Classifies data and converts a MIDI file. Never throws.
 music_score music_prepare(const uint8_t *data, int32_t size) noexcept;
+
+}  // namespace tunecast
+
+// The synthesizer's sources (src/chip) still name these from the global
+// namespace; the names their objects carry stay in tunecast::.
+using tunecast::lump_kind;
+using tunecast::music_prepare;
+using tunecast::music_score;
 
 #endif  // TUNECAST_MUSIC_LUMP_H

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace tunecast {
+
 struct mus_header {
   uint16_t score_length;  // bytes of the event stream
   uint16_t score_start;   // offset of the event stream from the signature
@@ -44,5 +46,14 @@ inline bool mus_header_read(const uint8_t *data, size_t size, mus_header &out) {
 inline size_t mus_declared_bytes(const mus_header &h) {
   return size_t{h.score_start} + h.score_length;
 }
+
+}  // namespace tunecast
+
+// The synthesizer's sources (src/chip) still name these from the global
+// namespace; the names their objects carry stay in tunecast::.
+using tunecast::mus_declared_bytes;
+using tunecast::mus_declared_max_bytes;
+using tunecast::mus_header;
+using tunecast::mus_header_read;
 
 #endif  // TUNECAST_MUS_HEADER_H

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <limits>
 
-namespace mus {
+namespace tunecast::mus {
 
 enum event_type : int32_t {
   ev_release_note = 0,
@@ -64,6 +64,10 @@ inline int64_t ticks_to_samples(int64_t ticks) {
   return static_cast<int64_t>(samples);
 }
 
-}  // namespace mus
+}  // namespace tunecast::mus
+
+// The synthesizer's sources (src/chip) still write mus:: from the global
+// namespace; the names their objects carry stay in tunecast::.
+namespace mus = tunecast::mus;
 
 #endif  // TUNECAST_MUS_STREAM_H

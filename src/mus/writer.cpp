@@ -3,7 +3,7 @@
 
 #include <stdexcept>
 
-namespace mus {
+namespace tunecast::mus {
 namespace {
 
 void put_u16le(bytes &out, uint32_t v) {
@@ -34,7 +34,8 @@ writer &writer::event(int type, int channel, const bytes &data) {
 }
 
 writer &writer::note_on(int channel, int note, int velocity) {
-  return event(1, channel, {static_cast<uint8_t>(0x80 | (note & 0x7F)), static_cast<uint8_t>(velocity & 0x7F)});
+  return event(1, channel,
+               {static_cast<uint8_t>(0x80 | (note & 0x7F)), static_cast<uint8_t>(velocity & 0x7F)});
 }
 
 writer &writer::note_on(int channel, int note) {
@@ -90,4 +91,4 @@ bytes writer::build() const {
   return out;
 }
 
-}  // namespace mus
+}  // namespace tunecast::mus

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace mus {
+namespace tunecast::mus {
 
 using bytes = std::vector<uint8_t>;
 
@@ -24,7 +24,9 @@ class writer {
   writer &note_off(int channel, int note);
   writer &bend(int channel, int value);  // 0..255, 128 = centre
   writer &controller(int channel, int number, int value);
-  writer &instrument(int channel, int program) { return controller(channel, ctrl_program, program); }
+  writer &instrument(int channel, int program) {
+    return controller(channel, ctrl_program, program);
+  }
   writer &volume(int channel, int value) { return controller(channel, ctrl_main_volume, value); }
   writer &pan(int channel, int value) { return controller(channel, ctrl_pan, value); }
   writer &system_event(int channel, int value);
@@ -53,6 +55,6 @@ class writer {
   size_t padding_ = 0;
 };
 
-}  // namespace mus
+}  // namespace tunecast::mus
 
 #endif  // TUNECAST_MUS_WRITER_H

@@ -13,6 +13,13 @@
 #include "common/console_text.h"
 #include "tunecast/chip.h"
 
+using tunecast::classify_lump;
+using tunecast::console_escape;
+using tunecast::json_quote;
+using tunecast::lump_kind;
+using tunecast::music_prepare;
+using tunecast::music_score;
+
 namespace {
 
 bool safe_byte(unsigned char c) {

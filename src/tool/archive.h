@@ -17,8 +17,8 @@
 
 struct archive_music {
   const wad_lump *lump;
-  lump_kind kind;    // mus, truncated_mus or midi
-  std::string name;  // the lump name made safe (see archive_safe_name)
+  tunecast::lump_kind kind;  // mus, truncated_mus or midi
+  std::string name;          // the lump name made safe (see archive_safe_name)
 };
 
 // The lumps that hold MUS or MIDI (a truncated MUS included), in directory

@@ -21,6 +21,8 @@
 #include "tool/output_path.h"
 #include "tool/wav_out.h"
 
+using tunecast::signal_text;
+
 namespace {
 
 struct worker {

@@ -8,6 +8,11 @@
 #include "midi/mus_to_midi.h"
 #include "tool/wav_out.h"
 
+using tunecast::midi_file_result;
+using tunecast::mus_to_midi;
+using tunecast::music_prepare;
+using tunecast::music_score;
+
 int midi_out_run(const render_job &job) {
   const music_score score = music_prepare(job.data, job.size);
   if (!render_score_usable(job, score)) return 1;

@@ -30,6 +30,10 @@
 #include "tunecast/chip.h"
 #include "tunecast/wad.h"
 
+using tunecast::lump_kind;
+using tunecast::music_prepare;
+using tunecast::music_score;
+
 namespace {
 
 constexpr double rate_hz = wav_rate_hz;

@@ -22,6 +22,11 @@
 #include "tool/wav_out.h"
 #include "tunecast/chip.h"
 
+using tunecast::console_escape;
+using tunecast::lump_kind;
+using tunecast::music_prepare;
+using tunecast::music_score;
+
 namespace {
 
 constexpr int32_t render_block_frames = 1024;  // frames pulled from the synthesizer at a time

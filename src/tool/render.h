@@ -42,7 +42,7 @@ bool render_seconds_valid(const render_seconds &seconds, int channels);
 
 // Prints why a prepared lump cannot be played (a truncated MUS score, a
 // MIDI file that does not convert) and returns false; true when it can.
-bool render_score_usable(const render_job &job, const music_score &score);
+bool render_score_usable(const render_job &job, const tunecast::music_score &score);
 
 // A recording found in the music directory plays instead of the song: says
 // so on standard error (naming lump_name unless it is null), since a stray

@@ -12,6 +12,8 @@
 #include "tool/wav_out.h"
 #include "tunecast/chip.h"
 
+using tunecast::music_score;
+
 namespace {
 
 constexpr double rate_hz = wav_rate_hz;

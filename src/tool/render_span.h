@@ -56,7 +56,7 @@ bool span_refuse_too_long(const render_length &length, double pass_s);
 // (naming lump_name) and returns false when the score has no end, lasts
 // 0 s, or the total does not fit a WAV of `channels` channels.
 bool span_from_loops(const render_length &length, const char *lump_name, int channels,
-                     const music_score &score, render_span &span, int64_t &pass_frames);
+                     const tunecast::music_score &score, render_span &span, int64_t &pass_frames);
 
 // Converts the frames [start, start + count) of the span, pulled into left
 // (and right, in stereo), to samples at out (interleaved in stereo). Over

@@ -14,6 +14,8 @@
 
 #include "common/console_text.h"
 
+using tunecast::console_escape;
+
 namespace {
 
 // While SDL looks for a device, the sound libraries under it write their own

@@ -11,6 +11,8 @@
 
 #include "common/system_text.h"
 
+using tunecast::system_error_text;
+
 namespace {
 
 int first_stdout_failure = 0;  // the errno value of the first failed flush

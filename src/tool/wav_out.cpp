@@ -19,6 +19,8 @@
 #include "tool/fatal_signals.h"
 #include "tool/output_path.h"
 
+using tunecast::system_error_text;
+
 namespace {
 
 constexpr int temporary_attempts = 100;  // names tried before giving up, as mkstemp does

@@ -18,6 +18,8 @@
 #include "wad/log.h"
 #include "wad/zip.h"
 
+namespace tunecast {
+
 namespace {
 
 constexpr uint64_t max_image_bytes = wad_image_max_bytes;
@@ -44,7 +46,8 @@ ssize_t read_up_to(int fd, uint8_t *buf, size_t n) {
 }
 
 bool read_regular(int fd, const char *path, uint64_t file_size, wad_image &out) {
-  const size_t size = static_cast<size_t>(file_size < max_image_bytes ? file_size : max_image_bytes);
+  const size_t size =
+      static_cast<size_t>(file_size < max_image_bytes ? file_size : max_image_bytes);
   if (size == 0) return true;
   out.bytes = static_cast<uint8_t *>(std::malloc(size));
   if (out.bytes == nullptr) return fail("[WAD] sin memoria para leer %s", path);
@@ -58,7 +61,8 @@ bool read_pipe(int fd, const char *path, wad_image &out) {
   size_t capacity = 0;
   for (;;) {
     if (out.size == capacity) {
-      if (capacity >= max_image_bytes) return fail("[WAD] %s es demasiado grande para un WAD", path);
+      if (capacity >= max_image_bytes)
+        return fail("[WAD] %s es demasiado grande para un WAD", path);
       const size_t next = capacity == 0 ? first_pipe_capacity : capacity * 2;
       auto *bytes = static_cast<uint8_t *>(std::realloc(out.bytes, next));
       if (bytes == nullptr) return fail("[WAD] sin memoria para leer %s", path);
@@ -140,3 +144,5 @@ bool read_path(const char *path, wad_image &out, bool on_demand) {
 bool wad_read_image(const char *path, wad_image &out) { return read_path(path, out, false); }
 
 bool wad_open_image(const char *path, wad_image &out) { return read_path(path, out, true); }
+
+}  // namespace tunecast

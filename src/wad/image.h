@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+namespace tunecast {
+
 struct wad_image {
   uint8_t *bytes = nullptr;  // malloc'd, size bytes (null when size is 0); the caller frees
   size_t size = 0;
@@ -29,5 +31,7 @@ bool wad_read_image(const char *path, wad_image &out);
 // in out.fd for its lumps to be read when asked for. A pipe and a ZIP's
 // member are still read whole, since they cannot be read again.
 bool wad_open_image(const char *path, wad_image &out);
+
+}  // namespace tunecast
 
 #endif  // TUNECAST_WAD_IMAGE_H

@@ -26,7 +26,7 @@ void wad_set_log(wad_log_fn fn, void *user) {
   log_user = fn != nullptr ? user : nullptr;
 }
 
-void wad_logf(int32_t level, const char *format, ...) {
+void tunecast::wad_logf(int32_t level, const char *format, ...) {
   char small[1024];
   va_list args;
   va_start(args, format);

@@ -8,10 +8,14 @@
 
 #include "tunecast/wad.h"
 
+namespace tunecast {
+
 // Formats one line (printf style, without the newline) and hands it to the
 // current hook at level (WAD_LOG_PROGRESS or WAD_LOG_FAILURE). Allocates
 // only for a line longer than 1 KiB and never throws: a line that cannot be
 // formatted whole goes out cut short.
 void wad_logf(int32_t level, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+}  // namespace tunecast
 
 #endif  // TUNECAST_WAD_LOG_H

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace tunecast {
+
 // pread may return less than asked (a signal, a large request): go on from
 // where it stopped. False when the file ends first or a read fails.
 inline bool wad_read_at(int fd, int64_t offset, void *buf, size_t n) {
@@ -23,5 +25,7 @@ inline bool wad_read_at(int fd, int64_t offset, void *buf, size_t n) {
   }
   return true;
 }
+
+}  // namespace tunecast
 
 #endif  // TUNECAST_WAD_READ_AT_H

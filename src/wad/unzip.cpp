@@ -28,6 +28,8 @@
 
 #include "wad/read_at.h"
 
+namespace tunecast {
+
 namespace {
 
 constexpr size_t first_capacity_bytes = size_t{1} << 20;
@@ -306,3 +308,5 @@ unzip_result unzip_member(const unzip_source &member, double timeout_s, unzip_he
   }
   return out;
 }
+
+}  // namespace tunecast

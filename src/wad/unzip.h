@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace tunecast {
+
 enum class unzip_outcome {
   done,         // unzip exited 0 and gave at most the budget
   not_found,    // no unzip on PATH: nothing was forked
@@ -55,5 +57,7 @@ using unzip_head_check = bool (*)(const uint8_t *head, uint64_t declared);
 // refuses the head, or once timeout_s seconds have passed. unzip is always
 // reaped before returning.
 unzip_result unzip_member(const unzip_source &member, double timeout_s, unzip_head_check check);
+
+}  // namespace tunecast
 
 #endif  // TUNECAST_WAD_UNZIP_H

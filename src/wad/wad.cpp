@@ -22,6 +22,14 @@
 #include "wad/log.h"
 #include "wad/read_at.h"
 
+using tunecast::console_escape;
+using tunecast::wad_image;
+using tunecast::wad_image_max_bytes;
+using tunecast::wad_logf;
+using tunecast::wad_open_image;
+using tunecast::wad_read_at;
+using tunecast::wad_read_image;
+
 namespace {
 
 constexpr int64_t header_bytes = 12;

@@ -25,6 +25,8 @@
 #include "wad/read_at.h"
 #include "wad/unzip.h"
 
+namespace tunecast {
+
 namespace {
 
 constexpr int64_t local_header_bytes = 30;
@@ -382,3 +384,5 @@ bool zip_extract_wad(int fd, const char *path, zip_wad &out, const zip_time_limi
     return refuse(out, "sin memoria");
   }
 }
+
+}  // namespace tunecast

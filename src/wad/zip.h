@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+namespace tunecast {
+
 // The time unzip may take for one member: base_s, and per_mib_s more for
 // each MiB the member declares. Generous: it only ends an unzip that spins.
 struct zip_time_limit {
@@ -34,5 +36,7 @@ bool zip_extract_wad(int fd, const char *path, zip_wad &out, const zip_time_limi
 
 // 1 when s ends with suffix, ASCII letters compared without case; else 0.
 int strcase_ends_with(const char *s, const char *suffix);
+
+}  // namespace tunecast
 
 #endif  // TUNECAST_WAD_ZIP_H

@@ -8,6 +8,10 @@
 #include <cerrno>
 #include <csignal>
 
+using tunecast::signal_text;
+using tunecast::system_error_text;
+using tunecast::wait_status_text;
+
 namespace {
 
 TEST(SystemText, ErrnoAndSignalsInSpanishOrByNumber) {

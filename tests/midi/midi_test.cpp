@@ -15,6 +15,10 @@
 #include "midi_builder.h"
 #include "tunecast/chip.h"
 
+using tunecast::midi_is_file;
+using tunecast::midi_result;
+using tunecast::midi_to_mus;
+
 namespace {
 
 using fixture::bytes;

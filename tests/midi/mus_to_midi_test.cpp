@@ -15,6 +15,11 @@
 #include "midi/midi.h"
 #include "tunecast/chip.h"
 
+using tunecast::midi_file_result;
+using tunecast::midi_result;
+using tunecast::midi_to_mus;
+using tunecast::mus_to_midi;
+
 namespace {
 
 using fixture::bytes;

@@ -23,8 +23,8 @@ void put_text(bytes &out, const std::string &text);  // no terminator
 // The WAD and MUS writers that the demo song and the benchmarks use too,
 // under the names the tests know them by.
 using wad_builder = ::wad_writer;
-using mus_builder = ::mus::writer;
-inline bytes mus_delay_bytes(uint64_t ticks) { return ::mus::delay_bytes(ticks); }
+using mus_builder = tunecast::mus::writer;
+inline bytes mus_delay_bytes(uint64_t ticks) { return tunecast::mus::delay_bytes(ticks); }
 
 // A canonical 16-bit PCM WAV file (RIFF, "fmt ", "data").
 bytes wav_pcm16(int channels, uint32_t rate, const std::vector<int16_t> &samples);

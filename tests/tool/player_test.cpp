@@ -17,6 +17,9 @@
 #include "midi/music_lump.h"
 #include "tunecast/chip.h"
 
+using tunecast::music_prepare;
+using tunecast::music_score;
+
 namespace {
 
 using fixture::bytes;

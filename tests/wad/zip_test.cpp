@@ -24,6 +24,11 @@
 #include "fixtures.h"
 #include "tunecast/wad.h"
 
+using tunecast::strcase_ends_with;
+using tunecast::zip_extract_wad;
+using tunecast::zip_time_limit;
+using tunecast::zip_wad;
+
 namespace {
 
 using fixture::bytes;
