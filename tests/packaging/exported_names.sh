@@ -10,11 +10,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # The headers without their comments and directives, one declaration per
-# line: a function's name is the word just before its "(" (a typedef's
-# "(*name)(" has none), a variable's the last word of an extern line.
+# line: a function's name is the word just before its "(" (typedefs left
+# out), a variable's the last word of an extern line.
 for header in "$@"; do
   cc -fpreprocessed -dD -E -P -x c "$header"
-done | grep -v '^#' | tr '\n' ' ' | tr ';{}' '\n\n\n' >"$work/declarations"
+done | grep -v '^#' | tr '\n' ' ' | tr ';{}' '\n' >"$work/declarations"
 {
   grep -v typedef "$work/declarations" | grep -oE '[A-Za-z_][A-Za-z0-9_]*\(' | tr -d '(' || true
   grep -E '(^| )extern ' "$work/declarations" | grep -v '"C"' |
