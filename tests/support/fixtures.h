@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "mus/writer.h"
 #include "wad_writer.h"
 
@@ -16,8 +17,8 @@ namespace fixture {
 
 using bytes = std::vector<uint8_t>;
 
-void put_u16le(bytes &out, uint32_t v);
-void put_u32le(bytes &out, uint32_t v);
+using ::put_u16le;
+using ::put_u32le;
 void put_text(bytes &out, const std::string &text);  // no terminator
 
 // The WAD and MUS writers that the demo song and the benchmarks use too,
