@@ -8,9 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "midi/midi.h"
 #include "midi/music_lump.h"
 #include "tunecast/chip.h"
+
+using tunecast::get_u16le;
 
 using tunecast::classify_lump;
 using tunecast::lump_kind;
@@ -32,8 +35,8 @@ void check(const uint8_t *data, size_t size) {
   if (!r.error.empty() || r.mus.size() < mus_score_start) std::abort();
   const auto n = static_cast<int32_t>(r.mus.size());
   if (classify_lump(r.mus.data(), n) != lump_kind::mus) std::abort();
-  const size_t score_len = size_t{r.mus[4]} | size_t{r.mus[5]} << 8;
-  const size_t score_start = size_t{r.mus[6]} | size_t{r.mus[7]} << 8;
+  const size_t score_len = get_u16le(r.mus.data() + 4);
+  const size_t score_start = get_u16le(r.mus.data() + 6);
   if (score_start != mus_score_start || score_start + score_len != r.mus.size()) std::abort();
   double seconds = -1.0;
   if (chip_song_length(r.mus.data(), n, &seconds) != 1) std::abort();

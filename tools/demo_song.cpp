@@ -9,8 +9,13 @@
 #include <stdexcept>
 #include <vector>
 
+#include "common/byte_order.h"
+#include "common/vlq.h"
 #include "mus/writer.h"
 #include "wad_writer.h"
+
+using tunecast::put_u32be;
+using tunecast::vlq_append;
 
 namespace demo {
 namespace {
@@ -172,22 +177,6 @@ bytes score::build(int end_tick) const {
   return mus.build();
 }
 
-// MIDI variable-length number: 7 bits per byte, most significant first.
-void put_midi_number(bytes &out, uint32_t value) {
-  bytes groups;  // least significant first
-  do {
-    groups.push_back(static_cast<uint8_t>(value & 0x7F));
-    value >>= 7;
-  } while (value != 0);
-  for (size_t i = groups.size(); i-- > 0;) {
-    out.push_back(static_cast<uint8_t>(groups[i] | (i != 0 ? 0x80 : 0)));
-  }
-}
-
-void put_u32be(bytes &out, uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
-}
-
 // The same events as one format-0 track. 70 MIDI ticks per quarter note at
 // 500000 us per quarter make one MIDI tick one MUS tick (1/140 s). The drum
 // channel 15 becomes MIDI's 9, and MUS channels 9 to 14 move up by one.
@@ -197,7 +186,7 @@ bytes score::build_midi(int end_tick) const {
   bytes track = {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20};  // tempo: 500000 us per quarter
   int now = 0;
   for (const event &e : timeline(end_tick)) {
-    put_midi_number(track, static_cast<uint32_t>(e.tick - now));
+    vlq_append(track, static_cast<uint32_t>(e.tick - now));
     now = e.tick;
     const auto ch = static_cast<uint8_t>(midi_channel(e.ch));
     const auto a = static_cast<uint8_t>(e.a);
@@ -227,7 +216,7 @@ bytes score::build_midi(int end_tick) const {
         break;
     }
   }
-  put_midi_number(track, static_cast<uint32_t>(end_tick - now));
+  vlq_append(track, static_cast<uint32_t>(end_tick - now));
   track.insert(track.end(), {0xFF, 0x2F, 0x00});  // end of track at the score end
 
   bytes out = {'M', 'T', 'h', 'd'};

@@ -4,13 +4,9 @@
 #include <fstream>
 #include <stdexcept>
 
-namespace {
+#include "common/byte_order.h"
 
-void put_u32le(wad_writer::bytes &out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-}  // namespace
+using tunecast::put_u32le;
 
 wad_writer &wad_writer::lump(const std::string &name, const bytes &data) {
   entries_.push_back(entry{name, data});

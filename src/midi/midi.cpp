@@ -9,6 +9,8 @@
 #include <cstring>
 #include <new>
 
+#include "common/byte_order.h"
+#include "common/vlq.h"
 #include "midi/mus_midi_map.h"
 #include "mus/header.h"
 #include "mus/stream.h"
@@ -75,21 +77,16 @@ struct midi_reader {
     return false;
   }
 
-  uint32_t be32(size_t at) const {
-    return uint32_t{data[at]} << 24 | uint32_t{data[at + 1]} << 16 | uint32_t{data[at + 2]} << 8 |
-           data[at + 3];
-  }
-
   // A variable-length number of at most four bytes, bounded by end.
   bool vlq(size_t &pos, size_t end, uint32_t &value) {
-    value = 0;
-    for (int i = 0; i < 4; ++i) {
-      if (pos >= end) return fail(cut_off, pos);
-      const uint8_t b = data[pos++];
-      value = value << 7 | (b & 0x7Fu);
-      if ((b & 0x80) == 0) return true;
+    const vlq_read_result n = vlq_read(data + pos, end - pos);
+    if (n.status == vlq_status::truncated) return fail(cut_off, pos + n.length);
+    if (n.status == vlq_status::too_long) {
+      return fail("MIDI dañado: número de longitud variable de más de 4 bytes (byte %zu)", pos);
     }
-    return fail("MIDI dañado: número de longitud variable de más de 4 bytes (byte %zu)", pos - 4);
+    pos += n.length;
+    value = n.value;
+    return true;
   }
 
   // Keeps one event, if the list has room for it.
@@ -209,14 +206,7 @@ struct mus_writer {
       // delay: a measure end, which has no effect.
       if (!started) event(group_tick, 5, 0);
       out[last_event] |= 0x80;
-      uint64_t delay = tick - group_tick;
-      uint8_t groups[10];
-      size_t n = 0;
-      do {
-        groups[n++] = static_cast<uint8_t>(delay & 0x7F);
-        delay >>= 7;
-      } while (delay != 0);
-      while (n-- > 0) out.push_back(static_cast<uint8_t>(groups[n] | (n != 0 ? 0x80 : 0)));
+      vlq_append(out, tick - group_tick);
       group_tick = tick;
     }
     started = true;
@@ -236,13 +226,13 @@ midi_result convert(const uint8_t *data, size_t size) {
     result.error = "MIDI dañado: falta la cabecera MThd";
     return result;
   }
-  const uint32_t header_len = r.be32(4);
+  const uint32_t header_len = get_u32be(data + 4);
   if (header_len < 6 || header_len > size - 8) {
     result.error = "MIDI dañado: cabecera MThd de longitud no válida";
     return result;
   }
-  const unsigned format = uint32_t{data[8]} << 8 | data[9];
-  const unsigned division = uint32_t{data[12]} << 8 | data[13];
+  const unsigned format = get_u16be(data + 8);
+  const unsigned division = get_u16be(data + 12);
   // Format 2 holds independent sequences, not one song: merging them would
   // play unrelated patterns together, and no order of playing them is given.
   if (format > 1) {
@@ -281,7 +271,7 @@ midi_result convert(const uint8_t *data, size_t size) {
       result.error = r.error;
       return result;
     }
-    const uint32_t length = r.be32(pos + 4);
+    const uint32_t length = get_u32be(data + pos + 4);
     if (length > size - pos - 8) {
       r.fail("MIDI dañado: el bloque del byte %zu pasa del final del archivo", pos);
       result.error = r.error;
@@ -357,8 +347,7 @@ midi_result convert(const uint8_t *data, size_t size) {
     return result;
   }
   std::memcpy(w.out.data(), mus_signature, sizeof mus_signature);
-  w.out[4] = static_cast<uint8_t>(score_len);
-  w.out[5] = static_cast<uint8_t>(score_len >> 8);
+  put_u16le(w.out.data() + 4, static_cast<uint32_t>(score_len));
   w.out[6] = mus_score_start;  // byte 7 and the rest of the header stay 0
   result.mus = std::move(w.out);
   result.ok = true;

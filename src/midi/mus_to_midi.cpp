@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <new>
 
+#include "common/byte_order.h"
+#include "common/vlq.h"
 #include "midi/mus_midi_map.h"
 #include "mus/header.h"
 #include "mus/stream.h"
@@ -39,14 +41,7 @@ struct track_writer {
   uint64_t pending_ticks = 0;  // since the last message written
 
   void delta() {
-    uint8_t groups[4];
-    size_t n = 0;
-    uint64_t d = pending_ticks;
-    do {
-      groups[n++] = static_cast<uint8_t>(d & 0x7F);
-      d >>= 7;
-    } while (d != 0 && n < sizeof groups);
-    while (n-- > 0) out.push_back(static_cast<uint8_t>(groups[n] | (n != 0 ? 0x80 : 0)));
+    vlq_append(out, pending_ticks);
     pending_ticks = 0;
   }
   void message(uint8_t status, uint8_t d1) {
@@ -59,11 +54,6 @@ struct track_writer {
     out.push_back(d2);
   }
 };
-
-void put_be32(std::vector<uint8_t> &out, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i)
-    out[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (24 - 8 * i));
-}
 
 // A MUS controller event; MUS controllers without a MIDI counterpart (10 up)
 // are dropped, as the synthesizer ignores all but the program and volume.
@@ -202,8 +192,8 @@ midi_file_result convert(const uint8_t *data, size_t size) {
   }
   // The track ends after the last delay, so a closing rest keeps its length.
   w.message(0xFF, 0x2F, 0);
-  put_be32(out, midi_header_bytes + 4,
-           static_cast<uint32_t>(out.size() - midi_header_bytes - midi_track_header_bytes));
+  put_u32be(out.data() + midi_header_bytes + 4,
+            static_cast<uint32_t>(out.size() - midi_header_bytes - midi_track_header_bytes));
   result.ok = true;
   return result;
 }

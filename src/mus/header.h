@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/byte_order.h"
+
 namespace tunecast {
 
 struct mus_header {
@@ -36,8 +38,8 @@ inline bool mus_has_signature(const uint8_t *data, size_t size) {
 // score cut short from one that is not a score.
 inline bool mus_header_read(const uint8_t *data, size_t size, mus_header &out) {
   if (!mus_has_signature(data, size) || size < mus_header_bytes) return false;
-  out.score_length = static_cast<uint16_t>(data[4] | data[5] << 8);
-  out.score_start = static_cast<uint16_t>(data[6] | data[7] << 8);
+  out.score_length = get_u16le(data + 4);
+  out.score_start = get_u16le(data + 6);
   // At most 131070: no overflow.
   return size_t{out.score_start} + out.score_length <= size;
 }

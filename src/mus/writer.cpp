@@ -3,26 +3,14 @@
 
 #include <stdexcept>
 
+#include "common/byte_order.h"
+#include "common/vlq.h"
+
 namespace tunecast::mus {
-namespace {
-
-void put_u16le(bytes &out, uint32_t v) {
-  out.push_back(static_cast<uint8_t>(v));
-  out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-}  // namespace
 
 bytes delay_bytes(uint64_t ticks) {
-  bytes groups;  // least significant first
-  do {
-    groups.push_back(static_cast<uint8_t>(ticks & 0x7F));
-    ticks >>= 7;
-  } while (ticks != 0);
   bytes out;
-  for (size_t i = groups.size(); i-- > 0;) {
-    out.push_back(static_cast<uint8_t>(groups[i] | (i != 0 ? 0x80 : 0)));
-  }
+  vlq_append(out, ticks);
   return out;
 }
 
@@ -65,8 +53,7 @@ writer &writer::score_end() { return event(6, 0, {}); }
 writer &writer::delay(uint64_t ticks) {
   if (last_event_ == SIZE_MAX) throw std::logic_error("mus::writer: delay without an event");
   stream_[last_event_] |= 0x80;
-  const bytes d = delay_bytes(ticks);
-  stream_.insert(stream_.end(), d.begin(), d.end());
+  vlq_append(stream_, ticks);
   last_event_ = SIZE_MAX;
   return *this;
 }

@@ -15,9 +15,13 @@
 #include <csignal>
 #include <cstring>
 
+#include "common/byte_order.h"
 #include "common/system_text.h"
 #include "tool/fatal_signals.h"
 #include "tool/output_path.h"
+
+using tunecast::put_u16le;
+using tunecast::put_u32le;
 
 using tunecast::system_error_text;
 
@@ -32,12 +36,12 @@ class header_writer {
     for (int i = 0; i < 4; ++i) out_[at_++] = static_cast<uint8_t>(text[i]);
   }
   void u16(uint32_t v) {
-    out_[at_++] = static_cast<uint8_t>(v);
-    out_[at_++] = static_cast<uint8_t>(v >> 8);
+    put_u16le(out_.data() + at_, v);
+    at_ += 2;
   }
   void u32(uint32_t v) {
-    u16(v & 0xFFFF);
-    u16(v >> 16);
+    put_u32le(out_.data() + at_, v);
+    at_ += 4;
   }
 
  private:

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "wad/read_at.h"
 
 namespace tunecast {
@@ -57,16 +58,6 @@ constexpr size_t copy_chunk_bytes = size_t{1} << 16;
 constexpr int archive_child_fd = 3;
 constexpr char archive_child_path[] = "/proc/self/fd/3";
 constexpr int first_free_fd = 10;  // above every descriptor the child sets up
-
-void put_u16le(std::vector<uint8_t> &out, uint32_t v) {
-  out.push_back(static_cast<uint8_t>(v));
-  out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void put_u32le(std::vector<uint8_t> &out, uint32_t v) {
-  put_u16le(out, v & 0xFFFF);
-  put_u16le(out, v >> 16);
-}
 
 // The fields a local header and a central directory entry share, from the
 // version needed to the name's length.

@@ -17,10 +17,13 @@
 #include <cstring>
 #include <new>
 
+#include "common/byte_order.h"
 #include "common/console_text.h"
 #include "wad/image.h"
 #include "wad/log.h"
 #include "wad/read_at.h"
+
+using tunecast::get_u32le;
 
 using tunecast::console_escape;
 using tunecast::wad_image;
@@ -47,11 +50,7 @@ struct wad_owner {
 
 wad_owner *owner_of(wad_file *w) { return reinterpret_cast<wad_owner *>(w); }
 
-int32_t get_i32le(const uint8_t *p) {
-  const uint32_t v =
-      uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-  return static_cast<int32_t>(v);
-}
+int32_t get_i32le(const uint8_t *p) { return static_cast<int32_t>(get_u32le(p)); }
 
 // Copies text into a 512-byte field, cut to 511 characters.
 void set_path_field(char (&field)[512], const char *text) {

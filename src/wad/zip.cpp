@@ -19,6 +19,7 @@
 #include <new>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "common/console_text.h"
 #include "common/system_text.h"
 #include "wad/log.h"
@@ -78,14 +79,6 @@ struct central_sizes {
 constexpr const char *preferred_names[] = {"freezarn2.wad", "freezarn1.wad", "zarn2.wad",
                                            "zarn.wad", ".wad"};
 constexpr int no_rank = static_cast<int>(std::size(preferred_names));
-
-uint16_t get_u16le(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-
-uint32_t get_u32le(const uint8_t *p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
-uint64_t get_u64le(const uint8_t *p) { return get_u32le(p) | uint64_t{get_u32le(p + 4)} << 32; }
 
 // Replaces each of fields (in the order the format stores them: the
 // uncompressed size, the compressed size, the local header's offset) that

@@ -22,16 +22,6 @@ extern char **environ;
 
 namespace fixture {
 
-void put_u16le(bytes &out, uint32_t v) {
-  out.push_back(static_cast<uint8_t>(v));
-  out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void put_u32le(bytes &out, uint32_t v) {
-  put_u16le(out, v & 0xFFFF);
-  put_u16le(out, v >> 16);
-}
-
 void put_text(bytes &out, const std::string &text) {
   out.insert(out.end(), text.begin(), text.end());
 }
@@ -113,10 +103,8 @@ constexpr uint32_t zip64_marker = 0xFFFFFFFF;
 void put_zip64_extra(bytes &out, uint64_t uncomp, uint64_t comp) {
   put_u16le(out, 0x0001);
   put_u16le(out, 16);
-  put_u32le(out, static_cast<uint32_t>(uncomp));
-  put_u32le(out, static_cast<uint32_t>(uncomp >> 32));
-  put_u32le(out, static_cast<uint32_t>(comp));
-  put_u32le(out, static_cast<uint32_t>(comp >> 32));
+  put_u64le(out, uncomp);
+  put_u64le(out, comp);
 }
 
 }  // namespace
@@ -290,7 +278,7 @@ bytes deflate_run(const bytes &head, uint64_t runs) {
 std::vector<int16_t> pcm16_samples(const bytes &data, size_t offset) {
   std::vector<int16_t> out;
   for (size_t at = offset; at + 1 < data.size(); at += 2) {
-    out.push_back(static_cast<int16_t>(data[at] | data[at + 1] << 8));
+    out.push_back(static_cast<int16_t>(get_u16le(data.data() + at)));
   }
   return out;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "mus/writer.h"
 #include "wad_writer.h"
 
@@ -16,8 +17,10 @@ namespace fixture {
 
 using bytes = std::vector<uint8_t>;
 
-void put_u16le(bytes &out, uint32_t v);
-void put_u32le(bytes &out, uint32_t v);
+using tunecast::put_u16le;
+using tunecast::put_u32le;
+using tunecast::put_u64le;
+using tunecast::get_u16le;
 void put_text(bytes &out, const std::string &text);  // no terminator
 
 // The WAD and MUS writers that the demo song and the benchmarks use too,

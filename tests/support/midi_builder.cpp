@@ -1,23 +1,20 @@
 // midi_builder.cpp: the Standard MIDI file builder declared in midi_builder.h.
 #include "midi_builder.h"
 
+#include "common/byte_order.h"
+#include "common/vlq.h"
+
+using tunecast::put_u16be;
+using tunecast::put_u32be;
+using tunecast::vlq_append;
+
 namespace fixture {
 
 namespace {
 
-void put_u32be(bytes &out, uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
-}
-
 uint8_t byte7(int v) { return static_cast<uint8_t>(v & 0x7F); }
 
 }  // namespace
-
-bytes midi_vlq(uint32_t value) {
-  bytes out{static_cast<uint8_t>(value & 0x7F)};
-  while ((value >>= 7) != 0) out.insert(out.begin(), static_cast<uint8_t>(0x80 | (value & 0x7F)));
-  return out;
-}
 
 midi_track &midi_track::running_status(bool on) {
   running_ = on;
@@ -25,7 +22,7 @@ midi_track &midi_track::running_status(bool on) {
 }
 
 midi_track &midi_track::channel_event(uint32_t delta, int kind, int channel, const bytes &data) {
-  raw(midi_vlq(delta));
+  vlq_append(data_, delta);
   const int status = kind << 4 | (channel & 15);
   if (!running_ || status != last_status_) data_.push_back(static_cast<uint8_t>(status));
   last_status_ = status;
@@ -68,17 +65,17 @@ midi_track &midi_track::tempo(uint32_t delta, uint32_t us_per_quarter) {
 }
 
 midi_track &midi_track::meta(uint32_t delta, int type, const bytes &data) {
-  raw(midi_vlq(delta));
+  vlq_append(data_, delta);
   data_.push_back(0xFF);
   data_.push_back(static_cast<uint8_t>(type));
-  raw(midi_vlq(static_cast<uint32_t>(data.size())));
+  vlq_append(data_, data.size());
   return raw(data);
 }
 
 midi_track &midi_track::sysex(uint32_t delta, const bytes &data, uint8_t kind) {
-  raw(midi_vlq(delta));
+  vlq_append(data_, delta);
   data_.push_back(kind);
-  raw(midi_vlq(static_cast<uint32_t>(data.size())));
+  vlq_append(data_, data.size());
   return raw(data);
 }
 
@@ -119,10 +116,8 @@ bytes midi_builder::build() const {
   put_text(out, "MThd");
   put_u32be(out, 6);
   const int count = count_.value_or(tracks);
-  for (int v : {format_, count, static_cast<int>(division_)}) {
-    out.push_back(static_cast<uint8_t>(v >> 8));
-    out.push_back(static_cast<uint8_t>(v));
-  }
+  for (int v : {format_, count, static_cast<int>(division_)})
+    put_u16be(out, static_cast<uint32_t>(v));
   for (const chunk_rec &c : chunks_) {
     put_text(out, c.id.substr(0, 4));
     put_u32be(out, c.length.value_or(static_cast<uint32_t>(c.payload.size())));

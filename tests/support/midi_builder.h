@@ -14,9 +14,6 @@
 
 namespace fixture {
 
-// MIDI variable-length number: 7 bits per byte, most significant first.
-bytes midi_vlq(uint32_t value);
-
 // One track's events. Every event takes the delta time (MIDI ticks since the
 // previous event of the track) first. Channels are 0..15.
 class midi_track {

@@ -9,6 +9,10 @@
 #include <limits>
 #include <stdexcept>
 
+#include "common/byte_order.h"
+
+using tunecast::get_u16le;
+
 namespace fixture {
 
 namespace {
@@ -94,8 +98,8 @@ reference_synth::reference_synth(const std::vector<uint8_t> &mus, int volume, bo
   if (mus.size() < 8 || mus[0] != 'M' || mus[1] != 'U' || mus[2] != 'S' || mus[3] != 0x1A) {
     throw std::invalid_argument("reference_synth: not a MUS lump");
   }
-  const int64_t score_len = mus[4] | mus[5] << 8;
-  start_ofs_ = mus[6] | mus[7] << 8;
+  const int64_t score_len = get_u16le(mus.data() + 4);
+  start_ofs_ = get_u16le(mus.data() + 6);
   song_len_ = start_ofs_ + score_len;
   if (static_cast<int64_t>(mus.size()) < song_len_) {
     throw std::invalid_argument("reference_synth: lump shorter than its header says");
