@@ -331,10 +331,13 @@ TEST_F(Output, BatchDirectoryIsOpenedOnce) {
   const pid_t pid = process::start_tool({"--todas", d, path("held.wad"), "30"}, path("log"));
   ASSERT_GT(pid, 0);
   const bool writing = process::wait_for_temporaries(d, 1, 20);
-  kill(-pid, SIGSTOP);
+  // Only the batch itself is held: a stop sent to the whole group while it
+  // forks can reach the new worker after the group's SIGCONT, leaving it
+  // stopped for good.
+  kill(pid, SIGSTOP);
   const bool swapped =
       rename(d.c_str(), moved.c_str()) == 0 && symlink(elsewhere.c_str(), d.c_str()) == 0;
-  kill(-pid, SIGCONT);
+  kill(pid, SIGCONT);
   const process::ending e = process::wait_for(pid, 120);
   EXPECT_TRUE(writing && swapped);
   EXPECT_TRUE(e.ended && WIFEXITED(e.status) && WEXITSTATUS(e.status) == 0) << log_of(path("log"));
