@@ -66,7 +66,13 @@ function(tunecast_library static_target)
 endfunction()
 
 tunecast_library(tunecast_midi EXPORT_NAME midi)
-tunecast_library(tunecast_chip EXPORT_NAME chip SHARED_LINK m tunecast_midi_shared)
+tunecast_library(tunecast_synth EXPORT_NAME synth SHARED_LINK m tunecast_midi_shared)
+# The facade calls the instance's internal C++, which the synth library does
+# not export: its shared twin takes the objects it needs from the static
+# synth library, and hands the handle API on to its users.
+tunecast_library(tunecast_chip EXPORT_NAME chip
+  SHARED_LINK m tunecast_midi_shared $<BUILD_INTERFACE:tunecast_synth>)
+target_link_libraries(tunecast_chip_shared INTERFACE tunecast_synth_shared)
 tunecast_library(tunecast_wad EXPORT_NAME wad SHARED_LINK $<BUILD_INTERFACE:tunecast_common>)
 
 if(NOT TUNECAST_INSTALL)
@@ -75,11 +81,13 @@ endif()
 
 set(tunecast_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/tunecast)
 
-install(FILES include/tunecast/chip.h include/tunecast/wad.h include/tunecast/export.h
+install(FILES include/tunecast/synth.h include/tunecast/chip.h include/tunecast/wad.h
+              include/tunecast/export.h
               ${PROJECT_BINARY_DIR}/include/tunecast/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tunecast)
-install(TARGETS tunecast_chip tunecast_wad tunecast_midi
-                tunecast_chip_shared tunecast_wad_shared tunecast_midi_shared
+install(TARGETS tunecast_synth tunecast_chip tunecast_wad tunecast_midi
+                tunecast_synth_shared tunecast_chip_shared tunecast_wad_shared
+                tunecast_midi_shared
         EXPORT tunecast-targets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
