@@ -153,9 +153,10 @@ struct recording_state {
   int64_t pcm_n = 0;       // whole frames
   int64_t pcm_pos = 0;     // the next frame to play
   int32_t pcm_ch = 2;      // samples per frame, 1 or 2
-  double pcm_gain = 0.8;   // written through pcm_gain_p
-  // The directory chip_set_music_dir gave (music_dir_set 1), cut to what a
-  // path can hold; with music_dir_set 0 the environment decides.
+  double pcm_gain = 0.8;   // the facade writes it through pcm_gain_p
+  // The directory chip_set_music_dir or tc_synth_set_music_dir gave
+  // (music_dir_set 1), cut to what a path can hold; with music_dir_set 0 the
+  // facade asks the environment and a tc_synth looks for no recording.
   int32_t music_dir_set = 0;
   std::array<char, 512> music_dir{};
 };
