@@ -82,7 +82,12 @@ function(tunecast_library static_target)
 endfunction()
 
 tunecast_library(tunecast_midi EXPORT_NAME midi STATIC_ONLY)
+tunecast_library(tunecast_synth EXPORT_NAME synth SHARED_LINK m $<BUILD_INTERFACE:tunecast_midi>)
+# The facade calls the instance's internal C++, which the synth library does
+# not export: its shared twin holds every synth object too, and so offers the
+# whole handle API beside the I_* one. A program links one of the two.
 tunecast_library(tunecast_chip EXPORT_NAME chip SHARED_LINK m $<BUILD_INTERFACE:tunecast_midi>)
+target_sources(tunecast_chip_shared PRIVATE $<TARGET_OBJECTS:tunecast_synth>)
 tunecast_library(tunecast_wad EXPORT_NAME wad SHARED_LINK $<BUILD_INTERFACE:tunecast_common>)
 
 if(NOT TUNECAST_INSTALL)
@@ -91,11 +96,12 @@ endif()
 
 set(tunecast_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/tunecast)
 
-install(FILES include/tunecast/chip.h include/tunecast/wad.h include/tunecast/export.h
+install(FILES include/tunecast/synth.h include/tunecast/chip.h include/tunecast/wad.h
+              include/tunecast/export.h
               ${PROJECT_BINARY_DIR}/include/tunecast/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tunecast)
-install(TARGETS tunecast_chip tunecast_wad tunecast_midi
-                tunecast_chip_shared tunecast_wad_shared
+install(TARGETS tunecast_synth tunecast_chip tunecast_wad tunecast_midi
+                tunecast_synth_shared tunecast_chip_shared tunecast_wad_shared
         EXPORT tunecast-targets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}

@@ -1,9 +1,10 @@
 /* chip.h: the music synthesizer's engine-facing interface.
  *
- * One synthesizer per process: module-level state, not an object. It plays
- * one registered MUS song through 28 chip-style melodic voices and 8 synthetic
- * drums, or a pre-rendered WAV recording in its place, at 44100 Hz: one
- * sample per chip_next() call, or a block of them per chip_render() call.
+ * The engine-style calls drive one default synthesizer of the process (for
+ * several at once, see the handle API of synth.h). It plays one registered
+ * MUS song through 28 chip-style melodic voices and 8 synthetic drums, or a
+ * pre-rendered WAV recording in its place, at 44100 Hz: one sample per
+ * chip_next() call, or a block of them per chip_render() call.
  *
  * Threads: the control calls marked "locked" take snd_lock()/snd_unlock()
  * around their effect, and never read a file or allocate while they hold it.

@@ -1,4 +1,4 @@
-// age_tables.cpp: the age tables. They are module state that never
+// age_tables.cpp: the age tables. They are instance state that never
 // goes stale (each entry is a pure function of its k), made a block of 4096
 // at a time when a note first reaches it, and never allocated: the render
 // path stays free of allocation. The blocks come from one fixed arena, so
@@ -32,8 +32,6 @@ age_values *find_or_claim(age_tables &t, age_function f, double constant) {
 
 }  // namespace
 
-age_table_store module_age_store;
-
 void make_note_ages(age_tables &t, int64_t k_end) {
   auto &ages = t.store->note_ages;
   for (; t.note_ages_made < k_end; ++t.note_ages_made) {
@@ -64,8 +62,8 @@ const double *age_block(age_tables &t, age_function f, double constant, int64_t 
   return entries->data();
 }
 
-const double *age_entries_lookup(age_tables &t, age_block_cache &cache, size_t slot,
-                                 age_function f, double constant, int64_t k0, int32_t n) {
+const double *age_entries_lookup(age_tables &t, age_block_cache &cache, size_t slot, age_function f,
+                                 double constant, int64_t k0, int32_t n) {
   if (k0 < 0 || n < 1 || k0 + n > age_table_len) return nullptr;
   const int64_t b = k0 / block_len;
   if ((k0 + n - 1) / block_len != b) return nullptr;

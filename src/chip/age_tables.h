@@ -34,19 +34,20 @@ double age_fade(double time_constant, double age);
 // for the rest.
 constexpr std::size_t age_arena_blocks = 256;
 constexpr std::size_t age_table_count = 32;
-constexpr std::size_t age_blocks_per_table = static_cast<std::size_t>(age_table_len / age_block_len);
+constexpr std::size_t age_blocks_per_table =
+    static_cast<std::size_t>(age_table_len / age_block_len);
 
 using age_block_entries = std::array<double, age_block_len>;
 
-// The entries themselves, 10 MiB. They stay apart from the age_tables
-// record, zero at program start: held inside a record whose start values are
-// not all zero, they would be carried in the program's data section.
+// The entries themselves, 10 MiB, one store per synthesizer instance. They
+// stay apart from the age_tables record and start zero: held inside a record
+// whose start values are not all zero, they would be carried in the
+// program's data section, and zero pages no table reaches are never touched.
 struct age_table_store {
   // note_ages[k]: 0.0 with the step added k times.
   std::array<double, age_table_len> note_ages;
   std::array<age_block_entries, age_arena_blocks> arena;
 };
-extern age_table_store module_age_store;  // the module's, in age_tables.cpp
 
 // One function and constant: the blocks of its entries made so far.
 struct age_values {
@@ -58,8 +59,8 @@ struct age_values {
 // What has been made in a store: entries past these counts are never read,
 // so a default-built record over a used store is an empty set of tables.
 struct age_tables {
-  age_table_store *store = &module_age_store;
-  int64_t note_ages_made = 0;  // note_ages[k] is valid for k below this
+  age_table_store *store = nullptr;  // the instance's (synth_stores)
+  int64_t note_ages_made = 0;        // note_ages[k] is valid for k below this
   std::size_t arena_used = 0;
   std::array<age_values, age_table_count> values{};
   std::size_t values_used = 0;

@@ -23,6 +23,7 @@ struct drum_variant_shape {
                       // between two factors rather than after them all
 };
 
+// clang-format off
 constexpr std::array<drum_variant_shape, drum_variant_count> drum_variant_shapes = {{
     // kick, snare, clap
     {36, 0.25, 1}, {38, 0.2, 1}, {39, 0.15, 1},
@@ -33,6 +34,7 @@ constexpr std::array<drum_variant_shape, drum_variant_count> drum_variant_shapes
     // crash, ride
     {49, 1.2, 2}, {51, 0.8, 1},
 }};
+// clang-format on
 
 // Samples a variant's table holds: its whole life (the samples whose age,
 // summed step by step, stays within the duration number at most
@@ -51,14 +53,13 @@ constexpr std::size_t drum_table_offset(std::size_t v) {
 }
 constexpr std::size_t drum_table_doubles = drum_table_offset(drum_variant_count);
 
-// The entries, 2.99 MiB, zero at program start and apart from the record
-// below for the same reason as the age tables' store. Pages of variants no
-// song plays are never touched.
+// The entries, 2.99 MiB, one store per instance, zero at the start and apart
+// from the records for the same reason as the age tables' store. Pages of
+// variants no song plays are never touched.
 struct drum_table_store {
   std::array<double, drum_table_doubles> entries;
 };
 static_assert(sizeof(drum_table_store) <= std::size_t{3} << 20, "the tables stay within 3 MiB");
-extern drum_table_store module_drum_store;  // the module's, in drums.cpp
 
 }  // namespace chip
 

@@ -303,8 +303,8 @@ int32_t drum_run_tabled(chip_drum &d, age_tables &tables, drum_table_set &dt, do
     // what is there.
     const int64_t blocks_end = (d.clock + m + age_block_len - 1) / age_block_len * age_block_len;
     table_fill<Parts, Lanes>(dt, tables, v, blocks_end);
-    const double *e = dt.store->entries.data() + drum_table_offset(v) +
-                      static_cast<size_t>(d.clock) * Lanes;
+    const double *e =
+        dt.store->entries.data() + drum_table_offset(v) + static_cast<size_t>(d.clock) * Lanes;
     const double amp = d.amp;
     const double duration = d.duration;
     double age = d.age;
@@ -348,8 +348,6 @@ void drum_run(chip_drum &d, age_tables &tables, drum_table_set &dt, double *sum,
 }
 
 }  // namespace
-
-drum_table_store module_drum_store;
 
 chip_resonator drum_resonator_setup(double freq_hz, double bandwidth_hz) {
   const double r = std::exp(-pi * bandwidth_hz / sample_rate_hz);

@@ -1,6 +1,7 @@
 // hexagon_tables.cpp: the hexagon tables, made a block of 4096 samples at
-// a time when a note first reaches it, from one fixed arena, never
-// allocated, kept for the process's life (an entry never goes stale).
+// a time when a note first reaches it, from the instance's fixed arena,
+// never allocated while rendering, kept for the instance's life (an entry
+// never goes stale).
 #include "chip/hexagon_tables.h"
 
 #include <bit>
@@ -51,8 +52,6 @@ const double *hexagon_block(hexagon_tables &t, double step, int64_t b) {
 }
 
 }  // namespace
-
-hexagon_table_store module_hexagon_store;
 
 const double *hexagon_entries(hexagon_tables &t, hexagon_block_cache &cache, double step,
                               int64_t k0, int32_t n) {

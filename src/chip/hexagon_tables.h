@@ -22,11 +22,10 @@ namespace chip {
 constexpr std::size_t hexagon_arena_blocks = 128;
 constexpr std::size_t hexagon_table_count = 64;
 
-// Zero at program start and apart from the record below, as the age tables'.
+// Zero at the start and apart from the record below, as the age tables'.
 struct hexagon_table_store {
   std::array<age_block_entries, hexagon_arena_blocks> arena;
 };
-extern hexagon_table_store module_hexagon_store;  // the module's, in hexagon_tables.cpp
 
 // One step: the blocks made so far, and where its phase has got to, so that
 // the next block goes on from there rather than from note-on.
@@ -39,7 +38,7 @@ struct hexagon_values {
 
 // What has been made in a store; a default-built record is empty.
 struct hexagon_tables {
-  hexagon_table_store *store = &module_hexagon_store;
+  hexagon_table_store *store = nullptr;  // the instance's (synth_stores)
   std::size_t arena_used = 0;
   std::array<hexagon_values, hexagon_table_count> values{};
   std::size_t values_used = 0;

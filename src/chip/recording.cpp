@@ -29,7 +29,9 @@ uint32_t le32(const unsigned char *p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
 
-bool read_exact(std::FILE *f, unsigned char *buf, size_t n) { return std::fread(buf, 1, n, f) == n; }
+bool read_exact(std::FILE *f, unsigned char *buf, size_t n) {
+  return std::fread(buf, 1, n, f) == n;
+}
 
 // Moves forward by n bytes (n < 2^33, so the sum cannot overflow). Landing
 // past the end is allowed: the next header read then fails, which ends the
@@ -107,12 +109,6 @@ bool read_recording(std::FILE *f, recording_file &out) {
 
 }  // namespace
 
-const char *music_dir(const recording_state &rec) {
-  if (rec.music_dir_set != 0) return rec.music_dir.data();
-  const char *dir = std::getenv("ZARN_MUSIC_DIR");
-  return dir != nullptr ? dir : "music";
-}
-
 void pcm_path(const char *dir, const char *name, char (&path)[512]) {
   // The engine's name buffer may be full with no terminator: never read
   // past the bytes that are used.
@@ -164,13 +160,6 @@ int16_t *pcm_install(recording_state &rec, recording_file &file) {
   return replaced;
 }
 
-int32_t pcm_load(recording_state &rec, const char *name) {
-  recording_file file;
-  if (!pcm_read(music_dir(rec), name, file)) return 0;
-  std::free(pcm_install(rec, file));
-  return 1;
-}
-
 void pcm_discard(recording_state &rec) {
   std::free(rec.pcm);
   rec.pcm = nullptr;
@@ -209,41 +198,3 @@ void recording_play_step(recording_state &rec, transport &flags, float *left, fl
 }
 
 }  // namespace chip
-
-extern "C" {
-
-int32_t pcm_file_path(const char *name, char *path, int32_t size) {
-  char full[512];
-  chip::pcm_path(chip::music_dir(chip::the_state.recording), name != nullptr ? name : "", full);
-  const size_t length = std::strlen(full);
-  if (path != nullptr && size > 0) {
-    const size_t kept = length < static_cast<size_t>(size) ? length : static_cast<size_t>(size) - 1;
-    std::memcpy(path, full, kept);
-    path[kept] = '\0';
-  }
-  return static_cast<int32_t>(length);
-}
-
-int32_t pcm_try(const char *name) {
-  chip::recording_state &rec = chip::the_state.recording;
-  chip::pcm_discard(rec);
-  if (std::getenv("ZARN_SYNTH") != nullptr) return 0;
-  return chip::pcm_load(rec, name);
-}
-
-void pcm_stop(void) { chip::pcm_discard(chip::the_state.recording); }
-
-void pcm_free_all(void) { chip::pcm_discard(chip::the_state.recording); }
-
-void chip_set_music_dir(const char *dir) {
-  chip::recording_state &rec = chip::the_state.recording;
-  rec.music_dir = {};
-  rec.music_dir_set = dir != nullptr ? 1 : 0;
-  if (dir == nullptr) return;
-  // A directory longer than a path can hold is cut: every path made from it
-  // would be cut to the same 511 bytes anyway.
-  const size_t kept = strnlen(dir, rec.music_dir.size() - 1);
-  std::memcpy(rec.music_dir.data(), dir, kept);
-}
-
-}  // extern "C"

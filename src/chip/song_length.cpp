@@ -4,16 +4,15 @@
 // saturation), so the measured count is the call on which playback ends.
 #include <cstdint>
 
-#include "tunecast/chip.h"
+#include "chip/state.h"
 #include "mus/header.h"
 #include "mus/stream.h"
 
-extern "C" int32_t chip_song_length(const void *data, int32_t size, double *seconds) {
-  const auto *b = static_cast<const uint8_t *>(data);
+namespace chip {
+
+bool song_length_of(const uint8_t *b, int32_t size, double &seconds) {
   mus_header header;
-  if (seconds == nullptr || size < 0 || !mus_header_read(b, static_cast<size_t>(size), header)) {
-    return 0;
-  }
+  if (size < 0 || !mus_header_read(b, static_cast<size_t>(size), header)) return false;
   const int32_t score_start = header.score_start;
   mus::cursor c{b, score_start, score_start + int32_t{header.score_length}};
   int64_t samples = 0;
@@ -37,8 +36,8 @@ extern "C" int32_t chip_song_length(const void *data, int32_t size, double *seco
       case mus::ev_measure_end:
         break;
       case mus::ev_score_end:
-        *seconds = static_cast<double>(samples) / 44100.0;
-        return 1;
+        seconds = static_cast<double>(samples) / 44100.0;
+        return true;
     }
     if ((event & 0x80) == 0) continue;
     const int64_t wait = mus::ticks_to_samples(c.ticks());
@@ -46,5 +45,7 @@ extern "C" int32_t chip_song_length(const void *data, int32_t size, double *seco
   }
   // The stream ran out before a score end. Playback stops there too, but the
   // score has no end to loop from, so it has no natural length.
-  return 0;
+  return false;
 }
+
+}  // namespace chip

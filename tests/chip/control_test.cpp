@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "chip/state.h"
+#include "tunecast/chip.h"
 #include "fixtures.h"
 
 namespace {

@@ -272,7 +272,7 @@ const int variant_notes[chip::drum_variant_count] = {36, 38, 39, 41, 43, 45, 47,
                                                      48, 50, 42, 46, 60, 49, 51};
 
 TEST_F(Drums, TablesServeEveryVariantsWholeLifeAsItsOwnStateWould) {
-  chip::the_state.drum_tables = {};
+  chip::the_state.drum_tables = {chip::the_state.drum_tables.store};
   for (size_t v = 0; v < chip::drum_variant_count; ++v) {
     const int note = variant_notes[v];
     ASSERT_EQ(chip::drum_variant_shapes[v].note, note);
@@ -295,7 +295,7 @@ TEST_F(Drums, ADrumOutlivingItsTableGoesOnFromTheTablesEnd) {
   for (int64_t len : {int64_t{1}, int64_t{333}, int64_t{4096}, int64_t{4097}}) {
     for (size_t v : {size_t{0}, size_t{3}, size_t{10}, size_t{12}, size_t{13}}) {
       SCOPED_TRACE(testing::Message() << "variant " << v << " table of " << len);
-      chip::the_state.drum_tables = {};
+      chip::the_state.drum_tables = {chip::the_state.drum_tables.store};
       int untabled = 0, tabled = 0;
       const std::vector<double> by_state = render_alone(variant_notes[v], 90, false, &untabled);
       chip::the_state.drum_tables.variants[v].len = len;
@@ -308,7 +308,7 @@ TEST_F(Drums, ADrumOutlivingItsTableGoesOnFromTheTablesEnd) {
       ASSERT_EQ(again, by_state);
     }
   }
-  chip::the_state.drum_tables = {};
+  chip::the_state.drum_tables = {chip::the_state.drum_tables.store};
 }
 
 TEST_F(Drums, RestartOfANoteRepeatsItsSamples) {

@@ -13,6 +13,7 @@
 #include <new>
 
 #include "chip/state.h"
+#include "tunecast/chip.h"
 #include "fixtures.h"
 
 namespace {

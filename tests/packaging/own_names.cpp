@@ -1,10 +1,10 @@
 // own_names.cpp: an engine with names of its own that tunecast's libraries
-// use inside, linked statically with every object of the WAD and MIDI
-// libraries. A C program's names never meet the libraries' internal C++
-// ones (those are mangled), so the engine is C++: its classify_lump and
-// strcase_ends_with take the very parameters of the libraries' helpers, and
-// only the libraries' namespace keeps the two apart. I_StopSong is the
-// engine's own music call: neither library may bring one.
+// use inside, linked statically with every object of the WAD, synthesizer
+// and MIDI libraries. A C program's names never meet the libraries'
+// internal C++ ones (those are mangled), so the engine is C++: its
+// classify_lump and strcase_ends_with take the very parameters of the
+// libraries' helpers, and only the libraries' namespace keeps the two apart.
+// I_StopSong is the engine's own music call: none of them may bring one.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
