@@ -13,6 +13,7 @@
 #include <cstddef>
 
 #include "chip/age_tables.h"
+#include "chip/noise.h"
 
 namespace chip {
 
@@ -149,7 +150,7 @@ drum_parts kick_parts(chip_drum *d, double t, drum_fades &fades) {
   // The pitch starts at 3 f and falls towards 0.55 f.
   d->phase += (0.55 * f + (3 * f - 0.55 * f) * fades.fade(0, 0.045, t)) / sample_rate_hz;
   wrap_phase(d);
-  const double n1 = drum_noise1_step(&d->lfsr);
+  const double n1 = noise_step(d->lfsr, noise_tap_long);
   return {std::sin(two_pi * d->phase) * fades.fade(1, d->body_decay, t) +
               0.35 * n1 * fades.fade(2, 0.004, t),
           0.0};
@@ -158,7 +159,7 @@ drum_parts kick_parts(chip_drum *d, double t, drum_fades &fades) {
 drum_parts snare_parts(chip_drum *d, double t, drum_fades &fades) {
   d->phase += d->freq / sample_rate_hz;
   wrap_phase(d);
-  const double n1 = drum_noise1_step(&d->lfsr);
+  const double n1 = noise_step(d->lfsr, noise_tap_long);
   return {0.85 * n1 * fades.fade(0, d->body_decay, t) +
               0.4 * std::sin(two_pi * d->phase) * fades.fade(1, 0.07, t),
           0.0};
@@ -168,8 +169,8 @@ drum_parts snare_parts(chip_drum *d, double t, drum_fades &fades) {
 double amp_times_a(double amp, double a, double) { return amp * a; }
 
 drum_parts hihat_parts(chip_drum *d, double t, drum_fades &fades) {
-  const double n1 = drum_noise1_step(&d->lfsr);
-  const double n2 = drum_noise2_step(&d->lfsr2);
+  const double n1 = noise_step(d->lfsr, noise_tap_long);
+  const double n2 = noise_step(d->lfsr2, noise_tap_short);
   return {fades.fade(0, d->decay, t), n1 + n2};
 }
 
@@ -185,8 +186,8 @@ drum_parts tom_parts(chip_drum *d, double t, drum_fades &fades) {
 }
 
 drum_parts crash_parts(chip_drum *d, double t, drum_fades &fades) {
-  const double n1 = drum_noise1_step(&d->lfsr);
-  const double n2 = drum_noise2_step(&d->lfsr2);
+  const double n1 = noise_step(d->lfsr, noise_tap_long);
+  const double n2 = noise_step(d->lfsr2, noise_tap_short);
   const double x = (n1 + n2) * 0.5;
   double s = drum_resonator_step(&d->res[0], x);
   for (size_t k = 1; k < 6; ++k) s += drum_resonator_step(&d->res[k], x);
@@ -198,7 +199,7 @@ drum_parts crash_parts(chip_drum *d, double t, drum_fades &fades) {
 double amp_times_a_times_b(double amp, double a, double b) { return amp * a * b; }
 
 drum_parts ride_parts(chip_drum *d, double t, drum_fades &fades) {
-  const double n1 = drum_noise1_step(&d->lfsr);
+  const double n1 = noise_step(d->lfsr, noise_tap_long);
   const double y0 = drum_resonator_step(&d->res[0], n1);
   double s = drum_resonator_step(&d->res[1], n1);
   for (size_t k = 2; k < 5; ++k) s += drum_resonator_step(&d->res[k], n1);
@@ -212,7 +213,7 @@ drum_parts ride_parts(chip_drum *d, double t, drum_fades &fades) {
 double clap_envelope_of(double, double t) { return drum_clap_envelope(t); }
 
 drum_parts clap_parts(chip_drum *d, double t, drum_fades &fades) {
-  const double n1 = drum_noise1_step(&d->lfsr);
+  const double n1 = noise_step(d->lfsr, noise_tap_long);
   const double y = drum_resonator_step(&d->res[0], n1);
   return {y * fades.at(0, clap_envelope_of, 0.0, t), 0.0};
 }
@@ -364,20 +365,6 @@ double drum_resonator_step(chip_resonator *r, double x) {
   r->y2 = r->y1;
   r->y1 = y;
   return y;
-}
-
-double drum_noise1_step(uint32_t *state) {
-  const uint32_t s = *state;
-  const uint32_t b = (s ^ (s >> 1)) & 1u;
-  *state = (s >> 1) | (b << 14);
-  return (*state & 1u) != 0 ? -1.0 : 1.0;
-}
-
-double drum_noise2_step(uint32_t *state) {
-  const uint32_t s = *state;
-  const uint32_t b = (s ^ (s >> 6)) & 1u;
-  *state = (s >> 1) | (b << 14);
-  return (*state & 1u) != 0 ? -1.0 : 1.0;
 }
 
 double drum_clap_envelope(double t) {

@@ -1,5 +1,5 @@
 // drums.h: the small pure pieces the drum voices are built from
-// (two-pole resonators, the two noise generators, the clap envelope), kept
+// (two-pole resonators and the clap envelope; the noise is chip/noise.h), kept
 // apart so that each can be checked on its own. Internal to the synthesizer.
 #ifndef TUNECAST_CHIP_DRUMS_H
 #define TUNECAST_CHIP_DRUMS_H
@@ -25,12 +25,6 @@ chip_resonator drum_resonator_setup(double freq_hz, double bandwidth_hz);
 
 // One step with input x: returns (b0 x + a1 y1) + a2 y2 and shifts the history.
 double drum_resonator_step(chip_resonator *r, double x);
-
-// One step of a 15-bit shift register seeded with 1; returns the noise value,
-// -1.0 when bit 0 of the new state is set, else +1.0. noise1 feeds back bits
-// 0 and 1 (period 32767), noise2 bits 0 and 6 (period 93).
-double drum_noise1_step(uint32_t *state);
-double drum_noise2_step(uint32_t *state);
 
 // The clap's envelope at t seconds after its start: four short bursts, then
 // a slower tail from 0.045 s on. In [0, 1].

@@ -11,6 +11,7 @@
 #include <cstddef>
 
 #include "chip/age_tables.h"
+#include "chip/noise.h"
 #include "chip/state.h"
 
 namespace chip {
@@ -35,8 +36,8 @@ int32_t voice_slot_for_note_on(const voice_pool &voices) {
 
 }  // namespace
 
-void voice_note_on(voice_pool &voices, const channel_state &channels, int32_t channel,
-                   int32_t note, int32_t velocity) {
+void voice_note_on(voice_pool &voices, const channel_state &channels, int32_t channel, int32_t note,
+                   int32_t velocity) {
   chip_voice &v = voices[static_cast<size_t>(voice_slot_for_note_on(voices))];
   v = chip_voice{};
   v.active = 1;
@@ -159,8 +160,8 @@ struct voice_consts {
   bool releasing;
 };
 voice_consts voice_consts_of(const chip_voice &v) {
-  return {v.pitch_hz, v.pitch_step, v.vibrato, v.duty,  v.bits,
-          v.attack,   v.decay,      v.release, v.amp, v.gate == 0};
+  return {v.pitch_hz, v.pitch_step, v.vibrato, v.duty, v.bits,
+          v.attack,   v.decay,      v.release, v.amp,  v.gate == 0};
 }
 
 // The noise kinds clock their register on the voice's first sample and on
@@ -169,8 +170,7 @@ template <int32_t Wave>
 [[gnu::always_inline]] inline void voice_noise_step(bool clock, uint32_t &lfsr, double &noise) {
   if constexpr (Wave == wave_noise || Wave == wave_short_noise) {
     if (clock) {
-      lfsr = voice_noise_clock(lfsr, Wave == wave_noise ? 1 : 6);
-      noise = voice_noise_value(lfsr);
+      noise = noise_step(lfsr, Wave == wave_noise ? noise_tap_long : noise_tap_short);
     }
   } else {
     (void)clock, (void)lfsr, (void)noise;
@@ -181,7 +181,7 @@ template <int32_t Wave>
 // when it has one, a noise kind its current value.
 template <int32_t Wave>
 [[gnu::always_inline]] inline double voice_wave(const voice_consts &c, double phase,
-                                               const double *wave_at, size_t k, double noise) {
+                                                const double *wave_at, size_t k, double noise) {
   if constexpr (Wave == wave_pulse) {
     return voice_pulse_fast(phase, c.duty);
   } else if constexpr (Wave == wave_triangle) {
@@ -388,8 +388,8 @@ void voice_piece_in_passes(chip_voice &v, age_tables &tables, const piece_tables
 // it has the sustain level. Stereo: the contribution goes to both sums,
 // times the pan gains.
 template <int32_t Wave, bool Sustained, bool Stereo>
-void voice_piece(chip_voice &v, age_tables &tables, hexagon_tables &hexagon,
-                 double volume_factor, const voice_out &out, int32_t n) {
+void voice_piece(chip_voice &v, age_tables &tables, hexagon_tables &hexagon, double volume_factor,
+                 const voice_out &out, int32_t n) {
   const piece_tables t = piece_tables_for<Wave>(v, tables, hexagon, n);
   // The passes read both clocks from the note ages. A voice whose age is
   // past them makes its calls anyway, and one whose release clock is not

@@ -12,7 +12,7 @@ namespace chip {
 constexpr double vibrato_onset_s = 0.15;  // the vibrato starts once the age is past it
 constexpr double fall_s = 0.03;           // the fall from the attack's peak to the sustain
 constexpr double sustain_level = 0.8;
-constexpr double volume_scale = 127.0;    // a channel volume of 127 is full
+constexpr double volume_scale = 127.0;  // a channel volume of 127 is full
 
 enum voice_wave : int32_t {
   wave_pulse = 0,
@@ -61,14 +61,6 @@ inline double voice_pulse(double p, double duty) { return p < duty ? 1.0 : -1.0;
 double voice_triangle(double p, int32_t bits);
 inline double voice_saw(double p) { return 2 * p - 1; }
 double voice_hexagon(double p);
-
-// One clock of a 15-bit noise register; tap 1 for kind 4, 6 for kind 5.
-inline uint32_t voice_noise_clock(uint32_t s, int32_t tap) {
-  const uint32_t fb = (s ^ (s >> tap)) & 1u;
-  return (s >> 1) | (fb << 14);
-}
-// The noise value a register state gives: -1 when bit 0 is set, else +1.
-inline double voice_noise_value(uint32_t s) { return (s & 1u) != 0 ? -1.0 : 1.0; }
 
 // Attack, fall to sustain at age (s, before this sample's advance). A decay
 // multiplies it by age_fade(decay, age); the release ramp comes on top.

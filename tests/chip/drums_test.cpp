@@ -1,12 +1,13 @@
 // drums_test.cpp: the drum voices, driven directly through drum_note_on and
 // drums_render. Expected figures are the documented ones or a few lines of
 // arithmetic written here from the drum formulas.
+#include "chip/drums.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
-#include "chip/drums.h"
 #include "chip/state.h"
 
 namespace {
@@ -138,25 +139,6 @@ TEST(DrumResonator, StepSumsInOrderAndShiftsHistory) {
   EXPECT_EQ(r.y2, 1e16);
 }
 
-TEST(DrumNoise, FirstValuesAndPeriods) {
-  struct gen {
-    double (*step)(uint32_t *);
-    int period;
-  };
-  for (const gen &g : {gen{chip::drum_noise1_step, 32767}, gen{chip::drum_noise2_step, 93}}) {
-    SCOPED_TRACE(g.period);
-    uint32_t s = 1;
-    for (int i = 1; i <= 14; ++i) EXPECT_EQ(g.step(&s), 1.0) << "value " << i;
-    EXPECT_EQ(g.step(&s), -1.0);
-    int steps = 15;
-    while (s != 1 && steps < 40000) {
-      g.step(&s);
-      ++steps;
-    }
-    EXPECT_EQ(steps, g.period);
-  }
-}
-
 TEST(DrumClap, EnvelopeBurstsAndTail) {
   EXPECT_EQ(chip::drum_clap_envelope(0.0), 1.0);
   EXPECT_EQ(chip::drum_clap_envelope(0.011), std::exp(-0.011 / 0.008));
@@ -283,7 +265,7 @@ TEST_F(Drums, TablesServeEveryVariantsWholeLifeAsItsOwnStateWould) {
       const std::vector<double> by_state = render_alone(note, velocity, false, &untabled);
       const int life = samples_before_free(chip::drum_variant_shapes[v].duration_s);
       EXPECT_EQ(by_table.size(), static_cast<size_t>(life) + 1);  // the last adds 0
-      EXPECT_EQ(tabled, life + 1);  // never left its table
+      EXPECT_EQ(tabled, life + 1);                                // never left its table
       EXPECT_EQ(untabled, 0);
       EXPECT_LE(life + 1, chip::drum_table_capacity(v));
       ASSERT_EQ(by_table, by_state);
