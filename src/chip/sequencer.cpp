@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "chip/state.h"
-#include "mus/stream.h"
+#include "mus/events.h"
 
 namespace chip {
 namespace {
@@ -25,32 +25,22 @@ void seq_release_note(voice_pool &voices, int32_t channel, int32_t note) {
   }
 }
 
-void seq_play_note(const seq_target &t, mus::cursor &c, int32_t channel) {
-  int32_t note = 0;
-  int32_t velocity = t.song.lastvel[static_cast<size_t>(channel)];
-  if (!c.at_end()) {
-    const int32_t b = c.read();
-    note = b & 0x7F;
-    if ((b & 0x80) != 0) {
-      velocity = c.read() & 0x7F;  // 0 when the stream ends here
-      t.song.lastvel[static_cast<size_t>(channel)] = velocity;
-    }
-  }
-  if (channel == chip_percussion_channel) {
-    drum_note_on(t.drums, note, velocity);
+void seq_play_note(const seq_target &t, const mus::event &e) {
+  int32_t &last_velocity = t.song.lastvel[static_cast<size_t>(e.channel)];
+  if (e.has_velocity) last_velocity = e.velocity;
+  if (e.channel == chip_percussion_channel) {
+    drum_note_on(t.drums, e.note, last_velocity);
   } else {
-    voice_note_on(t.voices, t.channels, channel, note, velocity);
+    voice_note_on(t.voices, t.channels, e.channel, e.note, last_velocity);
   }
 }
 
-void seq_controller(mus::cursor &c, chip_channel &ch) {
+void seq_controller(const mus::event &e, chip_channel &ch) {
   // A missing number byte reads as 0, so the channel's instrument becomes 0
   // (or the missing value 0 does, for a present number 0).
-  const int32_t number = c.read();
-  const int32_t value = c.read() & 0x7F;
-  if (number == mus::ctrl_instrument) ch.instrument = value;
-  if (number == mus::ctrl_volume) ch.volume = value;
-  if (number == mus::ctrl_pan) ch.pan = value;
+  if (e.controller == mus::ctrl_instrument) ch.instrument = e.value;
+  if (e.controller == mus::ctrl_volume) ch.volume = e.value;
+  if (e.controller == mus::ctrl_pan) ch.pan = e.value;
 }
 
 void seq_rewind(const seq_target &t, mus::cursor &c) {
@@ -66,40 +56,38 @@ bool seq_read_due_groups(const seq_target &t, mus::cursor &c) {
   // A looping score that meets its end twice without any time passing would
   // rewind for ever within this one sample; the second meeting ends it.
   bool rewound = false;
+  mus::event e;
   for (;;) {
-    if (c.at_end()) return false;
-    const int32_t event = c.read();
-    const int32_t channel = event & 0x0F;
-    chip_channel &ch = t.channels[static_cast<size_t>(channel)];
-    switch ((event >> 4) & 7) {
+    if (!mus::event_read(c, e)) return false;
+    chip_channel &ch = t.channels[static_cast<size_t>(e.channel)];
+    switch (e.type) {
       case mus::ev_release_note:
-        seq_release_note(t.voices, channel, c.read() & 0x7F);
+        seq_release_note(t.voices, e.channel, e.note);
         break;
       case mus::ev_play_note:
-        seq_play_note(t, c, channel);
+        seq_play_note(t, e);
         break;
       case mus::ev_pitch_bend:
-        ch.bend = c.read();
+        ch.bend = e.value;
         break;
       case mus::ev_system:
       case mus::ev_unassigned:
-        c.skip();
+      case mus::ev_measure_end:
         break;
       case mus::ev_controller:
-        seq_controller(c, ch);
-        break;
-      case mus::ev_measure_end:
+        seq_controller(e, ch);
         break;
       case mus::ev_score_end:
         if (t.flags.looping == 0 || rewound) return false;
         rewound = true;
         seq_rewind(t, c);
+        // The group goes on at the score start: with bit 7 set the delay is
+        // read from the bytes found there.
+        if (e.delay_follows) e.delay_ticks = c.ticks();
         break;
     }
-    // After a rewind the group goes on at the score start: with bit 7 set
-    // the delay is read from the bytes found there.
-    if ((event & 0x80) == 0) continue;
-    t.song.wait_samples = mus::ticks_to_samples(c.ticks());
+    if (!e.delay_follows) continue;
+    t.song.wait_samples = mus::ticks_to_samples(e.delay_ticks);
     if (t.song.wait_samples >= 1) return true;
   }
 }

@@ -1,6 +1,6 @@
 // mus_to_midi.cpp: MUS score to Standard MIDI file. The event stream is
-// walked exactly as the sequencer walks it (same cursor, same bytes per
-// event, same delays), and each event that changes what is heard becomes one
+// walked through the sequencer's decoder (same bytes per event, same
+// delays), and each event that changes what is heard becomes one
 // MIDI message carrying the MUS ticks since the one before.
 #include "midi/mus_to_midi.h"
 
@@ -11,8 +11,8 @@
 #include "common/byte_order.h"
 #include "common/vlq.h"
 #include "midi/mus_midi_map.h"
+#include "mus/events.h"
 #include "mus/header.h"
-#include "mus/stream.h"
 
 namespace tunecast {
 
@@ -55,10 +55,11 @@ struct track_writer {
   }
 };
 
-// A MUS controller event; MUS controllers without a MIDI counterpart (10 up)
-// are dropped, as the synthesizer ignores all but the program and volume.
+// A MUS controller event (value 0 to 127); MUS controllers without a MIDI
+// counterpart (10 up) are dropped, as the synthesizer ignores all but the
+// program and volume.
 void write_controller(track_writer &w, uint8_t channel, int32_t number, int32_t value) {
-  const auto v = static_cast<uint8_t>(value & 0x7F);  // the sequencer ignores bit 7 too
+  const auto v = static_cast<uint8_t>(value);
   if (number == mus::ctrl_instrument) {
     w.message(static_cast<uint8_t>(0xC0 | channel), v);
     return;
@@ -127,63 +128,47 @@ midi_file_result convert(const uint8_t *data, size_t size) {
   // has played before would hold.
   std::array<int32_t, 16> last_velocity{};
   uint64_t total_ticks = 0;
+  mus::event e;
   // The sequencer stops at a score end without reading its delay, and at
   // the end of the stream after the last delay.
-  bool score_end = false;
-  while (!score_end && !c.at_end()) {
-    const int32_t event = c.read();
-    const int32_t mus_channel = event & 0x0F;
-    const uint8_t channel = midi_channel_for(mus_channel);
-    switch ((event >> 4) & 7) {
+  while (mus::event_read(c, e) && e.type != mus::ev_score_end) {
+    const uint8_t channel = midi_channel_for(e.channel);
+    switch (e.type) {
       case mus::ev_release_note:
-        w.message(static_cast<uint8_t>(0x80 | channel), static_cast<uint8_t>(c.read() & 0x7F),
+        w.message(static_cast<uint8_t>(0x80 | channel), static_cast<uint8_t>(e.note),
                   midi_release_velocity);
         break;
       case mus::ev_play_note: {
-        // Missing bytes read as 0, as in the sequencer: no note byte plays
-        // note 0, a missing velocity byte is velocity 0.
-        int32_t note = 0;
-        int32_t &velocity = last_velocity[static_cast<size_t>(mus_channel)];
-        int32_t played = velocity;
-        if (!c.at_end()) {
-          const int32_t b = c.read();
-          note = b & 0x7F;
-          if ((b & 0x80) != 0) played = velocity = c.read() & 0x7F;
-        }
+        int32_t &velocity = last_velocity[static_cast<size_t>(e.channel)];
+        if (e.has_velocity) velocity = e.velocity;
         // A note-on of velocity 0 means a note-off in MIDI, so a silent note
         // cannot be written; leaving it out keeps what is heard.
-        if (played != 0) {
-          w.message(static_cast<uint8_t>(0x90 | channel), static_cast<uint8_t>(note),
-                    static_cast<uint8_t>(played));
+        if (velocity != 0) {
+          w.message(static_cast<uint8_t>(0x90 | channel), static_cast<uint8_t>(e.note),
+                    static_cast<uint8_t>(velocity));
         }
         break;
       }
       case mus::ev_pitch_bend: {
         // MUS keeps the top 8 of the 14 bits: value * 64, 128 is the centre 8192.
-        const auto bend = static_cast<uint32_t>(c.read()) << 6;
+        const auto bend = static_cast<uint32_t>(e.value) << 6;
         w.message(static_cast<uint8_t>(0xE0 | channel), static_cast<uint8_t>(bend & 0x7F),
                   static_cast<uint8_t>(bend >> 7));
         break;
       }
       case mus::ev_system:
-        write_system(w, channel, c.read());
+        write_system(w, channel, e.value);
         break;
-      case mus::ev_controller: {
-        const int32_t number = c.read();
-        write_controller(w, channel, number, c.read());
+      case mus::ev_controller:
+        write_controller(w, channel, e.controller, e.value);
         break;
-      }
       case mus::ev_unassigned:
-        c.skip();
-        break;
       case mus::ev_measure_end:
-        break;
       case mus::ev_score_end:
-        score_end = true;
         break;
     }
-    if (score_end || (event & 0x80) == 0) continue;
-    const int64_t ticks = c.ticks();  // never negative: it saturates
+    if (!e.delay_follows) continue;
+    const int64_t ticks = e.delay_ticks;  // never negative: it saturates
     if (static_cast<uint64_t>(ticks) > mus_midi::mus_ticks_max - total_ticks) {
       return fail("MUS demasiado largo: dura más de 24 horas");
     }

@@ -1,7 +1,6 @@
-// stream.h: reading a MUS event stream: the event types, bounded byte
-// reads, the variable-length delay and its conversion to samples. The
-// sequencer and the length measurement both read through it, so they count
-// time identically; the MIDI converter writes the same event types.
+// stream.h: the pieces of a MUS event stream: the event types, bounded byte
+// reads, the variable-length delay and its conversion to samples. Events are
+// decoded in mus/events.h; the MIDI converter writes the same event types.
 #ifndef TUNECAST_MUS_STREAM_H
 #define TUNECAST_MUS_STREAM_H
 
@@ -26,16 +25,18 @@ inline constexpr int32_t ctrl_volume = 3;
 inline constexpr int32_t ctrl_pan = 4;
 inline constexpr int64_t count_max = std::numeric_limits<int64_t>::max();
 
-// The bytes [pos, end) of a score. A byte past the end reads as 0 and
-// leaves pos where it is.
+// The bytes [pos, end) of a score. A byte past the end reads as 0, leaves
+// pos where it is and sets cut.
 struct cursor {
   const uint8_t *bytes;
   int32_t pos;
   int32_t end;
+  bool cut = false;
 
-  int32_t read() { return pos < end ? bytes[pos++] : 0; }
-  void skip() {
-    if (pos < end) ++pos;
+  int32_t read() {
+    if (pos < end) return bytes[pos++];
+    cut = true;
+    return 0;
   }
   bool at_end() const { return pos >= end; }
 
@@ -47,7 +48,10 @@ struct cursor {
     int64_t t = 0;
     for (;;) {
       t = t > count_max / 128 ? count_max : t * 128;
-      if (at_end()) return t;
+      if (at_end()) {
+        cut = true;
+        return t;
+      }
       const int32_t b = read();
       const int64_t low = b & 0x7F;
       t = t > count_max - low ? count_max : t + low;
