@@ -13,16 +13,16 @@ constexpr int32_t noise_tap_long = 1;   // voice kind 4, drum noise 1
 constexpr int32_t noise_tap_short = 6;  // voice kind 5, drum noise 2
 
 // One clock of the register: shift right, the feedback enters at bit 14.
-[[gnu::always_inline]] inline uint32_t noise_clock(uint32_t s, int32_t tap) {
+inline uint32_t noise_clock(uint32_t s, int32_t tap) {
   const uint32_t feedback = (s ^ (s >> tap)) & 1u;
   return (s >> 1) | (feedback << 14);
 }
 
 // The noise value a state gives: -1 when bit 0 is set, else +1.
-[[gnu::always_inline]] inline double noise_value(uint32_t s) { return (s & 1u) != 0 ? -1.0 : 1.0; }
+inline double noise_value(uint32_t s) { return (s & 1u) != 0 ? -1.0 : 1.0; }
 
 // Clocks the register once and returns the new state's value.
-[[gnu::always_inline]] inline double noise_step(uint32_t &state, int32_t tap) {
+inline double noise_step(uint32_t &state, int32_t tap) {
   state = noise_clock(state, tap);
   return noise_value(state);
 }

@@ -170,7 +170,8 @@ template <int32_t Wave>
 [[gnu::always_inline]] inline void voice_noise_step(bool clock, uint32_t &lfsr, double &noise) {
   if constexpr (Wave == wave_noise || Wave == wave_short_noise) {
     if (clock) {
-      noise = noise_step(lfsr, Wave == wave_noise ? noise_tap_long : noise_tap_short);
+      lfsr = noise_clock(lfsr, Wave == wave_noise ? noise_tap_long : noise_tap_short);
+      noise = noise_value(lfsr);
     }
   } else {
     (void)clock, (void)lfsr, (void)noise;
