@@ -118,10 +118,16 @@ TUNECAST_API double tc_synth_length(const tc_synth *s);
 /* Recordings: a 16-bit 44100 Hz WAV "<dir>/D_<NAME>.wav" (name upper-cased,
  * at most 15 bytes) plays in place of the song at tc_synth_play.
  * dir: copied (cut to 511 bytes); NULL (the start) means never look.
- * name: copied (at most 15 bytes); NULL or "" means never look.
+ * name: copied (at most 15 bytes); NULL (the start) means never look; ""
+ *   is a name too, the file "<dir>/D_.wav".
  * Return TC_OK, or TC_NULL_HANDLE. */
 TUNECAST_API tc_status tc_synth_set_music_dir(tc_synth *s, const char *dir);
 TUNECAST_API tc_status tc_synth_set_music_name(tc_synth *s, const char *name);
+
+/* 1 when the last tc_synth_play or tc_synth_seek found a recording, which
+ * then plays (or has played out) in place of the song until the next stop,
+ * load, play or seek; 0 otherwise and for a null s. */
+TUNECAST_API int tc_synth_playing_recording(const tc_synth *s);
 
 #ifdef __cplusplus
 }

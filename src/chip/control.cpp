@@ -52,6 +52,21 @@ void song_restart(module_state &m, int32_t looping) {
   m.song.pos = m.song.start_ofs;
 }
 
+int16_t *playback_start(module_state &m, recording_file &found, int32_t looping) {
+  int16_t *replaced = m.recording.pcm;
+  m.recording.pcm = nullptr;
+  m.recording.pcm_n = 0;
+  if (found.samples != nullptr) {
+    pcm_install(m.recording, found);  // replaces nothing: the slot was emptied above
+    m.flags.looping = looping;
+    m.flags.paused = 0;
+    m.flags.playing = 1;
+  } else {
+    song_restart(m, looping);
+  }
+  return replaced;
+}
+
 void synth_stop(module_state &m) {
   m.flags.playing = 0;
   m.voices = {};

@@ -102,20 +102,9 @@ void I_PlaySong(int32_t handle, int32_t looping_flag) {
   // never waits on a file; the lock only swaps it in. The directory and the
   // name belong to the control side, which is the one calling.
   recording_file file;
-  const bool found =
-      std::getenv("ZARN_SYNTH") == nullptr && pcm_read(music_dir(m.recording), g_music_name, file);
+  if (std::getenv("ZARN_SYNTH") == nullptr) pcm_read(music_dir(m.recording), g_music_name, file);
   snd_lock();
-  int16_t *replaced = m.recording.pcm;
-  m.recording.pcm = nullptr;
-  m.recording.pcm_n = 0;
-  if (found) {
-    pcm_install(m.recording, file);
-    m.flags.looping = looping_flag;
-    m.flags.paused = 0;
-    m.flags.playing = 1;
-  } else {
-    song_restart(m, looping_flag);
-  }
+  int16_t *replaced = playback_start(m, file, looping_flag);
   snd_unlock();
   std::free(replaced);  // out of the audio side's reach since the swap
 }

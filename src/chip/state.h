@@ -234,6 +234,12 @@ uint8_t *song_install(module_state &m, song_copy &copy);
 // Starts the registered song from its start (channels, pools and sequencer
 // reset), as I_PlaySong does when no recording plays.
 void song_restart(module_state &m, int32_t looping);
+struct recording_file;
+// Starts playback from the start: the recording in found when it holds
+// samples (taken, even a recording with none), else the registered song.
+// Returns the recording it replaced, for the caller to free once out of the
+// audio side's reach. Reads no file: the caller looked for found first.
+int16_t *playback_start(module_state &m, recording_file &found, int32_t looping);
 // Stops playback, silences every voice and frees the recording.
 void synth_stop(module_state &m);
 // The natural length of the MUS score at b (size bytes, read no further) in

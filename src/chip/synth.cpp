@@ -18,7 +18,8 @@ struct tc_synth : chip::module_state {
   chip::synth_stores *stores = nullptr;  // calloc'd, so untouched pages cost nothing
   uint64_t position = 0;                 // frames rendered since play or seek
   int32_t started = 0;                   // 1 from play or seek until stop
-  std::array<char, 16> music_name{};     // for recordings; empty: none
+  std::array<char, 16> music_name{};     // for recordings, when music_name_set
+  int32_t music_name_set = 0;            // 0: no name given, never look
 };
 
 namespace {
@@ -59,25 +60,14 @@ size_t render_interleaved(tc_synth *s, Sample *out, size_t frames, Convert conve
   return frames;
 }
 
-// The recording for the instance's music name, or none when no directory or
-// name was set. Read before anything changes.
-bool recording_lookup(const tc_synth &s, recording_file &file) {
-  if (s.recording.music_dir_set == 0 || s.music_name[0] == '\0') return false;
-  return pcm_read(s.recording.music_dir.data(), s.music_name.data(), file);
-}
-
 void start(tc_synth &s, int32_t looping) {
+  // The recording for the instance's music name, none when no directory or
+  // name was set; read before anything changes.
   recording_file file;
-  const bool found = recording_lookup(s, file);
-  pcm_discard(s.recording);
-  if (found) {
-    pcm_install(s.recording, file);
-    s.flags.looping = looping;
-    s.flags.paused = 0;
-    s.flags.playing = 1;
-  } else {
-    song_restart(s, looping);
+  if (s.recording.music_dir_set != 0 && s.music_name_set != 0) {
+    pcm_read(s.recording.music_dir.data(), s.music_name.data(), file);
   }
+  std::free(playback_start(s, file, looping));
   s.position = 0;
   s.started = 1;
 }
@@ -219,10 +209,15 @@ tc_status tc_synth_set_music_dir(tc_synth *s, const char *dir) {
 tc_status tc_synth_set_music_name(tc_synth *s, const char *name) {
   if (s == nullptr) return TC_NULL_HANDLE;
   s->music_name = {};
+  s->music_name_set = name != nullptr ? 1 : 0;
   if (name != nullptr) {
     std::memcpy(s->music_name.data(), name, strnlen(name, s->music_name.size() - 1));
   }
   return TC_OK;
+}
+
+int tc_synth_playing_recording(const tc_synth *s) {
+  return s != nullptr && s->recording.pcm != nullptr ? 1 : 0;
 }
 
 }  // extern "C"

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "tool/standard_streams.h"
 #include "tool/wav_out.h"
 #include "tunecast/chip.h"
+#include "tunecast/synth.h"
 
 using tunecast::console_escape;
 using tunecast::lump_kind;
@@ -31,6 +33,11 @@ namespace {
 
 constexpr int32_t render_block_frames = 1024;  // frames pulled from the synthesizer at a time
 constexpr double rate_hz = wav_rate_hz;
+
+struct synth_deleter {
+  void operator()(tc_synth *s) const { tc_synth_free(s); }
+};
+using synth_owner = std::unique_ptr<tc_synth, synth_deleter>;
 
 // Where the samples go: the project's own WAV writer, whose bytes never
 // change, or libsndfile for the compressed formats.
@@ -53,11 +60,13 @@ class sample_sink {
   sndfile_writer encoded_;
 };
 
-// Pulls the song in blocks and keeps the left output in mono (a stereo
-// recording contributes its first channel), both outputs interleaved in
-// stereo. The samples go to out a chunk at a time, so memory stays the same
-// however long the render. Returns 0, or the reason the output failed.
-int render(sample_sink &out, const render_span &span, int channels, render_stats &st) {
+// Pulls the song in blocks (in mono a stereo recording contributes its
+// first channel). The samples go to out a chunk at a time, so memory stays
+// the same however long the render. Returns 0, or the reason the output
+// failed.
+int render(tc_synth *synth, sample_sink &out, const render_span &span, int channels,
+           render_stats &st) {
+  std::array<float, 2 * render_block_frames> pulled;  // interleaved, as the instance gives them
   std::array<float, render_block_frames> left;
   std::array<float, render_block_frames> right;
   static_assert(wav_chunk_frames % render_block_frames == 0, "a block never straddles a chunk");
@@ -66,8 +75,16 @@ int render(sample_sink &out, const render_span &span, int channels, render_stats
   for (int64_t start = 0; start < span.frames; start += render_block_frames) {
     const auto count =
         static_cast<int32_t>(std::min<int64_t>(render_block_frames, span.frames - start));
-    chip_render(left.data(), right.data(), count);
-    span_convert(left.data(), right.data(), channels, count, start, span, &chunk[filled], st);
+    tc_synth_render_f32(synth, pulled.data(), static_cast<size_t>(count));
+    if (channels == 1) {
+      span_convert(pulled.data(), nullptr, 1, count, start, span, &chunk[filled], st);
+    } else {
+      for (int32_t k = 0; k < count; ++k) {
+        left[static_cast<size_t>(k)] = pulled[2 * static_cast<size_t>(k)];
+        right[static_cast<size_t>(k)] = pulled[2 * static_cast<size_t>(k) + 1];
+      }
+      span_convert(left.data(), right.data(), 2, count, start, span, &chunk[filled], st);
+    }
     filled += static_cast<size_t>(count * channels);
     if (filled == chunk.size() || start + count == span.frames) {
       if (const int err = out.write(chunk.data(), filled); err != 0) return err;
@@ -102,16 +119,59 @@ void report_clipping(const render_job &job, const render_stats &st) {
   }
 }
 
-}  // namespace
+// Where the tool's recordings are looked for: nowhere when ZARN_SYNTH is
+// set, even empty; else ZARN_MUSIC_DIR, "music" when unset. Null: nowhere.
+const char *recording_dir() {
+  if (std::getenv("ZARN_SYNTH") != nullptr) return nullptr;
+  const char *dir = std::getenv("ZARN_MUSIC_DIR");
+  return dir != nullptr ? dir : "music";
+}
 
-void render_warn_recording(const char *lump_name) {
-  char path[512];
-  pcm_file_path(g_music_name, path, sizeof path);
+// The recording's path as the instance opens it: the tool never names its
+// music, so the name is the empty one; cut to the 511 bytes a path can hold.
+std::string recording_path(const char *dir) {
+  constexpr size_t path_max_bytes = 511;
+  return (std::string(dir) + "/D_.wav").substr(0, path_max_bytes);
+}
+
+void warn_recording(const char *lump_name, const char *path) {
   const std::string who = lump_name != nullptr ? std::string(lump_name) + ": " : std::string();
   std::fprintf(stderr,
                "aviso: %ssuena la grabación %s en lugar del sintetizador (ZARN_SYNTH=1 "
                "para sintetizar)\n",
                who.c_str(), console_escape(path).c_str());
+}
+
+// A new instance with the job's song loaded (none without a score), its
+// volume, channels and recording lookup set. Prints the refusal and gives
+// null when the synthesizer cannot take the song.
+synth_owner render_synth(const render_job &job, const music_score &score) {
+  synth_owner synth(tc_synth_new());
+  tc_status status = synth == nullptr ? TC_OUT_OF_MEMORY : TC_OK;
+  if (status == TC_OK && score.mus() != nullptr) {
+    status = tc_synth_load(synth.get(), score.mus(), static_cast<size_t>(score.mus_size()));
+  }
+  if (status != TC_OK) {
+    std::fprintf(stderr, "lump %s: %s\n", job.lump_name,
+                 status == TC_OUT_OF_MEMORY ? "sin memoria para registrarlo"
+                                            : "el sintetizador no lo acepta");
+    return nullptr;
+  }
+  tc_synth_set_volume(synth.get(), job.style.volume);
+  tc_synth_set_stereo(synth.get(), job.style.stereo ? 1 : 0);
+  tc_synth_set_music_dir(synth.get(), recording_dir());
+  tc_synth_set_music_name(synth.get(), "");
+  return synth;
+}
+
+}  // namespace
+
+// The live player's song runs on the default instance, whose recording
+// name and directory the facade keeps.
+void render_warn_recording(const char *lump_name) {
+  char path[512];
+  pcm_file_path(g_music_name, path, sizeof path);
+  warn_recording(lump_name, path);
 }
 
 void render_closing_line(const render_job &job, const char *line) {
@@ -147,10 +207,15 @@ int render_run(const render_job &job) {
   }
   const music_score score = music_prepare(job.data, job.size);
   if (!render_score_usable(job, score)) return 1;
+  // Without a score nothing loads and every sample is silence. A score the
+  // synthesizer cannot take (its copy found no memory) is a refusal like
+  // the others, so it comes before the output is touched.
+  const synth_owner synth = render_synth(job, score);
+  if (synth == nullptr) return 1;
   if (job.length.loops > 0) {
     int64_t pass_frames = 0;
-    if (!span_from_loops(job.length, job.lump_name, job.style.channels(), score, span,
-                         pass_frames)) {
+    if (!span_from_song_loops(job.length, job.lump_name, job.style.channels(),
+                              score.mus() != nullptr ? synth.get() : nullptr, span, pass_frames)) {
       return 1;
     }
   } else if (score.kind == lump_kind::not_music) {
@@ -159,34 +224,19 @@ int render_run(const render_job &job) {
                  "se escribe silencio\n",
                  job.lump_name);
   }
-  // Without a score nothing registers and every sample is silence. A score
-  // the synthesizer cannot take (its copy found no memory) is a refusal
-  // like the others, so it comes before the output is touched.
-  if (score.mus() != nullptr) {
-    if (const int32_t status = chip_register_song(score.mus(), score.mus_size());
-        status != CHIP_REGISTERED) {
-      std::fprintf(stderr, "lump %s: %s\n", job.lump_name,
-                   status == CHIP_OUT_OF_MEMORY ? "sin memoria para registrarlo"
-                                                : "el sintetizador no lo acepta");
-      return 1;
-    }
-  }
   // Every refusal is behind; only now is the output touched.
   sample_sink out(job.format);
   const wav_target target{job.out_path, job.out_fd, job.batch, job.input, job.out_dir_fd};
   if (const int err = out.open(target, span.frames, job.style.channels()); err != 0) {
     return output_failed(job.out_path, err);
   }
-  I_SetMusicVolume(job.style.volume);
-  chip_set_stereo(job.style.stereo ? 1 : 0);
-  I_PlaySong(0, job.length.loops > 0 ? 1 : 0);
-  int32_t mode = 0, playing = 0, paused = 0;
-  double position_s = 0.0, length_s = 0.0;
-  chip_stats(&mode, &playing, &paused, &position_s, &length_s);
-  if (mode == 1) render_warn_recording(job.batch ? job.lump_name : nullptr);
+  tc_synth_play(synth.get(), job.length.loops > 0 ? 1 : 0);
+  if (tc_synth_playing_recording(synth.get()) != 0) {
+    warn_recording(job.batch ? job.lump_name : nullptr, recording_path(recording_dir()).c_str());
+  }
 
   render_stats st;
-  int err = render(out, span, job.style.channels(), st);
+  int err = render(synth.get(), out, span, job.style.channels(), st);
   if (err == 0) err = out.finish();
   if (err != 0) return output_failed(job.out_path, err);
   char closing[64];

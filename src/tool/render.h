@@ -14,9 +14,9 @@
 
 // How loud, and how much the tool says while it works.
 struct render_style {
-  int32_t volume = 100;  // 0 to 127, handed to I_SetMusicVolume
+  int32_t volume = 100;  // 0 to 127, the synthesizer's music volume
   bool quiet = false;    // no closing line: errors and warnings only
-  bool stereo = false;   // two channels placed by the song's pan (chip_set_stereo)
+  bool stereo = false;   // two channels placed by the song's pan
   int channels() const { return stereo ? 2 : 1; }
 };
 
@@ -46,7 +46,8 @@ bool render_score_usable(const render_job &job, const tunecast::music_score &sco
 
 // A recording found in the music directory plays instead of the song: says
 // so on standard error (naming lump_name unless it is null), since a stray
-// file would otherwise silently replace every song.
+// file would otherwise silently replace every song. For the live player,
+// whose song runs on the default instance; the file render warns alike.
 void render_warn_recording(const char *lump_name);
 
 // The line that ends a render whose file is written, unless quiet or one

@@ -11,6 +11,7 @@
 
 #include "tool/wav_out.h"
 #include "tunecast/chip.h"
+#include "tunecast/synth.h"
 
 using tunecast::music_score;
 
@@ -102,17 +103,16 @@ bool span_from_seconds(const render_seconds &seconds, int channels, render_span 
   return true;
 }
 
-bool span_from_loops(const render_length &len, const char *lump_name, int channels,
-                     const music_score &score, render_span &span, int64_t &pass_frames) {
+namespace {
+
+// The passes and the fade of a score whose natural length is pass_s seconds
+// (negative when it has no end); has_score false: the lump gave no score.
+bool loops_span(const render_length &len, const char *lump_name, int channels, bool has_score,
+                double pass_s, render_span &span, int64_t &pass_frames) {
   const int64_t max_frames = wav_max_frames_for(channels);
   const std::string who = std::string("lump ") + lump_name + ": ";
-  double pass_s = 0.0;
-  if (score.mus() == nullptr) {
-    return refuse(who + "no es MUS ni MIDI, no tiene vueltas");
-  }
-  if (chip_song_length(score.mus(), score.mus_size(), &pass_s) == 0) {
-    return refuse(who + "la partitura no llega a su fin, no se puede medir");
-  }
+  if (!has_score) return refuse(who + "no es MUS ni MIDI, no tiene vueltas");
+  if (pass_s < 0.0) return refuse(who + "la partitura no llega a su fin, no se puede medir");
   int64_t pass = 0;
   if (!span_pass_frames(pass_s, channels, pass)) return span_refuse_too_long(len, pass_s);
   if (pass == 0) return refuse(who + "dura 0 s, no hay vueltas que dar");
@@ -126,6 +126,23 @@ bool span_from_loops(const render_length &len, const char *lump_name, int channe
   span.seconds = static_cast<double>(span.frames) / rate_hz;
   pass_frames = pass;
   return true;
+}
+
+}  // namespace
+
+bool span_from_loops(const render_length &len, const char *lump_name, int channels,
+                     const music_score &score, render_span &span, int64_t &pass_frames) {
+  double pass_s = -1.0;
+  if (score.mus() != nullptr && chip_song_length(score.mus(), score.mus_size(), &pass_s) == 0) {
+    pass_s = -1.0;
+  }
+  return loops_span(len, lump_name, channels, score.mus() != nullptr, pass_s, span, pass_frames);
+}
+
+bool span_from_song_loops(const render_length &len, const char *lump_name, int channels,
+                          const tc_synth *song, render_span &span, int64_t &pass_frames) {
+  return loops_span(len, lump_name, channels, song != nullptr, tc_synth_length(song), span,
+                    pass_frames);
 }
 
 void span_convert(const float *left, const float *right, int channels, int32_t count, int64_t start,

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "midi/music_lump.h"
+#include "tunecast/synth.h"
 
 // A duration from the command line, already read as a number of seconds.
 struct render_seconds {
@@ -57,6 +58,11 @@ bool span_refuse_too_long(const render_length &length, double pass_s);
 // 0 s, or the total does not fit a WAV of `channels` channels.
 bool span_from_loops(const render_length &length, const char *lump_name, int channels,
                      const tunecast::music_score &score, render_span &span, int64_t &pass_frames);
+
+// The same for the song loaded in an instance of the file render, measured
+// there; a null song stands for a lump that gave no score.
+bool span_from_song_loops(const render_length &length, const char *lump_name, int channels,
+                          const tc_synth *song, render_span &span, int64_t &pass_frames);
 
 // Converts the frames [start, start + count) of the span, pulled into left
 // (and right, in stereo), to samples at out (interleaved in stereo). Over

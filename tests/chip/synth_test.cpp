@@ -222,6 +222,7 @@ TEST(Synth, NullHandlesAreAnswered) {
   EXPECT_EQ(tc_synth_seek(nullptr, 5), 0);
   EXPECT_EQ(tc_synth_tell(nullptr), 0u);
   EXPECT_LT(tc_synth_length(nullptr), 0.0);
+  EXPECT_EQ(tc_synth_playing_recording(nullptr), 0);
   EXPECT_EQ(tc_synth_set_music_dir(nullptr, "x"), TC_NULL_HANDLE);
   EXPECT_EQ(tc_synth_set_music_name(nullptr, "x"), TC_NULL_HANDLE);
   // No song: silence, every frame written, and nothing to seek in.
@@ -255,6 +256,40 @@ TEST(Synth, RecordingsOnlyWhereAsked) {
   expected.push_back(0);  // and then silence
   EXPECT_EQ(render(s.get(), 4, 1), expected);
   unsetenv("ZARN_MUSIC_DIR");
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+}
+
+// A null name (the start) looks for nothing; "" is a name like any other,
+// the file D_.wav, and the instance says when a recording took the song's
+// place, until it stops.
+TEST(Synth, EveryNameButNullFindsItsRecording) {
+  const std::string dir = fixture::make_temp_dir("synth");
+  fixture::write_file(dir + "/D_.wav", fixture::wav_pcm16(1, 44100, {16000}));
+  fixture::write_file(dir + "/D_DEMO.wav", fixture::wav_pcm16(1, 44100, {-8000}));
+  const demo::bytes mus = demo::song_mus();
+  const samples song = render_alone(mus, false, 1);
+  // v / 32768 x 0.9 x 100 / 127 x 32000, in single precision, truncated.
+  const auto recorded = [](int v) {
+    const float gain = static_cast<float>((100 / 127.0) * 0.9);
+    return static_cast<int16_t>((static_cast<float>(v) * (1.0f / 32768) * gain) * 32000.0f);
+  };
+  const struct {
+    const char *name;
+    int playing_recording;
+    samples first;
+  } cases[] = {{nullptr, 0, song}, {"", 1, {recorded(16000)}}, {"demo", 1, {recorded(-8000)}}};
+  synth_ptr s = started(mus, false);
+  ASSERT_EQ(tc_synth_set_music_dir(s.get(), dir.c_str()), TC_OK);
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name != nullptr ? c.name : "(null)");
+    ASSERT_EQ(tc_synth_set_music_name(s.get(), c.name), TC_OK);
+    tc_synth_play(s.get(), 0);
+    EXPECT_EQ(tc_synth_playing_recording(s.get()), c.playing_recording);
+    EXPECT_EQ(render(s.get(), 1, 1), c.first);
+    tc_synth_stop(s.get());
+    EXPECT_EQ(tc_synth_playing_recording(s.get()), 0);
+  }
   std::error_code ignored;
   std::filesystem::remove_all(dir, ignored);
 }
