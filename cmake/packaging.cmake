@@ -82,6 +82,7 @@ function(tunecast_library static_target)
 endfunction()
 
 tunecast_library(tunecast_midi EXPORT_NAME midi STATIC_ONLY)
+tunecast_library(tunecast_maths EXPORT_NAME maths STATIC_ONLY)
 tunecast_library(tunecast_synth EXPORT_NAME synth SHARED_LINK m $<BUILD_INTERFACE:tunecast_midi>)
 # The facade calls the instance's internal C++, which the synth library does
 # not export: its shared twin holds every synth object too, and so offers the
