@@ -8,7 +8,7 @@
 #include "mus/events.h"
 #include "mus/header.h"
 
-namespace chip {
+namespace tunecast::chip {
 
 bool song_length_of(const uint8_t *b, int32_t size, double &seconds) {
   mus_header header;
@@ -32,4 +32,4 @@ bool song_length_of(const uint8_t *b, int32_t size, double &seconds) {
   return false;
 }
 
-}  // namespace chip
+}  // namespace tunecast::chip

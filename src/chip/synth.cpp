@@ -14,17 +14,17 @@
 #include "chip/state.h"
 #include "tunecast/version.h"
 
-struct tc_synth : chip::module_state {
-  chip::synth_stores *stores = nullptr;  // calloc'd, so untouched pages cost nothing
-  uint64_t position = 0;                 // frames rendered since play or seek
-  int32_t started = 0;                   // 1 from play or seek until stop
-  std::array<char, 16> music_name{};     // for recordings, when music_name_set
-  int32_t music_name_set = 0;            // 0: no name given, never look
+struct tc_synth : tunecast::chip::module_state {
+  tunecast::chip::synth_stores *stores = nullptr;  // calloc'd, so untouched pages cost nothing
+  uint64_t position = 0;                           // frames rendered since play or seek
+  int32_t started = 0;                             // 1 from play or seek until stop
+  std::array<char, 16> music_name{};               // for recordings, when music_name_set
+  int32_t music_name_set = 0;                      // 0: no name given, never look
 };
 
 namespace {
 
-using namespace chip;
+using namespace tunecast::chip;
 
 // Frames rendered in one pass through the instance: the stack buffers'
 // size. Any split gives the same samples.
