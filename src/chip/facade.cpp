@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "chip/state.h"
+#include "mus/song_length.h"
 #include "tunecast/chip.h"
 
 namespace tunecast::chip {
@@ -151,7 +152,7 @@ void chip_render(float *left, float *right, int32_t frames) {
 
 int32_t chip_song_length(const void *mus, int32_t size, double *seconds) {
   if (seconds == nullptr) return 0;
-  return song_length_of(static_cast<const uint8_t *>(mus), size, *seconds) ? 1 : 0;
+  return tunecast::mus::song_length(static_cast<const uint8_t *>(mus), size, *seconds) ? 1 : 0;
 }
 
 void chip_set_stereo(int32_t on) {

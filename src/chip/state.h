@@ -242,9 +242,6 @@ struct recording_file;
 int16_t *playback_start(module_state &m, recording_file &found, int32_t looping);
 // Stops playback, silences every voice and frees the recording.
 void synth_stop(module_state &m);
-// The natural length of the MUS score at b (size bytes, read no further) in
-// seconds, as chip_song_length documents; false when it has none.
-bool song_length_of(const uint8_t *b, int32_t size, double &seconds);
 // Renders frames samples into left and right, as chip_render documents.
 void synth_render(module_state &m, float *left, float *right, int32_t frames);
 

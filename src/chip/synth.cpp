@@ -12,6 +12,7 @@
 #include <new>
 
 #include "chip/state.h"
+#include "mus/song_length.h"
 #include "tunecast/version.h"
 
 struct tc_synth : tunecast::chip::module_state {
@@ -192,7 +193,7 @@ uint64_t tc_synth_tell(const tc_synth *s) { return s != nullptr ? s->position : 
 double tc_synth_length(const tc_synth *s) {
   if (s == nullptr || s->song.song == nullptr) return -1.0;
   double seconds = 0.0;
-  if (song_length_of(s->song.song, s->song.song_len, seconds)) return seconds;
+  if (tunecast::mus::song_length(s->song.song, s->song.song_len, seconds)) return seconds;
   return -1.0;
 }
 
