@@ -13,7 +13,7 @@
 
 #include "chip/state.h"
 
-namespace chip {
+namespace tunecast::chip {
 namespace {
 
 constexpr int64_t block_len = age_block_len;
@@ -83,4 +83,4 @@ const double *age_entries_lookup(age_tables &t, age_block_cache &cache, size_t s
   return cache.entries[slot] != nullptr ? cache.entries[slot] + (k0 - cache.first) : nullptr;
 }
 
-}  // namespace chip
+}  // namespace tunecast::chip

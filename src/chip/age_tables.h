@@ -14,7 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace chip {
+namespace tunecast::chip {
 
 // Samples of a note covered by the tables (5.94 s, so that held chords and
 // pads stay on them); later ones call. The tables are made and handed out
@@ -112,6 +112,6 @@ inline const double *age_entries(age_tables &t, age_block_cache &cache, std::siz
   return age_entries_lookup(t, cache, slot, f, constant, k0, n);
 }
 
-}  // namespace chip
+}  // namespace tunecast::chip
 
 #endif  // TUNECAST_CHIP_AGE_TABLES_H

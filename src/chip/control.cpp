@@ -7,7 +7,7 @@
 #include "chip/state.h"
 #include "mus/header.h"
 
-namespace chip {
+namespace tunecast::chip {
 
 void channels_reset(channel_state &channels) {
   for (chip_channel &c : channels) c = channel_reset_value();
@@ -74,4 +74,4 @@ void synth_stop(module_state &m) {
   pcm_discard(m.recording);
 }
 
-}  // namespace chip
+}  // namespace tunecast::chip

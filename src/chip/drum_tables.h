@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace chip {
+namespace tunecast::chip {
 
 // What sets a drum apart from the others before its velocity: the note's
 // row of the key map. Tom pitches and hi-hat lengths make six and three.
@@ -61,6 +61,6 @@ struct drum_table_store {
 };
 static_assert(sizeof(drum_table_store) <= std::size_t{3} << 20, "the tables stay within 3 MiB");
 
-}  // namespace chip
+}  // namespace tunecast::chip
 
 #endif  // TUNECAST_CHIP_DRUM_TABLES_H

@@ -15,7 +15,7 @@
 #include "chip/age_tables.h"
 #include "chip/noise.h"
 
-namespace chip {
+namespace tunecast::chip {
 
 namespace {
 
@@ -486,4 +486,4 @@ int32_t drums_sounding(const drum_pool &drums) {
   return n;
 }
 
-}  // namespace chip
+}  // namespace tunecast::chip

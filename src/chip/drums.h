@@ -8,7 +8,7 @@
 
 #include "chip/state.h"
 
-namespace chip {
+namespace tunecast::chip {
 
 // chip_drum::kind
 constexpr int32_t drum_kick = 0;
@@ -30,6 +30,6 @@ double drum_resonator_step(chip_resonator *r, double x);
 // a slower tail from 0.045 s on. In [0, 1].
 double drum_clap_envelope(double t);
 
-}  // namespace chip
+}  // namespace tunecast::chip
 
 #endif  // TUNECAST_CHIP_DRUMS_H

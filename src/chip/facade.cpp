@@ -6,9 +6,10 @@
 #include <cstring>
 
 #include "chip/state.h"
+#include "mus/song_length.h"
 #include "tunecast/chip.h"
 
-namespace chip {
+namespace tunecast::chip {
 namespace {
 
 // The default instance's tables: zero at program start, in no data section.
@@ -38,14 +39,14 @@ int32_t pcm_load(recording_state &rec, const char *name) {
   return 1;
 }
 
-}  // namespace chip
+}  // namespace tunecast::chip
 
-using namespace chip;
+using namespace tunecast::chip;
 
 extern "C" {
 
 char g_music_name[16] = "";
-double *pcm_gain_p = &chip::the_state.recording.pcm_gain;
+double *pcm_gain_p = &the_state.recording.pcm_gain;
 
 __attribute__((weak)) void snd_lock(void) {}
 __attribute__((weak)) void snd_unlock(void) {}
@@ -151,7 +152,7 @@ void chip_render(float *left, float *right, int32_t frames) {
 
 int32_t chip_song_length(const void *mus, int32_t size, double *seconds) {
   if (seconds == nullptr) return 0;
-  return song_length_of(static_cast<const uint8_t *>(mus), size, *seconds) ? 1 : 0;
+  return tunecast::mus::song_length(static_cast<const uint8_t *>(mus), size, *seconds) ? 1 : 0;
 }
 
 void chip_set_stereo(int32_t on) {
@@ -162,7 +163,7 @@ void chip_set_stereo(int32_t on) {
 
 int32_t pcm_file_path(const char *name, char *path, int32_t size) {
   char full[512];
-  chip::pcm_path(chip::music_dir(chip::the_state.recording), name != nullptr ? name : "", full);
+  pcm_path(music_dir(the_state.recording), name != nullptr ? name : "", full);
   const size_t length = std::strlen(full);
   if (path != nullptr && size > 0) {
     const size_t kept = length < static_cast<size_t>(size) ? length : static_cast<size_t>(size) - 1;
@@ -173,18 +174,18 @@ int32_t pcm_file_path(const char *name, char *path, int32_t size) {
 }
 
 int32_t pcm_try(const char *name) {
-  chip::recording_state &rec = chip::the_state.recording;
-  chip::pcm_discard(rec);
+  recording_state &rec = the_state.recording;
+  pcm_discard(rec);
   if (std::getenv("ZARN_SYNTH") != nullptr) return 0;
-  return chip::pcm_load(rec, name);
+  return pcm_load(rec, name);
 }
 
-void pcm_stop(void) { chip::pcm_discard(chip::the_state.recording); }
+void pcm_stop(void) { pcm_discard(the_state.recording); }
 
-void pcm_free_all(void) { chip::pcm_discard(chip::the_state.recording); }
+void pcm_free_all(void) { pcm_discard(the_state.recording); }
 
 void chip_set_music_dir(const char *dir) {
-  chip::recording_state &rec = chip::the_state.recording;
+  recording_state &rec = the_state.recording;
   rec.music_dir = {};
   rec.music_dir_set = dir != nullptr ? 1 : 0;
   if (dir == nullptr) return;
@@ -196,7 +197,7 @@ void chip_set_music_dir(const char *dir) {
 
 }  // extern "C"
 
-void chip::state_reset() {
+void tunecast::chip::state_reset() {
   module_state &m = the_state;
   std::free(m.song.song);
   std::free(m.recording.pcm);

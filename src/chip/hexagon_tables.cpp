@@ -9,7 +9,7 @@
 
 #include "chip/voices.h"
 
-namespace chip {
+namespace tunecast::chip {
 namespace {
 
 hexagon_values *find_or_claim(hexagon_tables &t, double step) {
@@ -66,4 +66,4 @@ const double *hexagon_entries(hexagon_tables &t, hexagon_block_cache &cache, dou
   return cache.entries != nullptr ? cache.entries + (k0 - cache.first) : nullptr;
 }
 
-}  // namespace chip
+}  // namespace tunecast::chip

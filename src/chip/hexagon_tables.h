@@ -14,7 +14,7 @@
 
 #include "chip/age_tables.h"
 
-namespace chip {
+namespace tunecast::chip {
 
 // Room for 4 MiB of entries, shared by up to 64 steps; a song that wants
 // more makes the calls for the rest. A step's table covers the same samples
@@ -58,6 +58,6 @@ struct hexagon_block_cache {
 const double *hexagon_entries(hexagon_tables &t, hexagon_block_cache &cache, double step,
                               int64_t k0, int32_t n);
 
-}  // namespace chip
+}  // namespace tunecast::chip
 
 #endif  // TUNECAST_CHIP_HEXAGON_TABLES_H

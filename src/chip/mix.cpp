@@ -7,7 +7,7 @@
 
 #include "chip/state.h"
 
-namespace chip {
+namespace tunecast::chip {
 
 namespace {
 
@@ -106,4 +106,4 @@ void synth_render(module_state &m, float *left, float *right, int32_t frames) {
   }
 }
 
-}  // namespace chip
+}  // namespace tunecast::chip

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace chip {
+namespace tunecast::chip {
 
 // Feedback taps: the new top bit is bit 0 xor bit `tap` of the old state.
 // From seed 1, tap 1 repeats after 32767 clocks, tap 6 after 93.
@@ -27,6 +27,6 @@ inline double noise_step(uint32_t &state, int32_t tap) {
   return noise_value(state);
 }
 
-}  // namespace chip
+}  // namespace tunecast::chip
 
 #endif  // TUNECAST_CHIP_NOISE_H

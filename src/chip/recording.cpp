@@ -11,8 +11,9 @@
 #include <cstring>
 
 #include "chip/state.h"
+#include "common/byte_order.h"
 
-namespace chip {
+namespace tunecast::chip {
 
 namespace {
 
@@ -22,12 +23,6 @@ constexpr size_t fmt_bytes = 16;  // the part of "fmt " that is read
 constexpr uint32_t required_rate_hz = 44100;
 constexpr uint32_t required_bits = 16;
 constexpr float sample_scale = 1.0f / 32768;  // exact in single precision
-
-uint16_t le16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-
-uint32_t le32(const unsigned char *p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
 
 bool read_exact(std::FILE *f, unsigned char *buf, size_t n) {
   return std::fread(buf, 1, n, f) == n;
@@ -67,14 +62,14 @@ bool read_recording(std::FILE *f, recording_file &out) {
   for (;;) {
     unsigned char chunk[chunk_header_bytes];
     if (!read_exact(f, chunk, sizeof chunk)) return false;
-    const uint32_t size = le32(chunk + 4);
+    const uint32_t size = get_u32le(chunk + 4);
     const int64_t padded = int64_t{size} + (size & 1);
     if (std::memcmp(chunk, "fmt ", 4) == 0) {
       unsigned char fmt[fmt_bytes];
       if (size < fmt_bytes || !read_exact(f, fmt, sizeof fmt)) return false;
-      channels = le16(fmt + 2);
-      rate = le32(fmt + 4);
-      bits = le16(fmt + 14);
+      channels = get_u16le(fmt + 2);
+      rate = get_u32le(fmt + 4);
+      bits = get_u16le(fmt + 14);
       if (!skip(f, padded - int64_t{fmt_bytes})) return false;
     } else if (std::memcmp(chunk, "data", 4) == 0) {
       data_size = size;
@@ -99,7 +94,7 @@ bool read_recording(std::FILE *f, recording_file &out) {
   const size_t got = std::fread(samples, sizeof(int16_t), static_cast<size_t>(wanted), f);
   // The file is little-endian whatever the host is: decode in place.
   auto *raw = reinterpret_cast<unsigned char *>(samples);
-  for (size_t i = 0; i < got; ++i) samples[i] = static_cast<int16_t>(le16(raw + 2 * i));
+  for (size_t i = 0; i < got; ++i) samples[i] = static_cast<int16_t>(get_u16le(raw + 2 * i));
 
   out.samples = samples;
   out.count = static_cast<int64_t>(got);
@@ -197,4 +192,4 @@ void recording_play_step(recording_state &rec, transport &flags, float *left, fl
   *right = (static_cast<float>(at[pcm_ch - 1]) * sample_scale) * g;
 }
 
-}  // namespace chip
+}  // namespace tunecast::chip

@@ -7,7 +7,7 @@
 #include "chip/state.h"
 #include "midi/music_lump.h"
 
-namespace chip {
+namespace tunecast::chip {
 
 tc_status song_copy_from_lump(const void *data, int32_t size, song_copy &out) noexcept {
   try {
@@ -32,4 +32,4 @@ tc_status song_copy_from_lump(const void *data, int32_t size, song_copy &out) no
   }
 }
 
-}  // namespace chip
+}  // namespace tunecast::chip

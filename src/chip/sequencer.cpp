@@ -7,7 +7,7 @@
 #include "chip/state.h"
 #include "mus/events.h"
 
-namespace chip {
+namespace tunecast::chip {
 namespace {
 
 // What the events of one sample act on.
@@ -111,4 +111,4 @@ bool seq_step(song_state &song, transport &flags, channel_state &channels, voice
   return false;
 }
 
-}  // namespace chip
+}  // namespace tunecast::chip

@@ -13,6 +13,8 @@
 #include "chip/hexagon_tables.h"
 #include "tunecast/synth.h"
 
+namespace tunecast::chip {
+
 constexpr int chip_voice_count = 28;
 constexpr int chip_drum_count = 8;
 constexpr int chip_channel_count = 16;
@@ -98,15 +100,13 @@ struct chip_drum {
   // again: the body's decay (kick, snare, tom: max(duration / k, floor);
   // ride: 1.3 decay for its bell), 0 for the other kinds.
   double body_decay;
-  int64_t clock;                // samples since start: the index into the age and drum tables
-  chip::age_block_cache fades;  // the kind's fades, numbered by the kind
+  int64_t clock;          // samples since start: the index into the age and drum tables
+  age_block_cache fades;  // the kind's fades, numbered by the kind
   // 1 + the drum's variant while its samples come from that variant's table;
   // phase, lfsr, lfsr2 and res then keep their start values and are brought
   // up to date only if the drum outlives the table. 0: they are live.
   int32_t table;
 };
-
-namespace chip {
 
 // One variant's table: a drum of that note, without velocity, rendered made
 // samples into it; it goes on from there when a drum needs later entries.
@@ -242,9 +242,6 @@ struct recording_file;
 int16_t *playback_start(module_state &m, recording_file &found, int32_t looping);
 // Stops playback, silences every voice and frees the recording.
 void synth_stop(module_state &m);
-// The natural length of the MUS score at b (size bytes, read no further) in
-// seconds, as chip_song_length documents; false when it has none.
-bool song_length_of(const uint8_t *b, int32_t size, double &seconds);
 // Renders frames samples into left and right, as chip_render documents.
 void synth_render(module_state &m, float *left, float *right, int32_t frames);
 
@@ -326,6 +323,6 @@ int32_t pcm_load(recording_state &rec, const char *name);
 void pcm_discard(recording_state &rec);  // free pcm; pcm null, pcm_n 0
 void recording_play_step(recording_state &rec, transport &flags, float *left, float *right);
 
-}  // namespace chip
+}  // namespace tunecast::chip
 
 #endif  // TUNECAST_CHIP_STATE_H

@@ -12,19 +12,20 @@
 #include <new>
 
 #include "chip/state.h"
+#include "mus/song_length.h"
 #include "tunecast/version.h"
 
-struct tc_synth : chip::module_state {
-  chip::synth_stores *stores = nullptr;  // calloc'd, so untouched pages cost nothing
-  uint64_t position = 0;                 // frames rendered since play or seek
-  int32_t started = 0;                   // 1 from play or seek until stop
-  std::array<char, 16> music_name{};     // for recordings, when music_name_set
-  int32_t music_name_set = 0;            // 0: no name given, never look
+struct tc_synth : tunecast::chip::module_state {
+  tunecast::chip::synth_stores *stores = nullptr;  // calloc'd, so untouched pages cost nothing
+  uint64_t position = 0;                           // frames rendered since play or seek
+  int32_t started = 0;                             // 1 from play or seek until stop
+  std::array<char, 16> music_name{};               // for recordings, when music_name_set
+  int32_t music_name_set = 0;                      // 0: no name given, never look
 };
 
 namespace {
 
-using namespace chip;
+using namespace tunecast::chip;
 
 // Frames rendered in one pass through the instance: the stack buffers'
 // size. Any split gives the same samples.
@@ -192,7 +193,7 @@ uint64_t tc_synth_tell(const tc_synth *s) { return s != nullptr ? s->position : 
 double tc_synth_length(const tc_synth *s) {
   if (s == nullptr || s->song.song == nullptr) return -1.0;
   double seconds = 0.0;
-  if (song_length_of(s->song.song, s->song.song_len, seconds)) return seconds;
+  if (tunecast::mus::song_length(s->song.song, s->song.song_len, seconds)) return seconds;
   return -1.0;
 }
 

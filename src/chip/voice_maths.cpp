@@ -7,7 +7,7 @@
 
 #include "chip/voices.h"
 
-namespace chip {
+namespace tunecast::chip {
 namespace {
 
 constexpr double reference_hz = 440.0;
@@ -100,4 +100,4 @@ double voice_hexagon(double p) {
 }
 
 
-}  // namespace chip
+}  // namespace tunecast::chip

@@ -14,7 +14,7 @@
 #include "chip/noise.h"
 #include "chip/state.h"
 
-namespace chip {
+namespace tunecast::chip {
 namespace {
 
 int32_t voice_slot_for_note_on(const voice_pool &voices) {
@@ -476,4 +476,4 @@ int32_t voices_sounding(const voice_pool &voices) {
   return n;
 }
 
-}  // namespace chip
+}  // namespace tunecast::chip

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-namespace chip {
+namespace tunecast::chip {
 
 // Constants the render loops share with the maths below.
 constexpr double vibrato_onset_s = 0.15;  // the vibrato starts once the age is past it
@@ -71,6 +71,6 @@ inline double voice_envelope_shape(double age, double attack) {
   return sustain_level;
 }
 
-}  // namespace chip
+}  // namespace tunecast::chip
 
 #endif  // TUNECAST_CHIP_VOICES_H

@@ -40,10 +40,4 @@ music_score music_prepare(const uint8_t *data, int32_t size) noexcept;
 
 }  // namespace tunecast
 
-// The synthesizer's sources (src/chip) still name these from the global
-// namespace; the names their objects carry stay in tunecast::.
-using tunecast::lump_kind;
-using tunecast::music_prepare;
-using tunecast::music_score;
-
 #endif  // TUNECAST_MUSIC_LUMP_H

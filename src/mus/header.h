@@ -51,11 +51,4 @@ inline size_t mus_declared_bytes(const mus_header &h) {
 
 }  // namespace tunecast
 
-// The synthesizer's sources (src/chip) still name these from the global
-// namespace; the names their objects carry stay in tunecast::.
-using tunecast::mus_declared_bytes;
-using tunecast::mus_declared_max_bytes;
-using tunecast::mus_header;
-using tunecast::mus_header_read;
-
 #endif  // TUNECAST_MUS_HEADER_H

@@ -70,8 +70,4 @@ inline int64_t ticks_to_samples(int64_t ticks) {
 
 }  // namespace tunecast::mus
 
-// The synthesizer's sources (src/chip) still write mus:: from the global
-// namespace; the names their objects carry stay in tunecast::.
-namespace mus = tunecast::mus;
-
 #endif  // TUNECAST_MUS_STREAM_H

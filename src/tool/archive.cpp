@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "common/console_text.h"
-#include "tunecast/chip.h"
+#include "mus/song_length.h"
 
 using tunecast::classify_lump;
 using tunecast::console_escape;
@@ -36,7 +36,7 @@ archive_length length_of(const wad_lump &lump, lump_kind kind) {
   const music_score score = music_prepare(lump.data, lump.size);
   if (score.mus() == nullptr) return {std::nullopt, "dañado"};
   double seconds = 0.0;
-  if (chip_song_length(score.mus(), score.mus_size(), &seconds) == 0) {
+  if (!tunecast::mus::song_length(score.mus(), score.mus_size(), seconds)) {
     return {std::nullopt, "sin fin"};
   }
   return {seconds, "ok"};

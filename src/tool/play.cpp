@@ -20,14 +20,15 @@
 #include <string>
 #include <vector>
 
+#include "mus/song_length.h"
 #include "tool/archive.h"
 #include "tool/player.h"
 #include "tool/render.h"
+#include "tool/song_start.h"
 #include "tool/sound_device.h"
 #include "tool/standard_streams.h"
 #include "tool/terminal.h"
 #include "tool/wav_out.h"
-#include "tunecast/chip.h"
 #include "tunecast/wad.h"
 
 using tunecast::lump_kind;
@@ -60,7 +61,7 @@ bool plan_song(const play_setup &setup, const char *name, const music_score &sco
                player_song &song) {
   const tool_options &opt = setup.opt;
   double pass_s = 0.0;
-  const bool ends = chip_song_length(score.mus(), score.mus_size(), &pass_s) != 0;
+  const bool ends = tunecast::mus::song_length(score.mus(), score.mus_size(), pass_s);
   // A pass too long for a file is too long to play whole; with a duration
   // or passes, it is for those to accept or refuse.
   const bool pass_fits = ends && span_pass_frames(pass_s, setup.channels(), song.pass_frames);
@@ -209,14 +210,14 @@ class player_session {
 
 bool player_session::start(size_t index) {
   const player_song &song = player_.songs()[index];
-  if (!player_.play(index)) {
+  if (const tc_status status = player_.play(index); status != TC_OK) {
     clear_status();
-    std::fprintf(stderr, "lump %s: sin memoria para registrarlo\n", song.name.c_str());
+    song_refusal(song.name.c_str(), status);
     return false;
   }
   if (player_.status().recording) {
     clear_status();
-    render_warn_recording(song.name.c_str());
+    song_warn_recording(song.name.c_str());
   }
   if (!setup_.interactive && !setup_.opt.quiet) {
     std::printf("[%zu/%zu] %s, %.1f s\n", index + 1, player_.songs().size(), song.name.c_str(),

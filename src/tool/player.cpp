@@ -10,22 +10,12 @@
 #include <algorithm>
 #include <utility>
 
-#include "tunecast/chip.h"
+#include "tool/song_start.h"
 
-namespace {
-
-// The synthesizer's lock, which the tool defines as a mutex.
-struct hold_lock {
-  hold_lock() { snd_lock(); }
-  ~hold_lock() { snd_unlock(); }
-  hold_lock(const hold_lock &) = delete;
-  hold_lock &operator=(const hold_lock &) = delete;
-};
-
-}  // namespace
+using hold_lock = std::lock_guard<std::mutex>;
 
 player::player(std::vector<player_song> songs, int channels, int32_t volume)
-    : songs_(std::move(songs)), channels_(channels), volume_(volume) {
+    : songs_(std::move(songs)), channels_(channels), synth_(tc_synth_new()), volume_(volume) {
   // Without the pipe the control side still wakes on its timeout.
   if (pipe2(wake_.data(), O_NONBLOCK | O_CLOEXEC) != 0) wake_ = {-1, -1};
 }
@@ -37,7 +27,7 @@ player::~player() {
 }
 
 void player::fill(int16_t *out, int32_t frames) {
-  const hold_lock lock;
+  const hold_lock lock(mutex_);
   // At the point where the fade would begin, a looping song is given one
   // pass more: its score was registered looping, so the synthesizer goes on
   // into the next pass as the file render of one more pass would.
@@ -64,8 +54,8 @@ void player::fill(int16_t *out, int32_t frames) {
       n = std::min(n, span_.fade_from() - position_);
     }
     const auto count = static_cast<int32_t>(n);
-    chip_render(left_.data(), right_.data(), count);
-    span_convert(left_.data(), right_.data(), channels_, count, position_, span_,
+    tc_synth_render_f32(synth_.get(), pulled_.data(), static_cast<size_t>(count));
+    span_convert(pulled_.data(), channels_, count, position_, span_,
                  out + static_cast<ptrdiff_t>(done) * channels_, stats_);
     position_ += count;
     done += count;
@@ -75,26 +65,22 @@ void player::fill(int16_t *out, int32_t frames) {
   filled_ += frames;
 }
 
-bool player::play(size_t index) {
+tc_status player::play(size_t index) {
   {
-    const hold_lock lock;
+    const hold_lock lock(mutex_);
     ready_ = false;
   }
   drain_wake();
+  // From here to ready_ the audio side leaves the instance alone.
   const player_song &song = songs_[index];
-  if (chip_register_song(song.mus->data(), static_cast<int32_t>(song.mus->size())) !=
-      CHIP_REGISTERED) {
-    return false;
-  }
-  // As the file render starts a song, so that the frames are the file's.
-  I_SetMusicVolume(volume_);
-  chip_set_stereo(channels_ == 2 ? 1 : 0);
-  I_PlaySong(0, song.looping ? 1 : 0);
-  const hold_lock lock;
-  int32_t mode = 0, playing = 0, paused = 0;
-  double position_s = 0.0, length_s = 0.0;
-  chip_stats(&mode, &playing, &paused, &position_s, &length_s);
-  recording_ = mode == 1;
+  render_style style;
+  style.volume = volume_;
+  style.stereo = channels_ == 2;
+  const tc_status status = song_load(synth_.get(), song.mus->data(), song.mus->size(), style);
+  if (status != TC_OK) return status;
+  const bool recording = song_play(synth_.get(), song.looping);
+  const hold_lock lock(mutex_);
+  recording_ = recording;
   current_ = index;
   position_ = 0;
   span_ = song.span;
@@ -102,40 +88,28 @@ bool player::play(size_t index) {
   loop_ = false;
   finished_ = false;
   ready_ = true;
-  return true;
+  return TC_OK;
 }
 
-// The player's flag is raised before the synthesizer is held and lowered
-// after it is released, so the audio side never pulls a held synthesizer
-// and counts frames that did not advance the song.
+// While paused the audio side pulls nothing, so the song holds where it was.
 void player::toggle_pause() {
-  bool pause = false;
-  {
-    const hold_lock lock;
-    pause = !paused_;
-    if (pause) paused_ = true;
-  }
-  if (pause) {
-    I_PauseSong();
-    return;
-  }
-  I_ResumeSong();
-  const hold_lock lock;
-  paused_ = false;
+  const hold_lock lock(mutex_);
+  paused_ = !paused_;
 }
 
 void player::change_volume(int32_t delta) {
+  const hold_lock lock(mutex_);
   volume_ = std::clamp(volume_ + delta, 0, 127);
-  I_SetMusicVolume(volume_);
+  tc_synth_set_volume(synth_.get(), volume_);
 }
 
 void player::toggle_loop() {
-  const hold_lock lock;
+  const hold_lock lock(mutex_);
   loop_ = !loop_;
 }
 
 player_status player::status(bool take_peak) {
-  const hold_lock lock;
+  const hold_lock lock(mutex_);
   player_status s;
   s.index = current_;
   s.position = position_;
@@ -150,7 +124,7 @@ player_status player::status(bool take_peak) {
 }
 
 int64_t player::frames_filled() {
-  const hold_lock lock;
+  const hold_lock lock(mutex_);
   return filled_;
 }
 

@@ -4,11 +4,12 @@
 // loops and changes the volume from the main thread.
 //
 // Threads: fill() runs on the audio thread; every other call belongs to one
-// control thread. Both sides meet under the synthesizer's lock hooks
-// (snd_lock/snd_unlock), which the tool defines as a mutex: fill() holds
-// the lock while it pulls the synthesizer and reads or writes the player's
-// shared fields, and the control side takes it for the shared fields only,
-// never around an I_ call (those take it themselves).
+// control thread. The player owns its synthesizer instance, which one
+// thread may drive at a time: both sides meet under the player's mutex,
+// which fill() holds while it pulls the instance and the control side
+// while it changes the instance or the shared fields. A song is loaded
+// with the audio side held off it (ready_ false), so no lock is held
+// across the load.
 #ifndef TUNECAST_TOOL_PLAYER_H
 #define TUNECAST_TOOL_PLAYER_H
 
@@ -16,10 +17,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "tool/render_span.h"
+#include "tunecast/synth.h"
 
 // A song ready to play: the score to register and how long it plays.
 struct player_song {
@@ -29,7 +32,7 @@ struct player_song {
   std::shared_ptr<const std::vector<uint8_t>> mus;
   render_span span;         // frames to play, the last fade_frames fading out
   int64_t pass_frames = 0;  // one pass of the score; 0 when it has no end
-  bool looping = false;     // the flag I_PlaySong gets, as the file render sets it
+  bool looping = false;     // the score loops, as the file render of passes plays it
 };
 
 // The player as the status line shows it.
@@ -63,10 +66,10 @@ class player {
 
   // Control side.
   const std::vector<player_song> &songs() const { return songs_; }
-  // Registers songs[index] and starts it from its first frame, playing
-  // (a pause is lifted) and not looping. Returns false when the
-  // synthesizer refused the score (out of memory); nothing plays then.
-  bool play(size_t index);
+  // Loads songs[index] and starts it from its first frame, playing (a
+  // pause is lifted) and not looping. Returns the synthesizer's refusal
+  // (TC_OK when it plays); nothing plays after a refusal.
+  tc_status play(size_t index);
   void toggle_pause();
   // Adds delta to the volume, kept within 0 to 127.
   void change_volume(int32_t delta);
@@ -82,10 +85,17 @@ class player {
   void drain_wake();
 
  private:
+  struct synth_deleter {
+    void operator()(tc_synth *s) const { tc_synth_free(s); }
+  };
+
   std::vector<player_song> songs_;
   int channels_;
   std::array<int, 2> wake_{-1, -1};
-  // Shared with the audio side, under the lock.
+  std::mutex mutex_;
+  // Shared with the audio side, under the mutex; the instance is only
+  // touched by one side at a time (see above).
+  std::unique_ptr<tc_synth, synth_deleter> synth_;
   size_t current_ = 0;
   bool ready_ = false;  // a song is registered and started: fill may pull it
   bool paused_ = false;
@@ -97,8 +107,7 @@ class player {
   int64_t filled_ = 0;
   render_span span_;
   render_stats stats_;
-  std::array<float, player_block_frames> left_{};
-  std::array<float, player_block_frames> right_{};
+  std::array<float, 2 * player_block_frames> pulled_{};  // interleaved, as the instance gives them
 };
 
 #endif  // TUNECAST_TOOL_PLAYER_H

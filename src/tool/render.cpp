@@ -15,16 +15,14 @@
 #include <string>
 #include <vector>
 
-#include "common/console_text.h"
 #include "midi/music_lump.h"
 #include "tool/midi_out.h"
 #include "tool/sndfile_out.h"
+#include "tool/song_start.h"
 #include "tool/standard_streams.h"
 #include "tool/wav_out.h"
-#include "tunecast/chip.h"
 #include "tunecast/synth.h"
 
-using tunecast::console_escape;
 using tunecast::lump_kind;
 using tunecast::music_prepare;
 using tunecast::music_score;
@@ -67,8 +65,6 @@ class sample_sink {
 int render(tc_synth *synth, sample_sink &out, const render_span &span, int channels,
            render_stats &st) {
   std::array<float, 2 * render_block_frames> pulled;  // interleaved, as the instance gives them
-  std::array<float, render_block_frames> left;
-  std::array<float, render_block_frames> right;
   static_assert(wav_chunk_frames % render_block_frames == 0, "a block never straddles a chunk");
   std::vector<int16_t> chunk(wav_chunk_frames * static_cast<size_t>(channels));
   size_t filled = 0;
@@ -76,15 +72,7 @@ int render(tc_synth *synth, sample_sink &out, const render_span &span, int chann
     const auto count =
         static_cast<int32_t>(std::min<int64_t>(render_block_frames, span.frames - start));
     tc_synth_render_f32(synth, pulled.data(), static_cast<size_t>(count));
-    if (channels == 1) {
-      span_convert(pulled.data(), nullptr, 1, count, start, span, &chunk[filled], st);
-    } else {
-      for (int32_t k = 0; k < count; ++k) {
-        left[static_cast<size_t>(k)] = pulled[2 * static_cast<size_t>(k)];
-        right[static_cast<size_t>(k)] = pulled[2 * static_cast<size_t>(k) + 1];
-      }
-      span_convert(left.data(), right.data(), 2, count, start, span, &chunk[filled], st);
-    }
+    span_convert(pulled.data(), channels, count, start, span, &chunk[filled], st);
     filled += static_cast<size_t>(count * channels);
     if (filled == chunk.size() || start + count == span.frames) {
       if (const int err = out.write(chunk.data(), filled); err != 0) return err;
@@ -119,60 +107,21 @@ void report_clipping(const render_job &job, const render_stats &st) {
   }
 }
 
-// Where the tool's recordings are looked for: nowhere when ZARN_SYNTH is
-// set, even empty; else ZARN_MUSIC_DIR, "music" when unset. Null: nowhere.
-const char *recording_dir() {
-  if (std::getenv("ZARN_SYNTH") != nullptr) return nullptr;
-  const char *dir = std::getenv("ZARN_MUSIC_DIR");
-  return dir != nullptr ? dir : "music";
-}
-
-// The recording's path as the instance opens it: the tool never names its
-// music, so the name is the empty one; cut to the 511 bytes a path can hold.
-std::string recording_path(const char *dir) {
-  constexpr size_t path_max_bytes = 511;
-  return (std::string(dir) + "/D_.wav").substr(0, path_max_bytes);
-}
-
-void warn_recording(const char *lump_name, const char *path) {
-  const std::string who = lump_name != nullptr ? std::string(lump_name) + ": " : std::string();
-  std::fprintf(stderr,
-               "aviso: %ssuena la grabación %s en lugar del sintetizador (ZARN_SYNTH=1 "
-               "para sintetizar)\n",
-               who.c_str(), console_escape(path).c_str());
-}
-
 // A new instance with the job's song loaded (none without a score), its
 // volume, channels and recording lookup set. Prints the refusal and gives
 // null when the synthesizer cannot take the song.
 synth_owner render_synth(const render_job &job, const music_score &score) {
   synth_owner synth(tc_synth_new());
-  tc_status status = synth == nullptr ? TC_OUT_OF_MEMORY : TC_OK;
-  if (status == TC_OK && score.mus() != nullptr) {
-    status = tc_synth_load(synth.get(), score.mus(), static_cast<size_t>(score.mus_size()));
-  }
+  const tc_status status =
+      song_load(synth.get(), score.mus(), static_cast<size_t>(score.mus_size()), job.style);
   if (status != TC_OK) {
-    std::fprintf(stderr, "lump %s: %s\n", job.lump_name,
-                 status == TC_OUT_OF_MEMORY ? "sin memoria para registrarlo"
-                                            : "el sintetizador no lo acepta");
+    song_refusal(job.lump_name, status);
     return nullptr;
   }
-  tc_synth_set_volume(synth.get(), job.style.volume);
-  tc_synth_set_stereo(synth.get(), job.style.stereo ? 1 : 0);
-  tc_synth_set_music_dir(synth.get(), recording_dir());
-  tc_synth_set_music_name(synth.get(), "");
   return synth;
 }
 
 }  // namespace
-
-// The live player's song runs on the default instance, whose recording
-// name and directory the facade keeps.
-void render_warn_recording(const char *lump_name) {
-  char path[512];
-  pcm_file_path(g_music_name, path, sizeof path);
-  warn_recording(lump_name, path);
-}
 
 void render_closing_line(const render_job &job, const char *line) {
   if (job.batch || job.style.quiet) return;
@@ -230,9 +179,8 @@ int render_run(const render_job &job) {
   if (const int err = out.open(target, span.frames, job.style.channels()); err != 0) {
     return output_failed(job.out_path, err);
   }
-  tc_synth_play(synth.get(), job.length.loops > 0 ? 1 : 0);
-  if (tc_synth_playing_recording(synth.get()) != 0) {
-    warn_recording(job.batch ? job.lump_name : nullptr, recording_path(recording_dir()).c_str());
+  if (song_play(synth.get(), job.length.loops > 0)) {
+    song_warn_recording(job.batch ? job.lump_name : nullptr);
   }
 
   render_stats st;

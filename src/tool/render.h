@@ -10,15 +10,8 @@
 #include "midi/music_lump.h"
 #include "tool/output_format.h"
 #include "tool/render_span.h"
+#include "tool/song_start.h"
 #include "tool/wav_out.h"
-
-// How loud, and how much the tool says while it works.
-struct render_style {
-  int32_t volume = 100;  // 0 to 127, the synthesizer's music volume
-  bool quiet = false;    // no closing line: errors and warnings only
-  bool stereo = false;   // two channels placed by the song's pan
-  int channels() const { return stereo ? 2 : 1; }
-};
 
 struct render_job {
   const char *lump_name;  // for messages
@@ -43,12 +36,6 @@ bool render_seconds_valid(const render_seconds &seconds, int channels);
 // Prints why a prepared lump cannot be played (a truncated MUS score, a
 // MIDI file that does not convert) and returns false; true when it can.
 bool render_score_usable(const render_job &job, const tunecast::music_score &score);
-
-// A recording found in the music directory plays instead of the song: says
-// so on standard error (naming lump_name unless it is null), since a stray
-// file would otherwise silently replace every song. For the live player,
-// whose song runs on the default instance; the file render warns alike.
-void render_warn_recording(const char *lump_name);
 
 // The line that ends a render whose file is written, unless quiet or one
 // of a batch: on standard output, or on standard error when standard output

@@ -3,14 +3,14 @@
 #include "tool/render_span.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <string_view>
 
+#include "mus/song_length.h"
 #include "tool/wav_out.h"
-#include "tunecast/chip.h"
 #include "tunecast/synth.h"
 
 using tunecast::music_score;
@@ -26,12 +26,12 @@ bool refuse(const std::string &line) {
 
 // Counts the frames k in [from, to) of a block whose output on some side
 // reached full scale, which the mix reaches only by clamping a louder sum.
-void count_clipped(const std::array<const float *, 2> &sides, int channels, int32_t from,
-                   int32_t to, int64_t start, render_stats &st) {
+void count_clipped(const float *pulled, int channels, int32_t from, int32_t to, int64_t start,
+                   render_stats &st) {
   for (int32_t k = from; k < to; ++k) {
     bool clipped = false;
     for (int c = 0; c < channels; ++c) {
-      clipped = clipped || std::fabs(sides[static_cast<size_t>(c)][k]) == 1.0f;
+      clipped = clipped || std::fabs(pulled[static_cast<ptrdiff_t>(k) * channels + c]) == 1.0f;
     }
     if (clipped && st.clipped++ == 0) st.first_clip = start + k;
   }
@@ -40,23 +40,16 @@ void count_clipped(const std::array<const float *, 2> &sides, int channels, int3
 // The frames [0, to) of a block that lie before the fade, written as pulled
 // to out: the loudest value is all the peak needs, and the frames are looked
 // at one by one only when it reached full scale.
-void emit_unfaded(const std::array<const float *, 2> &sides, int channels, int32_t to,
-                  int64_t start, int16_t *out, render_stats &st) {
+void emit_unfaded(const float *pulled, int channels, int32_t to, int64_t start, int16_t *out,
+                  render_stats &st) {
   float loudest = 0.0f;
-  if (channels == 1) {
-    for (int32_t k = 0; k < to; ++k) {
-      loudest = std::max(loudest, std::fabs(sides[0][k]));
-      out[k] = wav_sample(sides[0][k]);
-    }
-  } else {
-    for (int32_t k = 0; k < to; ++k) {
-      loudest = std::max(loudest, std::max(std::fabs(sides[0][k]), std::fabs(sides[1][k])));
-      out[2 * k] = wav_sample(sides[0][k]);
-      out[2 * k + 1] = wav_sample(sides[1][k]);
-    }
+  const ptrdiff_t values = static_cast<ptrdiff_t>(to) * channels;
+  for (ptrdiff_t i = 0; i < values; ++i) {
+    loudest = std::max(loudest, std::fabs(pulled[i]));
+    out[i] = wav_sample(pulled[i]);
   }
   st.peak = std::max(st.peak, static_cast<double>(loudest));
-  if (loudest == 1.0f) count_clipped(sides, channels, 0, to, start, st);
+  if (loudest == 1.0f) count_clipped(pulled, channels, 0, to, start, st);
 }
 
 }  // namespace
@@ -133,7 +126,8 @@ bool loops_span(const render_length &len, const char *lump_name, int channels, b
 bool span_from_loops(const render_length &len, const char *lump_name, int channels,
                      const music_score &score, render_span &span, int64_t &pass_frames) {
   double pass_s = -1.0;
-  if (score.mus() != nullptr && chip_song_length(score.mus(), score.mus_size(), &pass_s) == 0) {
+  if (score.mus() != nullptr &&
+      !tunecast::mus::song_length(score.mus(), score.mus_size(), pass_s)) {
     pass_s = -1.0;
   }
   return loops_span(len, lump_name, channels, score.mus() != nullptr, pass_s, span, pass_frames);
@@ -145,20 +139,19 @@ bool span_from_song_loops(const render_length &len, const char *lump_name, int c
                     pass_frames);
 }
 
-void span_convert(const float *left, const float *right, int channels, int32_t count, int64_t start,
+void span_convert(const float *pulled, int channels, int32_t count, int64_t start,
                   const render_span &span, int16_t *out, render_stats &st) {
-  const std::array<const float *, 2> sides = {left, right};
   const auto unfaded =
       static_cast<int32_t>(std::clamp<int64_t>(span.fade_from() - start, 0, count));
-  emit_unfaded(sides, channels, unfaded, start, out, st);
-  count_clipped(sides, channels, unfaded, count, start, st);
+  emit_unfaded(pulled, channels, unfaded, start, out, st);
+  count_clipped(pulled, channels, unfaded, count, start, st);
   int16_t *faded = out + static_cast<ptrdiff_t>(unfaded) * channels;
   for (int32_t k = unfaded; k < count; ++k) {
     const int64_t i = start + k;
     const double g =
         static_cast<double>(span.frames - 1 - i) / static_cast<double>(span.fade_frames);
     for (int c = 0; c < channels; ++c) {
-      const float value = static_cast<float>(sides[static_cast<size_t>(c)][k] * g);
+      const float value = static_cast<float>(pulled[static_cast<ptrdiff_t>(k) * channels + c] * g);
       const double up = value;
       const double down = -value;
       if (up > st.peak) st.peak = up;

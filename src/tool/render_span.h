@@ -64,11 +64,12 @@ bool span_from_loops(const render_length &length, const char *lump_name, int cha
 bool span_from_song_loops(const render_length &length, const char *lump_name, int channels,
                           const tc_synth *song, render_span &span, int64_t &pass_frames);
 
-// Converts the frames [start, start + count) of the span, pulled into left
-// (and right, in stereo), to samples at out (interleaved in stereo). Over
-// the fade the gain falls by 1/fade_frames per frame, from just under 1 to
-// exactly 0 on the last frame. Adds to the peak and the clipping count.
-void span_convert(const float *left, const float *right, int channels, int32_t count, int64_t start,
+// Converts the frames [start, start + count) of the span, pulled into
+// `pulled` as an instance gives them (interleaved in stereo), to samples at
+// out, interleaved alike. Over the fade the gain falls by 1/fade_frames per
+// frame, from just under 1 to exactly 0 on the last frame. Adds to the peak
+// and the clipping count.
+void span_convert(const float *pulled, int channels, int32_t count, int64_t start,
                   const render_span &span, int16_t *out, render_stats &st);
 
 #endif  // TUNECAST_TOOL_RENDER_SPAN_H

@@ -10,6 +10,8 @@
 #include "chip/age_tables.h"
 #include "chip/state.h"
 
+namespace chip = tunecast::chip;
+
 namespace {
 
 // The module's own tables, emptied before every test with the rest of the

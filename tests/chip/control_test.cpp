@@ -10,6 +10,9 @@
 #include "tunecast/chip.h"
 #include "fixtures.h"
 
+namespace chip = tunecast::chip;
+using namespace tunecast::chip;
+
 namespace {
 
 using fixture::mus_builder;

@@ -10,6 +10,9 @@
 
 #include "chip/state.h"
 
+namespace chip = tunecast::chip;
+using namespace tunecast::chip;
+
 namespace {
 
 constexpr double pi = 3.141592653589793;

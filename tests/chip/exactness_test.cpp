@@ -20,6 +20,8 @@
 #include "fixtures.h"
 #include "reference_synth.h"
 
+namespace chip = tunecast::chip;
+
 namespace {
 
 using fixture::bytes;

@@ -6,6 +6,8 @@
 
 #include "chip/state.h"
 
+namespace chip = tunecast::chip;
+
 namespace {
 
 class fresh_chip_state : public ::testing::EmptyTestEventListener {

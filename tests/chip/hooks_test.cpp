@@ -16,6 +16,8 @@
 #include "tunecast/chip.h"
 #include "fixtures.h"
 
+namespace chip = tunecast::chip;
+
 namespace {
 
 int lock_calls = 0;

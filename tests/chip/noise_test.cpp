@@ -7,6 +7,8 @@
 #include <array>
 #include <cstdint>
 
+namespace chip = tunecast::chip;
+
 namespace {
 
 // bits[0] is the register's bit 0. A clock drops bit 0, moves every bit down

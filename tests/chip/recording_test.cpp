@@ -20,6 +20,8 @@
 #include "chip/state.h"
 #include "fixtures.h"
 
+namespace chip = tunecast::chip;
+
 namespace {
 
 using fixture::bytes;

@@ -15,6 +15,9 @@
 #include "reference_synth.h"
 #include "tunecast/chip.h"
 
+namespace chip = tunecast::chip;
+using namespace tunecast::chip;
+
 namespace {
 
 chip::voice_pool &V = chip::the_state.voices;

@@ -15,6 +15,8 @@
 #include "midi_builder.h"
 #include "tunecast/chip.h"
 
+namespace chip = tunecast::chip;
+
 using tunecast::midi_is_file;
 using tunecast::midi_result;
 using tunecast::midi_to_mus;

@@ -15,6 +15,8 @@
 #include "midi/midi.h"
 #include "tunecast/chip.h"
 
+namespace chip = tunecast::chip;
+
 using tunecast::midi_file_result;
 using tunecast::midi_result;
 using tunecast::midi_to_mus;

@@ -15,7 +15,8 @@
 
 #include "fixtures.h"
 #include "midi/music_lump.h"
-#include "tunecast/chip.h"
+#include "tool/song_start.h"
+#include "tunecast/synth.h"
 
 using tunecast::music_prepare;
 using tunecast::music_score;
@@ -53,21 +54,23 @@ player_song planned(const bytes &mus, int64_t loops, double fade_s) {
   return song;
 }
 
-// The file render's frames for the same plan: registered, volume, play,
-// then pulled in blocks of 1024 from the start.
+// The file render's frames for the same plan: a fresh instance started as
+// the tool starts every song, then pulled in blocks of 1024 from the start.
 std::vector<int16_t> file_render(const player_song &song, int32_t volume = 100) {
-  chip_register_song(song.mus->data(), static_cast<int32_t>(song.mus->size()));
-  I_SetMusicVolume(volume);
-  chip_set_stereo(0);
-  I_PlaySong(0, song.looping ? 1 : 0);
+  tc_synth *synth = tc_synth_new();
+  render_style style;
+  style.volume = volume;
+  EXPECT_EQ(song_load(synth, song.mus->data(), song.mus->size(), style), TC_OK);
+  song_play(synth, song.looping);
   std::vector<int16_t> out(static_cast<size_t>(song.span.frames));
-  std::vector<float> left(1024), right(1024);
+  std::vector<float> pulled(1024);
   render_stats stats;
   for (int64_t start = 0; start < song.span.frames; start += 1024) {
     const auto n = static_cast<int32_t>(std::min<int64_t>(1024, song.span.frames - start));
-    chip_render(left.data(), right.data(), n);
-    span_convert(left.data(), right.data(), 1, n, start, song.span, &out[start], stats);
+    tc_synth_render_f32(synth, pulled.data(), static_cast<size_t>(n));
+    span_convert(pulled.data(), 1, n, start, song.span, &out[start], stats);
   }
+  tc_synth_free(synth);
   return out;
 }
 
@@ -101,7 +104,7 @@ TEST(Player, FillsTheFileRenderInAnyBlocksThenSilence) {
   const player_song song = planned(song_a(), 2, 0.3);
   const std::vector<int16_t> expected = file_render(song);
   player p({song}, 1, 100);
-  ASSERT_TRUE(p.play(0));
+  ASSERT_EQ(p.play(0), TC_OK);
   std::vector<int16_t> out;
   pull_to_end(p, out, {1, 441, 1024, 3000, 77, 1023});
   expect_song_then_silence(out, expected);
@@ -114,11 +117,29 @@ TEST(Player, FillsTheFileRenderInAnyBlocksThenSilence) {
   EXPECT_EQ(p.status().position, song.span.frames);
 }
 
+// Each player owns its synthesizer: two filled in turn each give their own
+// song, as a render alone would.
+TEST(Player, TwoPlayersFilledInTurnEachPlayTheirOwnSong) {
+  const player_song a = planned(song_a(), 1, 0.0);
+  const player_song b = planned(song_b(), 2, 0.4);
+  player pa({a}, 1, 100);
+  player pb({b}, 1, 90);
+  ASSERT_EQ(pa.play(0), TC_OK);
+  ASSERT_EQ(pb.play(0), TC_OK);
+  std::vector<int16_t> out_a, out_b;
+  while (!pa.status().finished || !pb.status().finished) {
+    pull(pa, out_a, 700);
+    pull(pb, out_b, 1100);
+  }
+  expect_song_then_silence(out_a, file_render(a));
+  expect_song_then_silence(out_b, file_render(b, 90));
+}
+
 TEST(Player, LoopingCarriesTheSongIntoOneMorePass) {
   const player_song once = planned(song_a(), 1, 0.25);
   const std::vector<int16_t> twice = file_render(planned(song_a(), 2, 0.25));
   player p({once}, 1, 100);
-  ASSERT_TRUE(p.play(0));
+  ASSERT_EQ(p.play(0), TC_OK);
   p.toggle_loop();
   std::vector<int16_t> out;
   pull(p, out, once.pass_frames + once.pass_frames / 2);  // into the second pass
@@ -132,7 +153,7 @@ TEST(Player, APauseHoldsTheSongWhereItWas) {
   const player_song song = planned(song_a(), 1, 0.0);
   const std::vector<int16_t> expected = file_render(song);
   player p({song}, 1, 100);
-  ASSERT_TRUE(p.play(0));
+  ASSERT_EQ(p.play(0), TC_OK);
   std::vector<int16_t> out;
   pull(p, out, 20000);
   p.toggle_pause();
@@ -151,11 +172,11 @@ TEST(Player, ASongChangeStartsTheNextFromItsFirstFrame) {
   const player_song second = planned(song_b(), 1, 0.5);
   const std::vector<int16_t> expected = file_render(second);
   player p({first, second}, 1, 100);
-  ASSERT_TRUE(p.play(0));
+  ASSERT_EQ(p.play(0), TC_OK);
   p.toggle_loop();  // a loop is the song's own: the next song starts without it
   std::vector<int16_t> ignored;
   pull(p, ignored, 30000);
-  ASSERT_TRUE(p.play(1));
+  ASSERT_EQ(p.play(1), TC_OK);
   EXPECT_FALSE(p.status().loop);
   EXPECT_EQ(p.status().index, 1u);
   std::vector<int16_t> out;
@@ -171,7 +192,7 @@ TEST(Player, ControlCallsRacingTheAudioThreadLeaveTheSynthesizerSound) {
   const player_song first = planned(song_a(), 3, 0.5);
   const player_song second = planned(song_b(), 2, 0.0);
   player p({first, second}, 1, 100);
-  ASSERT_TRUE(p.play(0));
+  ASSERT_EQ(p.play(0), TC_OK);
   std::atomic<bool> stop{false};
   std::atomic<int64_t> pulls{0};
   std::thread audio([&] {
@@ -185,7 +206,7 @@ TEST(Player, ControlCallsRacingTheAudioThreadLeaveTheSynthesizerSound) {
   for (int call = 0; call < 3000; ++call) {
     switch (dice() % 6) {
       case 0:
-        ASSERT_TRUE(p.play(dice() % 2));
+        ASSERT_EQ(p.play(dice() % 2), TC_OK);
         break;
       case 1:
         p.toggle_pause();
@@ -210,7 +231,7 @@ TEST(Player, ControlCallsRacingTheAudioThreadLeaveTheSynthesizerSound) {
   const int32_t volume = p.status().volume;
   EXPECT_GE(volume, 0);
   EXPECT_LE(volume, 127);
-  ASSERT_TRUE(p.play(1));
+  ASSERT_EQ(p.play(1), TC_OK);
   std::vector<int16_t> out;
   pull_to_end(p, out, {1024});
   const std::vector<int16_t> expected = file_render(second, volume);

@@ -2,34 +2,33 @@
 // it. The walk reads the event stream through the sequencer's decoder and
 // converts delays with its tick-to-sample rounding and saturation, so the
 // measured count is the call on which playback ends.
-#include <cstdint>
+#include "mus/song_length.h"
 
-#include "chip/state.h"
 #include "mus/events.h"
 #include "mus/header.h"
 
-namespace chip {
+namespace tunecast::mus {
 
-bool song_length_of(const uint8_t *b, int32_t size, double &seconds) {
+bool song_length(const uint8_t *b, int32_t size, double &seconds) {
   mus_header header;
   if (size < 0 || !mus_header_read(b, static_cast<size_t>(size), header)) return false;
   const int32_t score_start = header.score_start;
-  mus::cursor c{b, score_start, score_start + int32_t{header.score_length}};
+  cursor c{b, score_start, score_start + int32_t{header.score_length}};
   int64_t samples = 0;
-  mus::event e;
+  event e;
   // Every event read moves the cursor on, so the walk ends within the score.
-  while (mus::event_read(c, e)) {
-    if (e.type == mus::ev_score_end) {
+  while (event_read(c, e)) {
+    if (e.type == ev_score_end) {
       seconds = static_cast<double>(samples) / 44100.0;
       return true;
     }
     if (!e.delay_follows) continue;
-    const int64_t wait = mus::ticks_to_samples(e.delay_ticks);
-    samples = samples > mus::count_max - wait ? mus::count_max : samples + wait;
+    const int64_t wait = ticks_to_samples(e.delay_ticks);
+    samples = samples > count_max - wait ? count_max : samples + wait;
   }
   // The stream ran out before a score end. Playback stops there too, but the
   // score has no end to loop from, so it has no natural length.
   return false;
 }
 
-}  // namespace chip
+}  // namespace tunecast::mus
