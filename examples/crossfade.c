@@ -39,12 +39,12 @@ static tc_synth *synth_with_lump(wad_file *wad, const char *name) {
   int32_t size = 0;
   const void *lump = wad_get_data(wad, name, &size);
   if (lump == NULL) {
-    fprintf(stderr, "crossfade: no hay %s\n", name);
+    fprintf(stderr, "crossfade: no lump %s\n", name);
     return NULL;
   }
   tc_synth *synth = tc_synth_new();
   if (synth == NULL) {
-    fprintf(stderr, "crossfade: sin memoria para %s\n", name);
+    fprintf(stderr, "crossfade: out of memory for %s\n", name);
     return NULL;
   }
   /* The instance keeps its own copy of the lump. */
@@ -148,15 +148,15 @@ static int write_crossfade(FILE *out, tc_synth **song_a, tc_synth *song_b, int64
 int main(int argc, char **argv) {
   if (argc != 8) {
     fprintf(stderr,
-            "crossfade (tunecast %s)\nuso: crossfade ARCHIVO LUMP_A LUMP_B SEGUNDOS "
-            "INICIO_FUNDIDO SEGUNDOS_FUNDIDO SALIDA.wav\n",
+            "crossfade (tunecast %s)\nusage: crossfade ARCHIVE LUMP_A LUMP_B SECONDS_TOTAL "
+            "FADE_START FADE_SECONDS OUT.wav\n",
             tc_version());
     return 2;
   }
   double total_s = 0.0, fade_start_s = 0.0, fade_s = 0.0;
   if (!parse_seconds(argv[4], &total_s) || !parse_seconds(argv[5], &fade_start_s) ||
       !parse_seconds(argv[6], &fade_s)) {
-    fprintf(stderr, "crossfade: los segundos van de 0 a 3600\n");
+    fprintf(stderr, "crossfade: seconds from 0 to 3600\n");
     return 2;
   }
   /* Frames truncated, as the tool counts a duration. */
@@ -164,7 +164,7 @@ int main(int argc, char **argv) {
   const int64_t fade_start = (int64_t)(fade_start_s * rate_hz);
   const int64_t fade_end = fade_start + (int64_t)(fade_s * rate_hz);
   if (fade_end > frames) {
-    fprintf(stderr, "crossfade: el fundido acaba después del final (%s + %s > %s s)\n", argv[5],
+    fprintf(stderr, "crossfade: the fade ends after the end (%s + %s > %s s)\n", argv[5],
             argv[6], argv[4]);
     return 2;
   }
@@ -198,7 +198,7 @@ int main(int argc, char **argv) {
   tc_synth_free(song_a); /* NULL when the fade freed it */
   tc_synth_free(song_b);
   if (!written) {
-    fprintf(stderr, "crossfade: no se puede escribir %s: %s\n", argv[7], strerror(write_errno));
+    fprintf(stderr, "crossfade: cannot write %s: %s\n", argv[7], strerror(write_errno));
     if (created) remove(argv[7]); /* no half-written file left behind */
     return 1;
   }

@@ -113,7 +113,7 @@ static int run_workers(playlist *list) {
     pthread_join(workers[w].thread, NULL);
     tc_synth_free(workers[w].synth);
   }
-  if (started == 0) fprintf(stderr, "render_playlist: no se puede lanzar ningún hilo\n");
+  if (started == 0) fprintf(stderr, "render_playlist: no thread could be started\n");
   return started > 0;
 }
 
@@ -121,14 +121,14 @@ int main(int argc, char **argv) {
   if (argc < 5 || argc % 2 == 0) {
     fprintf(stderr,
             "render_playlist (tunecast %s)\n"
-            "uso: render_playlist ARCHIVO SEGUNDOS LUMP SALIDA.raw [LUMP SALIDA.raw]...\n",
+            "usage: render_playlist ARCHIVE SECONDS LUMP OUT.raw [LUMP OUT.raw]...\n",
             tc_version());
     return 2;
   }
   char *end = NULL;
   const double seconds = strtod(argv[2], &end);
   if (end == argv[2] || *end != '\0' || !(seconds >= 0.0 && seconds <= 3600.0)) {
-    fprintf(stderr, "render_playlist: los segundos van de 0 a 3600\n");
+    fprintf(stderr, "render_playlist: seconds from 0 to 3600\n");
     return 2;
   }
 
@@ -139,7 +139,7 @@ int main(int argc, char **argv) {
                    .next = 0};
   list.songs = calloc(list.count, sizeof *list.songs);
   if (list.songs == NULL) {
-    fprintf(stderr, "render_playlist: sin memoria\n");
+    fprintf(stderr, "render_playlist: out of memory\n");
     wad_free(wad);
     return 1;
   }
@@ -153,7 +153,7 @@ int main(int argc, char **argv) {
     job->lump = wad_get_data(wad, job->lump_name, &size);
     job->size = (size_t)size;
     if (job->lump == NULL) {
-      fprintf(stderr, "render_playlist: no hay %s\n", job->lump_name);
+      fprintf(stderr, "render_playlist: no lump %s\n", job->lump_name);
       free(list.songs);
       wad_free(wad);
       return 1;
@@ -165,7 +165,7 @@ int main(int argc, char **argv) {
     ran = run_workers(&list);
     pthread_mutex_destroy(&list.lock);
   } else {
-    fprintf(stderr, "render_playlist: no se puede crear el cerrojo de la lista\n");
+    fprintf(stderr, "render_playlist: cannot create the list's mutex\n");
   }
   /* One line for each song that was not written. */
   int ok = ran;
@@ -175,7 +175,7 @@ int main(int argc, char **argv) {
       fprintf(stderr, "render_playlist: %s: %s\n", job->lump_name, tc_status_text(job->status));
       ok = 0;
     } else if (job->write_errno != 0) {
-      fprintf(stderr, "render_playlist: no se puede escribir %s: %s\n", job->out_path,
+      fprintf(stderr, "render_playlist: cannot write %s: %s\n", job->out_path,
               strerror(job->write_errno));
       ok = 0;
     }
