@@ -30,19 +30,26 @@ inline double_double fast_two_sum(double a, double b) {
   return {s, b - (s - a)};
 }
 
-// a * b exactly, by Veltkamp's split into 26-bit halves (no fused
-// multiply-add, which not every platform has). |a|, |b| below 2^995.
-inline double_double two_prod(double a, double b) {
+// The upper 26 bits of a (Veltkamp's split); a minus it is exact and fits
+// in 26 bits too. |a| below 2^995.
+inline double split_upper(double a) {
   constexpr double splitter = 134217729.0;  // 2^27 + 1
-  const double ca = splitter * a;
-  const double a_hi = ca - (ca - a);
+  const double c = splitter * a;
+  return c - (c - a);
+}
+
+// a * b exactly, a's upper half given (a constant's, split once), by
+// Dekker's product: no fused multiply-add, which not every platform has.
+inline double_double two_prod_split(double a, double a_hi, double b) {
   const double a_lo = a - a_hi;
-  const double cb = splitter * b;
-  const double b_hi = cb - (cb - b);
+  const double b_hi = split_upper(b);
   const double b_lo = b - b_hi;
   const double p = a * b;
   return {p, ((a_hi * b_hi - p) + a_hi * b_lo + a_lo * b_hi) + a_lo * b_lo};
 }
+
+// a * b exactly. |a|, |b| below 2^995.
+inline double_double two_prod(double a, double b) { return two_prod_split(a, split_upper(a), b); }
 
 // 2^e as a double, for -1074 <= e <= 1023.
 inline double two_to(int e) {

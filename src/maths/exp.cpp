@@ -45,7 +45,8 @@ struct exp2_table {
   }
 };
 
-const exp2_table &exp2_entries() {
+// Inlined: after the first call, a test of the guard and no call.
+[[gnu::always_inline]] inline const exp2_table &exp2_entries() {
   static const exp2_table table;
   return table;
 }

@@ -1,10 +1,10 @@
 // sin_cos.cpp: sin and cos, correctly rounded. x = k pi/2 + r (Cody-Waite
 // in four pieces of pi/2, for |x| < 2^23), r = i/64 + t with |t| <= 1/128,
 // and sin, cos of r from a table of sin(i/64), cos(i/64) in double-double
-// and short polynomials in t. The fast path's error (below) is tested
-// against the rounding boundaries; when it cannot decide, about once in
-// 2^12 calls, and for every |x| >= 2^23, the slow path of wide.cpp
-// answers (with its own reduction, exact for any double).
+// and short polynomials in t. Two tries of growing precision, each with its
+// error bound tested against the rounding boundaries; when neither can
+// decide (about one call in a million) and for every |x| >= 2^23, the slow
+// path of wide.cpp answers, with its own reduction, exact for any double.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +23,12 @@ constexpr double half_pi_2 = 0x1.10b4612p-30;
 constexpr double half_pi_3 = -0x1.676733bp-60;
 constexpr double half_pi_4 = 0x1.701b839a25205p-92;
 constexpr double two_over_pi = 0x1.45f306dc9c883p-1;
+// For |x| < 1024 (|k| < 2^10), a shorter way with pi/2 in three pieces of
+// 43, 29 and 53 bits, together within 2^-127 of it.
+constexpr double near_below = 1024.0;
+constexpr double near_half_pi_1 = 0x1.921fb54442cp+0;
+constexpr double near_half_pi_2 = 0x1.184698ap-44;
+constexpr double near_half_pi_3 = -0x1.cceba3f91f197p-74;
 
 // Below it x is its own reduced argument (it is under pi/4).
 constexpr double unreduced_below = 0.78;
@@ -30,78 +36,133 @@ constexpr double fast_below = 0x1p23;
 // sin x within half an ulp of x, and cos x of 1, for |x| below it.
 constexpr double tiny_below = 0x1p-27;
 
-constexpr int32_t table_steps = 64;    // entries at i/64
-constexpr std::size_t table_len = 51;  // |r| <= pi/4 rounds to i <= 50
+constexpr int32_t table_steps = 64;  // entries at i/64
+constexpr int32_t table_reach = 50;  // |r| <= pi/4 (1 + 2^-40) rounds to |i| <= 50
 
+// sin(x) = A + B sin t + A (cos t - 1) with r = i/64 + t, where for an even
+// quadrant (sin r) A = sin(i/64), B = cos(i/64), and for an odd one (cos r)
+// A = cos(i/64), B = -sin(i/64). Each within 2^-107 relative.
 struct sin_cos_entry {
-  double_double sine;
-  double_double cosine;
+  double a_hi, a_lo;
+  double b_hi, b_lo;
+  double b_upper;  // b_hi's upper half, for exact products by it
 };
 
-// sin(i/64) and cos(i/64), each within 2^-107 relative, made by the slow
-// path once.
+// Made by the slow path once: a row per i from -50 to 50 for each kind of
+// quadrant, so that the fast paths pick without branching.
 struct sin_cos_table {
-  std::array<sin_cos_entry, table_len> entries;
+  std::array<std::array<sin_cos_entry, 2 * table_reach + 1>, 2> rows;
   sin_cos_table() {
-    for (std::size_t i = 0; i < table_len; ++i) {
+    for (int32_t i = -table_reach; i <= table_reach; ++i) {
       wide s;
       wide c;
-      wide_sin_cos(wide_from_double(static_cast<double>(i) / table_steps), s, c);
-      entries[i] = {wide_to_double_double(s), wide_to_double_double(c)};
+      wide_sin_cos(wide_from_double((i < 0 ? -i : i) / static_cast<double>(table_steps)), s, c);
+      double_double sine = wide_to_double_double(s);
+      if (i < 0) sine = {-sine.hi, -sine.lo};
+      const double_double cosine = wide_to_double_double(c);
+      const auto at = static_cast<std::size_t>(i + table_reach);
+      rows[0][at] = {sine.hi, sine.lo, cosine.hi, cosine.lo, split_upper(cosine.hi)};
+      rows[1][at] = {cosine.hi, cosine.lo, -sine.hi, -sine.lo, split_upper(-sine.hi)};
     }
   }
 };
 
-const sin_cos_table &sin_cos_entries() {
+// Inlined: after the first call, a test of the guard and no call.
+[[gnu::always_inline]] inline const sin_cos_table &sin_cos_entries() {
   static const sin_cos_table table;
   return table;
 }
 
-// sin(x) (cosine false) or cos(x) when the fast evaluation rounds
-// unambiguously; false otherwise. 2^-27 <= |x| < 2^23.
-//
-// Error of the sum A + B sin t + A (cos t - 1), with A, B the table's
-// sin(a), cos(a) (or cos(a), -sin(a)) for the quadrant:
-//   the reduction: exact but for k * half_pi_4 (rounded by under 2^-116)
-//   and the constant (2^-141 k): absolute 2^-110 at most;
-//   sin t = t + t^3 S(t^2), S to t^6, its remainder below 2^-81: the
-//   cubic (under 2^-21.6 t-relative... below |t|^3/6) in plain double,
-//   about five roundings: relative to t, 5 2^-53 t^2/6 < 2^-67.2;
+// x = quadrant pi/2 + r.hi + r.lo, |r| <= pi/4 (1 + 2^-40).
+struct reduced {
+  int64_t quadrant;
+  double_double r;
+};
+
+// For |x| < 2^23. Below 0.78 x is its own r. Otherwise x - kd times the
+// first piece is exact (Sterbenz) and so are the products by the short
+// pieces; the sums of two are exact, and the last piece goes into the low
+// part: the error is below 2^-110, from k times the last piece's rounding
+// and the constant's own (2^-117 below 1024, 2^-141 k beyond).
+reduced reduce(double x) {
+  if (x < unreduced_below && x > -unreduced_below) return {0, {x, 0.0}};
+  const double kd = nearest_whole(x * two_over_pi);
+  if (x < near_below && x > -near_below) {
+    const double a = x - kd * near_half_pi_1;
+    const double b = kd * near_half_pi_2;  // below 2^-33
+    // a - b exactly by fast_two_sum, which wants |a| >= |b|; a smaller a
+    // (x within 2^-30 of a multiple of pi/2) takes the longer way.
+    if (a > 0x1p-30 || a < -0x1p-30) {
+      const double hi = a - b;
+      return {static_cast<int64_t>(kd), {hi, ((a - hi) - b) - kd * near_half_pi_3}};
+    }
+  }
+  const double_double a = two_sum(x - kd * half_pi_1, -(kd * half_pi_2));
+  const double_double b = two_sum(a.hi, -(kd * half_pi_3));
+  return {static_cast<int64_t>(kd), two_sum(b.hi, (a.lo + b.lo) - kd * half_pi_4)};
+}
+
+// The table's entry for r and t = r.hi - i/64 (exact: both lie on r.hi's
+// grid and within 1/128 of each other).
+[[gnu::always_inline]] inline const sin_cos_entry &entry_for(const reduced &red, bool odd,
+                                                             double &t) {
+  const double id = nearest_whole(red.r.hi * table_steps);
+  t = red.r.hi - id * (1.0 / table_steps);
+  const auto at = static_cast<std::size_t>(static_cast<int32_t>(id) + table_reach);
+  return sin_cos_entries().rows[odd ? 1 : 0][at];
+}
+
+// The first try, mostly in plain double: B t exact (B's split is in the
+// table), the rest of the sum (below 2^-14 |A|) in double.
+// Error, relative to the result R:
+//   sin t - t = t^3 S(t^2) (S to t^6, remainder below 2^-81.5), below
+//   2^-23.6 and evaluated with at most five roundings: 2^-50.7 |t|^3/6;
+//   cos t - 1 (to t^6, remainder below 2^-71.3), below 2^-15, with about
+//   three roundings (the square's among them): 2^-66.4 |A|; the product by A
+//   and the five additions of terms below 2^-15 |A|: 2^-65.7 |A|.
+// In an even quadrant with i = 0, A = 0 and R is about t: 2^-67.3 |R|. With
+// i != 0, |A| <= 2 |R| (|r| is at least 1/128 and within 1/128 of i/64) and
+// in an odd quadrant |A| <= 1.5 |R|. So below 2^-64 |R|, plus the
+// reduction's 2^-110: eps = 2^-62 |h| covers twice that with room for the
+// 2^-110 wherever R is above 2^-45, and below that the test fails anyway.
+// About one call in 300 goes on to the second try.
+[[gnu::always_inline]] inline bool sin_cos_quick(const reduced &red, bool odd, double &result) {
+  double t;
+  const sin_cos_entry &e = entry_for(red, odd, t);
+  const double p = t * t;
+  const double sine_tail = t * p * (-1.0 / 6 + p * (1.0 / 120 - p * (1.0 / 5040)));
+  const double cos_minus_1 = p * (-0.5 + p * (1.0 / 24 - p * (1.0 / 720)));
+  const double_double bt = two_prod_split(e.b_hi, e.b_upper, t);
+  // r.lo moves sin t by r.lo cos t and cos t by -r.lo sin t: to first order.
+  // Summed as a tree, for a shorter chain of dependent additions.
+  const double rest = ((bt.lo + e.a_lo) + (e.b_hi * (sine_tail + red.r.lo) + e.b_lo * t)) +
+                      e.a_hi * (cos_minus_1 - t * red.r.lo);
+  // |A| >= |B t| (i != 0: |A| >= sin(1/64) or cos(pi/4), |t| <= 1/128; i = 0
+  // in an even quadrant: A = 0), so the sum of the two is exact.
+  const double_double sum = fast_two_sum(e.a_hi, bt.hi);
+  const double h = sum.hi < 0 ? -sum.hi : sum.hi;
+  return rounds_alike(sum.hi, sum.lo + rest, 0x1p-62 * h, result);
+}
+
+// The second try, in double-double throughout.
+// Error of the sum A + B sin t + A (cos t - 1):
+//   the reduction: below 2^-110, absolute;
+//   sin t = t + t^3 S(t^2), S to t^8, its remainder below 2^-81: the cubic,
+//   below |t|^3/6, in plain double with about five roundings: relative to
+//   t, 5 2^-53 t^2/6 < 2^-67.2;
 //   cos t - 1 = -t^2/2 (exact, two_prod) + t^4 C(t^2), C to t^8 (remainder
 //   below 2^-91), the quartic (below 2^-32.5) in double: 2^-84;
 //   the products by A and B exact in their leading part (two_prod), the
 //   rest and the final sums: below 2^-100 relative.
-// With i = 0 the sine is t's, so its error is relative to the result; with
-// i != 0 the result is at least sin(1/128) (about 2^-7) and the t^3 error
-// is at most 2^-74.2 absolute. Either way below 2^-67 relative, plus the
-// reduction's 2^-110: eps = 2^-66 |h| + 2^-104 is over twice it.
-bool sin_cos_fast(double x, bool cosine, double &result) {
-  double_double r{x, 0.0};
-  int64_t k = 0;
-  if (x > unreduced_below || x < -unreduced_below) {
-    const double kd = nearest_whole(x * two_over_pi);
-    k = static_cast<int64_t>(kd);
-    // x - kd * half_pi_1 is exact (Sterbenz), the next two differences
-    // exact by two_sum, and the last piece goes into the low part.
-    const double_double a = two_sum(x - kd * half_pi_1, -(kd * half_pi_2));
-    const double_double b = two_sum(a.hi, -(kd * half_pi_3));
-    r = two_sum(b.hi, (a.lo + b.lo) - kd * half_pi_4);
-  }
-  const double id = nearest_whole(r.hi * table_steps);
-  const double t = r.hi - id * (1.0 / table_steps);  // exact: both near, on r.hi's grid
-  const double tl = r.lo;
-  const auto i = static_cast<int32_t>(id);
-  const sin_cos_entry &entry = sin_cos_entries().entries[static_cast<std::size_t>(i < 0 ? -i : i)];
-  const double_double sin_a = i < 0 ? double_double{-entry.sine.hi, -entry.sine.lo} : entry.sine;
-  const double_double &cos_a = entry.cosine;
-
-  // sin(q pi/2 + r): q even, sin r = sin a cos t + cos a sin t; q odd,
-  // cos r = cos a cos t - sin a sin t. Both A + B sin t + A (cos t - 1).
-  const uint64_t q = static_cast<uint64_t>(k) + (cosine ? 1 : 0);
-  const bool odd = (q & 1) != 0;
-  const double_double a = odd ? cos_a : sin_a;
-  const double_double b = odd ? double_double{-sin_a.hi, -sin_a.lo} : cos_a;
-
+// With i = 0 in an even quadrant the sine is t's, so its error is relative
+// to the result; otherwise the result is at least sin(1/128) (about 2^-7)
+// and the t^3 error at most 2^-74.2 absolute. Either way below 2^-67
+// relative, plus the reduction's 2^-110: eps = 2^-66 |h| + 2^-104 is over
+// twice it. About one call in 4000 goes on to the slow path.
+[[gnu::noinline]] bool sin_cos_accurate(const reduced &red, bool odd, double &result) {
+  double t;
+  const sin_cos_entry &e = entry_for(red, odd, t);
+  const double tl = red.r.lo;
   const double_double t2 = two_prod(t, t);
   const double p = t2.hi;
   const double sine_tail =
@@ -110,17 +171,26 @@ bool sin_cos_fast(double x, bool cosine, double &result) {
       -0.5 * t2.lo - t * tl +
       p * p * (1.0 / 24 + p * (-1.0 / 720 + p * (1.0 / 40320 + p * (-1.0 / 3628800))));
 
-  double_double bs = two_prod(b.hi, t);  // B sin t
-  bs.lo += b.hi * sine_tail + b.lo * t;
-  double_double ac = two_prod(a.hi, -0.5 * p);  // A (cos t - 1)
-  ac.lo += a.hi * cos_minus_1_tail + a.lo * (-0.5 * p);
-  const double_double s1 = two_sum(a.hi, bs.hi);
+  double_double bs = two_prod_split(e.b_hi, e.b_upper, t);  // B sin t
+  bs.lo += e.b_hi * sine_tail + e.b_lo * t;
+  double_double ac = two_prod(e.a_hi, -0.5 * p);  // A (cos t - 1)
+  ac.lo += e.a_hi * cos_minus_1_tail + e.a_lo * (-0.5 * p);
+  const double_double s1 = two_sum(e.a_hi, bs.hi);
   const double_double s2 = two_sum(s1.hi, ac.hi);
-  const double_double sum = fast_two_sum(s2.hi, ((s1.lo + s2.lo) + a.lo) + (bs.lo + ac.lo));
+  const double_double sum = fast_two_sum(s2.hi, ((s1.lo + s2.lo) + e.a_lo) + (bs.lo + ac.lo));
 
   const double h = sum.hi < 0 ? -sum.hi : sum.hi;
-  const double eps = 0x1p-66 * h + (k != 0 ? 0x1p-104 : 0.0);
-  if (!rounds_alike(sum.hi, sum.lo, eps, result)) return false;
+  const double eps = 0x1p-66 * h + (red.quadrant != 0 ? 0x1p-104 : 0.0);
+  return rounds_alike(sum.hi, sum.lo, eps, result);
+}
+
+// sin(q pi/2 + r) is sin r, cos r, -sin r, -cos r for q = 0..3; cos x is
+// sin(x + pi/2).
+bool sin_cos_fast(double x, bool cosine, double &result) {
+  const reduced red = reduce(x);
+  const uint64_t q = static_cast<uint64_t>(red.quadrant) + (cosine ? 1 : 0);
+  const bool odd = (q & 1) != 0;
+  if (!sin_cos_quick(red, odd, result) && !sin_cos_accurate(red, odd, result)) return false;
   if ((q & 2) != 0) result = -result;
   return true;
 }

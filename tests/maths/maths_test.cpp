@@ -49,10 +49,10 @@ TEST(Maths, EdgeArgumentsAreCorrectlyRounded) {
     common.push_back(nudged(-0x1p-54, ulps));
   }
   std::vector<double> trig = common;
-  // The ends of the fast range and of the unreduced one, doubles next to
-  // multiples of pi/2 (where the reduction cancels), and the double known to
-  // lie closest to one.
-  for (double x : {0x1p23, 0.78, 0x1p1023, 6381956970095103.0 * 0x1p797}) {
+  // The ends of the fast range, of the unreduced one and of the near one,
+  // doubles next to multiples of pi/2 (where the reduction cancels), and the
+  // double known to lie closest to one.
+  for (double x : {0x1p23, 0.78, 1024.0, 0x1p1023, 6381956970095103.0 * 0x1p797}) {
     for (int ulps = -2; ulps <= 2; ++ulps) {
       trig.push_back(nudged(x, ulps));
       trig.push_back(-nudged(x, ulps));
