@@ -1,11 +1,13 @@
-// floor_bench.cpp: the cost of the maths library calls a voice cannot do
-// without. Per sample and voice exactly one pow, one exp and one sin, with
+// floor_bench.cpp: the cost of the maths calls a voice cannot do without.
+// Per sample and voice exactly one pow, one exp and one sin of the
+// project's own maths (src/maths, what the synthesizer calls), with
 // arguments that move every sample as a voice's clock does, summed so that
 // nothing can be folded, hoisted or dropped.
 #include <benchmark/benchmark.h>
 
-#include <cmath>
 #include <vector>
+
+#include "maths/maths.h"
 
 namespace {
 
@@ -26,8 +28,9 @@ void BM_floor(benchmark::State &state) {
       for (size_t i = 0; i < voices; ++i) {
         const double a = age[i];
         // Pitch with a vibrato-like drift, a decay, an oscillator.
-        sum += std::pow(2.0, (note[i] - 69 + 0.5 * a) / 12.0) + std::exp(-a / decay[i]) +
-               std::sin((a - 0.15) * 34.55751918948772);
+        sum += tunecast::maths::pow(2.0, (note[i] - 69 + 0.5 * a) / 12.0) +
+               tunecast::maths::exp(-a / decay[i]) +
+               tunecast::maths::sin((a - 0.15) * 34.55751918948772);
         age[i] = a + sample_step_s;
       }
     }

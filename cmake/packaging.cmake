@@ -83,11 +83,13 @@ endfunction()
 
 tunecast_library(tunecast_midi EXPORT_NAME midi STATIC_ONLY)
 tunecast_library(tunecast_maths EXPORT_NAME maths STATIC_ONLY)
-tunecast_library(tunecast_synth EXPORT_NAME synth SHARED_LINK m $<BUILD_INTERFACE:tunecast_midi>)
+tunecast_library(tunecast_synth EXPORT_NAME synth SHARED_LINK m $<BUILD_INTERFACE:tunecast_midi>
+  $<BUILD_INTERFACE:tunecast_maths>)
 # The facade calls the instance's internal C++, which the synth library does
 # not export: its shared twin holds every synth object too, and so offers the
 # whole handle API beside the I_* one. A program links one of the two.
-tunecast_library(tunecast_chip EXPORT_NAME chip SHARED_LINK m $<BUILD_INTERFACE:tunecast_midi>)
+tunecast_library(tunecast_chip EXPORT_NAME chip SHARED_LINK m $<BUILD_INTERFACE:tunecast_midi>
+  $<BUILD_INTERFACE:tunecast_maths>)
 target_sources(tunecast_chip_shared PRIVATE $<TARGET_OBJECTS:tunecast_synth>)
 tunecast_library(tunecast_wad EXPORT_NAME wad SHARED_LINK $<BUILD_INTERFACE:tunecast_common>)
 
@@ -101,7 +103,7 @@ install(FILES include/tunecast/synth.h include/tunecast/chip.h include/tunecast/
               include/tunecast/export.h
               ${PROJECT_BINARY_DIR}/include/tunecast/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tunecast)
-install(TARGETS tunecast_synth tunecast_chip tunecast_wad tunecast_midi
+install(TARGETS tunecast_synth tunecast_chip tunecast_wad tunecast_midi tunecast_maths
                 tunecast_synth_shared tunecast_chip_shared tunecast_wad_shared
         EXPORT tunecast-targets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}

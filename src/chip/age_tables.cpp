@@ -8,10 +8,10 @@
 
 #include <array>
 #include <bit>
-#include <cmath>
 #include <cstddef>
 
 #include "chip/state.h"
+#include "maths/maths.h"
 
 namespace tunecast::chip {
 namespace {
@@ -40,7 +40,7 @@ void make_note_ages(age_tables &t, int64_t k_end) {
   }
 }
 
-double age_fade(double time_constant, double age) { return std::exp(-age / time_constant); }
+double age_fade(double time_constant, double age) { return maths::exp(-age / time_constant); }
 
 const double *age_block(age_tables &t, age_function f, double constant, int64_t b) {
   if (b < 0 || b >= static_cast<int64_t>(age_blocks_per_table)) return nullptr;

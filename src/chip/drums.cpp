@@ -14,6 +14,7 @@
 
 #include "chip/age_tables.h"
 #include "chip/noise.h"
+#include "maths/maths.h"
 
 namespace tunecast::chip {
 
@@ -151,7 +152,7 @@ drum_parts kick_parts(chip_drum *d, double t, drum_fades &fades) {
   d->phase += (0.55 * f + (3 * f - 0.55 * f) * fades.fade(0, 0.045, t)) / sample_rate_hz;
   wrap_phase(d);
   const double n1 = noise_step(d->lfsr, noise_tap_long);
-  return {std::sin(two_pi * d->phase) * fades.fade(1, d->body_decay, t) +
+  return {maths::sin(two_pi * d->phase) * fades.fade(1, d->body_decay, t) +
               0.35 * n1 * fades.fade(2, 0.004, t),
           0.0};
 }
@@ -161,7 +162,7 @@ drum_parts snare_parts(chip_drum *d, double t, drum_fades &fades) {
   wrap_phase(d);
   const double n1 = noise_step(d->lfsr, noise_tap_long);
   return {0.85 * n1 * fades.fade(0, d->body_decay, t) +
-              0.4 * std::sin(two_pi * d->phase) * fades.fade(1, 0.07, t),
+              0.4 * maths::sin(two_pi * d->phase) * fades.fade(1, 0.07, t),
           0.0};
 }
 
@@ -182,7 +183,7 @@ drum_parts tom_parts(chip_drum *d, double t, drum_fades &fades) {
   // The pitch starts at 1.8 f and falls towards 0.85 f; no noise.
   d->phase += (0.85 * f + (1.8 * f - 0.85 * f) * fades.fade(0, 0.06, t)) / sample_rate_hz;
   wrap_phase(d);
-  return {std::sin(two_pi * d->phase), fades.fade(1, d->body_decay, t)};
+  return {maths::sin(two_pi * d->phase), fades.fade(1, d->body_decay, t)};
 }
 
 drum_parts crash_parts(chip_drum *d, double t, drum_fades &fades) {
@@ -351,9 +352,9 @@ void drum_run(chip_drum &d, age_tables &tables, drum_table_set &dt, double *sum,
 }  // namespace
 
 chip_resonator drum_resonator_setup(double freq_hz, double bandwidth_hz) {
-  const double r = std::exp(-pi * bandwidth_hz / sample_rate_hz);
+  const double r = maths::exp(-pi * bandwidth_hz / sample_rate_hz);
   chip_resonator res{};
-  res.a1 = 2 * r * std::cos(two_pi * freq_hz / sample_rate_hz);
+  res.a1 = 2 * r * maths::cos(two_pi * freq_hz / sample_rate_hz);
   res.a2 = -(r * r);
   // Unit gain at 0 Hz: b0 / (1 - a1 - a2) = 1.
   res.b0 = 1 - res.a1 + r * r;
@@ -370,9 +371,9 @@ double drum_resonator_step(chip_resonator *r, double x) {
 double drum_clap_envelope(double t) {
   double e = 0.0;
   for (double b : clap_burst_start_s) {
-    if (t - b >= 0.0) e = std::fmax(e, std::exp(-(t - b) / 0.008));
+    if (t - b >= 0.0) e = std::fmax(e, maths::exp(-(t - b) / 0.008));
   }
-  if (t >= 0.045) e = std::fmax(0.6 * std::exp(-(t - 0.045) / 0.15), e);
+  if (t >= 0.045) e = std::fmax(0.6 * maths::exp(-(t - 0.045) / 0.15), e);
   return e;
 }
 

@@ -3,9 +3,9 @@
 // between two events and mixes them through the pan law and the master gain.
 #include <algorithm>
 #include <array>
-#include <cmath>
 
 #include "chip/state.h"
+#include "maths/maths.h"
 
 namespace tunecast::chip {
 
@@ -29,7 +29,7 @@ struct pan_table {
       }
       const double x = p < 64 ? (p - 64) / 64.0 : (p - 64) / 63.0;
       const double theta = (x + 1.0) * quarter_pi;
-      gains[static_cast<size_t>(p)] = {sqrt_2 * std::cos(theta), sqrt_2 * std::sin(theta)};
+      gains[static_cast<size_t>(p)] = {sqrt_2 * maths::cos(theta), sqrt_2 * maths::sin(theta)};
     }
   }
 };

@@ -6,13 +6,14 @@
 #include <cstdint>
 
 #include "chip/voices.h"
+#include "maths/maths.h"
 
 namespace tunecast::chip {
 namespace {
 
 constexpr double reference_hz = 440.0;
 constexpr int32_t reference_note = 69;
-constexpr double bend_scale = 0.0078125;  // 1/128 of the bend byte's range
+constexpr double bend_scale = 0.0078125;                 // 1/128 of the bend byte's range
 constexpr double vibrato_rad_per_s = 34.55751918948772;  // 5.5 Hz
 constexpr double pi = 3.141592653589793;
 constexpr double pi_3 = 1.0471975511965976;
@@ -71,11 +72,11 @@ voice_timbre voice_timbre_for(int32_t program) {
 
 double voice_pitch_hz(int32_t note, int32_t bend) {
   const double s = (note - reference_note) + 2 * ((bend - 128) * bend_scale);
-  return reference_hz * std::pow(2.0, s / 12.0);
+  return reference_hz * maths::pow(2.0, s / 12.0);
 }
 
 double voice_vibrato_factor(double vibrato, double age) {
-  return std::pow(2.0, vibrato * std::sin((age - vibrato_onset_s) * vibrato_rad_per_s) / 12.0);
+  return maths::pow(2.0, vibrato * maths::sin((age - vibrato_onset_s) * vibrato_rad_per_s) / 12.0);
 }
 
 double voice_vibrato_hz(double f, double vibrato, double age) {
@@ -96,8 +97,7 @@ double voice_triangle(double p, int32_t bits) {
 double voice_hexagon(double p) {
   const double theta = (2 * p) * pi;
   const double r = std::fmod(theta, pi_3);
-  return (cos_pi_6 / std::cos(r - pi_6)) * std::cos(theta);
+  return (cos_pi_6 / maths::cos(r - pi_6)) * maths::cos(theta);
 }
-
 
 }  // namespace tunecast::chip

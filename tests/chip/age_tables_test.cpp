@@ -1,14 +1,15 @@
 // The age tables: which ages they stand for, that every entry is the
 // function's own result at that age, and that they decline (so the caller
 // makes the call) rather than hand out a wrong or partial run.
+#include "chip/age_tables.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
-#include <cmath>
 #include <cstdint>
 
-#include "chip/age_tables.h"
 #include "chip/state.h"
+#include "maths/maths.h"
 
 namespace chip = tunecast::chip;
 
@@ -52,7 +53,7 @@ TEST(AgeTables, EntriesAreTheFunctionAtEachNoteAge) {
   ASSERT_NE(last, nullptr);
   double age = 0.0;
   for (int64_t k = 0; k < chip::age_table_len; ++k, age = age + step_s) {
-    const double want = std::exp(-age / 0.7);
+    const double want = tunecast::maths::exp(-age / 0.7);
     const double *block = k < 4096                          ? first
                           : k / 4096 == 2                   ? third
                           : k >= chip::age_table_len - 4096 ? last
@@ -66,7 +67,7 @@ TEST(AgeTables, EntriesAreTheFunctionAtEachNoteAge) {
   const double *ratio = chip::age_block(tables, half_age, 0.7, 0);
   ASSERT_NE(other, nullptr);
   ASSERT_NE(ratio, nullptr);
-  EXPECT_EQ(bits(other[100]), bits(std::exp(-note_age(100) / 0.5)));
+  EXPECT_EQ(bits(other[100]), bits(tunecast::maths::exp(-note_age(100) / 0.5)));
   EXPECT_EQ(bits(ratio[100]), bits(note_age(100) / 0.7));
   EXPECT_EQ(chip::age_block(tables, chip::age_fade, 0.7, 0), first);  // made once
 }
@@ -83,10 +84,10 @@ TEST(AgeTables, RunsPastTheEndOrAcrossABlockAreDeclined) {
   const double *run = entries(4090, 6);  // 4090..4095
   ASSERT_NE(run, nullptr);
   EXPECT_EQ(run, chip::age_block(tables, chip::age_fade, 0.7, 0) + 4090);
-  EXPECT_EQ(bits(entries(4096, 7)[3]), bits(std::exp(-note_age(4099) / 0.7)));
+  EXPECT_EQ(bits(entries(4096, 7)[3]), bits(tunecast::maths::exp(-note_age(4099) / 0.7)));
   // The cache follows a constant changed under it.
   EXPECT_EQ(bits(chip::age_entries(tables, cache, 0, chip::age_fade, 0.3, 4096, 7)[3]),
-            bits(std::exp(-note_age(4099) / 0.3)));
+            bits(tunecast::maths::exp(-note_age(4099) / 0.3)));
 }
 
 // Tables are claimed for good; once their room is gone every further
@@ -107,7 +108,7 @@ TEST(AgeTables, FullTablesDeclineAndKeepTheirEntries) {
   EXPECT_EQ(chip::age_block(tables, chip::age_fade, 123456.0, 0), nullptr);
   const double *again = chip::age_block(tables, chip::age_fade, 0.25, 0);
   EXPECT_EQ(again, first);
-  EXPECT_EQ(bits(again[127]), bits(std::exp(-note_age(127) / 0.25)));
+  EXPECT_EQ(bits(again[127]), bits(tunecast::maths::exp(-note_age(127) / 0.25)));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "chip/state.h"
+#include "maths/maths.h"
 
 namespace chip = tunecast::chip;
 using namespace tunecast::chip;
@@ -122,7 +123,7 @@ TEST(DrumResonator, CoefficientsMatchTheirFigures) {
     for (size_t k = 0; k < b.count; ++k) {
       SCOPED_TRACE(testing::Message() << "note " << b.note << " resonator " << b.first + k);
       const chip_resonator &r = d.res[b.first + k];
-      const double a1 = b.two_r * std::cos(2 * pi * (b.base_hz * b.ratios[k]) / 44100);
+      const double a1 = b.two_r * tunecast::maths::cos(2 * pi * (b.base_hz * b.ratios[k]) / 44100);
       EXPECT_EQ(r.a1, a1);
       EXPECT_EQ(r.a2, -b.r_squared);
       EXPECT_EQ(r.b0, (1 - a1) + b.r_squared);
@@ -144,11 +145,11 @@ TEST(DrumResonator, StepSumsInOrderAndShiftsHistory) {
 
 TEST(DrumClap, EnvelopeBurstsAndTail) {
   EXPECT_EQ(chip::drum_clap_envelope(0.0), 1.0);
-  EXPECT_EQ(chip::drum_clap_envelope(0.011), std::exp(-0.011 / 0.008));
+  EXPECT_EQ(chip::drum_clap_envelope(0.011), tunecast::maths::exp(-0.011 / 0.008));
   EXPECT_EQ(chip::drum_clap_envelope(0.012), 1.0);  // a new burst starts
-  EXPECT_EQ(chip::drum_clap_envelope(0.044), std::exp(-(0.044 - 0.038) / 0.008));
+  EXPECT_EQ(chip::drum_clap_envelope(0.044), tunecast::maths::exp(-(0.044 - 0.038) / 0.008));
   EXPECT_EQ(chip::drum_clap_envelope(0.045), 0.6);  // the tail begins above the burst
-  EXPECT_EQ(chip::drum_clap_envelope(0.1), 0.6 * std::exp(-(0.1 - 0.045) / 0.15));
+  EXPECT_EQ(chip::drum_clap_envelope(0.1), 0.6 * tunecast::maths::exp(-(0.1 - 0.045) / 0.15));
 }
 
 TEST_F(Drums, ClapFirstSamplesBitForBit) {
@@ -162,7 +163,7 @@ TEST_F(Drums, ClapFirstSamplesBitForBit) {
     const double y = (b0 * 1.0 + a1 * y1) + a2 * y2;  // the noise gives +1 fourteen times
     y2 = y1;
     y1 = y;
-    EXPECT_EQ(got[static_cast<size_t>(i)], ((y * std::exp(-t / 0.008)) * amp) * 0.8);
+    EXPECT_EQ(got[static_cast<size_t>(i)], ((y * tunecast::maths::exp(-t / 0.008)) * amp) * 0.8);
     t += sample_step_s;
   }
 }
@@ -228,11 +229,12 @@ TEST_F(Drums, KickAndSnarePhaseAdvanceBeforeTheFirstSample) {
   // while their tables serve them.
   const double amp = (100 / 127.0) * 0.9;
   chip::drum_note_on(chip::the_state.drums, 36, 100);
-  EXPECT_EQ(drums_sample(), amp * (std::sin(2 * pi * (180 / 44100.0)) * 1.0 + 0.35 * 1.0 * 1.0));
+  EXPECT_EQ(drums_sample(),
+            amp * (tunecast::maths::sin(2 * pi * (180 / 44100.0)) * 1.0 + 0.35 * 1.0 * 1.0));
   chip::the_state.drums = {};
   chip::drum_note_on(chip::the_state.drums, 38, 100);
   EXPECT_EQ(drums_sample(),
-            amp * (0.85 * 1.0 * 1.0 + 0.4 * std::sin(2 * pi * (190 / 44100.0)) * 1.0));
+            amp * (0.85 * 1.0 * 1.0 + 0.4 * tunecast::maths::sin(2 * pi * (190 / 44100.0)) * 1.0));
 }
 
 // Renders one drum of note at velocity to its end, alone in the pool, by its

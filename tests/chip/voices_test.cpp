@@ -12,6 +12,7 @@
 #include "chip/age_tables.h"
 #include "chip/state.h"
 #include "fixtures.h"
+#include "maths/maths.h"
 #include "reference_synth.h"
 #include "tunecast/chip.h"
 
@@ -85,8 +86,9 @@ TEST(VoicePool, StealsTheOldestLowestSlotOnTies) {
 TEST(VoiceWaves, PitchPulseTriangleHexagon) {
   EXPECT_EQ(chip::voice_pitch_hz(69, 128), 440.0);
   EXPECT_EQ(chip::voice_pitch_hz(81, 128), 880.0);
-  EXPECT_EQ(chip::voice_pitch_hz(69, 0), 440.0 * std::pow(2.0, -2.0 / 12.0));
-  EXPECT_EQ(chip::voice_pitch_hz(69, 255), 440.0 * std::pow(2.0, (2 * (127 / 128.0)) / 12.0));
+  EXPECT_EQ(chip::voice_pitch_hz(69, 0), 440.0 * tunecast::maths::pow(2.0, -2.0 / 12.0));
+  EXPECT_EQ(chip::voice_pitch_hz(69, 255),
+            440.0 * tunecast::maths::pow(2.0, (2 * (127 / 128.0)) / 12.0));
 
   EXPECT_EQ(chip::voice_pulse(0.25, 0.25), -1.0);
   EXPECT_EQ(chip::voice_pulse(0.2499, 0.25), 1.0);
@@ -113,7 +115,8 @@ TEST(VoiceRender, NoiseClocksOnFirstSampleAndWraps) {
   chip::the_state.channels[2].instrument = 120;
   V = {};
   chip::voice_note_on(chip::the_state.voices, chip::the_state.channels, 2, 93, 100);
-  const double f = 440.0 * std::pow(2.0, ((93 - 69) + 2 * ((128 - 128) * 0.0078125)) / 12.0);
+  const double f =
+      440.0 * tunecast::maths::pow(2.0, ((93 - 69) + 2 * ((128 - 128) * 0.0078125)) / 12.0);
   double phase = 0.0;
   uint32_t s = 1;
   for (int n = 0; n < 2000; ++n) {
@@ -135,12 +138,12 @@ TEST(VoiceRender, EnvelopeAndVibrato) {
             1 - ((0.02 - 0.005) / 0.03) * 0.19999999999999996);
   EXPECT_EQ(chip::voice_envelope_shape(0.035, 0.005), 0.8);  // the fall ends on its sustain
   EXPECT_EQ(chip::voice_envelope_shape(0.5, 0.005), 0.8);
-  EXPECT_EQ(chip::age_fade(0.45, 0.5), std::exp(-0.5 / 0.45));
+  EXPECT_EQ(chip::age_fade(0.45, 0.5), tunecast::maths::exp(-0.5 / 0.45));
 
   EXPECT_EQ(chip::voice_vibrato_hz(440.0, 0.2, 0.15), 440.0);  // onset is strict
   EXPECT_EQ(chip::voice_vibrato_hz(440.0, 0.0, 1.0), 440.0);
-  EXPECT_NEAR(chip::voice_vibrato_hz(440.0, 0.2, 0.15 + 1.0 / 22), 440.0 * std::pow(2.0, 0.2 / 12),
-              1e-9);
+  EXPECT_NEAR(chip::voice_vibrato_hz(440.0, 0.2, 0.15 + 1.0 / 22),
+              440.0 * tunecast::maths::pow(2.0, 0.2 / 12), 1e-9);
 }
 
 // A release of r seconds frees the voice on the first gated-off sample whose
@@ -194,9 +197,11 @@ struct model_voice {
 
   double next(int bend, int volume, bool gate) {
     if (!active) return 0.0;
-    double f = 440.0 * std::pow(2.0, ((note - 69) + 2 * ((bend - 128) * 0.0078125)) / 12.0);
+    double f =
+        440.0 * tunecast::maths::pow(2.0, ((note - 69) + 2 * ((bend - 128) * 0.0078125)) / 12.0);
     if (vibrato > 0 && age > 0.15)
-      f = f * std::pow(2.0, vibrato * std::sin((age - 0.15) * 34.55751918948772) / 12.0);
+      f = f * tunecast::maths::pow(
+                  2.0, vibrato * tunecast::maths::sin((age - 0.15) * 34.55751918948772) / 12.0);
     phase = phase + f / 44100.0;
     if (phase >= 1.0) phase -= 1.0;
     double w = 2 * phase - 1;  // saw
@@ -209,13 +214,13 @@ struct model_voice {
     if (wave == 3) {
       const double theta = (2 * phase) * 3.141592653589793;
       w = (0.8660254037844387 /
-           std::cos(std::fmod(theta, 1.0471975511965976) - 0.5235987755982988)) *
-          std::cos(theta);
+           tunecast::maths::cos(std::fmod(theta, 1.0471975511965976) - 0.5235987755982988)) *
+          tunecast::maths::cos(theta);
     }
     double e = age < attack          ? age / attack
                : age < attack + 0.03 ? 1 - ((age - attack) / 0.03) * 0.19999999999999996
                                      : 0.8;
-    if (decay > 0) e = e * std::exp(-age / decay);
+    if (decay > 0) e = e * tunecast::maths::exp(-age / decay);
     age = age + step_s;
     if (!gate) {
       rel = rel + step_s;

@@ -1,7 +1,8 @@
 // reference_synth.cpp: the plain synthesizer the exactness test measures the
 // module against. Every formula keeps the order of its operations as the
 // module's arithmetic defines it; clocks advance by repeated addition; pitch
-// uses pow(2.0, s / 12.0); nothing is cached between samples.
+// uses pow(2.0, s / 12.0), and sin, cos, exp and pow are the project's own
+// (src/maths), as the module's are; nothing is cached between samples.
 #include "reference_synth.h"
 
 #include <cmath>
@@ -10,6 +11,7 @@
 #include <stdexcept>
 
 #include "common/byte_order.h"
+#include "maths/maths.h"
 
 using tunecast::get_u16le;
 
@@ -133,7 +135,8 @@ reference_synth::pair reference_synth::pan_gains(int pan) {
   if (pan == 64) return {1.0, 1.0};
   const double x = pan < 64 ? (pan - 64) / 64.0 : (pan - 64) / 63.0;
   const double theta = (x + 1.0) * 0.7853981633974483;
-  return {1.4142135623730951 * std::cos(theta), 1.4142135623730951 * std::sin(theta)};
+  return {1.4142135623730951 * tunecast::maths::cos(theta),
+          1.4142135623730951 * tunecast::maths::sin(theta)};
 }
 
 bool reference_synth::render_stereo(pair &sums) {
@@ -355,9 +358,10 @@ void reference_synth::voice_note_on(int channel, int note, int velocity) {
 double reference_synth::voice_render(voice_rec &v) {
   const channel_rec &c = ch_[v.channel];
   const double s = (v.note - 69) + 2 * ((c.bend - 128) * 0.0078125);
-  double f = 440.0 * std::pow(2.0, s / 12.0);
+  double f = 440.0 * tunecast::maths::pow(2.0, s / 12.0);
   if (v.vibrato > 0 && v.age > 0.15) {
-    f = f * std::pow(2.0, v.vibrato * std::sin((v.age - 0.15) * 34.55751918948772) / 12.0);
+    f = f * tunecast::maths::pow(
+                2.0, v.vibrato * tunecast::maths::sin((v.age - 0.15) * 34.55751918948772) / 12.0);
   }
   v.phase = v.phase + f / 44100.0;
   bool wrapped = false;
@@ -375,7 +379,7 @@ double reference_synth::voice_render(voice_rec &v) {
       const double q = p < 0.5 ? p : 1.0 - p;
       w = 4 * q - 1;
       if (v.bits != 0) {
-        const double L = std::pow(2.0, v.bits) - 1;
+        const double L = tunecast::maths::pow(2.0, v.bits) - 1;
         const double k = std::floor((0.5 * w + 0.5) * L + 0.5);
         w = 2 * (k / L) - 1;
       }
@@ -387,7 +391,8 @@ double reference_synth::voice_render(voice_rec &v) {
     case 3: {
       const double theta = (2 * p) * pi;
       const double r = std::fmod(theta, 1.0471975511965976);
-      w = (0.8660254037844387 / std::cos(r - 0.5235987755982988)) * std::cos(theta);
+      w = (0.8660254037844387 / tunecast::maths::cos(r - 0.5235987755982988)) *
+          tunecast::maths::cos(theta);
       break;
     }
     default:  // 4 and 5: the noise register, clocked by the oscillator
@@ -407,7 +412,7 @@ double reference_synth::voice_render(voice_rec &v) {
   } else {
     e = 0.8;
   }
-  if (v.decay > 0) e = e * std::exp(-v.age / v.decay);
+  if (v.decay > 0) e = e * tunecast::maths::exp(-v.age / v.decay);
   v.age = v.age + sample_step_s;
   if (v.gate == 0) {
     v.rel_age = v.rel_age + sample_step_s;
@@ -443,8 +448,8 @@ void reference_synth::drum_note_on(int note, int velocity) {
 }
 
 void reference_synth::resonator_setup(resonator_rec &r, double f, double w) {
-  const double radius = std::exp(-pi * w / 44100);
-  r.a1 = 2 * radius * std::cos(2 * pi * f / 44100);
+  const double radius = tunecast::maths::exp(-pi * w / 44100);
+  r.a1 = 2 * radius * tunecast::maths::cos(2 * pi * f / 44100);
   r.a2 = -(radius * radius);
   r.b0 = 1 - r.a1 + radius * radius;
   r.y1 = 0;
@@ -494,11 +499,12 @@ double reference_synth::drum_render(drum_rec &d) {
   double v = 0.0;
   switch (d.kind) {
     case 0: {
-      d.phase += (0.55 * f + (3 * f - 0.55 * f) * std::exp(-t / 0.045)) / 44100;
+      d.phase += (0.55 * f + (3 * f - 0.55 * f) * tunecast::maths::exp(-t / 0.045)) / 44100;
       if (d.phase >= 1) d.phase -= 1;
       const double n1 = lfsr_step(d.lfsr, 1);
       const double B = std::fmax(T / 3, 0.12);
-      v = A * (std::sin(2 * pi * d.phase) * std::exp(-t / B) + 0.35 * n1 * std::exp(-t / 0.004));
+      v = A * (tunecast::maths::sin(2 * pi * d.phase) * tunecast::maths::exp(-t / B) +
+               0.35 * n1 * tunecast::maths::exp(-t / 0.004));
       break;
     }
     case 1: {
@@ -506,21 +512,21 @@ double reference_synth::drum_render(drum_rec &d) {
       if (d.phase >= 1) d.phase -= 1;
       const double n1 = lfsr_step(d.lfsr, 1);
       const double B = std::fmax(T / 2.5, 0.09);
-      v = A *
-          (0.85 * n1 * std::exp(-t / B) + 0.4 * std::sin(2 * pi * d.phase) * std::exp(-t / 0.07));
+      v = A * (0.85 * n1 * tunecast::maths::exp(-t / B) +
+               0.4 * tunecast::maths::sin(2 * pi * d.phase) * tunecast::maths::exp(-t / 0.07));
       break;
     }
     case 2: {
       const double n1 = lfsr_step(d.lfsr, 1);
       const double n2 = lfsr_step(d.lfsr2, 6);
-      v = A * std::exp(-t / tau) * (n1 + n2) * 0.5;
+      v = A * tunecast::maths::exp(-t / tau) * (n1 + n2) * 0.5;
       break;
     }
     case 3: {
-      d.phase += (0.85 * f + (1.8 * f - 0.85 * f) * std::exp(-t / 0.06)) / 44100;
+      d.phase += (0.85 * f + (1.8 * f - 0.85 * f) * tunecast::maths::exp(-t / 0.06)) / 44100;
       if (d.phase >= 1) d.phase -= 1;
       const double B = std::fmax(T / 2.5, 0.18);
-      v = A * std::sin(2 * pi * d.phase) * std::exp(-t / B);
+      v = A * tunecast::maths::sin(2 * pi * d.phase) * tunecast::maths::exp(-t / B);
       break;
     }
     case 4: {
@@ -529,7 +535,7 @@ double reference_synth::drum_render(drum_rec &d) {
       const double x = (n1 + n2) * 0.5;
       double S = 0.0;
       for (int k = 0; k < 6; ++k) S += resonator_step(d.res[k], x);
-      v = A * std::exp(-t / tau) * (0.45 * x + 1.6 * S / 6);
+      v = A * tunecast::maths::exp(-t / tau) * (0.45 * x + 1.6 * S / 6);
       break;
     }
     case 5: {
@@ -537,8 +543,9 @@ double reference_synth::drum_render(drum_rec &d) {
       const double y0 = resonator_step(d.res[0], n1);
       double S = 0.0;
       for (int k = 1; k <= 4; ++k) S += resonator_step(d.res[k], n1);
-      v = A * (0.55 * (S / 4) * std::exp(-t / tau) + 0.9 * y0 * std::exp(-t / (1.3 * tau)) +
-               0.12 * n1 * std::exp(-t / tau));
+      v = A * (0.55 * (S / 4) * tunecast::maths::exp(-t / tau) +
+               0.9 * y0 * tunecast::maths::exp(-t / (1.3 * tau)) +
+               0.12 * n1 * tunecast::maths::exp(-t / tau));
       break;
     }
     case 6: {
@@ -546,9 +553,9 @@ double reference_synth::drum_render(drum_rec &d) {
       const double y = resonator_step(d.res[0], n1);
       double e = 0.0;
       for (double b : clap_bursts) {
-        if (t - b >= 0) e = std::fmax(e, std::exp(-(t - b) / 0.008));
+        if (t - b >= 0) e = std::fmax(e, tunecast::maths::exp(-(t - b) / 0.008));
       }
-      if (t >= 0.045) e = std::fmax(0.6 * std::exp(-(t - 0.045) / 0.15), e);
+      if (t >= 0.045) e = std::fmax(0.6 * tunecast::maths::exp(-(t - 0.045) / 0.15), e);
       v = y * e * A * 0.8;
       break;
     }
