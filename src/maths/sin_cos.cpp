@@ -84,7 +84,7 @@ struct reduced {
 // pieces; the sums of two are exact, and the last piece goes into the low
 // part: the error is below 2^-110, from k times the last piece's rounding
 // and the constant's own (2^-117 below 1024, 2^-141 k beyond).
-reduced reduce(double x) {
+[[gnu::always_inline]] inline reduced reduce(double x) {
   if (x < unreduced_below && x > -unreduced_below) return {0, {x, 0.0}};
   const double kd = nearest_whole(x * two_over_pi);
   if (x < near_below && x > -near_below) {
@@ -159,7 +159,7 @@ reduced reduce(double x) {
 // and the t^3 error at most 2^-74.2 absolute. Either way below 2^-67
 // relative, plus the reduction's 2^-110: eps = 2^-66 |h| + 2^-104 is over
 // twice it. About one call in 4000 goes on to the slow path.
-[[gnu::noinline]] bool sin_cos_accurate(const reduced &red, bool odd, double &result) {
+bool sin_cos_accurate(const reduced &red, bool odd, double &result) {
   double t;
   const sin_cos_entry &e = entry_for(red, odd, t);
   const double tl = red.r.lo;
@@ -186,21 +186,33 @@ reduced reduce(double x) {
 
 // sin(q pi/2 + r) is sin r, cos r, -sin r, -cos r for q = 0..3; cos x is
 // sin(x + pi/2).
-bool sin_cos_fast(double x, bool cosine, double &result) {
-  const reduced red = reduce(x);
-  const uint64_t q = static_cast<uint64_t>(red.quadrant) + (cosine ? 1 : 0);
-  const bool odd = (q & 1) != 0;
-  if (!sin_cos_quick(red, odd, result) && !sin_cos_accurate(red, odd, result)) return false;
-  if ((q & 2) != 0) result = -result;
-  return true;
+uint64_t quadrant_of(const reduced &red, bool cosine) {
+  return static_cast<uint64_t>(red.quadrant) + (cosine ? 1 : 0);
+}
+double signed_for(uint64_t q, double value) { return (q & 2) != 0 ? -value : value; }
+
+// What the first try leaves: the second try, then the slow path. Apart, so
+// that the first try's caller keeps no registers across calls.
+[[gnu::noinline]] double sin_cos_undecided(double x, bool cosine) {
+  if (x < fast_below && x > -fast_below) {
+    const reduced red = reduce(x);
+    const uint64_t q = quadrant_of(red, cosine);
+    double result;
+    if (sin_cos_accurate(red, (q & 1) != 0, result)) return signed_for(q, result);
+  }
+  return sin_cos_exact(x, cosine);
 }
 
-double sin_or_cos(double x, bool cosine) {
+[[gnu::always_inline]] inline double sin_or_cos(double x, bool cosine) {
   if (x != x || x - x != 0.0) return x - x;  // NaN, or +-inf gives NaN
   if (x < tiny_below && x > -tiny_below) return cosine ? 1.0 : x;
-  double result;
-  if (x < fast_below && x > -fast_below && sin_cos_fast(x, cosine, result)) return result;
-  return sin_cos_exact(x, cosine);
+  if (x < fast_below && x > -fast_below) {
+    const reduced red = reduce(x);
+    const uint64_t q = quadrant_of(red, cosine);
+    double result;
+    if (sin_cos_quick(red, (q & 1) != 0, result)) return signed_for(q, result);
+  }
+  return sin_cos_undecided(x, cosine);
 }
 
 }  // namespace
