@@ -1,9 +1,9 @@
-// sin_cos.cpp: sin and cos, correctly rounded. x = k pi/2 + r (Cody-Waite
-// in four pieces of pi/2, for |x| < 2^23), r = i/64 + t with |t| <= 1/128,
-// and sin, cos of r from a table of sin(i/64), cos(i/64) in double-double
-// and short polynomials in t. Two tries of growing precision, each with its
+// sin_cos.cpp: sin and cos, correctly rounded. x = k pi/2 + r (Cody-Waite:
+// pi/2 in three pieces below 1024, in four up to 2^23), r = i/64 + t with
+// |t| <= 1/128, and sin, cos of r from a table of sin(i/64), cos(i/64) in
+// double-double and short polynomials in t. Two tries of growing precision, each with its
 // error bound tested against the rounding boundaries; when neither can
-// decide (about one call in a million) and for every |x| >= 2^23, the slow
+// decide (about one call in 5000) and for every |x| >= 2^23, the slow
 // path of wide.cpp answers, with its own reduction, exact for any double.
 #include <array>
 #include <cstddef>
@@ -158,7 +158,7 @@ struct reduced {
 // to the result; otherwise the result is at least sin(1/128) (about 2^-7)
 // and the t^3 error at most 2^-74.2 absolute. Either way below 2^-67
 // relative, plus the reduction's 2^-110: eps = 2^-66 |h| + 2^-104 is over
-// twice it. About one call in 4000 goes on to the slow path.
+// twice it. About one call in 5000 ends in the slow path.
 bool sin_cos_accurate(const reduced &red, bool odd, double &result) {
   double t;
   const sin_cos_entry &e = entry_for(red, odd, t);
