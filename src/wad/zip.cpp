@@ -48,6 +48,8 @@ constexpr uint16_t flag_sizes_deferred = 1 << 3;
 constexpr uint16_t flag_utf8_name = 1 << 11;
 constexpr uint16_t method_stored = 0;
 constexpr uint16_t method_deflated = 8;
+constexpr uint16_t method_bzip2 = 12;
+constexpr uint16_t method_lzma = 14;
 constexpr size_t name_field_bytes = 512;  // names are matched by their first 511 bytes
 constexpr double bytes_per_mib = 1024.0 * 1024.0;
 constexpr int64_t wad_dir_entry_bytes = 16;
@@ -276,18 +278,27 @@ std::string method_text(uint16_t method) {
   switch (method) {
     case method_deflated:
       return text + " (deflate)";
-    case 12:
+    case method_bzip2:
       return text + " (bzip2)";
-    case 14:
+    case method_lzma:
       return text + " (lzma)";
     default:
       return text;
   }
 }
 
+// What both ways of decompressing say of their output.
 bool size_mismatch(zip_wad &out, const std::string &shown, size_t got, uint64_t declared) {
   return damaged(out, shown + " da " + std::to_string(got) + " de los " + std::to_string(declared) +
                           " bytes declarados");
+}
+
+bool over_declared(zip_wad &out, const std::string &shown, uint64_t declared) {
+  return damaged(out, shown + " da más de los " + std::to_string(declared) + " bytes declarados");
+}
+
+bool not_a_wad(zip_wad &out, const std::string &shown) {
+  return refuse(out, shown + " no es un WAD: su cabecera no es válida");
 }
 
 bool read_with_zlib(int fd, const char *path, const zip_member &m, zip_wad &out) {
@@ -300,10 +311,9 @@ bool read_with_zlib(int fd, const char *path, const zip_member &m, zip_wad &out)
     case inflate_outcome::done:
       break;
     case inflate_outcome::over_budget:
-      return damaged(
-          out, shown + " da más de los " + std::to_string(m.uncomp_size) + " bytes declarados");
+      return over_declared(out, shown, m.uncomp_size);
     case inflate_outcome::bad_head:
-      return refuse(out, shown + " no es un WAD: su cabecera no es válida");
+      return not_a_wad(out, shown);
     case inflate_outcome::corrupt:
       return damaged(out, "el flujo deflate de " + shown + " no es válido");
     case inflate_outcome::truncated:
@@ -351,7 +361,6 @@ bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_ti
   // Both speak of this archive's headers; the copy has headers of its own.
   source.flags = static_cast<uint16_t>(m.flags & ~(flag_sizes_deferred | flag_utf8_name));
   const unzip_result r = unzip_member(source, timeout_s, wad_head_fits);
-  const std::string declared = std::to_string(m.uncomp_size);
   switch (r.outcome) {
     case unzip_outcome::done:
       break;
@@ -369,9 +378,9 @@ bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_ti
       return refuse(out, "unzip no terminó en " + std::to_string(static_cast<long>(timeout_s)) +
                              " s con " + shown);
     case unzip_outcome::over_budget:
-      return damaged(out, shown + " da más de los " + declared + " bytes declarados");
+      return over_declared(out, shown, m.uncomp_size);
     case unzip_outcome::bad_head:
-      return refuse(out, shown + " no es un WAD: su cabecera no es válida");
+      return not_a_wad(out, shown);
     case unzip_outcome::no_memory:
       return refuse(out, "sin memoria");
   }
