@@ -78,7 +78,8 @@ bytes wad_head(const char *magic) {
   return out;
 }
 
-TEST_F(Inflate, DeflatedMembersLoadAsTheirStoredTwins) {
+// The bytes a stored member would give, whatever the sizes' source.
+TEST_F(Inflate, DeflatedMembersLoadWhole) {
   struct row {
     const char *what;
     bytes data;
@@ -93,18 +94,14 @@ TEST_F(Inflate, DeflatedMembersLoadAsTheirStoredTwins) {
   };
   for (const row &r : rows) {
     SCOPED_TRACE(r.what);
-    const outcome stored =
-        extract(write(fixture::zip_builder().stored("zarn.wad", r.data, r.flags).build(), "s.zip"));
     const std::string zip = write(fixture::zip_builder()
                                       .deflated("leeme.txt", {1, 2, 3}, r.flags)
                                       .deflated("maps/zarn.wad", r.data, r.flags)
                                       .build(),
                                   "d.zip");
     const outcome deflated = extract(zip);
-    ASSERT_TRUE(stored.ok) << stored.reason;
     ASSERT_TRUE(deflated.ok) << deflated.reason;
     EXPECT_EQ(deflated.data, r.data);
-    EXPECT_EQ(deflated.data, stored.data);
     EXPECT_EQ(deflated.out, "[WAD] ZIP " + zip +
                                 " maps/zarn.wad método 8 (deflate), descomprimiendo con zlib ...\n"
                                 "[WAD] ZIP " +
