@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <stdexcept>
 #include <utility>
 
 #include "score_timeline.h"
@@ -90,7 +91,7 @@ struct song_plan {
   int chord_bars;  // how long a chord (and the pad) holds
   std::array<int, 6> free_programs;
 
-  // Key of scale degree d (7 a octave up from 0).
+  // Key of scale degree d >= 0 (7 is an octave above 0).
   int key(int d) const {
     const scale_steps &s = scales[static_cast<size_t>(st->scale)];
     return tonic + 12 * (d / 7) + s[static_cast<size_t>(d % 7)];
@@ -285,6 +286,7 @@ std::string game_song_lump(int index) {
 }
 
 score game_song(int index) {
+  if (index < 0 || index >= game_song_count) throw std::out_of_range("no such game song");
   song_random r(0x6A3E50A6u + static_cast<uint64_t>(index) * 0x9E37u);
   const song_plan p = plan_song(index, r);
   timeline t;

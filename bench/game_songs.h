@@ -16,8 +16,8 @@ namespace bench {
 
 constexpr int game_song_count = 24;
 
-// Song index (0 to game_song_count - 1), 20 s to 4 min long. Its name is its
-// number and style, e.g. "gs05_ambient".
+// Song index (0 to game_song_count - 1, else std::out_of_range), 20 s to
+// 4 min long. Its name is its number and style, e.g. "gs02_ambient".
 score game_song(int index);
 // The MUS lump name the set's WAD gives song index, e.g. "D_GS05".
 std::string game_song_lump(int index);
