@@ -91,7 +91,7 @@ tunecast_library(tunecast_synth EXPORT_NAME synth SHARED_LINK m $<BUILD_INTERFAC
 tunecast_library(tunecast_chip EXPORT_NAME chip SHARED_LINK m $<BUILD_INTERFACE:tunecast_midi>
   $<BUILD_INTERFACE:tunecast_maths>)
 target_sources(tunecast_chip_shared PRIVATE $<TARGET_OBJECTS:tunecast_synth>)
-tunecast_library(tunecast_wad EXPORT_NAME wad SHARED_LINK $<BUILD_INTERFACE:tunecast_common>)
+tunecast_library(tunecast_wad EXPORT_NAME wad SHARED_LINK $<BUILD_INTERFACE:tunecast_common> ZLIB::ZLIB)
 
 if(NOT TUNECAST_INSTALL)
   return()
