@@ -123,9 +123,10 @@ struct reduced {
 // In an even quadrant with i = 0, A = 0 and R is about t: 2^-67.3 |R|. With
 // i != 0, |A| <= 2 |R| (|r| is at least 1/128 and within 1/128 of i/64) and
 // in an odd quadrant |A| <= 1.5 |R|. So below 2^-64 |R|, plus the
-// reduction's 2^-110: eps = 2^-62 |h| covers twice that with room for the
-// 2^-110 wherever R is above 2^-45, and below that the test fails anyway.
-// About one call in 300 goes on to the second try.
+// reduction's 2^-110 absolute: eps = 2^-62 |h| + 2^-108 (when x was
+// reduced) is over twice that. A result so near 0 that the 2^-108 matters
+// fails the test and goes on. About one call in 300 goes on to the second
+// try.
 [[gnu::always_inline]] inline bool sin_cos_quick(const reduced &red, bool odd, double &result) {
   double t;
   const sin_cos_entry &e = entry_for(red, odd, t);
@@ -141,7 +142,8 @@ struct reduced {
   // in an even quadrant: A = 0), so the sum of the two is exact.
   const double_double sum = fast_two_sum(e.a_hi, bt.hi);
   const double h = sum.hi < 0 ? -sum.hi : sum.hi;
-  return rounds_alike(sum.hi, sum.lo + rest, 0x1p-62 * h, result);
+  const double eps = 0x1p-62 * h + (red.quadrant != 0 ? 0x1p-108 : 0.0);
+  return rounds_alike(sum.hi, sum.lo + rest, eps, result);
 }
 
 // The second try, in double-double throughout.
