@@ -1,9 +1,7 @@
-// batch.cpp: the archive is loaded once; each music lump is then
+// batch_posix.cpp: the archive is loaded once; each music lump is then
 // rendered by a forked worker that inherits it, so no worker loads it again
 // or prints its loading line. A worker's failure is its own: the others go
 // on, and only the exit status and the summary count it.
-#include "tool/batch.h"
-
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -18,6 +16,7 @@
 
 #include "common/system_text.h"
 #include "tool/archive.h"
+#include "tool/batch.h"
 #include "tool/output_path.h"
 #include "tool/wav_out.h"
 
