@@ -15,8 +15,8 @@
 #include <thread>
 
 #include "fixtures.h"
-#include "process.h"
 #include "tool/output_path.h"
+#include "tool_process.h"
 
 namespace {
 
