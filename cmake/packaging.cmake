@@ -108,7 +108,7 @@ if(WIN32)
 else()
   target_sources(tunecast_chip_shared PRIVATE $<TARGET_OBJECTS:tunecast_synth>)
 endif()
-tunecast_library(tunecast_wad EXPORT_NAME wad SHARED_LINK $<BUILD_INTERFACE:tunecast_common>)
+tunecast_library(tunecast_wad EXPORT_NAME wad SHARED_LINK $<BUILD_INTERFACE:tunecast_common> ZLIB::ZLIB)
 
 if(NOT TUNECAST_INSTALL)
   return()

@@ -1,7 +1,8 @@
 // Fuzzes the ZIP container path of the WAD loader: every input starts with
-// a local-header signature. unzip is kept out of reach (PATH points at an
-// empty directory), so a compressed member fails to extract and no external
-// command ever runs; stored members are read into memory by the loader.
+// a local-header signature. Stored members are read into memory and
+// deflated ones inflated by the loader itself; unzip is kept out of reach
+// (PATH points at an empty directory), so any other method fails to extract
+// and no external command ever runs.
 #include <cstring>
 #include <string>
 #include <vector>

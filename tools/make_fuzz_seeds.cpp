@@ -90,14 +90,20 @@ int main(int argc, char **argv) {
       const bytes zip = z.build();
       put(root + "/zip", name, bytes(zip.begin() + 4, zip.end()));
     };
-    put_zip("stored.zip",
-            fixture::zip_builder().stored("readme.txt", {'h', 'i'}).stored("data/zarn.wad", map_wad()));
+    put_zip(
+        "stored.zip",
+        fixture::zip_builder().stored("readme.txt", {'h', 'i'}).stored("data/zarn.wad", map_wad()));
     // Sizes left to data descriptors and the central directory.
     put_zip("streamed.zip", fixture::zip_builder()
                                 .stored("readme.txt", {'h', 'i'}, {.streamed = true})
                                 .deflated("x.wad", {1, 2, 3}, {.streamed = true})
                                 .stored("data/zarn.wad", map_wad(), {.streamed = true}));
-    put_zip("encrypted.zip", fixture::zip_builder().stored("zarn.wad", map_wad(), {.encrypted = true}));
+    // Inflated in process: the only compressed member the target can read.
+    put_zip("deflated.zip", fixture::zip_builder()
+                                .deflated("readme.txt", {'h', 'i'})
+                                .deflated("data/zarn.wad", map_wad()));
+    put_zip("encrypted.zip",
+            fixture::zip_builder().stored("zarn.wad", map_wad(), {.encrypted = true}));
     put_zip("wildcards.zip", fixture::zip_builder()
                                  .stored("[a]zarn.wad", {1})
                                  .deflated("b\\*?zarn.wad", {2})

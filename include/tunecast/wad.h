@@ -73,9 +73,9 @@ typedef void (*wad_log_fn)(void *user, int32_t level, const char *line);
 TUNECAST_API void wad_set_log(wad_log_fn fn, void *user);
 
 /* Loads path: a WAD file, a pipe holding one, or a ZIP archive holding one,
- * whose WAD member is read into memory (a stored member directly, any other
- * through `unzip -p` on PATH, bounded by the member's declared size and a
- * deadline; no file is written).
+ * whose WAD member is read into memory (a stored member directly, a
+ * deflated one with zlib, any other through `unzip -p` on PATH with a
+ * deadline; all bounded by the member's declared size; no file is written).
  * path: the file to read; null gives null without a line.
  * Returns a new handle, or null after logging one line saying why (memory
  * running out included). Release with wad_free. The handle must come

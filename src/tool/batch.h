@@ -1,5 +1,5 @@
 // batch.h: --todas, every music lump of an archive rendered to its own
-// WAV file by worker processes (the synthesizer is one instance per process).
+// WAV file by worker processes, each rendering one song at a time.
 #ifndef TUNECAST_TOOL_BATCH_H
 #define TUNECAST_TOOL_BATCH_H
 

@@ -1,22 +1,29 @@
-// batch_posix.cpp: the archive is loaded once; each music lump is then
-// rendered by a forked worker that inherits it, so no worker loads it again
-// or prints its loading line. A worker's failure is its own: the others go
-// on, and only the exit status and the summary count it.
+// batch_posix.cpp: the archive is loaded once; worker processes forked from
+// the batch inherit it, so none loads it again or prints its loading line.
+// A worker lives for many songs: the batch hands it one song at a time over
+// a socket and reads back whether it was written, so the cost of a process
+// is paid per worker, not per song. A worker's failure, even a crash, is
+// its own song's: the others go on, a new worker takes its place, and only
+// the exit status and the summary count it.
+#include "tool/batch.h"
+
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "common/system_text.h"
 #include "tool/archive.h"
-#include "tool/batch.h"
 #include "tool/output_path.h"
 #include "tool/wav_out.h"
 
@@ -25,8 +32,9 @@ using tunecast::signal_text;
 namespace {
 
 struct worker {
-  pid_t pid;
-  const archive_music *music;
+  pid_t pid = -1;
+  int channel = -1;                      // the batch's end of the worker's socket
+  const archive_music *music = nullptr;  // the song it renders now; null: idle
 };
 
 struct batch_state {
@@ -37,11 +45,12 @@ struct batch_state {
   file_identity input;  // the archive: no entry of the directory may be it
   output_format format = output_format::wav;
   std::string extension = ".wav";
+  std::vector<archive_music> music;
   size_t total = 0;
   size_t done = 0;
   size_t written = 0;
   bool progress = false;  // standard error is a terminal
-  std::vector<worker> running;
+  std::vector<worker> workers;
 
   void finish(const archive_music &m, bool ok) {
     ++done;
@@ -51,40 +60,34 @@ struct batch_state {
                    ok ? extension.c_str() : ": falló");
     }
   }
-  bool reap_one();
-  int start(const archive_music &m);
+  int start_worker();
+  [[noreturn]] void work(int channel);
+  bool hand_out(worker &k, size_t &next);
+  void reap(worker &k);
+  void wait_any();
 };
 
-// Waits for any worker to end and records how it ended. False when there
-// was none to wait for.
-bool batch_state::reap_one() {
-  int status = 0;
-  pid_t pid;
-  do {
-    pid = waitpid(-1, &status, 0);
-  } while (pid < 0 && errno == EINTR);
-  if (pid < 0) {
-    // No worker left to wait for, whatever the list says: none can succeed.
-    for (const worker &k : running) finish(*k.music, false);
-    running.clear();
-    return false;
+// The worker's loop: a song's index in, one byte out (1 written, 0 not),
+// until the batch closes its end.
+void batch_state::work(int channel) {
+  uint32_t index = 0;
+  while (recv(channel, &index, sizeof index, 0) == static_cast<ssize_t>(sizeof index) &&
+         index < music.size()) {
+    const archive_music &m = music[index];
+    const std::string path = dir + "/" + m.name + extension;
+    const render_job job{m.name.c_str(), m.lump->data, m.lump->size, length, path.c_str(), -1,
+                         true,           input,        format,       style,  dir_fd};
+    const unsigned char ok = render_run(job) == 0 ? 1 : 0;
+    if (send(channel, &ok, 1, MSG_NOSIGNAL) != 1) break;
   }
-  for (auto it = running.begin(); it != running.end(); ++it) {
-    if (it->pid != pid) continue;
-    const archive_music &m = *it->music;
-    running.erase(it);
-    if (WIFSIGNALED(status)) {
-      std::fprintf(stderr, "lump %s: el proceso murió por %s\n", m.name.c_str(),
-                   signal_text(WTERMSIG(status)).c_str());
-    }
-    finish(m, WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    break;
-  }
-  return true;
+  // _exit: nothing inherited from the batch is flushed or run twice.
+  _exit(0);
 }
 
-// Starts a worker for m. Returns 0, or the errno value of a failed fork.
-int batch_state::start(const archive_music &m) {
+// Forks a worker. Returns 0, or the errno value of what failed.
+int batch_state::start_worker() {
+  int ends[2];
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return errno;
   // Buffered output would otherwise be written once more by the worker.
   std::fflush(nullptr);
   const pid_t parent = getpid();
@@ -98,15 +101,70 @@ int batch_state::start(const archive_music &m) {
     const int parent_died = SIGRTMIN;
     output_cleanup_on(parent_died);
     if (prctl(PR_SET_PDEATHSIG, parent_died) != 0 || getppid() != parent) _exit(1);
-    const std::string path = dir + "/" + m.name + extension;
-    const render_job job{m.name.c_str(), m.lump->data, m.lump->size, length, path.c_str(), -1,
-                         true,           input,        format,       style,  dir_fd};
-    // _exit: nothing inherited from the parent is flushed or run twice.
-    _exit(render_run(job));
+    // The other workers' channels stay with the batch alone, so that each
+    // worker sees the end of its own when the batch closes it.
+    for (const worker &k : workers) close(k.channel);
+    close(ends[0]);
+    work(ends[1]);
   }
-  if (pid < 0) return errno;
-  running.push_back({pid, &m});
+  const int err = errno;
+  close(ends[1]);
+  if (pid < 0) {
+    close(ends[0]);
+    return err;
+  }
+  workers.push_back({pid, ends[0], nullptr});
   return 0;
+}
+
+// Gives k the next song to render, skipping the lumps without a name.
+// False when none is left.
+bool batch_state::hand_out(worker &k, size_t &next) {
+  while (next < music.size() && music[next].name.empty()) {
+    std::fputs("lump sin nombre: no se escribe\n", stderr);
+    finish(music[next++], false);
+  }
+  if (next == music.size()) return false;
+  const auto index = static_cast<uint32_t>(next);
+  if (send(k.channel, &index, sizeof index, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof index)) {
+    return false;  // the worker is gone: its end is seen on the next wait
+  }
+  k.music = &music[next++];
+  return true;
+}
+
+// A worker's channel ended: it exited or died. Its song, if any, failed.
+void batch_state::reap(worker &k) {
+  close(k.channel);
+  k.channel = -1;
+  int status = 0;
+  while (waitpid(k.pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (k.music == nullptr) return;
+  if (WIFSIGNALED(status)) {
+    std::fprintf(stderr, "lump %s: el proceso murió por %s\n", k.music->name.c_str(),
+                 signal_text(WTERMSIG(status)).c_str());
+  }
+  finish(*k.music, false);
+  k.music = nullptr;
+}
+
+// Waits for a busy worker to answer or end, and records it.
+void batch_state::wait_any() {
+  std::vector<pollfd> fds;
+  for (const worker &k : workers) fds.push_back({k.channel, POLLIN, 0});
+  if (poll(fds.data(), fds.size(), -1) < 0) return;  // EINTR: the caller waits again
+  for (size_t i = 0; i < fds.size(); ++i) {
+    if (fds[i].revents == 0) continue;
+    worker &k = workers[i];
+    unsigned char ok = 0;
+    if (recv(k.channel, &ok, 1, 0) == 1 && k.music != nullptr) {
+      finish(*k.music, ok == 1);
+      k.music = nullptr;
+    } else {
+      reap(k);
+    }
+  }
 }
 
 std::string without_trailing_slashes(std::string dir) {
@@ -177,27 +235,31 @@ int batch_run(const wad_file *w, const char *dir_arg, const render_length &lengt
   b.progress = !style.quiet && isatty(STDERR_FILENO) != 0;
   // An ignored SIGCHLD, inherited, would reap the workers before waitpid.
   std::signal(SIGCHLD, SIG_DFL);
-  const std::vector<archive_music> music = archive_music_lumps(w, true);
-  b.total = music.size();
+  b.music = archive_music_lumps(w, true);
+  b.total = b.music.size();
   const size_t limit = worker_limit();
-  for (const archive_music &m : music) {
-    if (m.name.empty()) {
-      std::fputs("lump sin nombre: no se escribe\n", stderr);
-      b.finish(m, false);
-      continue;
+  size_t next = 0;
+  int refused = 0;  // why the last worker could not be started
+  for (;;) {
+    // Every idle worker gets a song; one that is gone, or has none left to
+    // take, is let go.
+    for (worker &k : b.workers) {
+      if (k.channel >= 0 && k.music == nullptr && !b.hand_out(k, next)) b.reap(k);
     }
-    while (b.running.size() >= limit && b.reap_one()) {
+    std::erase_if(b.workers, [](const worker &k) { return k.channel < 0; });
+    // More workers while songs wait, up to one per core.
+    while (b.workers.size() < limit && next < b.music.size()) {
+      refused = b.start_worker();
+      if (refused != 0 || !b.hand_out(b.workers.back(), next)) break;
     }
-    int err = b.start(m);
-    // Out of processes: wait for a worker to end and try once more.
-    if (err != 0 && !b.running.empty() && b.reap_one()) err = b.start(m);
-    if (err != 0) {
-      std::fprintf(stderr, "lump %s: no se puede lanzar el proceso: %s\n", m.name.c_str(),
-                   wav_error_text(err).c_str());
-      b.finish(m, false);
-    }
+    if (b.workers.empty()) break;
+    b.wait_any();
   }
-  while (!b.running.empty() && b.reap_one()) {
+  // Songs no worker could take: out of processes with none running.
+  for (; next < b.music.size(); ++next) {
+    std::fprintf(stderr, "lump %s: no se puede lanzar el proceso: %s\n", b.music[next].name.c_str(),
+                 wav_error_text(refused).c_str());
+    b.finish(b.music[next], false);
   }
   close(b.dir_fd);
   if (!style.quiet) {

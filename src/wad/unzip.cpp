@@ -219,7 +219,7 @@ bool grow(unzip_result &out, size_t &capacity, size_t limit) {
 
 // Reads the pipe until end of file, the budget is passed, check refuses
 // the head or the deadline.
-unzip_outcome drain(int fd, uint64_t budget, unzip_head_check check, double deadline,
+unzip_outcome drain(int fd, uint64_t budget, member_head_check check, double deadline,
                     unzip_result &out) {
   // One byte past the budget is room enough to see that more came.
   const size_t limit = static_cast<size_t>(budget) + 1;
@@ -241,7 +241,7 @@ unzip_outcome drain(int fd, uint64_t budget, unzip_head_check check, double dead
     const size_t before = out.size;
     out.size += static_cast<size_t>(n);
     if (out.size > budget) return unzip_outcome::over_budget;
-    if (check != nullptr && before < unzip_head_bytes && out.size >= unzip_head_bytes &&
+    if (check != nullptr && before < member_head_bytes && out.size >= member_head_bytes &&
         !check(out.bytes, budget)) {
       return unzip_outcome::bad_head;
     }
@@ -250,7 +250,7 @@ unzip_outcome drain(int fd, uint64_t budget, unzip_head_check check, double dead
 
 }  // namespace
 
-unzip_result unzip_member(const unzip_source &member, double timeout_s, unzip_head_check check) {
+unzip_result unzip_member(const unzip_source &member, double timeout_s, member_head_check check) {
   unzip_result out;
   const std::string program = find_on_path("unzip");
   if (program.empty()) {

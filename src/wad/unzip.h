@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "wad/member_head.h"
+
 namespace tunecast {
 
 enum class unzip_outcome {
@@ -42,11 +44,6 @@ struct unzip_source {
   uint16_t flags = 0;
 };
 
-// Looks at the output's first unzip_head_bytes as soon as they arrive;
-// false ends unzip there. declared is the member's uncompressed size.
-inline constexpr size_t unzip_head_bytes = 12;
-using unzip_head_check = bool (*)(const uint8_t *head, uint64_t declared);
-
 // Copies the member's compressed bytes into an archive of its own, in an
 // anonymous memory file, and runs `unzip -p /proc/self/fd/3` on it: unzip
 // never sees the user's archive, its path or the member's name, so no
@@ -56,7 +53,7 @@ using unzip_head_check = bool (*)(const uint8_t *head, uint64_t declared);
 // bytes, and ends unzip (the whole group) once more arrive, once check
 // refuses the head, or once timeout_s seconds have passed. unzip is always
 // reaped before returning.
-unzip_result unzip_member(const unzip_source &member, double timeout_s, unzip_head_check check);
+unzip_result unzip_member(const unzip_source &member, double timeout_s, member_head_check check);
 
 }  // namespace tunecast
 

@@ -1,10 +1,10 @@
 // zip.cpp: finding the WAD inside a ZIP archive by walking its local
-// headers, and reading it into memory: stored members are copied here, any
-// other method goes to `unzip -p`. The walk keeps only the best candidate so
-// far, so its memory stays small whatever the archive holds; the central
-// directory is read only for the sizes a streaming writer left out of the
-// local headers. Sizes too large for their 32-bit fields come from the
-// ZIP64 extra field.
+// headers, and reading it into memory: stored members are copied here,
+// deflated ones inflated here with zlib, and any other method goes to
+// `unzip -p`. The walk keeps only the best candidate so far, so its memory
+// stays small whatever the archive holds; the central directory is read
+// only for the sizes a streaming writer left out of the local headers.
+// Sizes too large for their 32-bit fields come from the ZIP64 extra field.
 #include "wad/zip.h"
 
 #include <unistd.h>
@@ -21,6 +21,7 @@
 #include "common/byte_order.h"
 #include "common/console_text.h"
 #include "common/system_text.h"
+#include "wad/inflate.h"
 #include "wad/log.h"
 #include "wad/read_at.h"
 #include "wad/unzip.h"
@@ -44,12 +45,16 @@ constexpr uint32_t zip64_marker = 0xFFFFFFFF;  // "the value is in the ZIP64 ext
 constexpr uint16_t flag_encrypted = 1 << 0;
 constexpr uint16_t flag_sizes_deferred = 1 << 3;
 constexpr uint16_t flag_utf8_name = 1 << 11;
+constexpr uint16_t method_stored = 0;
+constexpr uint16_t method_deflated = 8;
+constexpr uint16_t method_bzip2 = 12;
+constexpr uint16_t method_lzma = 14;
 constexpr size_t name_field_bytes = 512;  // names are matched by their first 511 bytes
 constexpr double bytes_per_mib = 1024.0 * 1024.0;
 constexpr int64_t wad_dir_entry_bytes = 16;
 // A WAD is graphics, sounds and maps, which deflate to a few times smaller;
 // even one padded with empty lumps stays far below 200:1 once it is tens of
-// MiB. A member that declares more is a bomb, refused before anything runs,
+// MiB. A member that declares more is a bomb, refused before it inflates,
 // since honest output that large would be held in memory whole. Below the
 // floor the memory is small whatever the ratio, so no small WAD is refused.
 constexpr uint64_t max_compression_ratio = 200;
@@ -255,14 +260,6 @@ bool read_stored(int fd, const char *path, const zip_member &m, zip_wad &out) {
   return true;
 }
 
-#ifdef _WIN32
-// Windows has no unzip to hand a member to: a method the reader does not
-// extract itself is refused.
-bool read_with_unzip(int, const char *, const zip_member &m, const zip_time_limit &, zip_wad &out) {
-  return refuse(out, console_escape(m.name) + " método " + std::to_string(m.method) +
-                         ": no se puede extraer sin unzip");
-}
-#else
 // Whether head can begin a WAD of declared bytes: its magic, and a
 // directory that lies within it (count and offset are signed 32-bit).
 bool wad_head_fits(const uint8_t *head, uint64_t declared) {
@@ -273,11 +270,92 @@ bool wad_head_fits(const uint8_t *head, uint64_t declared) {
          static_cast<uint64_t>(dir_ofs + wad_dir_entry_bytes * count) <= declared;
 }
 
+// "método 8 (deflate)": the number as the archive gives it, and the name
+// of the methods one meets in practice.
+std::string method_text(uint16_t method) {
+  std::string text = "método " + std::to_string(method);
+  switch (method) {
+    case method_deflated:
+      return text + " (deflate)";
+    case method_bzip2:
+      return text + " (bzip2)";
+    case method_lzma:
+      return text + " (lzma)";
+    default:
+      return text;
+  }
+}
+
+// What both ways of decompressing say of their output.
+bool size_mismatch(zip_wad &out, const std::string &shown, size_t got, uint64_t declared) {
+  return damaged(out, shown + " da " + std::to_string(got) + " de los " + std::to_string(declared) +
+                          " bytes declarados");
+}
+
+bool over_declared(zip_wad &out, const std::string &shown, uint64_t declared) {
+  return damaged(out, shown + " da más de los " + std::to_string(declared) + " bytes declarados");
+}
+
+bool not_a_wad(zip_wad &out, const std::string &shown) {
+  return refuse(out, shown + " no es un WAD: su cabecera no es válida");
+}
+
+bool read_with_zlib(int fd, const char *path, const zip_member &m, zip_wad &out) {
+  const std::string shown = console_escape(m.name);
+  wad_logf(WAD_LOG_PROGRESS, "[WAD] ZIP %s %s %s, descomprimiendo con zlib ...",
+           console_escape(path).c_str(), shown.c_str(), method_text(m.method).c_str());
+  const inflate_result r =
+      inflate_member(fd, m.data_ofs, m.comp_size, m.uncomp_size, wad_head_fits);
+  switch (r.outcome) {
+    case inflate_outcome::done:
+      break;
+    case inflate_outcome::over_budget:
+      return over_declared(out, shown, m.uncomp_size);
+    case inflate_outcome::bad_head:
+      return not_a_wad(out, shown);
+    case inflate_outcome::corrupt:
+      return damaged(out, "el flujo deflate de " + shown + " no es válido");
+    case inflate_outcome::truncated:
+      return damaged(out, "el flujo deflate de " + shown + " se corta antes de su final");
+    case inflate_outcome::trailing:
+      return damaged(out, "a " + shown + " le sobran " + std::to_string(r.extra) +
+                              " bytes tras el final de su flujo deflate");
+    case inflate_outcome::unreadable:
+      return cut_short(out, shown, m.comp_size);
+    case inflate_outcome::no_memory:
+      return refuse(out, "sin memoria");
+  }
+  if (r.size != m.uncomp_size) {
+    std::free(r.bytes);
+    return size_mismatch(out, shown, r.size, m.uncomp_size);
+  }
+  if (r.crc != m.crc) {
+    std::free(r.bytes);
+    char crcs[64];
+    std::snprintf(crcs, sizeof crcs, "el CRC-32 0x%08X en lugar del 0x%08X declarado",
+                  static_cast<unsigned>(r.crc), static_cast<unsigned>(m.crc));
+    return damaged(out, shown + " da " + crcs);
+  }
+  out.bytes = r.bytes;
+  out.size = r.size;
+  wad_logf(WAD_LOG_PROGRESS, "[WAD] ZIP %s -> extraído con zlib %s (%zu KB) en memoria",
+           console_escape(path).c_str(), shown.c_str(), r.size / 1024);
+  return true;
+}
+
+#ifdef _WIN32
+// Windows has no unzip to hand a member to: a method the reader does not
+// extract itself is refused.
+bool read_with_unzip(int, const char *, const zip_member &m, const zip_time_limit &, zip_wad &out) {
+  return refuse(out, console_escape(m.name) + " " + method_text(m.method) +
+                         ": no se puede extraer sin unzip");
+}
+#else
 bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_time_limit &limit,
                      zip_wad &out) {
   const std::string shown = console_escape(m.name);
-  wad_logf(WAD_LOG_PROGRESS, "[WAD] ZIP %s %s método %d (deflate), usando unzip -p ...",
-           console_escape(path).c_str(), shown.c_str(), m.method);
+  wad_logf(WAD_LOG_PROGRESS, "[WAD] ZIP %s %s %s, usando unzip -p ...",
+           console_escape(path).c_str(), shown.c_str(), method_text(m.method).c_str());
   const double timeout_s =
       limit.base_s + limit.per_mib_s * static_cast<double>(m.uncomp_size) / bytes_per_mib;
   unzip_source source;
@@ -290,7 +368,6 @@ bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_ti
   // Both speak of this archive's headers; the copy has headers of its own.
   source.flags = static_cast<uint16_t>(m.flags & ~(flag_sizes_deferred | flag_utf8_name));
   const unzip_result r = unzip_member(source, timeout_s, wad_head_fits);
-  const std::string declared = std::to_string(m.uncomp_size);
   switch (r.outcome) {
     case unzip_outcome::done:
       break;
@@ -308,16 +385,15 @@ bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_ti
       return refuse(out, "unzip no terminó en " + std::to_string(static_cast<long>(timeout_s)) +
                              " s con " + shown);
     case unzip_outcome::over_budget:
-      return damaged(out, shown + " da más de los " + declared + " bytes declarados");
+      return over_declared(out, shown, m.uncomp_size);
     case unzip_outcome::bad_head:
-      return refuse(out, shown + " no es un WAD: su cabecera no es válida");
+      return not_a_wad(out, shown);
     case unzip_outcome::no_memory:
       return refuse(out, "sin memoria");
   }
   if (r.size != m.uncomp_size) {
     std::free(r.bytes);
-    return damaged(
-        out, shown + " da " + std::to_string(r.size) + " de los " + declared + " bytes declarados");
+    return size_mismatch(out, shown, r.size, m.uncomp_size);
   }
   out.bytes = r.bytes;
   out.size = r.size;
@@ -361,7 +437,7 @@ bool zip_extract_wad(int fd, const char *path, zip_wad &out, const zip_time_limi
     return damaged(out, "el tamaño de " + shown + " no está en el directorio central");
   }
   // A WAD's offsets are signed 32-bit: nothing larger can be one.
-  const uint64_t declared = m.method == 0 ? m.comp_size : m.uncomp_size;
+  const uint64_t declared = m.method == method_stored ? m.comp_size : m.uncomp_size;
   if (declared > static_cast<uint64_t>(INT32_MAX)) {
     return refuse(
         out, shown + " es demasiado grande para un WAD (" + std::to_string(declared) + " bytes)");
@@ -372,7 +448,7 @@ bool zip_extract_wad(int fd, const char *path, zip_wad &out, const zip_time_limi
   }
   // The size is at most INT32_MAX here, so with comp_size below it the
   // product cannot overflow.
-  if (m.method != 0 && m.uncomp_size > compression_ratio_floor_bytes &&
+  if (m.method != method_stored && m.uncomp_size > compression_ratio_floor_bytes &&
       m.comp_size < m.uncomp_size && m.uncomp_size > max_compression_ratio * m.comp_size) {
     return refuse(out, shown + " declara " + std::to_string(m.uncomp_size) + " bytes en " +
                            std::to_string(m.comp_size) + " comprimidos, más de " +
@@ -380,7 +456,14 @@ bool zip_extract_wad(int fd, const char *path, zip_wad &out, const zip_time_limi
                            ":1: ningún WAD real se comprime tanto");
   }
   try {
-    return m.method == 0 ? read_stored(fd, path, m, out) : read_with_unzip(fd, path, m, limit, out);
+    switch (m.method) {
+      case method_stored:
+        return read_stored(fd, path, m, out);
+      case method_deflated:
+        return read_with_zlib(fd, path, m, out);
+      default:
+        return read_with_unzip(fd, path, m, limit, out);
+    }
   } catch (const std::bad_alloc &) {
     return refuse(out, "sin memoria");
   }

@@ -27,10 +27,11 @@ struct zip_wad {
 
 // Picks the preferred WAD member of the ZIP archive open on fd (a regular
 // file; path only names it in the messages, it is never opened again) and
-// reads it: a stored member directly, any other method through `unzip -p`
-// on a copy of that member alone. Refuses a member whose compression ratio
-// no WAD has, and ends unzip at a first 12 bytes no WAD begins with. Logs
-// the progress lines. Returns true with out filled, or false with
+// reads it: a stored member directly, a deflated one with zlib, any other
+// method through `unzip -p` on a copy of that member alone. Refuses a
+// member whose compression ratio no WAD has, and stops at a first 12 bytes
+// no WAD begins with. A deflated member's CRC-32 must match. Logs the
+// progress lines. Returns true with out filled, or false with
 // out.reason set (empty when a line already said why).
 bool zip_extract_wad(int fd, const char *path, zip_wad &out, const zip_time_limit &limit = {});
 

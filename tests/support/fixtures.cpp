@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -71,21 +72,25 @@ zip_builder &zip_builder::stored(const std::string &name, const bytes &data, zip
   return *this;
 }
 
+bytes deflate_raw(const bytes &data, int level) {
+  z_stream z{};
+  if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    throw std::runtime_error("deflateInit2 failed");
+  bytes stream(deflateBound(&z, static_cast<uLong>(data.size())));
+  z.next_in = const_cast<Bytef *>(data.data());
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = stream.data();
+  z.avail_out = static_cast<uInt>(stream.size());
+  const int status = deflate(&z, Z_FINISH);
+  stream.resize(z.total_out);
+  deflateEnd(&z);
+  if (status != Z_STREAM_END) throw std::runtime_error("deflate did not finish");
+  return stream;
+}
+
 zip_builder &zip_builder::deflated(const std::string &name, const bytes &data, zip_flags flags) {
-  // Stored blocks of at most 65535 bytes: BFINAL/BTYPE byte, LEN, ~LEN, bytes.
-  bytes stream;
-  size_t at = 0;
-  do {
-    const size_t n = std::min<size_t>(65535, data.size() - at);
-    stream.push_back(at + n == data.size() ? 1 : 0);
-    put_u16le(stream, static_cast<uint32_t>(n));
-    put_u16le(stream, static_cast<uint32_t>(~n & 0xFFFF));
-    stream.insert(stream.end(), data.begin() + static_cast<ptrdiff_t>(at),
-                  data.begin() + static_cast<ptrdiff_t>(at + n));
-    at += n;
-  } while (at < data.size());
-  members_.push_back(
-      member_rec{name, stream, 8, crc32(data), static_cast<uint32_t>(data.size()), flags});
+  members_.push_back(member_rec{name, deflate_raw(data), 8, crc32(data),
+                                static_cast<uint32_t>(data.size()), flags});
   return *this;
 }
 
@@ -96,8 +101,8 @@ zip_builder &zip_builder::member(const std::string &name, const bytes &data, uin
 }
 
 zip_builder &zip_builder::compressed(const std::string &name, const bytes &data, uint16_t method,
-                                     uint32_t crc, uint32_t uncomp_size) {
-  members_.push_back(member_rec{name, data, method, crc, uncomp_size, {}});
+                                     uint32_t crc, uint32_t uncomp_size, zip_flags flags) {
+  members_.push_back(member_rec{name, data, method, crc, uncomp_size, flags});
   return *this;
 }
 

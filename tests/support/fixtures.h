@@ -1,5 +1,5 @@
 // fixtures.h: builders for the files the tests feed to tunecast: WAD
-// archives, MUS scores, WAV recordings and stored ZIP archives, made from
+// archives, MUS scores, WAV recordings and ZIP archives, made from
 // readable calls so that no test writes bytes it cannot explain. Also small
 // helpers to write files and run the built tool.
 #ifndef TUNECAST_FIXTURES_H
@@ -33,14 +33,12 @@ inline bytes mus_delay_bytes(uint64_t ticks) { return tunecast::mus::delay_bytes
 bytes wav_pcm16(int channels, uint32_t rate, const std::vector<int16_t> &samples);
 
 // A ZIP archive of local headers (and a central directory) with stored
-// members, deflated ones (written as stored deflate blocks, which any
-// inflater reads), members whose method number is given but data copied as
-// is, or data compressed elsewhere. A streamed member leaves its sizes to a
-// data descriptor, as a writer that cannot seek does; an encrypted one only
-// sets the flag. A ZIP64 member marks its sizes 0xFFFFFFFF and gives them
-// in the ZIP64 extra field (and its descriptor, 8 bytes each). A name is
-// written as given: flagged as UTF-8, or in the central directory as made
-// on a FAT host, whose names are in the OEM code page.
+// members, deflated ones (compressed by zlib), members whose method number
+// is given but data copied as is, or data compressed elsewhere. A streamed member leaves its sizes
+// to a data descriptor, as a writer that cannot seek does; an encrypted one only sets the flag. A
+// ZIP64 member marks its sizes 0xFFFFFFFF and gives them in the ZIP64 extra field (and its
+// descriptor, 8 bytes each). A name is written as given: flagged as UTF-8, or in the central
+// directory as made on a FAT host, whose names are in the OEM code page.
 struct zip_flags {
   bool streamed = false;
   bool encrypted = false;
@@ -54,7 +52,7 @@ class zip_builder {
   zip_builder &deflated(const std::string &name, const bytes &data, zip_flags flags = {});
   zip_builder &member(const std::string &name, const bytes &data, uint16_t method);
   zip_builder &compressed(const std::string &name, const bytes &data, uint16_t method, uint32_t crc,
-                          uint32_t uncomp_size);
+                          uint32_t uncomp_size, zip_flags flags = {});
   bytes build() const;
 
  private:
@@ -68,6 +66,10 @@ class zip_builder {
   };
   std::vector<member_rec> members_;
 };
+
+// data as a raw deflate stream (no zlib header or trailer), as a ZIP
+// member holds it, compressed by zlib at level (0, stored blocks, to 9).
+bytes deflate_raw(const bytes &data, int level = 9);
 
 // CRC-32 of the ZIP format (reflected, polynomial 0xEDB88320).
 uint32_t crc32(const bytes &data);

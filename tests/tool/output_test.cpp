@@ -12,6 +12,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "fixtures.h"
@@ -315,6 +316,56 @@ TEST_F(Output, KilledBatchTakesItsWorkersWithIt) {
     EXPECT_TRUE(all_ended) << "workers outlived the batch by 5 s";
     EXPECT_EQ(process::temporaries_in(d), 0u);
   }
+}
+
+// The batch's workers (its children), and whether one holds a file of dir
+// open: a song it has not finished.
+std::vector<pid_t> workers_of(pid_t batch) {
+  std::ifstream list("/proc/" + std::to_string(batch) + "/task/" + std::to_string(batch) +
+                     "/children");
+  std::vector<pid_t> pids;
+  for (pid_t p = 0; list >> p;) pids.push_back(p);
+  return pids;
+}
+
+bool writes_into(pid_t worker, const std::string &dir) {
+  std::error_code ec;
+  for (const auto &fd : fs::directory_iterator("/proc/" + std::to_string(worker) + "/fd", ec)) {
+    if (fs::read_symlink(fd.path(), ec).string().rfind(dir + "/", 0) == 0) return true;
+  }
+  return false;
+}
+
+// A worker that dies loses its own song only: the songs still waiting go to
+// a worker started in its place, and the batch names the one lost.
+TEST_F(Output, ACrashedWorkerLosesOnlyItsOwnSong) {
+  const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+  const int lumps = static_cast<int>(cores < 1 ? 1 : cores) + 2;
+  fixture::wad_builder held;
+  for (int i = 0; i < lumps; ++i) held.lump("D_" + std::to_string(i), held_chord());
+  held.write(path("held.wad"));
+  const std::string d = path("songs");
+  const pid_t pid = process::start_tool({"--todas", d, path("held.wad"), "20"}, path("log"));
+  ASSERT_GT(pid, 0);
+  const bool writing = process::wait_for_temporaries(d, 1, 20);
+  // Each worker is held while it is looked at, so the one that dies is
+  // surely in the middle of a song.
+  bool killed = false;
+  for (const pid_t w : workers_of(pid)) {
+    kill(w, SIGSTOP);
+    if (!killed && writes_into(w, d)) killed = kill(w, SIGSEGV) == 0;
+    kill(w, SIGCONT);
+  }
+  const process::ending e = process::wait_for(pid, 120);
+  EXPECT_TRUE(writing && killed);
+  ASSERT_TRUE(e.ended);
+  EXPECT_TRUE(WIFEXITED(e.status) && WEXITSTATUS(e.status) == 1) << log_of(path("log"));
+  EXPECT_NE(log_of(path("log")).find("el proceso murió por la señal SIGSEGV"), std::string::npos)
+      << log_of(path("log"));
+  size_t written = 0;
+  for (const auto &entry : fs::directory_iterator(d)) written += entry.path().extension() == ".wav";
+  EXPECT_EQ(written, static_cast<size_t>(lumps - 1));
+  EXPECT_EQ(process::temporaries_in(d), 0u);
 }
 
 // DIR is opened once: moved away and replaced by a link while the workers

@@ -51,22 +51,37 @@ bytes song_mus(int note) {
 
 bytes song_wad(int note) { return fixture::wad_builder().lump("D_SONG", song_mus(note)).build(); }
 
+// Stored or deflated, the WAD in a ZIP renders as the WAD itself; deflate
+// is inflated by the tool, which finds no unzip on its PATH here.
 TEST_F(ToolSources, ZipHoldingTheWadRendersTheSameFile) {
   const bytes wad = song_wad(64);
   fixture::write_file(path("song.wad"), wad);
   fixture::write_file(
       path("song.zip"),
       fixture::zip_builder().stored("readme.txt", {'h', 'i'}).stored("pack/game.wad", wad).build());
+  fixture::write_file(path("deflated.zip"),
+                      fixture::zip_builder().deflated("pack/game.wad", wad).build());
+  fs::create_directory(path("empty"));
   const auto from_wad = fixture::run_tool({path("song.wad"), "D_SONG", path("a.wav"), "1"});
   const auto from_zip = fixture::run_tool({path("song.zip"), "D_SONG", path("b.wav"), "1"});
+  const auto deflated =
+      fixture::run({fixture::tool_path(), path("deflated.zip"), "D_SONG", path("c.wav"), "1"},
+                   {"ZARN_SYNTH=1", "PATH=" + path("empty")});
   ASSERT_EQ(from_wad.status, 0) << from_wad.err;
   ASSERT_EQ(from_zip.status, 0) << from_zip.err;
+  ASSERT_EQ(deflated.status, 0) << deflated.err;
   const std::string extracted =
       "[WAD] ZIP " + path("song.zip") + " -> extraído pack/game.wad (0 KB) en memoria\n";
   EXPECT_EQ(from_zip.out.substr(0, extracted.size()), extracted);
+  const std::string inflated =
+      "[WAD] ZIP " + path("deflated.zip") +
+      " pack/game.wad método 8 (deflate), descomprimiendo con zlib ...\n[WAD] ZIP " +
+      path("deflated.zip") + " -> extraído con zlib pack/game.wad (0 KB) en memoria\n";
+  EXPECT_EQ(deflated.out.substr(0, inflated.size()), inflated);
   const bytes a = fixture::read_file(path("a.wav"));
   EXPECT_EQ(a.size(), 44u + 2 * 44100);
   EXPECT_EQ(a, fixture::read_file(path("b.wav")));
+  EXPECT_EQ(a, fixture::read_file(path("c.wav")));
   // The song is not silence, so equal files say something.
   bool sounds = false;
   for (size_t i = 0; i < 44100; ++i) sounds = sounds || sample_at(a, i) != 0;
@@ -118,7 +133,7 @@ TEST_F(ToolSources, UnzipEndsWithAKilledTool) {
   fixture::write_file(bin + "/unzip", bytes(script.begin(), script.end()));
   chmod((bin + "/unzip").c_str(), 0755);
   fixture::write_file(path("song.zip"),
-                      fixture::zip_builder().deflated("game.wad", song_wad(60)).build());
+                      fixture::zip_builder().member("game.wad", song_wad(60), 12).build());
 
   const std::string tool = fixture::tool_path();
   const std::string env_path = "PATH=" + bin + ":" + std::getenv("PATH");
@@ -198,7 +213,7 @@ TEST_F(ToolSources, HeaderBombIsWalkedInSmallMemory) {
 
 // An honest bomb: real deflate at its highest ratio, 0.7 MB that inflate to
 // the 738 MiB it declares, a valid WAD header first. Inflated, it would be
-// held whole; it is refused by its ratio before unzip runs.
+// held whole; it is refused by its ratio before it inflates.
 TEST_F(ToolSources, CompressionBombIsRefusedBeforeItInflates) {
   bytes head;
   fixture::put_text(head, "PWAD");

@@ -220,7 +220,7 @@ TEST_F(Windows, ZipMembersNeedingUnzipAreRefused) {
   const wad_ptr refused(wad_load(at("bzip2.zip").c_str()), &wad_free);
   EXPECT_EQ(refused, nullptr);
   EXPECT_EQ(log, "[WAD] no se pudo extraer WAD de ZIP " + at("bzip2.zip") +
-                     ": b.wad método 12: no se puede extraer sin unzip\n");
+                     ": b.wad método 12 (bzip2): no se puede extraer sin unzip\n");
 }
 
 }  // namespace
