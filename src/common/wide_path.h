@@ -20,7 +20,8 @@ std::string wide_to_utf8(const wchar_t *text);
 // errno set, EINVAL for a name that is not UTF-8.
 std::FILE *wide_fopen(const char *path, const wchar_t *mode);
 
-// _wopen for a UTF-8 name: a descriptor, or -1 with errno set.
+// _wopen for a UTF-8 name: a descriptor, or -1 with errno set (EISDIR for a
+// directory, which Windows opens for no one).
 int wide_open(const char *path, int flags, int mode);
 
 // The errno value closest to a Windows error code (GetLastError()), so that

@@ -53,7 +53,11 @@ int wide_open(const char *path, int flags, int mode) {
   // Shared like a POSIX open: others may read, write or rename meanwhile.
   const errno_t err = _wsopen_s(&fd, wide.c_str(), flags, _SH_DENYNO, mode);
   if (err != 0) {
-    errno = err;
+    // Windows denies access to a directory rather than say what it is.
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    const bool directory =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    errno = err == EACCES && directory ? EISDIR : err;
     return -1;
   }
   return fd;

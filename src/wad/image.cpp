@@ -151,6 +151,7 @@ bool read_path(const char *path, wad_image &out, bool on_demand) {
   out.name = path;
 #ifdef _WIN32
   const int fd = wide_open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT, 0);
+  if (fd < 0 && errno == EISDIR) return fail("[WAD] %s es un directorio, no un archivo", path);
 #else
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
 #endif

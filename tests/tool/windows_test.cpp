@@ -206,6 +206,15 @@ TEST_F(Windows, AStreamIsWrittenInBinary) {
   EXPECT_EQ(read_all(dir_ / "stream.wav"), (bytes{'\n', '\n'}));
 }
 
+// Windows opens a directory for no one; it is still said to be one.
+TEST_F(Windows, ADirectoryIsNoArchive) {
+  fs::create_directory(dir_ / "d.wad");
+  std::string log;
+  wad_set_log(collect_line, &log);
+  EXPECT_EQ(wad_load(at("d.wad").c_str()), nullptr);
+  EXPECT_EQ(log, "[WAD] " + at("d.wad") + " es un directorio, no un archivo\n");
+}
+
 // No unzip to run: a member the reader cannot extract itself is refused
 // with its method; a stored one still loads.
 TEST_F(Windows, ZipMembersNeedingUnzipAreRefused) {
