@@ -4,12 +4,11 @@
 #ifndef TUNECAST_WAD_READ_AT_H
 #define TUNECAST_WAD_READ_AT_H
 
+#include <sys/stat.h>
 #ifdef _WIN32
 #include <io.h>
-#include <sys/stat.h>
 #include <windows.h>
 #else
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
