@@ -4,6 +4,7 @@
 //   tunecast ARCHIVE LUMP OUT.wav [seconds] [opciones]
 #include <unistd.h>
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #endif
 
@@ -85,6 +86,17 @@ struct wad_closer {
 };
 using wad_handle = std::unique_ptr<wad_file, wad_closer>;
 
+#ifdef _WIN32
+// _isatty says yes to every character device, NUL too: a console is what
+// answers GetConsoleMode.
+bool is_terminal(int fd) {
+  DWORD mode = 0;
+  return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &mode) != 0;
+}
+#else
+bool is_terminal(int fd) { return isatty(fd) != 0; }
+#endif
+
 int usage_error(const std::string &line) {
   if (!line.empty()) std::fprintf(stderr, "%s (ver tunecast --ayuda)\n", line.c_str());
   std::fputs(usage_text, stderr);
@@ -136,7 +148,7 @@ int render_one(const tool_options &opt) {
   // written as that descriptor, where it stands.
   const int out_fd = std::strcmp(out, "-") == 0 ? STDOUT_FILENO : path_named_descriptor(out);
 #endif
-  if (out_fd >= 0 && isatty(out_fd)) {
+  if (out_fd >= 0 && is_terminal(out_fd)) {
     std::fputs(
         "no se escribe un WAV en la terminal: redirige la salida a un archivo o a otro "
         "programa\n",

@@ -128,8 +128,37 @@ int output_file::open_descriptor(const wav_target &target) {
   return 0;
 }
 
+// A device (NUL, CON, COM1) or a named pipe that the user named gets the
+// bytes directly, as on POSIX; one in the --todas directory is refused.
+// Returns true when target_ is one, and then err says how opening it went.
+bool output_file::open_device(const wav_target &target, int &err) {
+  const HANDLE file =
+      CreateFileW(target_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  if (GetFileType(file) == FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return false;
+  }
+  if (target.entry_only) {
+    CloseHandle(file);
+    err = wav_err_not_regular;
+    return true;
+  }
+  fd_ = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
+  if (fd_ < 0) {
+    CloseHandle(file);
+    err = EMFILE;
+    return true;
+  }
+  own_fd_ = true;
+  err = 0;
+  return true;
+}
+
 int output_file::open_path(const wav_target &target) {
   if (!utf8_to_wide(target.path, target_)) return EINVAL;
+  if (int err = 0; open_device(target, err)) return err;
   const DWORD attributes = GetFileAttributesW(target_.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD code = GetLastError();
@@ -180,12 +209,12 @@ int output_file::open_temporary() {
 int output_file::finish() {
   if (!own_fd_) return 0;  // a stream: nothing to close or move
   int err = 0;
-  if (!FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(fd_)))) {
+  if (!temp_.empty() && !FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(fd_)))) {
     err = errno_from_windows(GetLastError());
   }
   if (_close(fd_) != 0 && err == 0) err = errno;
   fd_ = -1;
-  if (err == 0) {
+  if (err == 0 && !temp_.empty()) {
     const std::lock_guard<std::mutex> hold(pending_lock);
     if (!MoveFileExW(temp_.c_str(), target_.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

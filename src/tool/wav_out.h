@@ -84,8 +84,9 @@ struct wav_target {
 // and moved over it (MoveFileExW); Ctrl-C, Ctrl-Break and the console's
 // closing remove every temporary file of the process, whichever thread
 // writes it. No path is walked: a target that is a link or a junction (a
-// reparse point) is refused, a new file gets the directory's permissions,
-// and a stream (standard output) is switched to binary mode.
+// reparse point) is refused, a device (NUL) is written directly unless it
+// is an entry of the --todas directory, a new file gets the directory's
+// permissions, and a stream (standard output) is switched to binary mode.
 class output_file {
  public:
   output_file() = default;
@@ -109,6 +110,7 @@ class output_file {
   int fd_ = -1;
   bool own_fd_ = false;
 #ifdef _WIN32
+  bool open_device(const wav_target &target, int &err);
   int open_temporary();
 
   std::wstring target_;  // the regular target, in UTF-16

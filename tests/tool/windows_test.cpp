@@ -206,6 +206,23 @@ TEST_F(Windows, AStreamIsWrittenInBinary) {
   EXPECT_EQ(read_all(dir_ / "stream.wav"), (bytes{'\n', '\n'}));
 }
 
+// A device the user named gets the bytes directly, as /dev/null does on
+// POSIX; one standing for an entry of the --todas directory is refused.
+TEST_F(Windows, ADeviceIsWrittenDirectly) {
+  for (const bool entry : {false, true}) {
+    SCOPED_TRACE(entry);
+    wav_target target;
+    target.path = "NUL";
+    target.entry_only = entry;
+    output_file out;
+    const int err = out.open(target);
+    EXPECT_EQ(err, entry ? wav_err_not_regular : 0);
+    if (err != 0) continue;
+    EXPECT_EQ(out.write("abc", 3), 0);
+    EXPECT_EQ(out.finish(), 0);
+  }
+}
+
 // Windows opens a directory for no one; it is still said to be one.
 TEST_F(Windows, ADirectoryIsNoArchive) {
   fs::create_directory(dir_ / "d.wad");
