@@ -1,11 +1,11 @@
-// bench_scores.cpp: the benchmark scores. Parts are laid out on a timeline
-// of ticks (140 per second; a beat is 60 ticks, a bar 240) and written as
-// MUS event groups, releases before controllers before note-ons in a tick.
+// bench_scores.cpp: the benchmark scores, laid out on a timeline of ticks
+// (140 per second; a beat is 60 ticks, a bar 240).
 #include "bench_scores.h"
 
 #include <algorithm>
 #include <array>
 
+#include "score_timeline.h"
 #include "tunecast/chip.h"
 
 namespace bench {
@@ -13,50 +13,6 @@ namespace {
 
 constexpr int beat = 60;
 constexpr int bar = 4 * beat;
-constexpr int drum_ch = 15;
-
-class timeline {
- public:
-  void note(int ch, int tick, int len, int key, int velocity) {
-    add(tick, 3, ch, key, velocity);
-    add(tick + len, 0, ch, key, 0);
-  }
-  void hit(int tick, int key, int velocity) { add(tick, 3, drum_ch, key, velocity); }
-  void instrument(int ch, int tick, int program) { add(tick, 1, ch, 0, program); }
-  void volume(int ch, int tick, int value) { add(tick, 1, ch, 3, value); }
-  void bend(int ch, int tick, int value) { add(tick, 2, ch, value, 0); }
-
-  score build(const std::string &name, int end_tick) const {
-    std::vector<event> sorted = events_;
-    std::stable_sort(sorted.begin(), sorted.end(), [](const event &x, const event &y) {
-      return x.tick != y.tick ? x.tick < y.tick : x.order < y.order;
-    });
-    fixture::mus_builder mus;
-    int now = 0;
-    for (const event &e : sorted) {
-      if (e.tick >= end_tick) break;
-      if (e.tick > now) {
-        mus.delay(static_cast<uint64_t>(e.tick - now));
-        now = e.tick;
-      }
-      switch (e.order) {
-        case 0: mus.note_off(e.ch, e.a); break;
-        case 1: mus.controller(e.ch, e.a, e.b); break;
-        case 2: mus.bend(e.ch, e.a); break;
-        default: mus.note_on(e.ch, e.a, e.b); break;
-      }
-    }
-    mus.delay(static_cast<uint64_t>(end_tick - now));
-    return score{name, mus.score_end().build(), end_tick};
-  }
-
- private:
-  struct event {
-    int tick, order, ch, a, b;
-  };
-  void add(int tick, int order, int ch, int a, int b) { events_.push_back({tick, order, ch, a, b}); }
-  std::vector<event> events_;
-};
 
 // Four hits every quarter beat, every kind of drum: more than the eight
 // drum slots hold, so all eight sound nearly all the time.
@@ -68,7 +24,8 @@ void dense_drums(timeline &t, int bars) {
       {39, 46, 59, 50},
   }};
   for (int step = 0; step < bars * 16; ++step) {
-    for (int k : pattern[static_cast<size_t>(step % 4)]) t.hit(step * beat / 4, k, 70 + (step * 13 + k) % 57);
+    for (int k : pattern[static_cast<size_t>(step % 4)])
+      t.hit(step * beat / 4, k, 70 + (step * 13 + k) % 57);
   }
 }
 
@@ -83,21 +40,25 @@ score typical_score() {
   t.instrument(3, 0, 8);   // arpeggio: triangle with decay
   t.instrument(4, 0, 98);  // bell: hexagon with a long decay
   t.instrument(5, 0, 72);  // counter-melody: pulse with vibrato
-  constexpr std::array<std::array<int, 3>, 4> chords = {{{57, 60, 64}, {53, 57, 60}, {55, 60, 64}, {55, 59, 62}}};
+  constexpr std::array<std::array<int, 3>, 4> chords = {
+      {{57, 60, 64}, {53, 57, 60}, {55, 60, 64}, {55, 59, 62}}};
   constexpr std::array<int, 4> roots = {45, 41, 48, 43};
-  constexpr std::array<int, 16> melody = {76, 74, 72, 71, 72, 69, 72, 74, 79, 76, 72, 76, 74, 71, 74, 76};
+  constexpr std::array<int, 16> melody = {76, 74, 72, 71, 72, 69, 72, 74,
+                                          79, 76, 72, 76, 74, 71, 74, 76};
   for (int b = 0; b < bars; ++b) {
     const int at = b * bar;
     const size_t c = static_cast<size_t>(b % 4);
     for (int key : chords[c]) t.note(2, at, bar - 6, key, 70);
     t.note(2, at, bar - 6, roots[c] + 12, 70);
-    for (int h = 0; h < 4; ++h) t.note(5, at + h * beat, beat - 4, melody[static_cast<size_t>((b + h * 4) % 16)] - 12, 70);
+    for (int h = 0; h < 4; ++h)
+      t.note(5, at + h * beat, beat - 4, melody[static_cast<size_t>((b + h * 4) % 16)] - 12, 70);
     for (int q = 0; q < 4; ++q) t.note(1, at + q * beat, beat - 10, roots[c], 100);
     for (int e = 0; e < 8; ++e) {
       const int key = melody[static_cast<size_t>((b * 3 + e) % 16)];
       if (e % 3 != 2) t.note(0, at + e * beat / 2, e % 3 == 0 ? beat - 5 : beat / 2 - 5, key, 96);
     }
-    for (int s = 0; s < 16; ++s) t.note(3, at + s * beat / 4, beat / 4 - 3, chords[c][static_cast<size_t>(s % 3)] + 12, 60);
+    for (int s = 0; s < 16; ++s)
+      t.note(3, at + s * beat / 4, beat / 4 - 3, chords[c][static_cast<size_t>(s % 3)] + 12, 60);
     if (b % 2 == 0) t.note(4, at, 2 * beat, chords[c][2] + 24, 80);
     if (b % 4 == 3) {  // a bend into the next bar
       for (int k = 0; k <= 4; ++k) t.bend(0, at + 3 * beat + k * 10, 128 + k * 16);
@@ -118,7 +79,8 @@ score dense_score() {
     // Every channel changes program within its family each bar, which walks
     // through the exceptions of the timbre table; channel 14 alternates
     // with the fixed noise timbre.
-    for (int ch = 0; ch < 15; ++ch) t.instrument(ch, b * bar, ch == 14 && b % 2 == 1 ? 120 : ch * 8 + b % 8);
+    for (int ch = 0; ch < 15; ++ch)
+      t.instrument(ch, b * bar, ch == 14 && b % 2 == 1 ? 120 : ch * 8 + b % 8);
     for (int ch = 0; ch < 15; ch += 4) t.bend(ch, b * bar + beat, 128 + (b % 3 - 1) * 40);
     for (int ch = 1; ch < 15; ch += 4) t.volume(ch, b * bar + 2 * beat, 90 + b * 4);
   }

@@ -2,15 +2,19 @@
 # compare_peer.sh: the tool's speed on Standard MIDI files against WildMIDI's.
 # Each file is wrapped as a MIDI lump in a WAD (build/make_wad) and rendered
 # once through by `tunecast -v 1`, and by `wildmidi -o OUT.wav -r 44100`;
-# each is run 3 times and the median CPU time (user + sys) kept. Prints the
-# song, its length, both real-time factors (seconds of audio, read from the
-# WAV each wrote, per second of CPU) and their ratio, then the median ratio.
+# each is run 3 times (or as --runs says) and the median CPU time (user +
+# sys) kept. Prints the song, its length, both real-time factors (seconds of
+# audio, read from the WAV each wrote, per second of CPU) and their ratio,
+# then a summary: the median and worst ratio and how many songs are below 1.0.
 #
-#   bench/compare_peer.sh [--tunecast-only] FILE.mid...
+#   bench/compare_peer.sh [--tunecast-only] [--stereo] [--runs N]
+#                         [--game-songs DIR] [FILE.mid...]
 #
 # TUNECAST_BUILD names the build directory holding tunecast and make_wad
 # (build/ beside bench/ by default). --tunecast-only measures the tool alone
-# when wildmidi is not installed.
+# when wildmidi is not installed. --stereo renders with `tunecast --estereo`
+# (wildmidi writes stereo anyway). --game-songs takes the songs that
+# write_game_songs wrote into DIR (its gs*.mid files), after any FILE given.
 set -u -o pipefail
 
 runs=3
@@ -20,13 +24,42 @@ fail() {
   exit 1
 }
 
+usage="uso: compare_peer.sh [--tunecast-only] [--stereo] [--runs N] [--game-songs DIRECTORIO] [FICHERO.mid...]"
 tunecast_only=0
-if [[ ${1-} == --tunecast-only ]]; then
-  tunecast_only=1
+stereo=()
+songs_dir=
+while (($# > 0)); do
+  case $1 in
+    --tunecast-only) tunecast_only=1 ;;
+    --stereo) stereo=(--estereo) ;;
+    --runs)
+      (($# > 1)) || fail "$usage"
+      [[ $2 =~ ^[1-9][0-9]?$ ]] || fail "--runs pide un número de 1 a 99: $2"
+      runs=$2
+      shift
+      ;;
+    --game-songs)
+      (($# > 1)) || fail "$usage"
+      songs_dir=$2
+      shift
+      ;;
+    --) shift; break ;;
+    -*) fail "opción desconocida: $1 ($usage)" ;;
+    *) break ;;
+  esac
   shift
+done
+files=("$@")
+if [[ -n $songs_dir ]]; then
+  [[ -d $songs_dir ]] || fail "no existe el directorio: $songs_dir"
+  shopt -s nullglob
+  found=("$songs_dir"/gs*.mid)
+  shopt -u nullglob
+  ((${#found[@]} > 0)) || fail "no hay canciones gs*.mid en $songs_dir (escríbelas con write_game_songs)"
+  files+=("${found[@]}")
 fi
-(($# > 0)) || fail "uso: compare_peer.sh [--tunecast-only] FICHERO.mid..."
-for f in "$@"; do
+((${#files[@]} > 0)) || fail "$usage"
+for f in "${files[@]}"; do
   [[ -f $f && -r $f ]] || fail "no existe o no se puede leer: $f"
 done
 
@@ -107,14 +140,15 @@ realtime_x() {
 
 printf '%-24s %9s %11s %11s %8s\n' song seconds tunecast_x wildmidi_x ratio
 ratios=()
+rated=()  # "ratio song" lines, for the worst
 n=0
-for f in "$@"; do
+for f in "${files[@]}"; do
   n=$((n + 1))
   [[ $f == -* ]] && f=./$f  # never read as an option
   wad=$work/$n.wad
   "$make_wad" "$wad" "D_PEER=$f" || fail "make_wad no pudo envolver $f"
   out=$work/$n-tunecast.wav
-  cpu=$(median_cpu "$tunecast" -v 1 "$wad" D_PEER "$out") || fail "tunecast falló con $f"
+  cpu=$(median_cpu "$tunecast" -v 1 "${stereo[@]}" "$wad" D_PEER "$out") || fail "tunecast falló con $f"
   secs=$(wav_seconds "$out") || fail "tunecast no escribió un WAV legible para $f"
   tx=$(realtime_x "$secs" "$cpu")
   wx=- ratio=-
@@ -127,8 +161,13 @@ for f in "$@"; do
     ratios+=("$ratio")
   fi
   name=$(basename -- "$f")
+  [[ $ratio == - ]] || rated+=("$ratio $name")
   printf '%-24s %9.1f %11s %11s %8s\n' "${name:0:24}" "$secs" "$tx" "$wx" "$ratio"
 done
 if ((${#ratios[@]} > 0)); then
-  printf 'median ratio (tunecast_x / wildmidi_x): %.2f\n' "$(median "${ratios[@]}")"
+  printf '%s\n' "${rated[@]}" | sort -g | awk -v median="$(median "${ratios[@]}")" '
+    NR == 1 { worst = $1; worst_song = $2 }
+    $1 < 1.0 { below++ }
+    END { printf "summary: %d songs, median ratio %.2f, worst %.2f (%s), below 1.0: %d\n",
+          NR, median, worst, worst_song, below }'
 fi

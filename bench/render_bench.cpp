@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bench_scores.h"
+#include "game_songs.h"
 #include "tunecast/chip.h"
 
 namespace {
@@ -62,7 +63,18 @@ void BM_real_song(benchmark::State &state) { render_score(state, real_song); }
 void BM_typical_per_sample(benchmark::State &state) {
   render_score(state, typical, pull::per_sample);
 }
-void BM_typical_stereo(benchmark::State &state) { render_score(state, typical, pull::stereo_blocks); }
+void BM_typical_stereo(benchmark::State &state) {
+  render_score(state, typical, pull::stereo_blocks);
+}
+
+// A song of the game-like set by its index; the ones registered below are
+// the slowest for the tool by compare_peer.sh --game-songs (held hexagon
+// pads past the tables, leads held with vibrato, running parts).
+void BM_game_song(benchmark::State &state) {
+  const bench::score song = bench::game_song(static_cast<int>(state.range(0)));
+  state.SetLabel(song.name);
+  render_score(state, song);
+}
 
 BENCHMARK(BM_typical)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_dense)->Unit(benchmark::kMillisecond);
@@ -70,5 +82,6 @@ BENCHMARK(BM_drums_only)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_real_song)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_typical_per_sample)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_typical_stereo)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_game_song)->Arg(0)->Arg(4)->Arg(18)->Unit(benchmark::kMillisecond);
 
 }  // namespace
