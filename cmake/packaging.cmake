@@ -55,8 +55,19 @@ function(tunecast_library static_target)
     return()
   endif()
 
-  add_library(${shared_target} SHARED $<TARGET_OBJECTS:${static_target}>)
-  add_dependencies(${shared_target} ${static_target})
+  if(WIN32)
+    # A DLL exports what its objects mark dllexport, and the static
+    # library's objects must not carry the mark (a program linking them
+    # would export the names itself): the DLL compiles the sources again.
+    get_target_property(sources ${static_target} SOURCES)
+    add_library(${shared_target} SHARED ${sources})
+    target_compile_definitions(${shared_target} PRIVATE TUNECAST_BUILDING_DLL)
+    target_include_directories(${shared_target} PRIVATE
+      $<TARGET_PROPERTY:${static_target},INCLUDE_DIRECTORIES>)
+  else()
+    add_library(${shared_target} SHARED $<TARGET_OBJECTS:${static_target}>)
+    add_dependencies(${shared_target} ${static_target})
+  endif()
   target_include_directories(${shared_target} INTERFACE
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
     $<BUILD_INTERFACE:${PROJECT_BINARY_DIR}/include>)
@@ -67,10 +78,12 @@ function(tunecast_library static_target)
   if(NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
     target_link_options(${shared_target} PRIVATE -Wl,--no-undefined)
   endif()
-  target_link_options(${shared_target} PRIVATE
-    -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/public_names.map)
-  set_property(TARGET ${shared_target} APPEND PROPERTY
-    LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/public_names.map)
+  if(NOT WIN32)
+    target_link_options(${shared_target} PRIVATE
+      -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/public_names.map)
+    set_property(TARGET ${shared_target} APPEND PROPERTY
+      LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/public_names.map)
+  endif()
   set_target_properties(${shared_target} PROPERTIES
     OUTPUT_NAME ${static_target}
     LINKER_LANGUAGE CXX
@@ -84,13 +97,18 @@ endfunction()
 tunecast_library(tunecast_midi EXPORT_NAME midi STATIC_ONLY)
 tunecast_library(tunecast_maths EXPORT_NAME maths STATIC_ONLY)
 tunecast_library(tunecast_synth EXPORT_NAME synth SHARED_LINK m $<BUILD_INTERFACE:tunecast_midi>
-  $<BUILD_INTERFACE:tunecast_maths>)
+  $<BUILD_INTERFACE:tunecast_maths> $<$<BOOL:${WIN32}>:$<BUILD_INTERFACE:tunecast_common>>)
 # The facade calls the instance's internal C++, which the synth library does
 # not export: its shared twin holds every synth object too, and so offers the
 # whole handle API beside the I_* one. A program links one of the two.
 tunecast_library(tunecast_chip EXPORT_NAME chip SHARED_LINK m $<BUILD_INTERFACE:tunecast_midi>
-  $<BUILD_INTERFACE:tunecast_maths>)
-target_sources(tunecast_chip_shared PRIVATE $<TARGET_OBJECTS:tunecast_synth>)
+  $<BUILD_INTERFACE:tunecast_maths> $<$<BOOL:${WIN32}>:$<BUILD_INTERFACE:tunecast_common>>)
+if(WIN32)
+  get_target_property(synth_sources tunecast_synth SOURCES)
+  target_sources(tunecast_chip_shared PRIVATE ${synth_sources})
+else()
+  target_sources(tunecast_chip_shared PRIVATE $<TARGET_OBJECTS:tunecast_synth>)
+endif()
 tunecast_library(tunecast_wad EXPORT_NAME wad SHARED_LINK $<BUILD_INTERFACE:tunecast_common> ZLIB::ZLIB)
 
 if(NOT TUNECAST_INSTALL)

@@ -101,7 +101,8 @@ TUNECAST_API int32_t chip_sounding_voices(void);
  * Returns 1, or 0: not MUS, shorter than its header, or no score end. Pure; not locked. */
 TUNECAST_API int32_t chip_song_length(const void *mus, int32_t size, double *seconds);
 
-/* Lock hooks, weak and empty here; an embedding program supplies its pair. */
+/* Lock hooks, weak and empty here; an embedding program supplies its pair
+ * (on Windows, only when it links the static library: the DLL's stay empty). */
 TUNECAST_API void snd_lock(void);
 TUNECAST_API void snd_unlock(void);
 

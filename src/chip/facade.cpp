@@ -48,8 +48,15 @@ extern "C" {
 char g_music_name[16] = "";
 double *pcm_gain_p = &the_state.recording.pcm_gain;
 
+#ifdef TUNECAST_BUILDING_DLL
+// A DLL exports no weak name, and no program can replace a DLL's own
+// function by linking one: the Windows DLL's hooks do nothing, for good.
+void snd_lock(void) {}
+void snd_unlock(void) {}
+#else
 __attribute__((weak)) void snd_lock(void) {}
 __attribute__((weak)) void snd_unlock(void) {}
+#endif
 
 void I_InitMusic(void) {}
 void I_ShutdownMusic(void) {}

@@ -3,7 +3,9 @@
 // samples whole into memory and hands out one frame per output sample.
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <cctype>
 #include <cstdio>
@@ -12,6 +14,9 @@
 
 #include "chip/state.h"
 #include "common/byte_order.h"
+#ifdef _WIN32
+#include "common/wide_path.h"
+#endif
 
 namespace tunecast::chip {
 
@@ -118,6 +123,20 @@ void pcm_path(const char *dir, const char *name, char (&path)[512]) {
   if (std::snprintf(path, sizeof path, "%s/D_%s.wav", dir, upper) < 0) path[0] = '\0';
 }
 
+#ifdef _WIN32
+// Windows keeps no pipes among files, but a device name (NUL, CON) opens:
+// only a regular file is a recording. The name is UTF-8, the file UTF-16.
+std::FILE *open_recording(const char *path) {
+  std::FILE *f = wide_fopen(path, L"rb");
+  if (f == nullptr) return nullptr;
+  struct _stat64 st;
+  if (_fstat64(_fileno(f), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) {
+    std::fclose(f);
+    return nullptr;
+  }
+  return f;
+}
+#else
 // Opens the recording without waiting: a pipe or a device under the
 // recording's name would block the open, or every read, for as long as
 // nobody writes to it. Only a regular file is a recording.
@@ -133,6 +152,7 @@ std::FILE *open_recording(const char *path) {
   if (f == nullptr) close(fd);
   return f;
 }
+#endif
 
 bool pcm_read(const char *dir, const char *name, recording_file &out) {
   if (name == nullptr) return false;

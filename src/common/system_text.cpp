@@ -3,10 +3,13 @@
 // locale's language, which for this tool's users is mostly English.
 #include "common/system_text.h"
 
+#include <cerrno>
+
+#ifndef _WIN32
 #include <sys/wait.h>
 
-#include <cerrno>
 #include <csignal>
+#endif
 
 namespace tunecast {
 
@@ -24,7 +27,9 @@ constexpr errno_row errno_rows[] = {
     {ENOTDIR, "parte de la ruta no es un directorio"},
     {EISDIR, "es un directorio"},
     {ENOSPC, "no queda espacio en el dispositivo"},
+#ifdef EDQUOT  // not on Windows, like ESTALE
     {EDQUOT, "cuota de disco agotada"},
+#endif
     {EFBIG, "archivo demasiado grande"},
     {EROFS, "sistema de archivos de solo lectura"},
     {ENAMETOOLONG, "nombre demasiado largo"},
@@ -54,8 +59,24 @@ constexpr errno_row errno_rows[] = {
     {EMLINK, "demasiados enlaces"},
     {ENOSYS, "función no implementada"},
     {EOPNOTSUPP, "operación no admitida"},
+#ifdef ESTALE
     {ESTALE, "referencia a un archivo de red caducada"},
+#endif
 };
+
+}  // namespace
+
+std::string system_error_text(int err) {
+  for (const errno_row &r : errno_rows) {
+    if (r.err == err) return r.text;
+  }
+  return "error del sistema no previsto (errno " + std::to_string(err) + ")";
+}
+
+// Windows has neither these signals nor child processes that the tool waits for.
+#ifndef _WIN32
+
+namespace {
 
 struct signal_row {
   int sig;
@@ -86,13 +107,6 @@ constexpr signal_row signal_rows[] = {
 
 }  // namespace
 
-std::string system_error_text(int err) {
-  for (const errno_row &r : errno_rows) {
-    if (r.err == err) return r.text;
-  }
-  return "error del sistema no previsto (errno " + std::to_string(err) + ")";
-}
-
 std::string signal_text(int sig) {
   for (const signal_row &r : signal_rows) {
     if (r.sig == sig) return std::string("la señal ") + r.name + " (" + r.text + ")";
@@ -107,5 +121,7 @@ std::string wait_status_text(int status) {
   if (status != -1 && WIFSIGNALED(status)) return "murió por " + signal_text(WTERMSIG(status));
   return "terminó de forma desconocida";
 }
+
+#endif  // _WIN32
 
 }  // namespace tunecast

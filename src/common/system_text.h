@@ -13,6 +13,7 @@ namespace tunecast {
 // no previsto (errno 200)").
 std::string system_error_text(int err);
 
+#ifndef _WIN32
 // A signal by its usual name and a Spanish description ("la señal SIGSEGV
 // (violación de segmento)"); one without a name gives "la señal 42".
 std::string signal_text(int sig);
@@ -21,6 +22,7 @@ std::string signal_text(int sig);
 // el código 2", "murió por la señal SIGSEGV (violación de segmento)".
 // A status that says neither (-1, lost) gives "terminó de forma desconocida".
 std::string wait_status_text(int status);
+#endif
 
 }  // namespace tunecast
 

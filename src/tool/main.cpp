@@ -3,6 +3,10 @@
 // 44100 Hz WAV file; options list an archive's music or render all of it.
 //   tunecast ARCHIVE LUMP OUT.wav [seconds] [opciones]
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -10,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tool/archive.h"
 #include "tool/batch.h"
@@ -22,6 +27,9 @@
 #include "tool/standard_streams.h"
 #include "tool/wav_out.h"
 #include "tunecast/wad.h"
+#ifdef _WIN32
+#include "common/wide_path.h"
+#endif
 
 namespace {
 
@@ -78,6 +86,17 @@ struct wad_closer {
 };
 using wad_handle = std::unique_ptr<wad_file, wad_closer>;
 
+#ifdef _WIN32
+// _isatty says yes to every character device, NUL too: a console is what
+// answers GetConsoleMode.
+bool is_terminal(int fd) {
+  DWORD mode = 0;
+  return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &mode) != 0;
+}
+#else
+bool is_terminal(int fd) { return isatty(fd) != 0; }
+#endif
+
 int usage_error(const std::string &line) {
   if (!line.empty()) std::fprintf(stderr, "%s (ver tunecast --ayuda)\n", line.c_str());
   std::fputs(usage_text, stderr);
@@ -121,10 +140,15 @@ int render_one(const tool_options &opt) {
   const char *archive = opt.args[0];
   const char *lump = opt.args[1];
   const char *out = opt.args[2];
+#ifdef _WIN32
+  // Windows has no names for a process's own descriptors: - alone is one.
+  const int out_fd = std::strcmp(out, "-") == 0 ? STDOUT_FILENO : -1;
+#else
   // - and the names of a descriptor of ours (/dev/stdout, /dev/fd/N) are
   // written as that descriptor, where it stands.
   const int out_fd = std::strcmp(out, "-") == 0 ? STDOUT_FILENO : path_named_descriptor(out);
-  if (out_fd >= 0 && isatty(out_fd)) {
+#endif
+  if (out_fd >= 0 && is_terminal(out_fd)) {
     std::fputs(
         "no se escribe un WAV en la terminal: redirige la salida a un archivo o a otro "
         "programa\n",
@@ -256,11 +280,36 @@ int run(int argc, char **argv) {
   }
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
+int run_held(int argc, char **argv) {
   // Before anything is opened: a file given a closed stream's number would
   // receive whatever the tool says on that stream.
   if (!standard_streams_hold()) return 1;
   return standard_output_close(run(argc, argv));
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// Windows hands main its arguments in the console's code page, which loses
+// every character that page lacks: they are taken again from the UTF-16
+// command line, as UTF-8 like everything else in the tool, and the console
+// shows the tool's UTF-8 lines as such.
+int main() {
+  int count = 0;
+  wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) {
+    std::fputs("no se puede leer la línea de órdenes\n", stderr);
+    return 1;
+  }
+  std::vector<std::string> args;
+  for (int i = 0; i < count; ++i) args.push_back(tunecast::wide_to_utf8(wide[i]));
+  LocalFree(wide);
+  std::vector<char *> argv;
+  for (std::string &a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  SetConsoleOutputCP(CP_UTF8);
+  return run_held(count, argv.data());
+}
+#else
+int main(int argc, char **argv) { return run_held(argc, argv); }
+#endif

@@ -3,8 +3,10 @@
 // swallows a file.
 #include "tool/standard_streams.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -19,6 +21,12 @@ int first_stdout_failure = 0;  // the errno value of the first failed flush
 
 }  // namespace
 
+#ifdef _WIN32
+// The C runtime keeps descriptors 0 to 2 for the standard streams even when
+// the process was started without them: nothing the tool opens takes their
+// numbers, and a write to a missing one fails, which is reported at the end.
+bool standard_streams_hold() { return true; }
+#else
 bool standard_streams_hold() {
   for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
@@ -32,6 +40,7 @@ bool standard_streams_hold() {
   }
   return true;
 }
+#endif
 
 void standard_stream_flush(std::FILE *stream) {
   if (std::fflush(stream) != 0 && stream == stdout && first_stdout_failure == 0) {

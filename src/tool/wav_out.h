@@ -5,8 +5,6 @@
 #ifndef TUNECAST_TOOL_WAV_H
 #define TUNECAST_TOOL_WAV_H
 
-#include <sys/types.h>
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +30,7 @@ inline constexpr int wav_err_not_regular = -3;    // a pipe, device or socket wh
 inline constexpr int wav_err_foreign_dir = -4;    // a directory another user owns
 inline constexpr int wav_err_open_dir = -5;       // world-writable without the sticky bit
 inline constexpr int wav_err_encoder = -6;        // libsndfile failed other than in a write
+inline constexpr int wav_err_reparse_point = -7;  // Windows: a link or junction where a file goes
 
 // One output sample from a synthesizer value in [-1, 1]: the product is
 // formed in single precision and truncated toward zero, so 0.99999 gives
@@ -43,11 +42,12 @@ inline int16_t wav_sample(float value) { return static_cast<int16_t>(value * 320
 // order it appears in the file.
 std::array<uint8_t, wav_header_bytes> wav_header(uint32_t frames, int channels = 1);
 
-// A file on disk, by device and inode; `known` false when it could not be
-// looked at (then it matches nothing).
+// A file on disk, by device and inode (on Windows, by volume serial number
+// and file index); `known` false when it could not be looked at (then it
+// matches nothing).
 struct file_identity {
-  dev_t dev = 0;
-  ino_t ino = 0;
+  uint64_t dev = 0;
+  uint64_t ino = 0;
   bool known = false;
 };
 // The identity of the file path names, links followed.
@@ -79,6 +79,14 @@ struct wav_target {
 // replaced file keeps its permission bits and, where the process may, its
 // owner and group; a new one gets 0666 & ~umask. Each call returns 0, or the
 // errno value or wav_err_* reason that stopped it.
+//
+// On Windows the temporary file is created (CREATE_NEW) beside the target
+// and moved over it (MoveFileExW); Ctrl-C, Ctrl-Break and the console's
+// closing remove every temporary file of the process, whichever thread
+// writes it. No path is walked: a target that is a link or a junction (a
+// reparse point) is refused, a device (NUL) is written directly unless it
+// is an entry of the --todas directory, a new file gets the directory's
+// permissions, and a stream (standard output) is switched to binary mode.
 class output_file {
  public:
   output_file() = default;
@@ -97,20 +105,31 @@ class output_file {
  private:
   int open_descriptor(const wav_target &target);
   int open_path(const wav_target &target);
-  int open_temporary(const struct stat *replaced);
   void abandon();
 
   int fd_ = -1;
   bool own_fd_ = false;
+#ifdef _WIN32
+  bool open_device(const wav_target &target, int &err);
+  int open_temporary();
+
+  std::wstring target_;  // the regular target, in UTF-16
+  std::wstring temp_;    // the temporary file beside it while it exists
+#else
+  int open_temporary(const struct stat *replaced);
+
   int dir_fd_ = -1;   // the directory of a regular target, walked to once
   std::string name_;  // the target's name in it
   std::string temp_;  // the temporary file's name in it while it exists
+#endif
 };
 
+#ifndef _WIN32
 // For a --todas worker: sig, whatever disposition the process inherited,
 // removes the temporary file and ends the process. The worker's parent has
 // the kernel send it this signal when it dies.
 void output_cleanup_on(int sig);
+#endif
 
 // Writes one WAV file while it is rendered: open() writes the header,
 // write() appends samples, finish() completes the file (see output_file).

@@ -16,7 +16,11 @@
 #include "common/console_text.h"
 #include "common/system_text.h"
 #include "wad/log.h"
+#include "wad/read_at.h"
 #include "wad/zip.h"
+#ifdef _WIN32
+#include "common/wide_path.h"
+#endif
 
 namespace tunecast {
 
@@ -33,16 +37,16 @@ bool fail(const char *format, const char *path) {
 
 // Reads up to n bytes at the current position; fewer only at end of file.
 // Returns the count, or -1 on a read error.
-ssize_t read_up_to(int fd, uint8_t *buf, size_t n) {
+int64_t read_up_to(int fd, uint8_t *buf, size_t n) {
   size_t got = 0;
   while (got < n) {
-    const ssize_t r = read(fd, buf + got, n - got);
+    const int64_t r = wad_read_some(fd, buf + got, n - got);
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) return -1;
     if (r == 0) break;
     got += static_cast<size_t>(r);
   }
-  return static_cast<ssize_t>(got);
+  return static_cast<int64_t>(got);
 }
 
 bool read_regular(int fd, const char *path, uint64_t file_size, wad_image &out) {
@@ -51,7 +55,7 @@ bool read_regular(int fd, const char *path, uint64_t file_size, wad_image &out) 
   if (size == 0) return true;
   out.bytes = static_cast<uint8_t *>(std::malloc(size));
   if (out.bytes == nullptr) return fail("[WAD] sin memoria para leer %s", path);
-  const ssize_t got = read_up_to(fd, out.bytes, size);
+  const int64_t got = read_up_to(fd, out.bytes, size);
   if (got < 0) return fail("[WAD] error al leer %s", path);
   out.size = static_cast<size_t>(got);  // shorter when the file shrank meanwhile
   return true;
@@ -69,7 +73,7 @@ bool read_pipe(int fd, const char *path, wad_image &out) {
       out.bytes = bytes;
       capacity = next;
     }
-    const ssize_t got = read(fd, out.bytes + out.size, capacity - out.size);
+    const int64_t got = wad_read_some(fd, out.bytes + out.size, capacity - out.size);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return fail("[WAD] error al leer %s", path);
     if (got == 0) break;
@@ -94,6 +98,28 @@ bool read_zip(int fd, const char *path, wad_image &out) {
   return true;
 }
 
+#ifdef _WIN32
+// A read at an offset moves a Windows descriptor too: it goes back to the
+// start, where read_regular begins.
+bool starts_with_zip_signature(int fd) {
+  uint8_t head[4];
+  const bool zip =
+      wad_read_at(fd, 0, head, sizeof head) && std::memcmp(head, zip_signature, sizeof head) == 0;
+  return _lseeki64(fd, 0, SEEK_SET) == 0 && zip;
+}
+
+// A name may open a device (NUL, CON) or a named pipe (\\.\pipe\...); no
+// open can hang, so there is nothing to unblock.
+bool read_open(int fd, const char *path, wad_image &out, bool on_demand) {
+  struct _stat64 st;
+  if (_fstat64(fd, &st) != 0) return fail("[WAD] error al leer %s", path);
+  const int kind = st.st_mode & _S_IFMT;
+  if (kind == _S_IFDIR) return fail("[WAD] %s es un directorio, no un archivo", path);
+  if (kind != _S_IFREG && kind != _S_IFIFO) {
+    return fail("[WAD] %s no es un archivo (es un dispositivo)", path);
+  }
+  if (kind != _S_IFREG) return read_pipe(fd, path, out);
+#else
 bool starts_with_zip_signature(int fd) {
   uint8_t head[4];
   return pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
@@ -110,6 +136,7 @@ bool read_open(int fd, const char *path, wad_image &out, bool on_demand) {
   // Opened without blocking only so that a FIFO cannot hang the open.
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (!S_ISREG(st.st_mode)) return read_pipe(fd, path, out);
+#endif
   if (starts_with_zip_signature(fd)) return read_zip(fd, path, out);
   if (on_demand) {
     const auto size = static_cast<uint64_t>(st.st_size);
@@ -122,7 +149,12 @@ bool read_open(int fd, const char *path, wad_image &out, bool on_demand) {
 
 bool read_path(const char *path, wad_image &out, bool on_demand) {
   out.name = path;
+#ifdef _WIN32
+  const int fd = wide_open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT, 0);
+  if (fd < 0 && errno == EISDIR) return fail("[WAD] %s es un directorio, no un archivo", path);
+#else
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+#endif
   if (fd < 0) {
     // In Spanish like every other line: strerror would speak the locale's language.
     wad_logf(WAD_LOG_FAILURE, "[WAD] no se puede abrir %s: %s", console_escape(path).c_str(),

@@ -7,7 +7,6 @@
 // Sizes too large for their 32-bit fields come from the ZIP64 extra field.
 #include "wad/zip.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -344,6 +343,14 @@ bool read_with_zlib(int fd, const char *path, const zip_member &m, zip_wad &out)
   return true;
 }
 
+#ifdef _WIN32
+// Windows has no unzip to hand a member to: a method the reader does not
+// extract itself is refused.
+bool read_with_unzip(int, const char *, const zip_member &m, const zip_time_limit &, zip_wad &out) {
+  return refuse(out, console_escape(m.name) + " " + method_text(m.method) +
+                         ": no se puede extraer sin unzip");
+}
+#else
 bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_time_limit &limit,
                      zip_wad &out) {
   const std::string shown = console_escape(m.name);
@@ -394,6 +401,7 @@ bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_ti
            console_escape(path).c_str(), shown.c_str(), static_cast<long>(r.size / 1024));
   return true;
 }
+#endif
 
 }  // namespace
 
@@ -411,12 +419,12 @@ int strcase_ends_with(const char *s, const char *suffix) {
 }
 
 bool zip_extract_wad(int fd, const char *path, zip_wad &out, const zip_time_limit &limit) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return refuse(out, "no se puede leer el archivo");
+  int64_t archive_size = 0;
+  if (!wad_file_size(fd, archive_size)) return refuse(out, "no se puede leer el archivo");
   zip_member m;
   bool found = false;
   try {
-    found = walk_members(fd, st.st_size, m);
+    found = walk_members(fd, archive_size, m);
   } catch (const std::bad_alloc &) {
     return refuse(out, "sin memoria");
   }
@@ -434,7 +442,7 @@ bool zip_extract_wad(int fd, const char *path, zip_wad &out, const zip_time_limi
     return refuse(
         out, shown + " es demasiado grande para un WAD (" + std::to_string(declared) + " bytes)");
   }
-  const auto file_size = static_cast<uint64_t>(st.st_size);
+  const auto file_size = static_cast<uint64_t>(archive_size);
   if (m.comp_size > file_size - static_cast<uint64_t>(m.data_ofs)) {
     return cut_short(out, shown, m.comp_size);
   }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# exported_names.sh LIBRARY HEADER...: the names LIBRARY (a shared library)
+# exported_names.sh LIBRARY HEADER...: the names LIBRARY (a shared library,
+# or a Windows DLL read with the objdump that OBJDUMP names)
 # exports are exactly the functions and variables its public HEADERs
 # declare: no internal name leaks out to be replaced by a program's own,
 # and no public one is missing. Prints both differences when they are not.
@@ -21,7 +22,14 @@ done | grep -v '^#' | tr '\n' ' ' | tr ';{}' '\n' >"$work/declarations"
     sed -E 's/\[[^]]*\]//g; s/ *$//' | grep -oE '[A-Za-z_][A-Za-z0-9_]*$' || true
 } | sort -u >"$work/declared"
 
-nm -D --defined-only --format=posix "$library" | awk '{ print $1 }' | sort -u >"$work/exported"
+# A Windows DLL lists its exports in a table of the PE header.
+case "$library" in
+  *.dll)
+    "${OBJDUMP:-objdump}" -p "$library" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+      tail -n +2 | sed -nE 's/^.*\] ([A-Za-z_][A-Za-z0-9_]*)$/\1/p'
+    ;;
+  *) nm -D --defined-only --format=posix "$library" | awk '{ print $1 }' ;;
+esac | sort -u >"$work/exported"
 
 if ! cmp -s "$work/declared" "$work/exported"; then
   echo "$(basename "$library") exports names its headers do not declare (>) or lacks declared ones (<):"

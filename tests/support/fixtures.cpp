@@ -1,12 +1,14 @@
 // fixtures.cpp: the builders declared in fixtures.h.
 #include "fixtures.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 #include <zlib.h>
 
 #include <algorithm>
@@ -15,11 +17,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
+#ifndef _WIN32
 extern char **environ;
+#endif
 
 namespace fixture {
 
@@ -306,6 +312,25 @@ bytes read_file(const std::string &path) {
   return bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
+#ifdef _WIN32
+// The Windows build runs no tool process: only the in-process helpers.
+bool file_exists(const std::string &path) {
+  std::error_code ignored;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
+}
+
+// Under the user's own temporary directory; create_directory says whether
+// this call made it, so a name another made first is never taken.
+std::string make_temp_dir(const std::string &tag) {
+  std::random_device noise;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                      ("tunecast-" + tag + "-" + std::to_string(noise()));
+    if (std::filesystem::create_directory(dir)) return dir.generic_string();
+  }
+  throw std::runtime_error("no temporary directory");
+}
+#else
 bool file_exists(const std::string &path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0;
@@ -389,5 +414,6 @@ run_result run_tool(std::vector<std::string> args) {
   args.insert(args.begin(), tool_path());
   return run(args, {"ZARN_SYNTH=1"});
 }
+#endif
 
 }  // namespace fixture

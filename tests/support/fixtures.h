@@ -95,6 +95,7 @@ bool file_exists(const std::string &path);
 // A fresh, empty directory under the system's temporary directory.
 std::string make_temp_dir(const std::string &tag);
 
+#ifndef _WIN32
 // Runs argv[0] (a path) with the arguments, without a shell, with extra
 // environment assignments ("NAME=value"; "-NAME" removes NAME). Captures
 // standard output and standard error. Returns the exit status, or -1 when
@@ -113,6 +114,7 @@ std::string tool_path();
 // Runs the built tool with args and the synthesizer forced (ZARN_SYNTH=1),
 // so no recording lying in the working directory can stand in for a song.
 run_result run_tool(std::vector<std::string> args);
+#endif
 
 }  // namespace fixture
 

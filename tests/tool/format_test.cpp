@@ -17,7 +17,7 @@
 #include <string_view>
 
 #include "fixtures.h"
-#include "process.h"
+#include "tool_process.h"
 
 #ifdef TUNECAST_HAVE_SNDFILE
 #include <sndfile.h>

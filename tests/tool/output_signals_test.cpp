@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "fixtures.h"
-#include "process.h"
+#include "tool_process.h"
 
 namespace {
 

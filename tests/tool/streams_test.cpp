@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fixtures.h"
-#include "process.h"
+#include "tool_process.h"
 
 namespace {
 

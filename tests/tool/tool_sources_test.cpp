@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "fixtures.h"
-#include "process.h"
+#include "tool_process.h"
 
 namespace {
 

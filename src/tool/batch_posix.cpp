@@ -1,4 +1,4 @@
-// batch.cpp: the archive is loaded once; worker processes forked from
+// batch_posix.cpp: the archive is loaded once; worker processes forked from
 // the batch inherit it, so none loads it again or prints its loading line.
 // A worker lives for many songs: the batch hands it one song at a time over
 // a socket and reads back whether it was written, so the cost of a process

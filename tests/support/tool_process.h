@@ -1,8 +1,8 @@
-// process.h: the built tool as a process the test can watch while it runs:
+// tool_process.h: the built tool as a process the test can watch while it runs:
 // started without waiting, stopped by a signal, waited for with a deadline
 // and its resource use read, for tests of interruption, hangs and memory.
-#ifndef TUNECAST_PROCESS_H
-#define TUNECAST_PROCESS_H
+#ifndef TUNECAST_TOOL_PROCESS_H
+#define TUNECAST_TOOL_PROCESS_H
 
 #include <sys/resource.h>
 #include <sys/types.h>
@@ -48,4 +48,4 @@ size_t temporaries_in(const std::string &dir);
 
 }  // namespace process
 
-#endif  // TUNECAST_PROCESS_H
+#endif  // TUNECAST_TOOL_PROCESS_H

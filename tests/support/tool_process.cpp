@@ -1,5 +1,5 @@
-// process.cpp: starting, watching and reaping the built tool.
-#include "process.h"
+// tool_process.cpp: starting, watching and reaping the built tool.
+#include "tool_process.h"
 
 #include <fcntl.h>
 #include <signal.h>
