@@ -13,9 +13,16 @@ namespace tunecast {
 // Formats one line (printf style, without the newline) and hands it to the
 // current hook at level (WAD_LOG_PROGRESS or WAD_LOG_FAILURE). Allocates
 // only for a line longer than 1 KiB and never throws: a line that cannot be
-// formatted whole goes out cut short. gnu_printf: on Windows too the
-// formats are C99's (%zu), which mingw's own printf gives.
-void wad_logf(int32_t level, const char *format, ...) __attribute__((format(gnu_printf, 2, 3)));
+// formatted whole goes out cut short.
+#ifdef __MINGW32__
+// The formats are C99's (%zu) on Windows too, which mingw's own printf
+// gives; gcc checks them as such only under this name.
+#define TUNECAST_PRINTF_FORMAT gnu_printf
+#else
+#define TUNECAST_PRINTF_FORMAT printf
+#endif
+void wad_logf(int32_t level, const char *format, ...)
+    __attribute__((format(TUNECAST_PRINTF_FORMAT, 2, 3)));
 
 }  // namespace tunecast
 
