@@ -68,10 +68,14 @@ struct exp2_table {
   if (e2 > -1022) {
     double rounded;
     if (!rounds_alike(hi, lo, eps, rounded)) return false;
-    // Exact scaling in two steps (2^1024 is not a double); past the largest
-    // double it overflows to infinity, as the exact value would round.
-    const auto half = static_cast<int>(e2 / 2);
-    result = rounded * two_to(half) * two_to(static_cast<int>(e2) - half);
+    // Exact scaling, in one product up to 2^1023 and in two for 2^1024
+    // (not a double); past the largest double it overflows to infinity, as
+    // the exact value would round.
+    if (e2 < 1024) {
+      result = rounded * two_to(static_cast<int>(e2));
+      return true;
+    }
+    result = rounded * 2.0 * two_to(1023);
     return true;
   }
   // Below 2^-1021 the doubles are the multiples of 2^-1074: the value in
