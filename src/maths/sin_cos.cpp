@@ -222,10 +222,10 @@ template <bool x_reduced>
 // |A| < 1/128 (four entries, next to a zero of sin or cos), so that |A| >=
 // |B t| again. The result may be near 0 and far below A, so the bound is
 // absolute: with |A|, |B| <= 1 the errors of first_sum are below 2^-65.7
-// + 2^-66.4 + 2^-74 + 2^-76 + the table's 2^-106, under 2^-65; eps = 2^-63
-// is over twice that. About one call in 60 over a turn goes on to the
-// reduced way: those four entries, and results whose ulp is small against
-// eps (one in 500 at |R| near 1, every one below 2^-10).
+// + 2^-66.4 + 2^-71.3 + 2^-74 + 2^-76 + the table's 2^-106, under 2^-64.9;
+// eps = 2^-63 is over twice that. About one call in 80 over a turn goes on
+// to the reduced way: two entries of 403 in each row, and results whose ulp
+// is small against eps (one in 500 at |R| near 1, every one below 2^-10).
 [[gnu::always_inline]] inline bool sin_cos_turn(double x, bool cosine, double &result) {
   const double id = nearest_whole(x * table_steps);
   const double t = x - id * (1.0 / table_steps);
