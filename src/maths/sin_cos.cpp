@@ -7,6 +7,7 @@
 // can decide (about one call in 5000) and for every |x| >= 2^23, the slow
 // path of wide.cpp answers, with its own reduction, exact for any double.
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -156,14 +157,29 @@ struct reduced {
   return {static_cast<int64_t>(kd), two_sum(b.hi, (a.lo + b.lo) - kd * half_pi_4)};
 }
 
-// The table's entry for r and t = r.hi - i/64 (exact: both lie on r.hi's
-// grid and within 1/128 of each other).
+// x = i/64 + t with i the nearest whole number to 64 x (ties to even) and
+// t exact (x and i/64 lie on x's grid within 1/128 of each other), for
+// |x| < 2^44. Adding 1.5 * 2^46, whose ulp is 1/64, rounds x to i/64 in
+// one step, and the sum's bits less the constant's count i: a shorter
+// chain than scaling, rounding and converting.
+struct table_point {
+  int64_t i;
+  double t;
+};
+[[gnu::always_inline]] inline table_point nearest_table_point(double x) {
+  constexpr double shifter = 0x1.8p46;
+  const double shifted = x + shifter;
+  const auto i =
+      static_cast<int64_t>(std::bit_cast<uint64_t>(shifted) - std::bit_cast<uint64_t>(shifter));
+  return {i, x - (shifted - shifter)};
+}
+
+// The table's entry for r, and t = r.hi - i/64.
 [[gnu::always_inline]] inline const sin_cos_entry &entry_for(const reduced &red, bool odd,
                                                              double &t) {
-  const double id = nearest_whole(red.r.hi * table_steps);
-  t = red.r.hi - id * (1.0 / table_steps);
-  const auto at = static_cast<std::size_t>(static_cast<int32_t>(id) + table_reach);
-  return sin_cos_entries().rows[odd ? 1 : 0][at];
+  const table_point point = nearest_table_point(red.r.hi);
+  t = point.t;
+  return sin_cos_entries().rows[odd ? 1 : 0][static_cast<std::size_t>(point.i + table_reach)];
 }
 
 // The first try's A + B sin t + A (cos t - 1), mostly in plain double, as
@@ -218,7 +234,7 @@ template <bool x_reduced>
 }
 
 // The first try for 0 <= x < 402.5/64 without reduction: x = i/64 + t,
-// t exact as in entry_for, and the turn table's entry. It gives up when
+// t from nearest_table_point, and the turn table's entry. It gives up when
 // |A| < 1/128 (four entries, next to a zero of sin or cos), so that |A| >=
 // |B t| again. The result may be near 0 and far below A, so the bound is
 // absolute: with |A|, |B| <= 1 the errors of first_sum are below 2^-65.7
@@ -227,12 +243,11 @@ template <bool x_reduced>
 // to the reduced way: two entries of 403 in each row, and results whose ulp
 // is small against eps (one in 500 at |R| near 1, every one below 2^-10).
 [[gnu::always_inline]] inline bool sin_cos_turn(double x, bool cosine, double &result) {
-  const double id = nearest_whole(x * table_steps);
-  const double t = x - id * (1.0 / table_steps);
+  const table_point point = nearest_table_point(x);
   const sin_cos_entry &e =
-      sin_cos_turn_entries().rows[cosine ? 1 : 0][static_cast<std::size_t>(id)];
+      sin_cos_turn_entries().rows[cosine ? 1 : 0][static_cast<std::size_t>(point.i)];
   if (e.a_hi < 1.0 / 128 && e.a_hi > -1.0 / 128) return false;
-  const double_double sum = first_sum<false>(e, t, 0.0);
+  const double_double sum = first_sum<false>(e, point.t, 0.0);
   return rounds_alike(sum.hi, sum.lo, 0x1p-63, result);
 }
 
