@@ -35,11 +35,12 @@ constexpr double exp_infinite_above = 709.8;
 // exp(x) for |x| < 2^-54 lies within half an ulp of 1 (either side).
 constexpr double exp_one_below = 0x1p-54;
 
-// 2^(j/64), each within 2^-107 relative of it, and its upper half (for
-// exact products by it), made by the slow path once.
+// 2^(j/64), each within 2^-107 relative of it, its upper 26 bits (for
+// exact products by it) and the rest of hi, made by the slow path once.
 struct exp2_entry {
   double hi, lo;
   double hi_upper;
+  double hi_under;  // hi - hi_upper, exact
 };
 
 struct exp2_table {
@@ -48,7 +49,8 @@ struct exp2_table {
     for (int32_t j = 0; j < 64; ++j) {
       const wide r = wide_mul(wide_from_double(j / 64.0), wide_ln2());
       const double_double t = wide_to_double_double(wide_exp(r));
-      entries[static_cast<std::size_t>(j)] = {t.hi, t.lo, split_upper(t.hi)};
+      const double upper = split_upper(t.hi);
+      entries[static_cast<std::size_t>(j)] = {t.hi, t.lo, upper, t.hi - upper};
     }
   }
 };
@@ -66,10 +68,14 @@ struct exp2_table {
   if (e2 > -1022) {
     double rounded;
     if (!rounds_alike(hi, lo, eps, rounded)) return false;
-    // Exact scaling in two steps (2^1024 is not a double); past the largest
-    // double it overflows to infinity, as the exact value would round.
-    const auto half = static_cast<int>(e2 / 2);
-    result = rounded * two_to(half) * two_to(static_cast<int>(e2) - half);
+    // Exact scaling, in one product up to 2^1023 and in two for 2^1024
+    // (not a double); past the largest double it overflows to infinity, as
+    // the exact value would round.
+    if (e2 < 1024) {
+      result = rounded * two_to(static_cast<int>(e2));
+      return true;
+    }
+    result = rounded * 2.0 * two_to(1023);
     return true;
   }
   // Below 2^-1021 the doubles are the multiples of 2^-1074: the value in
@@ -88,8 +94,10 @@ struct exp2_table {
 }
 
 // The first try at 2^(k/64) exp(rh + rl), |rh + rl| <= 0.00542, |rl| <=
-// 2^-53 |rh|: T + T rh + T q + Tl (1 + rh) with q = exp(r) - 1 - rh, T rh
-// exact (the table carries T's split), the rest in plain double.
+// 2^-53 |rh|: T + T rh + T q + Tl (1 + rh) with q = exp(r) - 1 - rh, the
+// rest in plain double. T rh is hi_upper rh_upper, exact (26 bits times
+// 26), plus hi_under rh + hi_upper (rh - rh_upper): each below 2^-25 |T rh|,
+// so their products and sum are rounded by under 2^-76 |T rh|.
 // Error, relative to T: q (below 2^-15.9) to r^7/7! (remainder below
 // 2^-75.4), with the square's rounding and about five more: 2^-67.4; its
 // product by T and the four additions of terms below 2^-15: 2^-66.
@@ -102,9 +110,12 @@ struct exp2_table {
       rl +
       p * (0.5 + rh * (1.0 / 6 +
                        rh * (1.0 / 24 + rh * (1.0 / 120 + rh * (1.0 / 720 + rh * (1.0 / 5040))))));
-  const double_double tr = two_prod_split(t.hi, t.hi_upper, rh);
-  const double_double sum = fast_two_sum(t.hi, tr.hi);  // T >= 1 > |T rh|
-  const double_double r = fast_two_sum(sum.hi, sum.lo + ((tr.lo + t.lo) + (t.hi * q + t.lo * rh)));
+  const double rh_upper = split_upper(rh);
+  const double tr_upper = t.hi_upper * rh_upper;
+  const double tr_rest = t.hi_under * rh + t.hi_upper * (rh - rh_upper);
+  const double_double sum = fast_two_sum(t.hi, tr_upper);  // T >= 1 > |T rh|
+  const double_double r =
+      fast_two_sum(sum.hi, sum.lo + ((tr_rest + t.lo) + (t.hi * q + t.lo * rh)));
   return scaled_rounding(r.hi, r.lo, 0x1p-63 * r.hi, k >> 6, result);
 }
 

@@ -52,7 +52,7 @@ TEST(Maths, EdgeArgumentsAreCorrectlyRounded) {
   // The ends of the fast range, of the unreduced one and of the near one,
   // doubles next to multiples of pi/2 (where the reduction cancels), and the
   // double known to lie closest to one.
-  for (double x : {0x1p23, 0.78, 1024.0, 0x1p1023, 6381956970095103.0 * 0x1p797}) {
+  for (double x : {0x1p23, 0.78, 6.2890625, 1024.0, 0x1p1023, 6381956970095103.0 * 0x1p797}) {
     for (int ulps = -2; ulps <= 2; ++ulps) {
       trig.push_back(nudged(x, ulps));
       trig.push_back(-nudged(x, ulps));
@@ -61,6 +61,18 @@ TEST(Maths, EdgeArgumentsAreCorrectlyRounded) {
   for (int k = 1; k < 200000; k = k * 3 + 1) {
     const double near_multiple = k * 1.5707963267948966;
     for (int ulps = -3; ulps <= 3; ++ulps) trig.push_back(nudged(near_multiple, ulps));
+  }
+  // Below 2 pi, unreduced: every point of the table (t = 0) and its
+  // neighbours, and the zeros of sin and cos, where the result is far
+  // below the table's value.
+  for (int i = 1; i <= 402; ++i) {
+    for (int ulps = -1; ulps <= 1; ++ulps) {
+      trig.push_back(nudged(i / 64.0, ulps));
+      trig.push_back(-nudged(i / 64.0, ulps));
+    }
+  }
+  for (int k = 2; k <= 3; ++k) {
+    for (int ulps = -3; ulps <= 3; ++ulps) trig.push_back(nudged(k * 1.5707963267948966, ulps));
   }
   std::vector<double> exp_args = common;
   // Around the last result above 0, the subnormal threshold and overflow.
