@@ -19,7 +19,6 @@ namespace tunecast {
 namespace {
 
 constexpr size_t input_chunk_bytes = size_t{1} << 16;
-constexpr size_t first_output_bytes = size_t{1} << 20;
 // Negative: a raw stream, without the zlib header and trailer, as a ZIP stores it.
 constexpr int raw_window_bits = -15;
 
@@ -34,16 +33,6 @@ struct inflater {
   inflater(const inflater &) = delete;
   inflater &operator=(const inflater &) = delete;
 };
-
-// Grows out's buffer so that it can take more bytes, up to limit in all.
-bool grow(inflate_result &out, size_t &capacity, size_t limit) {
-  const size_t next = std::min(capacity == 0 ? first_output_bytes : capacity * 2, limit);
-  auto *bytes = static_cast<uint8_t *>(std::realloc(out.bytes, next));
-  if (bytes == nullptr) return false;
-  out.bytes = bytes;
-  capacity = next;
-  return true;
-}
 
 inflate_outcome run(int fd, int64_t data_ofs, uint64_t comp_size, uint64_t budget,
                     member_head_check check, inflate_result &out) {
@@ -67,7 +56,8 @@ inflate_outcome run(int fd, int64_t data_ofs, uint64_t comp_size, uint64_t budge
       z.stream.avail_in = static_cast<uInt>(n);
       read += n;
     }
-    if (out.size == capacity && !grow(out, capacity, limit)) return inflate_outcome::no_memory;
+    if (out.size == capacity && !member_buffer_grow(out.bytes, capacity, limit))
+      return inflate_outcome::no_memory;
     const size_t room = capacity - out.size;  // at most INT32_MAX + 1: fits a uInt
     z.stream.next_out = out.bytes + out.size;
     z.stream.avail_out = static_cast<uInt>(room);

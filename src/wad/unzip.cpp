@@ -33,7 +33,6 @@ namespace tunecast {
 
 namespace {
 
-constexpr size_t first_capacity_bytes = size_t{1} << 20;
 constexpr int exit_not_started = 127;  // what a shell reports for a missing command
 constexpr long reap_poll_ns = 5'000'000;
 
@@ -206,17 +205,6 @@ void end_group(pid_t pid, int &status) {
   }
 }
 
-// Grows out's buffer so that it can take more bytes, up to limit in all.
-bool grow(unzip_result &out, size_t &capacity, size_t limit) {
-  size_t next = capacity == 0 ? first_capacity_bytes : capacity * 2;
-  if (next > limit) next = limit;
-  auto *bytes = static_cast<uint8_t *>(std::realloc(out.bytes, next));
-  if (bytes == nullptr) return false;
-  out.bytes = bytes;
-  capacity = next;
-  return true;
-}
-
 // Reads the pipe until end of file, the budget is passed, check refuses
 // the head or the deadline.
 unzip_outcome drain(int fd, uint64_t budget, member_head_check check, double deadline,
@@ -231,7 +219,8 @@ unzip_outcome drain(int fd, uint64_t budget, member_head_check check, double dea
     const int ready = poll(&p, 1, static_cast<int>(left * 1000.0) + 1);
     if (ready < 0 && errno != EINTR) return unzip_outcome::failed;
     if (ready <= 0) continue;
-    if (out.size == capacity && !grow(out, capacity, limit)) return unzip_outcome::no_memory;
+    if (out.size == capacity && !member_buffer_grow(out.bytes, capacity, limit))
+      return unzip_outcome::no_memory;
     const ssize_t n = read(fd, out.bytes + out.size, capacity - out.size);
     if (n < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
