@@ -113,6 +113,20 @@ TUNECAST_API wad_file *wad_open(const char *path);
  * short (the file shrank since it was opened), or no memory. */
 TUNECAST_API uint8_t *wad_read_lump(wad_file *w, const wad_lump *lump);
 
+/* The first bytes of a lump, copied into the caller's buffer: enough to
+ * tell what a lump holds without reading all of it, from memory or from the
+ * open file.
+ * w: a handle from wad_load, wad_load_memory or wad_open; null gives -1.
+ * lump: one of w's entries (from wad_get); null gives -1.
+ * buf: capacity bytes the caller owns, written only up to the count
+ *   returned; null gives -1 unless capacity is 0.
+ * capacity: the most to copy, in bytes.
+ * Returns the count copied, the lesser of lump->size and capacity (0 for a
+ * lump without data), or -1: a null argument, or a read that comes back
+ * short (the file shrank since it was opened). */
+TUNECAST_API int32_t wad_read_lump_head(wad_file *w, const wad_lump *lump, void *buf,
+                                        size_t capacity);
+
 /* Releases the handle and every lump it owns.
  * w: a handle, or null (ignored). */
 TUNECAST_API void wad_free(wad_file *w);

@@ -3,19 +3,29 @@
 // before it is registered. MIDI lumps become MUS scores in memory.
 #include "midi/music_lump.h"
 
+#include <algorithm>
+
 #include "midi/midi.h"
 #include "mus/header.h"
 
 namespace tunecast {
 
 lump_kind classify_lump(const uint8_t *data, int32_t size) {
-  if (data == nullptr || size < 4) return lump_kind::not_music;
+  return classify_lump_head(data, size > 0 ? static_cast<size_t>(size) : 0, size);
+}
+
+lump_kind classify_lump_head(const uint8_t *head, size_t head_size, int32_t size) {
+  if (head == nullptr || size < 4) return lump_kind::not_music;
   const auto n = static_cast<size_t>(size);
-  if (midi_is_file(data, n)) return lump_kind::midi;
-  if (!mus_has_signature(data, n)) return lump_kind::not_music;
-  // A signature with too few bytes after it is a score cut short.
-  mus_header header;
-  return mus_header_read(data, n, header) ? lump_kind::mus : lump_kind::truncated_mus;
+  if (head_size < std::min(n, lump_head_bytes)) return lump_kind::not_music;
+  if (midi_is_file(head, head_size)) return lump_kind::midi;
+  if (!mus_has_signature(head, head_size)) return lump_kind::not_music;
+  // A signature with too few bytes after it is a score cut short: a lump
+  // shorter than the header, or than the score its header declares.
+  mus_header header{};
+  if (head_size < mus_header_bytes) return lump_kind::truncated_mus;
+  mus_header_read(head, head_size, header);
+  return mus_declared_bytes(header) <= n ? lump_kind::mus : lump_kind::truncated_mus;
 }
 
 const uint8_t *music_score::mus() const {

@@ -4,6 +4,7 @@
 #ifndef TUNECAST_MUSIC_LUMP_H
 #define TUNECAST_MUSIC_LUMP_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,6 +20,15 @@ enum class lump_kind {
 
 // data holds size bytes (size may be 0 or negative: no data).
 lump_kind classify_lump(const uint8_t *data, int32_t size);
+
+// The most of a lump's first bytes that classifying it reads: the MUS
+// header, whose sizes are then checked against the lump's own.
+inline constexpr size_t lump_head_bytes = 8;
+
+// As classify_lump, from the head of a lump of size bytes: head holds its
+// first head_size bytes, at least the lesser of size and lump_head_bytes
+// (fewer: not music). Tells music from the rest without reading it whole.
+lump_kind classify_lump_head(const uint8_t *head, size_t head_size, int32_t size);
 
 // A lump made ready to play. Borrows the lump's bytes for MUS; owns the
 // converted score for MIDI.

@@ -5,15 +5,17 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string_view>
 
 #include "common/console_text.h"
 #include "mus/song_length.h"
 
-using tunecast::classify_lump;
+using tunecast::classify_lump_head;
 using tunecast::console_escape;
 using tunecast::json_quote;
 using tunecast::lump_kind;
@@ -31,9 +33,12 @@ struct list_row {
   std::string name, format, size, length;
 };
 
-archive_length length_of(const wad_lump &lump, lump_kind kind) {
+archive_length length_of(wad_file *w, const wad_lump &lump, lump_kind kind) {
   if (kind == lump_kind::truncated_mus) return {std::nullopt, "truncado"};
-  const music_score score = music_prepare(lump.data, lump.size);
+  // A lump that cannot be read now (the file shrank, memory ran out) has no
+  // score to measure, as a damaged one.
+  const std::unique_ptr<uint8_t, decltype(&std::free)> data(wad_read_lump(w, &lump), &std::free);
+  const music_score score = music_prepare(data.get(), lump.size);
   if (score.mus() == nullptr) return {std::nullopt, "dañado"};
   double seconds = 0.0;
   if (!tunecast::mus::song_length(score.mus(), score.mus_size(), seconds)) {
@@ -112,7 +117,7 @@ std::string pad(const std::string &s, size_t to, bool right) {
 
 archive_length archive_lengths::of(const archive_music &m) {
   const auto [at, fresh] = known_.try_emplace(archive_region_of(m));
-  if (fresh) at->second = length_of(*m.lump, m.kind);
+  if (fresh) at->second = length_of(wad_, *m.lump, m.kind);
   return at->second;
 }
 
@@ -131,13 +136,15 @@ std::string archive_safe_name(const char *name) {
   return out;
 }
 
-std::vector<archive_music> archive_music_lumps(const wad_file *w, bool last_only) {
+std::vector<archive_music> archive_music_lumps(wad_file *w, bool last_only) {
   std::vector<archive_music> found;
   std::map<std::string, size_t> last_of;  // name -> its entry in found
   for (int32_t i = 0; i < w->num_lumps; ++i) {
     const wad_lump &lump = w->lumps[i];
-    if (lump.data == nullptr) continue;
-    const lump_kind kind = classify_lump(lump.data, lump.size);
+    uint8_t head[tunecast::lump_head_bytes];
+    const int32_t got = wad_read_lump_head(w, &lump, head, sizeof head);
+    if (got <= 0) continue;  // no data, or none to be read now
+    const lump_kind kind = classify_lump_head(head, static_cast<size_t>(got), lump.size);
     if (kind == lump_kind::not_music) continue;
     found.push_back({&lump, kind, archive_safe_name(lump.name)});
     last_of[lump.name] = found.size() - 1;
@@ -150,10 +157,10 @@ std::vector<archive_music> archive_music_lumps(const wad_file *w, bool last_only
   return kept;
 }
 
-void archive_list(const wad_file *w) {
+void archive_list(wad_file *w) {
   std::vector<list_row> rows;
   size_t widths[4] = {0, 0, 0, 0};
-  archive_lengths lengths;
+  archive_lengths lengths(w);
   for (const archive_music &m : archive_music_lumps(w, false)) {
     list_row row{m.name, m.kind == lump_kind::midi ? "MIDI" : "MUS", std::to_string(m.lump->size),
                  length_text(lengths.of(m))};
@@ -170,8 +177,8 @@ void archive_list(const wad_file *w) {
   }
 }
 
-void archive_list_json(const wad_file *w) {
-  archive_lengths lengths;
+void archive_list_json(wad_file *w) {
+  archive_lengths lengths(w);
   for (const archive_music &m : archive_music_lumps(w, false)) {
     const archive_length facts = lengths.of(m);
     std::printf("{\"name\":%s,\"format\":\"%s\",\"size\":%d,\"seconds\":%s,\"status\":%s}\n",
@@ -182,7 +189,7 @@ void archive_list_json(const wad_file *w) {
   }
 }
 
-std::string archive_absent_hint(const wad_file *w, const char *archive, const char *name) {
+std::string archive_absent_hint(wad_file *w, const char *archive, const char *name) {
   const std::vector<archive_music> music = archive_music_lumps(w, true);
   if (music.empty()) return console_escape(archive) + " no tiene ningún lump de música";
   // Names that differ only in case first: the likeliest slip.

@@ -23,17 +23,19 @@ struct archive_music {
 
 // The lumps that hold MUS or MIDI (a truncated MUS included), in directory
 // order. last_only: of several lumps with one name, only the last, which is
-// the one a lookup by that name finds.
-std::vector<archive_music> archive_music_lumps(const wad_file *w, bool last_only);
+// the one a lookup by that name finds. Only the first bytes of each lump are
+// read (wad_read_lump_head), so w may be an archive opened with wad_open,
+// whose lumps are then read one at a time as each is needed.
+std::vector<archive_music> archive_music_lumps(wad_file *w, bool last_only);
 
-// The bytes an entry names: entries with the same offset and size name one
-// region, and whatever is made of one (a conversion, a length, a score to
-// play) serves them all. A directory may name one region any number of
-// times, so work done per entry rather than per region is the directory's
-// to multiply.
-using archive_region = std::pair<const uint8_t *, int32_t>;
+// The bytes an entry names, as its offset and size in the archive: entries
+// with the same offset and size name one region, and whatever is made of
+// one (a conversion, a length, a score to play) serves them all. A
+// directory may name one region any number of times, so work done per
+// entry rather than per region is the directory's to multiply.
+using archive_region = std::pair<int32_t, int32_t>;
 inline archive_region archive_region_of(const archive_music &m) {
-  return {m.lump->data, m.lump->size};
+  return {m.lump->file_ofs, m.lump->size};
 }
 
 // What the listing says of a lump's length: its natural length in seconds,
@@ -43,16 +45,19 @@ struct archive_length {
   const char *status = "ok";
 };
 
-// The lengths of one archive's music, each region measured once (a MIDI
-// lump converted once) however many entries name it. Valid while the
-// archive is.
+// The lengths of one archive's music, each region read and measured once
+// (a MIDI lump converted once) however many entries name it, and let go
+// before the next: the listing holds one lump at a time. Valid while the
+// archive w is.
 class archive_lengths {
  public:
+  explicit archive_lengths(wad_file *w) : wad_(w) {}
   archive_length of(const archive_music &m);
   // Regions measured so far.
   size_t measured() const { return known_.size(); }
 
  private:
+  wad_file *wad_;
   std::map<archive_region, archive_length> known_;
 };
 
@@ -64,20 +69,20 @@ std::string archive_safe_name(const char *name);
 
 // Prints the --listar table on standard output: name, format, size in
 // bytes, natural length in seconds (or why it cannot be measured).
-void archive_list(const wad_file *w);
+void archive_list(wad_file *w);
 
 // Prints the same facts as archive_list for scripts, one JSON object a line:
 // {"name":..., "format":"MUS"|"MIDI", "size":bytes, "seconds":number|null,
 // "status":"ok"|"truncado"|"dañado"|"sin fin"}. The name is the lump's own,
 // escaped as JSON (json_quote), not made safe as a file name.
-void archive_list_json(const wad_file *w);
+void archive_list_json(wad_file *w);
 
-// For a lump name the archive w (read whole) does not hold as music: a line
+// For a lump name the archive w does not hold as music: a line
 // naming the music lumps the user may have meant (the same name in another
 // case, or one character substituted, inserted or deleted; at most three)
 // and how to list them all; or, when w holds no music at all, a line saying
 // so; empty when nothing is near. archive is the path as given, shown
 // escaped for the terminal.
-std::string archive_absent_hint(const wad_file *w, const char *archive, const char *name);
+std::string archive_absent_hint(wad_file *w, const char *archive, const char *name);
 
 #endif  // TUNECAST_TOOL_ARCHIVE_H

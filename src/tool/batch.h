@@ -14,11 +14,12 @@
 // user's link in a sticky shared directory. DIR is opened once and the
 // workers write relative to it. An entry is replaced by a rename, a link
 // there never followed; a pipe or device there, or the archive itself
-// (input), is refused. At most one worker per online core; each ends when
+// (input), is refused. w may be opened with wad_open: each lump is read only
+// when its song is rendered. At most one worker per online core; each ends when
 // this process does, however it ends. Each song plays at style's volume. Progress on standard
 // error when it is a terminal, a summary line on standard output, neither
 // when style is quiet. Returns 0 when every lump was written, 1 otherwise.
-int batch_run(const wad_file *w, const char *dir, const render_length &length,
-              const render_style &style, const file_identity &input, output_format format);
+int batch_run(wad_file *w, const char *dir, const render_length &length, const render_style &style,
+              const file_identity &input, output_format format);
 
 #endif  // TUNECAST_TOOL_BATCH_H

@@ -1,12 +1,12 @@
-// batch_posix.cpp: the archive is loaded once; worker processes forked from
-// the batch inherit it, so none loads it again or prints its loading line.
+// batch_posix.cpp: the archive is opened once; worker processes forked from
+// the batch inherit it, so none opens it again or prints its loading line,
+// and each reads the lump of the song it renders, when it renders it: an
+// archive read on demand is never held whole, by the batch or a worker.
 // A worker lives for many songs: the batch hands it one song at a time over
 // a socket and reads back whether it was written, so the cost of a process
 // is paid per worker, not per song. A worker's failure, even a crash, is
 // its own song's: the others go on, a new worker takes its place, and only
 // the exit status and the summary count it.
-#include "tool/batch.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -19,11 +19,14 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/system_text.h"
 #include "tool/archive.h"
+#include "tool/batch.h"
 #include "tool/output_path.h"
 #include "tool/wav_out.h"
 
@@ -38,6 +41,7 @@ struct worker {
 };
 
 struct batch_state {
+  wad_file *wad = nullptr;
   std::string dir;
   int dir_fd = -1;  // DIR, opened once: the workers write relative to it
   render_length length;
@@ -75,9 +79,16 @@ void batch_state::work(int channel) {
          index < music.size()) {
     const archive_music &m = music[index];
     const std::string path = dir + "/" + m.name + extension;
-    const render_job job{m.name.c_str(), m.lump->data, m.lump->size, length, path.c_str(), -1,
-                         true,           input,        format,       style,  dir_fd};
-    const unsigned char ok = render_run(job) == 0 ? 1 : 0;
+    const std::unique_ptr<uint8_t, decltype(&std::free)> data(wad_read_lump(wad, m.lump),
+                                                              &std::free);
+    unsigned char ok = 0;
+    if (data == nullptr) {
+      std::fprintf(stderr, "lump %s: no se puede leer\n", m.name.c_str());
+    } else {
+      const render_job job{m.name.c_str(), data.get(), m.lump->size, length, path.c_str(), -1,
+                           true,           input,      format,       style,  dir_fd};
+      ok = render_run(job) == 0 ? 1 : 0;
+    }
     if (send(channel, &ok, 1, MSG_NOSIGNAL) != 1) break;
   }
   // _exit: nothing inherited from the batch is flushed or run twice.
@@ -217,10 +228,11 @@ size_t worker_limit() {
 
 }  // namespace
 
-int batch_run(const wad_file *w, const char *dir_arg, const render_length &length,
+int batch_run(wad_file *w, const char *dir_arg, const render_length &length,
               const render_style &style, const file_identity &input, output_format format) {
   if (length.loops == 0 && !render_seconds_valid(length.seconds, style.channels())) return 1;
   batch_state b;
+  b.wad = w;
   b.dir = without_trailing_slashes(dir_arg);
   if (const int err = open_directory(b.dir, b.dir_fd); err != 0) {
     std::fprintf(stderr, "no se puede escribir en %s: %s\n", b.dir.c_str(),

@@ -1,13 +1,17 @@
 // batch_windows.cpp: --todas on Windows, which cannot fork: the archive is
-// loaded once and its music lumps are rendered on worker threads, each
-// taking the next lump. Every render owns its synthesizer instance and its
-// output file, so the threads share only the lump list and the tally; a
-// render's failure is its own, as with worker processes.
+// opened once and its music lumps are rendered on worker threads, each
+// taking the next lump and reading it then. Every render owns its
+// synthesizer instance, its copy of the lump and its output file, so the
+// threads share only the lump list, the open archive (read at offsets, never
+// through a shared position) and the tally; a render's failure is its own,
+// as with worker processes.
 #include <io.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -61,7 +65,7 @@ struct batch_tally {
 
 }  // namespace
 
-int batch_run(const wad_file *w, const char *dir_arg, const render_length &length,
+int batch_run(wad_file *w, const char *dir_arg, const render_length &length,
               const render_style &style, const file_identity &input, output_format format) {
   if (length.loops == 0 && !render_seconds_valid(length.seconds, style.channels())) return 1;
   const std::string dir = without_trailing_slashes(dir_arg);
@@ -92,8 +96,15 @@ int batch_run(const wad_file *w, const char *dir_arg, const render_length &lengt
         continue;
       }
       const std::string path = dir + "/" + m.name + tally.extension;
-      const render_job job{m.name.c_str(), m.lump->data, m.lump->size, length, path.c_str(), -1,
-                           true,           input,        format,       style};
+      const std::unique_ptr<uint8_t, decltype(&std::free)> data(wad_read_lump(w, m.lump),
+                                                                &std::free);
+      if (data == nullptr) {
+        std::fprintf(stderr, "lump %s: no se puede leer\n", m.name.c_str());
+        tally.finish(m, false);
+        continue;
+      }
+      const render_job job{m.name.c_str(), data.get(), m.lump->size, length, path.c_str(), -1,
+                           true,           input,      format,       style};
       tally.finish(m, render_run(job) == 0);
     }
   };

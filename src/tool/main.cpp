@@ -8,7 +8,6 @@
 #include <windows.h>
 #endif
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -116,23 +115,9 @@ void print_wad_line(void *user, int32_t level, const char *line) {
 
 render_style style_of(const tool_options &opt) { return {opt.volume, opt.quiet, opt.stereo}; }
 
-// After "no hay NAME": the music lumps that name may have meant. The handle
-// from wad_open holds no lump's bytes, and telling music from the rest needs
-// them, so a file is loaded whole once more (the path is a regular file
-// then: a pipe or a ZIP's WAD was read whole already), without its
-// progress line.
-void report_near_names(const wad_file *opened, const char *archive, const char *lump) {
-  const bool whole = std::any_of(opened->lumps, opened->lumps + opened->num_lumps,
-                                 [](const wad_lump &l) { return l.data != nullptr; });
-  const bool any_bytes = std::any_of(opened->lumps, opened->lumps + opened->num_lumps,
-                                     [](const wad_lump &l) { return l.size > 0; });
-  wad_handle loaded;
-  if (!whole && any_bytes) {
-    wad_set_log(print_wad_line, nullptr);
-    loaded.reset(wad_load(archive));
-    if (!loaded) return;  // the loader has said why
-  }
-  const std::string hint = archive_absent_hint(loaded ? loaded.get() : opened, archive, lump);
+// After "no hay NAME": the music lumps that name may have meant.
+void report_near_names(wad_file *opened, const char *archive, const char *lump) {
+  const std::string hint = archive_absent_hint(opened, archive, lump);
   if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
 }
 
@@ -186,9 +171,10 @@ int render_one(const tool_options &opt) {
 }
 
 // The listing is the output here: the loader's line goes to standard error.
+// Opened, not loaded: each lump is read when it is measured, one at a time.
 int list_archive(const tool_options &opt) {
   wad_set_log(print_wad_line, opt.quiet ? nullptr : stderr);
-  const wad_handle wad(wad_load(opt.archive));
+  const wad_handle wad(wad_open(opt.archive));
   if (!wad) return 1;
   if (opt.json) {
     archive_list_json(wad.get());
@@ -198,8 +184,10 @@ int list_archive(const tool_options &opt) {
   return 0;
 }
 
+// Opened, not loaded: each song's lump is read by the worker that renders
+// it, so a large archive costs its directory and the songs being rendered.
 int render_all(const tool_options &opt) {
-  const wad_handle wad(wad_load(opt.args[0]));
+  const wad_handle wad(wad_open(opt.args[0]));
   if (!wad) return 1;
   render_length length;
   length.seconds = {opt.seconds, opt.seconds_text};  // read and checked by main

@@ -225,6 +225,20 @@ uint8_t *wad_read_lump(wad_file *w, const wad_lump *lump) {
   return copy;
 }
 
+int32_t wad_read_lump_head(wad_file *w, const wad_lump *lump, void *buf, size_t capacity) {
+  if (w == nullptr || lump == nullptr || (buf == nullptr && capacity > 0)) return -1;
+  if (lump->size <= 0 || capacity == 0) return 0;
+  const int fd = owner_of(w)->fd;
+  if (lump->data == nullptr && fd < 0) return 0;
+  const size_t n = std::min(static_cast<size_t>(lump->size), capacity);
+  if (lump->data != nullptr) {
+    std::memcpy(buf, lump->data, n);
+  } else if (!wad_read_at(fd, lump->file_ofs, buf, n)) {
+    return -1;  // the file shrank since it was opened
+  }
+  return static_cast<int32_t>(n);
+}
+
 wad_file *wad_load_memory(const void *data, size_t size, const char *name) {
   if (name == nullptr || (data == nullptr && size > 0)) return nullptr;
   wad_image image;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "chip/state.h"
+#include "midi/music_lump.h"
 #include "midi_builder.h"
 #include "tunecast/chip.h"
 
@@ -409,6 +410,43 @@ TEST(Midi, ConvertedSongPlaysInTheSequencer) {
   chip_next(&left, &right);
   EXPECT_EQ(chip::the_state.flags.playing, 0);
   I_UnRegisterSong();
+}
+
+// A lump's kind from its first 8 bytes and its size, as from the whole
+// lump: the MUS header's sizes are checked against the lump's size, not
+// against the head that was read.
+TEST(MusicLump, TheHeadAndTheSizeTellTheKind) {
+  using tunecast::lump_kind;
+  // A MUS header declaring start and length, then zeros up to size (8 or more).
+  const auto mus = [](uint16_t start, uint16_t length, size_t size) {
+    bytes b = {'M', 'U', 'S', 0x1A};
+    fixture::put_u16le(b, length);
+    fixture::put_u16le(b, start);
+    b.resize(size, 0);
+    return b;
+  };
+  const struct {
+    const char *what;
+    bytes lump;
+    lump_kind kind;
+  } cases[] = {
+      {"score fills the lump", mus(8, 2, 10), lump_kind::mus},
+      {"score one byte past the lump", mus(8, 2, 9), lump_kind::truncated_mus},
+      {"largest score the header declares", mus(65535, 65535, 131070), lump_kind::mus},
+      {"signature, header cut short", bytes{'M', 'U', 'S', 0x1A, 2, 0}, lump_kind::truncated_mus},
+      {"MIDI file", bytes{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0}, lump_kind::midi},
+      {"other bytes", bytes{'P', 'W', 'A', 'D', 0, 0, 0, 0}, lump_kind::not_music},
+      {"three bytes", bytes{'M', 'U', 'S'}, lump_kind::not_music},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto size = static_cast<int32_t>(c.lump.size());
+    EXPECT_EQ(tunecast::classify_lump(c.lump.data(), size), c.kind);
+    const size_t head = std::min(c.lump.size(), tunecast::lump_head_bytes);
+    EXPECT_EQ(tunecast::classify_lump_head(c.lump.data(), head, size), c.kind);
+  }
+  // A head shorter than the lump allows is no evidence of music.
+  EXPECT_EQ(tunecast::classify_lump_head(mus(8, 2, 10).data(), 4, 10), lump_kind::not_music);
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ TEST(ArchiveLengths, EachRegionIsMeasuredOnceForAllItsNames) {
   ASSERT_NE(w, nullptr);
   const std::vector<archive_music> music = archive_music_lumps(w.get(), false);
   ASSERT_EQ(music.size(), 1003u);
-  archive_lengths lengths;
+  archive_lengths lengths(w.get());
   for (const archive_music &m : music) {
     SCOPED_TRACE(m.name);
     const archive_length facts = lengths.of(m);

@@ -192,6 +192,39 @@ TEST_F(ToolSources, OneSongOfALargeArchiveCostsLittleMoreThanTheSong) {
   EXPECT_LT(large.max_rss_kib, small.max_rss_kib + 4 * 1024);  // read whole: + 28 MiB
 }
 
+// --todas and --listar read a lump whole only when it is music, one at a
+// time: a 256 MiB lump that is not music (a hole in a sparse file, so the
+// disk holds none of it) costs them its first bytes, not its size.
+TEST_F(ToolSources, AllSongsOfALargeArchiveCostLittleMoreThanTheSongs) {
+  fixture::write_file(path("small.wad"), song_wad(60));
+  constexpr int32_t graphics_ofs = 1 << 20, graphics_size = 256 << 20;
+  fixture::write_file(path("large.wad"), fixture::wad_builder()
+                                             .lump("D_SONG", song_mus(60))
+                                             .raw_entry("GRAPHICS", graphics_ofs, graphics_size)
+                                             .build());
+  ASSERT_EQ(truncate(path("large.wad").c_str(), off_t{graphics_ofs} + graphics_size), 0);
+  for (const bool batch : {true, false}) {
+    SCOPED_TRACE(batch ? "--todas" : "--listar");
+    const auto run = [&](const std::string &archive) {
+      const std::string wad = path(archive + ".wad");
+      return fixture::run_tool(
+          batch ? std::vector<std::string>{"-q", "--todas", path(archive), wad, "1"}
+                : std::vector<std::string>{"-l", wad});
+    };
+    const auto small = run("small");
+    const auto large = run("large");
+    ASSERT_EQ(small.status, 0) << small.err;
+    ASSERT_EQ(large.status, 0) << large.err;
+    if (batch) {
+      EXPECT_EQ(fixture::read_file(path("large/D_SONG.wav")),
+                fixture::read_file(path("small/D_SONG.wav")));
+    } else {
+      EXPECT_EQ(large.out, small.out);  // the table: D_SONG alone
+    }
+    EXPECT_LT(large.max_rss_kib, small.max_rss_kib + 48 * 1024);  // read whole: + 256 MiB
+  }
+}
+
 // A file of nothing but empty local headers is walked in constant memory.
 TEST_F(ToolSources, HeaderBombIsWalkedInSmallMemory) {
   fixture::write_file(path("tiny.wad"), song_wad(60));

@@ -224,6 +224,47 @@ TEST_F(WadLoad, OpenReadsLumpsWhenAsked) {
   EXPECT_EQ(read("A"), (bytes{1, 2, 3}));
 }
 
+// The head of a lump comes from memory or from the open file alike: the
+// lesser of its size and the room given, and never a byte more.
+TEST_F(WadLoad, ReadLumpHeadCopiesNoMoreThanAsked) {
+  bytes long_lump(100);
+  for (size_t i = 0; i < long_lump.size(); ++i) long_lump[i] = static_cast<uint8_t>(i + 1);
+  const std::string path = write(
+      fixture::wad_builder().lump("LONG", long_lump).lump("SHORT", {9, 8, 7}).marker("M").build());
+  loaded whole = load(path);
+  testing::internal::CaptureStdout();
+  const wad_ptr opened(wad_open(path.c_str()), &wad_free);
+  testing::internal::GetCapturedStdout();
+  ASSERT_NE(whole.w, nullptr);
+  ASSERT_NE(opened, nullptr);
+  for (wad_file *w : {whole.w.get(), opened.get()}) {
+    SCOPED_TRACE(w == opened.get() ? "opened" : "loaded");
+    const struct {
+      const char *name;
+      size_t capacity;
+      bytes expected;
+    } cases[] = {{"LONG", 8, {1, 2, 3, 4, 5, 6, 7, 8}},
+                 {"SHORT", 8, {9, 8, 7}},
+                 {"SHORT", 0, {}},
+                 {"M", 8, {}}};
+    for (const auto &c : cases) {
+      SCOPED_TRACE(std::string(c.name) + " into " + std::to_string(c.capacity));
+      bytes buf(16, 0xEE);
+      const int32_t got = wad_read_lump_head(w, wad_get(w, c.name), buf.data(), c.capacity);
+      ASSERT_EQ(got, static_cast<int32_t>(c.expected.size()));
+      EXPECT_EQ(bytes(buf.begin(), buf.begin() + got), c.expected);
+      EXPECT_EQ(buf[static_cast<size_t>(got)], 0xEE);  // nothing written past the count
+    }
+  }
+  uint8_t buf[8];
+  const wad_lump *lump = wad_get(opened.get(), "LONG");
+  EXPECT_EQ(wad_read_lump_head(nullptr, lump, buf, sizeof buf), -1);
+  EXPECT_EQ(wad_read_lump_head(opened.get(), nullptr, buf, sizeof buf), -1);
+  EXPECT_EQ(wad_read_lump_head(opened.get(), lump, nullptr, sizeof buf), -1);
+  ASSERT_EQ(truncate(path.c_str(), 14), 0);  // the file shrank since it was opened
+  EXPECT_EQ(wad_read_lump_head(opened.get(), lump, buf, sizeof buf), -1);
+}
+
 TEST_F(WadLoad, NamesAreCleanedAndMatchedExactly) {
   const loaded l = load(write(fixture::wad_builder()
                                   .lump("AB      ", {1})
