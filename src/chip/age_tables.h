@@ -14,13 +14,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "chip/table_arena.h"
+
 namespace tunecast::chip {
 
-// Samples of a note covered by the tables (5.94 s, so that held chords and
-// pads stay on them); later ones call. The tables are made and handed out
-// in blocks of age_block_len.
-constexpr int64_t age_table_len = int64_t{1} << 18;
-constexpr int64_t age_block_len = 4096;
+// Samples of a note covered by the tables (23.8 s, so that held pads and
+// vibrato leads stay on them); later ones call. The tables are made and
+// handed out in blocks of age_block_len, each only when a note reaches it.
+constexpr int64_t age_table_len = int64_t{1} << 20;
 
 // A pure function of a timbre constant and an age.
 using age_function = double (*)(double constant, double age);
@@ -28,25 +29,25 @@ using age_function = double (*)(double constant, double age);
 // exp(-age / time_constant): the fade of decays and drums.
 double age_fade(double time_constant, double age);
 
-// Room for the blocks (8 MiB of entries: four functions over a whole
-// table, or many over a note's first second), and for naming every decay,
-// vibrato depth and drum fade of the timbres; a song that wants more calls
-// for the rest.
+// At most 8 MiB of blocks (two functions over a whole table, or many over a
+// note's first second), and names for every decay, vibrato depth and drum
+// fade of the timbres; a song that wants more calls for the rest.
 constexpr std::size_t age_arena_blocks = 256;
 constexpr std::size_t age_table_count = 32;
 constexpr std::size_t age_blocks_per_table =
     static_cast<std::size_t>(age_table_len / age_block_len);
 
-using age_block_entries = std::array<double, age_block_len>;
+static_assert(age_arena_blocks <= arena_chunk_blocks * arena_chunk_count);
 
-// The entries themselves, 10 MiB, one store per synthesizer instance. They
-// stay apart from the age_tables record and start zero: held inside a record
+// The entries themselves, one store per synthesizer instance. They stay
+// apart from the age_tables record and start zero: held inside a record
 // whose start values are not all zero, they would be carried in the
-// program's data section, and zero pages no table reaches are never touched.
+// program's data section, and zero pages no note reaches are never touched
+// (the note ages are 8 MiB of address space, made as far as notes last).
 struct age_table_store {
   // note_ages[k]: 0.0 with the step added k times.
   std::array<double, age_table_len> note_ages;
-  std::array<age_block_entries, age_arena_blocks> arena;
+  table_arena arena;
 };
 
 // One function and constant: the blocks of its entries made so far.

@@ -178,15 +178,19 @@ struct module_state {
   drum_table_set drum_tables;
 };
 
-// The tables an instance fills while it renders, 19 MiB of address space
-// that starts zero: pages no note reaches are never touched. Each instance
-// has its own, so that instances on different threads share nothing they
-// write.
+// The tables an instance fills while it renders: address space that starts
+// zero, so that pages no note reaches are never touched, and arenas whose
+// chunks are allocated as the tables reach them (table_stores_free frees
+// them). Each instance has its own, so that instances on different threads
+// share nothing they write.
 struct synth_stores {
   age_table_store ages;
   hexagon_table_store hexagon;
   drum_table_store drums;
 };
+
+// Frees the chunks of the stores' arenas; the stores can be filled again.
+void table_stores_free(synth_stores &stores);
 
 // A start state whose tables live in stores.
 constexpr module_state state_over(synth_stores *stores) {
