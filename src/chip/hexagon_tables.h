@@ -16,12 +16,12 @@
 
 namespace tunecast::chip {
 
-// At most 12 MiB of blocks, shared by up to 64 steps; a song that wants
+// At most 8 MiB of blocks, shared by up to 64 steps; a song that wants
 // more makes the calls for the rest. A step's table covers the same samples
 // as the age tables. A block is made only for the second note of its step
 // that reaches it: one note alone would spend as much making it as calling,
 // and the block would hold memory no other note reads.
-constexpr std::size_t hexagon_arena_blocks = 384;
+constexpr std::size_t hexagon_arena_blocks = 256;
 constexpr std::size_t hexagon_table_count = 64;
 static_assert(hexagon_arena_blocks <= arena_chunk_blocks * arena_chunk_count);
 

@@ -208,9 +208,9 @@ extern module_state the_state;
 
 // Returns the default instance to its program-start state: the song copy and
 // the recording are freed, every field takes its start value, the tables are
-// emptied, g_music_name is cleared and pcm_gain_p points at the recording
-// gain again. For the tests, so that each starts fresh whatever ran before
-// it; not locked.
+// emptied and their arenas freed, g_music_name is cleared and pcm_gain_p
+// points at the recording gain again. For the tests, so that each starts
+// fresh whatever ran before it; not locked.
 void state_reset();
 
 // Control (control.cpp): the steps the handle API and the facade share. None

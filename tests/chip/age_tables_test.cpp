@@ -90,6 +90,18 @@ TEST(AgeTables, RunsPastTheEndOrAcrossABlockAreDeclined) {
             bits(tunecast::maths::exp(-note_age(4099) / 0.3)));
 }
 
+// Held notes stay on the tables for 2^20 samples (23.8 s), each block made
+// when a note first reaches it.
+TEST(AgeTables, NotesHeldFor23SecondsAreCovered) {
+  const int64_t old_end = int64_t{1} << 18;
+  EXPECT_EQ(chip::age_table_len, int64_t{1} << 20);
+  EXPECT_TRUE(chip::is_note_age(tables, note_age(old_end + 5), old_end + 5));
+  const double *past = chip::age_block(tables, chip::age_fade, 0.7, old_end / 4096);
+  ASSERT_NE(past, nullptr);
+  EXPECT_EQ(tables.arena_used, 1u);
+  EXPECT_EQ(bits(past[5]), bits(tunecast::maths::exp(-note_age(old_end + 5) / 0.7)));
+}
+
 // Tables are claimed for good; once their room is gone every further
 // request is declined, and the blocks already made keep answering.
 TEST(AgeTables, FullTablesDeclineAndKeepTheirEntries) {
