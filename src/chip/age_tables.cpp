@@ -1,8 +1,9 @@
 // age_tables.cpp: the age tables. They are instance state that never
 // goes stale (each entry is a pure function of its k), made a block of 4096
-// at a time when a note first reaches it. The blocks come from the store's
-// arena, so a short drum fade holds little and the arena's cap bounds them
-// all; its chunks are allocated as the blocks reach them.
+// at a time when a note first reaches it, and never allocated: the render
+// path stays free of allocation. The blocks come from the store's arena, so
+// a short drum fade holds little and the arena's cap bounds them all; pages
+// no table has reached are never touched.
 #include "chip/age_tables.h"
 
 #include <array>
@@ -48,9 +49,7 @@ const double *age_block(age_tables &t, age_function f, double constant, int64_t 
   age_block_entries *&entries = v->blocks[static_cast<size_t>(b)];
   if (entries == nullptr) {
     if (t.arena_used == age_arena_blocks) return nullptr;
-    entries = table_arena_block(t.store->arena, t.arena_used);
-    if (entries == nullptr) return nullptr;
-    ++t.arena_used;
+    entries = &t.store->arena[t.arena_used++];
     // A whole block at once: a note that reaches it reads it for up to
     // 4096 samples, and a cache may hand it out without asking again.
     const int64_t k_first = b * block_len;

@@ -14,14 +14,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "chip/table_arena.h"
-
 namespace tunecast::chip {
 
 // Samples of a note covered by the tables (23.8 s, so that held pads and
 // vibrato leads stay on them); later ones call. The tables are made and
 // handed out in blocks of age_block_len, each only when a note reaches it.
 constexpr int64_t age_table_len = int64_t{1} << 20;
+constexpr int64_t age_block_len = 4096;
 
 // A pure function of a timbre constant and an age.
 using age_function = double (*)(double constant, double age);
@@ -37,17 +36,18 @@ constexpr std::size_t age_table_count = 32;
 constexpr std::size_t age_blocks_per_table =
     static_cast<std::size_t>(age_table_len / age_block_len);
 
-static_assert(age_arena_blocks <= arena_chunk_blocks * arena_chunk_count);
+using age_block_entries = std::array<double, age_block_len>;
 
-// The entries themselves, one store per synthesizer instance. They stay
-// apart from the age_tables record and start zero: held inside a record
-// whose start values are not all zero, they would be carried in the
-// program's data section, and zero pages no note reaches are never touched
-// (the note ages are 8 MiB of address space, made as far as notes last).
+// The entries themselves, 16 MiB of address space, one store per synthesizer
+// instance. They stay apart from the age_tables record and start zero: held
+// inside a record whose start values are not all zero, they would be carried
+// in the program's data section, and zero pages no table reaches are never
+// touched, so the store grows in memory page by page as notes reach it
+// without the render ever allocating.
 struct age_table_store {
   // note_ages[k]: 0.0 with the step added k times.
   std::array<double, age_table_len> note_ages;
-  table_arena arena;
+  std::array<age_block_entries, age_arena_blocks> arena;
 };
 
 // One function and constant: the blocks of its entries made so far.

@@ -208,7 +208,6 @@ void tunecast::chip::state_reset() {
   module_state &m = the_state;
   std::free(m.song.song);
   std::free(m.recording.pcm);
-  table_stores_free(default_stores);
   m = state_over(&default_stores);
   std::memset(g_music_name, 0, sizeof g_music_name);
   pcm_gain_p = &m.recording.pcm_gain;

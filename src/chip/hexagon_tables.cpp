@@ -1,6 +1,7 @@
 // hexagon_tables.cpp: the hexagon tables, made a block of 4096 samples at
-// a time when a second note reaches it, from the instance's arena, kept for
-// the instance's life (an entry never goes stale).
+// a time when a second note reaches it, from the instance's fixed arena,
+// never allocated while rendering, kept for the instance's life (an entry
+// never goes stale).
 #include "chip/hexagon_tables.h"
 
 #include <bit>
@@ -31,9 +32,7 @@ const double *hexagon_block(hexagon_tables &t, double step, int64_t b) {
     uint8_t &reached = v->notes_reached[static_cast<size_t>(b)];
     if (reached < 2) ++reached;
     if (reached < 2 || t.arena_used == hexagon_arena_blocks) return nullptr;
-    entries = table_arena_block(t.store->arena, t.arena_used);
-    if (entries == nullptr) return nullptr;
-    ++t.arena_used;
+    entries = &t.store->arena[t.arena_used++];
     // Notes reach a step's blocks in order, so the phase usually stands at
     // this block's start already; from anywhere later it starts again.
     const int64_t k_first = b * age_block_len;

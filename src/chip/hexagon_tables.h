@@ -23,11 +23,10 @@ namespace tunecast::chip {
 // and the block would hold memory no other note reads.
 constexpr std::size_t hexagon_arena_blocks = 256;
 constexpr std::size_t hexagon_table_count = 64;
-static_assert(hexagon_arena_blocks <= arena_chunk_blocks * arena_chunk_count);
 
 // Zero at the start and apart from the record below, as the age tables'.
 struct hexagon_table_store {
-  table_arena arena;
+  std::array<age_block_entries, hexagon_arena_blocks> arena;
 };
 
 // One step: the blocks made so far, how many notes reached each (counted up

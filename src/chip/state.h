@@ -178,19 +178,15 @@ struct module_state {
   drum_table_set drum_tables;
 };
 
-// The tables an instance fills while it renders: address space that starts
-// zero, so that pages no note reaches are never touched, and arenas whose
-// chunks are allocated as the tables reach them (table_stores_free frees
-// them). Each instance has its own, so that instances on different threads
-// share nothing they write.
+// The tables an instance fills while it renders, 27 MiB of address space
+// that starts zero: pages no note reaches are never touched, so a song holds
+// in memory only what it reaches. Each instance has its own, so that
+// instances on different threads share nothing they write.
 struct synth_stores {
   age_table_store ages;
   hexagon_table_store hexagon;
   drum_table_store drums;
 };
-
-// Frees the chunks of the stores' arenas; the stores can be filled again.
-void table_stores_free(synth_stores &stores);
 
 // A start state whose tables live in stores.
 constexpr module_state state_over(synth_stores *stores) {
@@ -208,9 +204,9 @@ extern module_state the_state;
 
 // Returns the default instance to its program-start state: the song copy and
 // the recording are freed, every field takes its start value, the tables are
-// emptied and their arenas freed, g_music_name is cleared and pcm_gain_p
-// points at the recording gain again. For the tests, so that each starts
-// fresh whatever ran before it; not locked.
+// emptied, g_music_name is cleared and pcm_gain_p points at the recording
+// gain again. For the tests, so that each starts fresh whatever ran before
+// it; not locked.
 void state_reset();
 
 // Control (control.cpp): the steps the handle API and the facade share. None

@@ -118,7 +118,6 @@ void tc_synth_free(tc_synth *s) {
   if (s == nullptr) return;
   std::free(s->song.song);
   std::free(s->recording.pcm);
-  tunecast::chip::table_stores_free(*s->stores);
   std::free(s->stores);
   delete s;
 }

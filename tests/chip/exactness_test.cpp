@@ -283,12 +283,11 @@ bytes drum_tables_score() {
 }
 
 // Drums and melodic voices together loud enough to reach the mix clamp.
-// Notes held past the 5.94 s the age and hexagon tables cover, with vibrato
-// and decays, a crash and a ride past theirs: the render changes from table
-// entries to its own calls in the middle of each note. Hexagons: one held
-// steady, one bent and brought back in mid-note (its phase leaves the table
-// for good), one started under a bend, and a later note of the first one's
-// step, which reads the same table from its start.
+// Notes held 6.6 s across many table blocks, with vibrato and decays, a
+// crash and a ride past their drum tables. Hexagons: one held steady, one
+// bent and brought back in mid-note (its phase leaves the table for good),
+// one started under a bend, and a later note of the first one's step, which
+// has the table made for it from its start.
 bytes long_notes_score() {
   mus_builder b;
   b.instrument(0, 40).instrument(1, 8).instrument(2, 98).instrument(3, 72).instrument(4, 29);
