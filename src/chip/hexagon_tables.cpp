@@ -1,5 +1,5 @@
 // hexagon_tables.cpp: the hexagon tables, made a block of 4096 samples at
-// a time when a second note reaches it, from the instance's fixed arena,
+// a time when a note first reaches it, from the instance's fixed arena,
 // never allocated while rendering, kept for the instance's life (an entry
 // never goes stale).
 #include "chip/hexagon_tables.h"
@@ -29,9 +29,7 @@ const double *hexagon_block(hexagon_tables &t, double step, int64_t b) {
   if (v == nullptr) return nullptr;
   age_block_entries *&entries = v->blocks[static_cast<size_t>(b)];
   if (entries == nullptr) {
-    uint8_t &reached = v->notes_reached[static_cast<size_t>(b)];
-    if (reached < 2) ++reached;
-    if (reached < 2 || t.arena_used == hexagon_arena_blocks) return nullptr;
+    if (t.arena_used == hexagon_arena_blocks) return nullptr;
     entries = &t.store->arena[t.arena_used++];
     // Notes reach a step's blocks in order, so the phase usually stands at
     // this block's start already; from anywhere later it starts again.
@@ -58,16 +56,14 @@ const double *hexagon_block(hexagon_tables &t, double step, int64_t b) {
 const double *hexagon_entries(hexagon_tables &t, hexagon_block_cache &cache, double step,
                               int64_t k0, int32_t n) {
   if (k0 < 0 || n < 1) return nullptr;
-  // Each block is looked up once per note, so that the note counts once
-  // towards making it, even when a run crosses into the next block.
-  const int64_t first = k0 / age_block_len * age_block_len;
-  if (cache.end == 0 || first != cache.first) {
-    cache.first = first;
-    cache.end = first + age_block_len;
-    cache.entries = hexagon_block(t, step, first / age_block_len);
+  if (k0 < cache.first || k0 + n > cache.end) {
+    const int64_t b = k0 / age_block_len;
+    cache.first = b * age_block_len;
+    cache.end = cache.first + age_block_len;
+    cache.entries = hexagon_block(t, step, b);
+    if (k0 + n > cache.end) return nullptr;
   }
-  if (k0 + n > cache.end || cache.entries == nullptr) return nullptr;
-  return cache.entries + (k0 - cache.first);
+  return cache.entries != nullptr ? cache.entries + (k0 - cache.first) : nullptr;
 }
 
 }  // namespace tunecast::chip

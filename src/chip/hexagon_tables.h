@@ -18,9 +18,9 @@ namespace tunecast::chip {
 
 // At most 8 MiB of blocks, shared by up to 64 steps; a song that wants
 // more makes the calls for the rest. A step's table covers the same samples
-// as the age tables. A block is made only for the second note of its step
-// that reaches it: one note alone would spend as much making it as calling,
-// and the block would hold memory no other note reads.
+// as the age tables. A block is made for the first note that reaches it:
+// holding it back for a second note saves memory but makes the first one's
+// calls twice over whenever a second note comes, which most steps get.
 constexpr std::size_t hexagon_arena_blocks = 256;
 constexpr std::size_t hexagon_table_count = 64;
 
@@ -29,15 +29,13 @@ struct hexagon_table_store {
   std::array<age_block_entries, hexagon_arena_blocks> arena;
 };
 
-// One step: the blocks made so far, how many notes reached each (counted up
-// to 2), and where its phase has got to, so that the next block goes on
-// from there rather than from note-on.
+// One step: the blocks made so far, and where its phase has got to, so that
+// the next block goes on from there rather than from note-on.
 struct hexagon_values {
   uint64_t step_bits = 0;
   int64_t phase_steps = 0;  // phase is the phase after this many samples
   double phase = 0.0;
   std::array<age_block_entries *, age_blocks_per_table> blocks{};
-  std::array<uint8_t, age_blocks_per_table> notes_reached{};
 };
 
 // What has been made in a store; a default-built record is empty.
@@ -50,15 +48,15 @@ struct hexagon_tables {
 
 // A note's own record of the block it reads.
 struct hexagon_block_cache {
-  int64_t first = 0;  // entries is for k in [first, end), or null; empty
-  int64_t end = 0;    // until the first lookup
+  int64_t first = 0;  // entries is for k in [first, end), or null
+  int64_t end = 0;
   const double *entries = nullptr;
 };
 
 // The waveform of the samples k0 .. k0 + n - 1 of a note whose phase has
 // moved by step on every sample since note-on: entry i is for k0 + i. Null
-// when the run is not covered (past the tables, across two blocks, no room,
-// the first note there): the caller then draws the waveform itself.
+// when the run is not covered (past the tables, across two blocks, no room):
+// the caller then draws the waveform itself.
 const double *hexagon_entries(hexagon_tables &t, hexagon_block_cache &cache, double step,
                               int64_t k0, int32_t n);
 
