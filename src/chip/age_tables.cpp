@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstddef>
 
+#include "chip/note_ages.h"
 #include "chip/state.h"
 #include "maths/maths.h"
 
@@ -32,14 +33,6 @@ age_values *find_or_claim(age_tables &t, age_function f, double constant) {
 
 }  // namespace
 
-void make_note_ages(age_tables &t, int64_t k_end) {
-  auto &ages = t.store->note_ages;
-  for (; t.note_ages_made < k_end; ++t.note_ages_made) {
-    const auto k = static_cast<size_t>(t.note_ages_made);
-    ages[k] = k == 0 ? 0.0 : ages[k - 1] + sample_step_s;
-  }
-}
-
 double age_fade(double time_constant, double age) { return maths::exp(-age / time_constant); }
 
 const double *age_block(age_tables &t, age_function f, double constant, int64_t b) {
@@ -52,12 +45,9 @@ const double *age_block(age_tables &t, age_function f, double constant, int64_t 
     entries = &t.store->arena[t.arena_used++];
     // A whole block at once: a note that reaches it reads it for up to
     // 4096 samples, and a cache may hand it out without asking again.
-    const int64_t k_first = b * block_len;
-    make_note_ages(t, k_first + block_len);
-    const auto &ages = t.store->note_ages;
-    for (size_t j = 0; j < static_cast<size_t>(block_len); ++j) {
-      (*entries)[j] = f(constant, ages[static_cast<size_t>(k_first) + j]);
-    }
+    // The ages go into the block first and are replaced entry by entry.
+    note_ages_fill(b * block_len, static_cast<int32_t>(block_len), entries->data());
+    for (double &entry : *entries) entry = f(constant, entry);
   }
   return entries->data();
 }

@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "chip/note_ages.h"
+
 namespace tunecast::chip {
 
 // Samples of a note covered by the tables (23.8 s, so that held pads and
@@ -21,6 +23,7 @@ namespace tunecast::chip {
 // handed out in blocks of age_block_len, each only when a note reaches it.
 constexpr int64_t age_table_len = int64_t{1} << 20;
 constexpr int64_t age_block_len = 4096;
+static_assert(age_table_len <= note_ages_len, "every tabled sample has a note age");
 
 // A pure function of a timbre constant and an age.
 using age_function = double (*)(double constant, double age);
@@ -38,15 +41,13 @@ constexpr std::size_t age_blocks_per_table =
 
 using age_block_entries = std::array<double, age_block_len>;
 
-// The entries themselves, 16 MiB of address space, one store per synthesizer
+// The entries themselves, 8 MiB of address space, one store per synthesizer
 // instance. They stay apart from the age_tables record and start zero: held
 // inside a record whose start values are not all zero, they would be carried
 // in the program's data section, and zero pages no table reaches are never
 // touched, so the store grows in memory page by page as notes reach it
 // without the render ever allocating.
 struct age_table_store {
-  // note_ages[k]: 0.0 with the step added k times.
-  std::array<double, age_table_len> note_ages;
   std::array<age_block_entries, age_arena_blocks> arena;
 };
 
@@ -61,23 +62,10 @@ struct age_values {
 // so a default-built record over a used store is an empty set of tables.
 struct age_tables {
   age_table_store *store = nullptr;  // the instance's (synth_stores)
-  int64_t note_ages_made = 0;        // note_ages[k] is valid for k below this
   std::size_t arena_used = 0;
   std::array<age_values, age_table_count> values{};
   std::size_t values_used = 0;
 };
-
-// Extends the note ages to k_end.
-void make_note_ages(age_tables &t, int64_t k_end);
-
-// True when age is the age a note has on its k-th sample, so that the
-// tables hold its results. Asked once per run of every voice and drum.
-inline bool is_note_age(age_tables &t, double age, int64_t k) {
-  if (k < 0 || k >= age_table_len) return false;
-  if (k >= t.note_ages_made) make_note_ages(t, k + 1);
-  return std::bit_cast<uint64_t>(t.store->note_ages[static_cast<std::size_t>(k)]) ==
-         std::bit_cast<uint64_t>(age);
-}
 
 // The block of f(constant, age_k) for the k in block number b (entry j is
 // for k = b * age_block_len + j), every entry made. Null when the block is

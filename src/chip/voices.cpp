@@ -12,6 +12,7 @@
 
 #include "chip/age_tables.h"
 #include "chip/noise.h"
+#include "chip/note_ages.h"
 #include "chip/state.h"
 
 namespace tunecast::chip {
@@ -110,12 +111,6 @@ constexpr int32_t piece_max = chip_stretch_max;
 // up than they save.
 constexpr int32_t passes_min_samples = 16;
 
-// The note ages k0 .. k0 + n - 1; n >= 1 and k0 + n <= age_table_len.
-const double *note_ages_from(age_tables &tables, int64_t k0, int32_t n) {
-  if (tables.note_ages_made < k0 + n) make_note_ages(tables, k0 + n);
-  return &tables.store->note_ages[static_cast<size_t>(k0)];
-}
-
 // What a piece reads from the tables rather than work out: the decay and
 // vibrato factors of the note's first samples come from the age tables (a
 // voice whose age is not its note's, or is past the tables, makes the calls
@@ -134,7 +129,7 @@ template <int32_t Wave>
   const double decay = v.decay;
   const double vibrato = v.vibrato;
   const int64_t k0 = v.clock;
-  const bool tabled = is_note_age(tables, v.age, k0);
+  const bool tabled = is_note_age(v.age, k0) && k0 + n <= note_ages_len;
   piece_tables t{tabled, nullptr, nullptr, nullptr};
   if (tabled && decay > 0) t.decay_at = age_entries(tables, v.tables, 0, age_fade, decay, k0, n);
   if (tabled && vibrato > 0.0) {
@@ -269,8 +264,8 @@ template <int32_t Wave, bool Sustained, bool Stereo>
 // which removes their chains of additions. Every value is still the same
 // expression of the same operands, in the same order.
 template <int32_t Wave, bool Sustained, bool Stereo>
-void voice_piece_in_passes(chip_voice &v, age_tables &tables, const piece_tables &t,
-                           double volume_factor, const voice_out &out, int32_t n) {
+void voice_piece_in_passes(chip_voice &v, const piece_tables &t, double volume_factor,
+                           const voice_out &out, int32_t n) {
   const voice_consts vc = voice_consts_of(v);
   const double pitch_hz = vc.pitch_hz;
   const double pitch_step = vc.pitch_step;
@@ -288,8 +283,12 @@ void voice_piece_in_passes(chip_voice &v, age_tables &tables, const piece_tables
   const double *wave_at = t.wave_at;
   // ages[i]: the age before sample i's advance; rels[i]: the release clock
   // after sample i's advance.
-  const double *ages = note_ages_from(tables, k0, n);
-  const double *rels = releasing ? note_ages_from(tables, v.rel_clock + 1, n) : nullptr;
+  std::array<double, piece_max> age_run;
+  note_ages_fill(k0, n, age_run.data());
+  const double *ages = age_run.data();
+  std::array<double, piece_max> rel_run;
+  if (releasing) note_ages_fill(v.rel_clock + 1, n, rel_run.data());
+  const double *rels = rel_run.data();
   // m: the samples the piece runs, all n or up to and including the one on
   // which the release runs out; that sample advances the clocks but adds
   // nothing, so c samples add.
@@ -398,8 +397,8 @@ void voice_piece(chip_voice &v, age_tables &tables, hexagon_tables &hexagon, dou
   // order.
   if (n >= passes_min_samples && t.tabled &&
       (v.gate != 0 ||
-       (is_note_age(tables, v.rel_age, v.rel_clock) && v.rel_clock + 1 + n <= age_table_len))) {
-    voice_piece_in_passes<Wave, Sustained, Stereo>(v, tables, t, volume_factor, out, n);
+       (is_note_age(v.rel_age, v.rel_clock) && v.rel_clock + 1 + n <= note_ages_len))) {
+    voice_piece_in_passes<Wave, Sustained, Stereo>(v, t, volume_factor, out, n);
   } else {
     voice_piece_in_order<Wave, Sustained, Stereo>(v, t, volume_factor, out, n);
   }
