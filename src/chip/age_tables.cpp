@@ -6,6 +6,7 @@
 // no table has reached are never touched.
 #include "chip/age_tables.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
@@ -32,6 +33,21 @@ age_values *find_or_claim(age_tables &t, age_function f, double constant) {
 }
 
 }  // namespace
+
+const double *note_ages_run(age_tables &t, int64_t k0, int32_t n, double *scratch) {
+  if (k0 + n > note_ages_early) {
+    note_ages_fill(k0, n, scratch);
+    return scratch;
+  }
+  if (t.note_ages_made < k0 + n) {
+    // Made a block at a time, as far as notes have reached.
+    const int64_t end = std::min(note_ages_early, (k0 + n + block_len - 1) / block_len * block_len);
+    note_ages_fill(t.note_ages_made, static_cast<int32_t>(end - t.note_ages_made),
+                   &t.store->note_ages[static_cast<size_t>(t.note_ages_made)]);
+    t.note_ages_made = end;
+  }
+  return &t.store->note_ages[static_cast<size_t>(k0)];
+}
 
 double age_fade(double time_constant, double age) { return maths::exp(-age / time_constant); }
 

@@ -24,6 +24,9 @@ namespace tunecast::chip {
 constexpr int64_t age_table_len = int64_t{1} << 20;
 constexpr int64_t age_block_len = 4096;
 static_assert(age_table_len <= note_ages_len, "every tabled sample has a note age");
+// The first ages of every note (1.49 s), kept in the store: the pieces that
+// read ages (attacks, falls, releases) are mostly there.
+constexpr int64_t note_ages_early = int64_t{1} << 16;
 
 // A pure function of a timbre constant and an age.
 using age_function = double (*)(double constant, double age);
@@ -41,13 +44,16 @@ constexpr std::size_t age_blocks_per_table =
 
 using age_block_entries = std::array<double, age_block_len>;
 
-// The entries themselves, 8 MiB of address space, one store per synthesizer
+// The entries themselves, 8.5 MiB of address space, one store per synthesizer
 // instance. They stay apart from the age_tables record and start zero: held
 // inside a record whose start values are not all zero, they would be carried
 // in the program's data section, and zero pages no table reaches are never
 // touched, so the store grows in memory page by page as notes reach it
 // without the render ever allocating.
 struct age_table_store {
+  // note_ages[k]: the note age of k, for the first samples of every note,
+  // where attacks, falls and releases read them.
+  std::array<double, note_ages_early> note_ages;
   std::array<age_block_entries, age_arena_blocks> arena;
 };
 
@@ -62,10 +68,26 @@ struct age_values {
 // so a default-built record over a used store is an empty set of tables.
 struct age_tables {
   age_table_store *store = nullptr;  // the instance's (synth_stores)
+  int64_t note_ages_made = 0;        // note_ages[k] is valid for k below this
   std::size_t arena_used = 0;
   std::array<age_values, age_table_count> values{};
   std::size_t values_used = 0;
 };
+
+// The note ages k0 .. k0 + n - 1 (n >= 1, k0 + n <= note_ages_len): from
+// the store where they lie among its first ages, else worked out into
+// scratch, which has room for n.
+const double *note_ages_run(age_tables &t, int64_t k0, int32_t n, double *scratch);
+
+// is_note_age, from the store's first ages where they are made: asked once
+// per run of every voice and drum.
+inline bool is_note_age(const age_tables &t, double age, int64_t k) {
+  if (k >= 0 && k < t.note_ages_made) {
+    return std::bit_cast<uint64_t>(t.store->note_ages[static_cast<std::size_t>(k)]) ==
+           std::bit_cast<uint64_t>(age);
+  }
+  return is_note_age(age, k);
+}
 
 // The block of f(constant, age_k) for the k in block number b (entry j is
 // for k = b * age_block_len + j), every entry made. Null when the block is

@@ -110,7 +110,7 @@ void wrap_phase(chip_drum *d) {
 class drum_fades {
  public:
   drum_fades(chip_drum &d, age_tables &tables, int32_t n)
-      : d_(d), tables_(tables), n_(n), tabled_(is_note_age(d.age, d.clock)) {}
+      : d_(d), tables_(tables), n_(n), tabled_(is_note_age(tables, d.age, d.clock)) {}
 
   // f(c, t) for the factor numbered slot, at this sample.
   double at(size_t slot, age_function f, double c, double t) {

@@ -32,7 +32,7 @@ struct age_runs {
     run[count++] = {0, 0.0, 0.0};
     int64_t k = 1;
     double age = sample_step_s;
-    while (k < note_ages_len) {
+    while (k < note_ages_len && count < runs_max) {
       int exponent = 0;
       std::frexp(age, &exponent);  // age = m * 2^exponent, m in [0.5, 1)
       const double unit = std::ldexp(1.0, exponent - 53);
@@ -48,13 +48,28 @@ struct age_runs {
       k += last + 1;
       age = last_age + sample_step_s;  // the crossing, added as every clock adds it
     }
+    index_blocks();
+  }
+
+  // first_of_block[b]: the run that holds k = b * 4096. Past the first
+  // block at most one run starts within a block, so a lookup steps at most
+  // once from there.
+  static constexpr int block_shift = 12;
+  std::array<uint8_t, (note_ages_len >> block_shift)> first_of_block{};
+
+  void index_blocks() {
+    std::size_t i = 0;
+    for (std::size_t b = 0; b < first_of_block.size(); ++b) {
+      const auto k = static_cast<int64_t>(b) << block_shift;
+      while (i + 1 < count && run[i + 1].k <= k) ++i;
+      first_of_block[b] = static_cast<uint8_t>(i);
+    }
   }
 
   const age_run &of(int64_t k) const {
-    const auto *end = run.data() + count;
-    const auto *after = std::upper_bound(run.data(), end, k,
-                                         [](int64_t key, const age_run &r) { return key < r.k; });
-    return *(after - 1);
+    std::size_t i = first_of_block[static_cast<std::size_t>(k >> block_shift)];
+    while (i + 1 < count && run[i + 1].k <= k) ++i;
+    return run[i];
   }
 };
 
@@ -76,8 +91,12 @@ void note_ages_fill(int64_t k0, int32_t n, double *out) {
         next < runs.run.data() + runs.count ? next->k : std::numeric_limits<int64_t>::max();
     const auto stop = static_cast<int32_t>(std::min<int64_t>(n, run_end - k0));
     const auto j0 = static_cast<int32_t>(k0 + i - r.k);
+    const double first = r.age;
+    const double increment = r.increment;
+    double *to = out + i;
     // j fits 32 bits, so the conversions run two at a time.
-    for (int32_t j = j0; i < stop; ++i, ++j) out[i] = r.age + static_cast<double>(j) * r.increment;
+    for (int32_t j = 0; j < stop - i; ++j) to[j] = first + static_cast<double>(j0 + j) * increment;
+    i = stop;
   }
 }
 
