@@ -59,10 +59,20 @@ TEST(AgeTables, NoteAgesEqualTheAdditionsOnEverySample) {
     wrong += bits(chip::note_age(k)) != bits(added[static_cast<size_t>(k)]) ? 1 : 0;
   }
   EXPECT_EQ(wrong, 0);
+  // Through the instance's store of first ages, on either side of its end.
+  std::vector<double> scratch(64);
+  for (const int64_t k0 : {int64_t{5}, chip::note_ages_early - 64, chip::note_ages_early - 63,
+                           chip::note_ages_early - 3, chip::note_ages_early}) {
+    SCOPED_TRACE(k0);
+    const double *ages = chip::note_ages_run(tables, k0, 64, scratch.data());
+    for (size_t i = 0; i < 64; ++i) {
+      ASSERT_EQ(bits(ages[i]), bits(added[static_cast<size_t>(k0) + i])) << i;
+    }
+  }
   std::vector<double> run(1024);
   // Runs across the crossings at 1 s (k 44100) and 4 s, and the last one.
-  for (const int64_t k0 : {int64_t{0}, int64_t{44000}, int64_t{176399}, int64_t{352300},
-                           chip::note_ages_len - 1024}) {
+  for (const int64_t k0 :
+       {int64_t{0}, int64_t{44000}, int64_t{176399}, int64_t{352300}, chip::note_ages_len - 1024}) {
     SCOPED_TRACE(k0);
     chip::note_ages_fill(k0, 1024, run.data());
     for (size_t i = 0; i < run.size(); ++i) {
