@@ -49,7 +49,7 @@ TUNECAST_API const char *tc_status_text(tc_status status);
 TUNECAST_API const char *tc_version(void);
 
 /* A new instance: no song, stopped, volume 100 (the tool's default), mono.
- * Returns NULL when out of memory. Its tables take up to 19 MiB of address
+ * Returns NULL when out of memory. Its tables take up to 27 MiB of address
  * space, of which only the pages a song reaches are ever touched. */
 TUNECAST_API tc_synth *tc_synth_new(void);
 

@@ -1,15 +1,17 @@
 // age_tables.cpp: the age tables. They are instance state that never
 // goes stale (each entry is a pure function of its k), made a block of 4096
 // at a time when a note first reaches it, and never allocated: the render
-// path stays free of allocation. The blocks come from one fixed arena, so
-// a short drum fade holds little and the arena bounds them all; pages no
-// table has reached are never touched.
+// path stays free of allocation. The blocks come from the store's arena, so
+// a short drum fade holds little and the arena's cap bounds them all; pages
+// no table has reached are never touched.
 #include "chip/age_tables.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
 
+#include "chip/note_ages.h"
 #include "chip/state.h"
 #include "maths/maths.h"
 
@@ -32,12 +34,19 @@ age_values *find_or_claim(age_tables &t, age_function f, double constant) {
 
 }  // namespace
 
-void make_note_ages(age_tables &t, int64_t k_end) {
-  auto &ages = t.store->note_ages;
-  for (; t.note_ages_made < k_end; ++t.note_ages_made) {
-    const auto k = static_cast<size_t>(t.note_ages_made);
-    ages[k] = k == 0 ? 0.0 : ages[k - 1] + sample_step_s;
+const double *note_ages_run(age_tables &t, int64_t k0, int32_t n, double *scratch) {
+  if (k0 + n > note_ages_early) {
+    note_ages_fill(k0, n, scratch);
+    return scratch;
   }
+  if (t.note_ages_made < k0 + n) {
+    // Made a block at a time, as far as notes have reached.
+    const int64_t end = std::min(note_ages_early, (k0 + n + block_len - 1) / block_len * block_len);
+    note_ages_fill(t.note_ages_made, static_cast<int32_t>(end - t.note_ages_made),
+                   &t.store->note_ages[static_cast<size_t>(t.note_ages_made)]);
+    t.note_ages_made = end;
+  }
+  return &t.store->note_ages[static_cast<size_t>(k0)];
 }
 
 double age_fade(double time_constant, double age) { return maths::exp(-age / time_constant); }
@@ -52,12 +61,9 @@ const double *age_block(age_tables &t, age_function f, double constant, int64_t 
     entries = &t.store->arena[t.arena_used++];
     // A whole block at once: a note that reaches it reads it for up to
     // 4096 samples, and a cache may hand it out without asking again.
-    const int64_t k_first = b * block_len;
-    make_note_ages(t, k_first + block_len);
-    const auto &ages = t.store->note_ages;
-    for (size_t j = 0; j < static_cast<size_t>(block_len); ++j) {
-      (*entries)[j] = f(constant, ages[static_cast<size_t>(k_first) + j]);
-    }
+    // The ages go into the block first and are replaced entry by entry.
+    note_ages_fill(b * block_len, static_cast<int32_t>(block_len), entries->data());
+    for (double &entry : *entries) entry = f(constant, entry);
   }
   return entries->data();
 }

@@ -14,13 +14,19 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "chip/note_ages.h"
+
 namespace tunecast::chip {
 
-// Samples of a note covered by the tables (5.94 s, so that held chords and
-// pads stay on them); later ones call. The tables are made and handed out
-// in blocks of age_block_len.
-constexpr int64_t age_table_len = int64_t{1} << 18;
+// Samples of a note covered by the tables (23.8 s, so that held pads and
+// vibrato leads stay on them); later ones call. The tables are made and
+// handed out in blocks of age_block_len, each only when a note reaches it.
+constexpr int64_t age_table_len = int64_t{1} << 20;
 constexpr int64_t age_block_len = 4096;
+static_assert(age_table_len <= note_ages_len, "every tabled sample has a note age");
+// The first ages of every note (1.49 s), kept in the store: the pieces that
+// read ages (attacks, falls, releases) are mostly there.
+constexpr int64_t note_ages_early = int64_t{1} << 16;
 
 // A pure function of a timbre constant and an age.
 using age_function = double (*)(double constant, double age);
@@ -28,10 +34,9 @@ using age_function = double (*)(double constant, double age);
 // exp(-age / time_constant): the fade of decays and drums.
 double age_fade(double time_constant, double age);
 
-// Room for the blocks (8 MiB of entries: four functions over a whole
-// table, or many over a note's first second), and for naming every decay,
-// vibrato depth and drum fade of the timbres; a song that wants more calls
-// for the rest.
+// At most 8 MiB of blocks (two functions over a whole table, or many over a
+// note's first second), and names for every decay, vibrato depth and drum
+// fade of the timbres; a song that wants more calls for the rest.
 constexpr std::size_t age_arena_blocks = 256;
 constexpr std::size_t age_table_count = 32;
 constexpr std::size_t age_blocks_per_table =
@@ -39,13 +44,16 @@ constexpr std::size_t age_blocks_per_table =
 
 using age_block_entries = std::array<double, age_block_len>;
 
-// The entries themselves, 10 MiB, one store per synthesizer instance. They
-// stay apart from the age_tables record and start zero: held inside a record
-// whose start values are not all zero, they would be carried in the
-// program's data section, and zero pages no table reaches are never touched.
+// The entries themselves, 8.5 MiB of address space, one store per synthesizer
+// instance. They stay apart from the age_tables record and start zero: held
+// inside a record whose start values are not all zero, they would be carried
+// in the program's data section, and zero pages no table reaches are never
+// touched, so the store grows in memory page by page as notes reach it
+// without the render ever allocating.
 struct age_table_store {
-  // note_ages[k]: 0.0 with the step added k times.
-  std::array<double, age_table_len> note_ages;
+  // note_ages[k]: the note age of k, for the first samples of every note,
+  // where attacks, falls and releases read them.
+  std::array<double, note_ages_early> note_ages;
   std::array<age_block_entries, age_arena_blocks> arena;
 };
 
@@ -66,16 +74,19 @@ struct age_tables {
   std::size_t values_used = 0;
 };
 
-// Extends the note ages to k_end.
-void make_note_ages(age_tables &t, int64_t k_end);
+// The note ages k0 .. k0 + n - 1 (n >= 1, k0 + n <= note_ages_len): from
+// the store where they lie among its first ages, else worked out into
+// scratch, which has room for n.
+const double *note_ages_run(age_tables &t, int64_t k0, int32_t n, double *scratch);
 
-// True when age is the age a note has on its k-th sample, so that the
-// tables hold its results. Asked once per run of every voice and drum.
-inline bool is_note_age(age_tables &t, double age, int64_t k) {
-  if (k < 0 || k >= age_table_len) return false;
-  if (k >= t.note_ages_made) make_note_ages(t, k + 1);
-  return std::bit_cast<uint64_t>(t.store->note_ages[static_cast<std::size_t>(k)]) ==
-         std::bit_cast<uint64_t>(age);
+// is_note_age, from the store's first ages where they are made: asked once
+// per run of every voice and drum.
+inline bool is_note_age(const age_tables &t, double age, int64_t k) {
+  if (k >= 0 && k < t.note_ages_made) {
+    return std::bit_cast<uint64_t>(t.store->note_ages[static_cast<std::size_t>(k)]) ==
+           std::bit_cast<uint64_t>(age);
+  }
+  return is_note_age(age, k);
 }
 
 // The block of f(constant, age_k) for the k in block number b (entry j is

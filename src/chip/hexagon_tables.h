@@ -16,10 +16,12 @@
 
 namespace tunecast::chip {
 
-// Room for 4 MiB of entries, shared by up to 64 steps; a song that wants
+// At most 8 MiB of blocks, shared by up to 64 steps; a song that wants
 // more makes the calls for the rest. A step's table covers the same samples
-// as the age tables.
-constexpr std::size_t hexagon_arena_blocks = 128;
+// as the age tables. A block is made for the first note that reaches it:
+// holding it back for a second note saves memory but makes the first one's
+// calls twice over whenever a second note comes, which most steps get.
+constexpr std::size_t hexagon_arena_blocks = 256;
 constexpr std::size_t hexagon_table_count = 64;
 
 // Zero at the start and apart from the record below, as the age tables'.

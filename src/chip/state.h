@@ -178,10 +178,10 @@ struct module_state {
   drum_table_set drum_tables;
 };
 
-// The tables an instance fills while it renders, 19 MiB of address space
-// that starts zero: pages no note reaches are never touched. Each instance
-// has its own, so that instances on different threads share nothing they
-// write.
+// The tables an instance fills while it renders, 27 MiB of address space
+// that starts zero: pages no note reaches are never touched, so a song holds
+// in memory only what it reaches. Each instance has its own, so that
+// instances on different threads share nothing they write.
 struct synth_stores {
   age_table_store ages;
   hexagon_table_store hexagon;

@@ -2,10 +2,13 @@
 // enough to inline into the render loops (its timbre by program, pitch,
 // vibrato, the smooth triangle and the hexagon), each a function of its
 // arguments alone; the per-sample ones live inline in voices.h.
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "chip/voices.h"
+#include "maths/double_double.h"
 #include "maths/maths.h"
 
 namespace tunecast::chip {
@@ -94,9 +97,46 @@ double voice_triangle(double p, int32_t bits) {
   return 2 * (k / levels) - 1;
 }
 
+namespace {
+
+// The starts of the hexagon's sectors, q * pi_3 for q = 1 .. 7, each held
+// exactly as a rounded product and its error.
+struct sector_starts {
+  std::array<maths::double_double, 7> start;
+  sector_starts() {
+    for (size_t q = 0; q < start.size(); ++q) {
+      start[q] = maths::two_prod(pi_3, static_cast<double>(q + 1));
+    }
+  }
+};
+const sector_starts sectors;
+constexpr double sectors_per_radian = 0.954929658551372;  // about 3 / pi
+
+}  // namespace
+
+// The whole number of sectors below theta comes from comparing theta with
+// each start: theta is a double, so it lies above q * pi_3 exactly when it
+// exceeds the rounded product, or equals it with a non-positive error. Then
+// theta and that product are within a factor of two of each other, so their
+// difference is exact, and so is taking the error off it, since the
+// remainder is a double.
+double hexagon_sector_offset(double theta) {
+  if (!(theta >= 0.0 && theta < sectors.start.back().hi)) return std::fmod(theta, pi_3);
+  const auto past = [theta](const maths::double_double &b) {
+    return theta > b.hi || (theta == b.hi && b.lo <= 0.0);
+  };
+  // A guess from a rounded quotient, then settled by the exact comparisons.
+  auto q = static_cast<size_t>(theta * sectors_per_radian);
+  while (q < sectors.start.size() && past(sectors.start[q])) ++q;
+  while (q > 0 && !past(sectors.start[q - 1])) --q;
+  if (q == 0) return theta;
+  const maths::double_double &b = sectors.start[q - 1];
+  return (theta - b.hi) - b.lo;
+}
+
 double voice_hexagon(double p) {
   const double theta = (2 * p) * pi;
-  const double r = std::fmod(theta, pi_3);
+  const double r = hexagon_sector_offset(theta);
   return (cos_pi_6 / maths::cos(r - pi_6)) * maths::cos(theta);
 }
 

@@ -12,6 +12,7 @@
 
 #include "chip/age_tables.h"
 #include "chip/noise.h"
+#include "chip/note_ages.h"
 #include "chip/state.h"
 
 namespace tunecast::chip {
@@ -110,12 +111,6 @@ constexpr int32_t piece_max = chip_stretch_max;
 // up than they save.
 constexpr int32_t passes_min_samples = 16;
 
-// The note ages k0 .. k0 + n - 1; n >= 1 and k0 + n <= age_table_len.
-const double *note_ages_from(age_tables &tables, int64_t k0, int32_t n) {
-  if (tables.note_ages_made < k0 + n) make_note_ages(tables, k0 + n);
-  return &tables.store->note_ages[static_cast<size_t>(k0)];
-}
-
 // What a piece reads from the tables rather than work out: the decay and
 // vibrato factors of the note's first samples come from the age tables (a
 // voice whose age is not its note's, or is past the tables, makes the calls
@@ -134,7 +129,7 @@ template <int32_t Wave>
   const double decay = v.decay;
   const double vibrato = v.vibrato;
   const int64_t k0 = v.clock;
-  const bool tabled = is_note_age(tables, v.age, k0);
+  const bool tabled = is_note_age(tables, v.age, k0) && k0 + n < note_ages_len;
   piece_tables t{tabled, nullptr, nullptr, nullptr};
   if (tabled && decay > 0) t.decay_at = age_entries(tables, v.tables, 0, age_fade, decay, k0, n);
   if (tabled && vibrato > 0.0) {
@@ -287,9 +282,17 @@ void voice_piece_in_passes(chip_voice &v, age_tables &tables, const piece_tables
   const double *vibrato_at = t.vibrato_at;
   const double *wave_at = t.wave_at;
   // ages[i]: the age before sample i's advance; rels[i]: the release clock
-  // after sample i's advance.
-  const double *ages = note_ages_from(tables, k0, n);
-  const double *rels = releasing ? note_ages_from(tables, v.rel_clock + 1, n) : nullptr;
+  // after sample i's advance. The ages go only into the attack's shape, the
+  // calls made where no table serves, and the search for the vibrato's
+  // onset; a held note past all three, the common case, needs none.
+  const bool onset_ahead = vibrato > 0.0 && !(v.age > vibrato_onset_s);
+  const bool need_ages = !Sustained || (decay > 0 && decay_at == nullptr) ||
+                         (vibrato > 0.0 && vibrato_at == nullptr) || onset_ahead;
+  std::array<double, piece_max> age_run;
+  const double *ages = need_ages ? note_ages_run(tables, k0, n, age_run.data()) : nullptr;
+  std::array<double, piece_max> rel_run;
+  const double *rels =
+      releasing ? note_ages_run(tables, v.rel_clock + 1, n, rel_run.data()) : nullptr;
   // m: the samples the piece runs, all n or up to and including the one on
   // which the release runs out; that sample advances the clocks but adds
   // nothing, so c samples add.
@@ -311,7 +314,7 @@ void voice_piece_in_passes(chip_voice &v, age_tables &tables, const piece_tables
   std::array<double, piece_max> steps;
   if (vibrato > 0.0) {
     onset = 0;
-    while (onset < m && !(ages[onset] > vibrato_onset_s)) ++onset;
+    while (onset_ahead && onset < m && !(ages[onset] > vibrato_onset_s)) ++onset;
     if (vibrato_at != nullptr) {
       for (int32_t i = onset; i < m; ++i) {
         const double hz = pitch_hz * vibrato_at[i];
@@ -354,7 +357,8 @@ void voice_piece_in_passes(chip_voice &v, age_tables &tables, const piece_tables
   const auto advance = [&](int32_t i, double step) {
     bool wrapped;
     phase = voice_phase_advance(phase, step, wrapped);
-    voice_noise_step<Wave>(wrapped || ages[i] == 0.0, lfsr, noise);
+    // A note age is 0.0 only on the note's first sample.
+    voice_noise_step<Wave>(wrapped || k0 + i == 0, lfsr, noise);
   };
   const auto add = [&](int32_t i, double step) {
     advance(i, step);
@@ -370,7 +374,7 @@ void voice_piece_in_passes(chip_voice &v, age_tables &tables, const piece_tables
 
   if (ends) v.active = 0;
   v.phase = phase;
-  v.age = ages[m - 1] + sample_step_s;
+  v.age = note_age(k0 + m);  // the last age plus the step
   if (releasing) {
     v.rel_age = rels[m - 1];
     v.rel_clock += m;
@@ -398,7 +402,7 @@ void voice_piece(chip_voice &v, age_tables &tables, hexagon_tables &hexagon, dou
   // order.
   if (n >= passes_min_samples && t.tabled &&
       (v.gate != 0 ||
-       (is_note_age(tables, v.rel_age, v.rel_clock) && v.rel_clock + 1 + n <= age_table_len))) {
+       (is_note_age(tables, v.rel_age, v.rel_clock) && v.rel_clock + 1 + n <= note_ages_len))) {
     voice_piece_in_passes<Wave, Sustained, Stereo>(v, tables, t, volume_factor, out, n);
   } else {
     voice_piece_in_order<Wave, Sustained, Stereo>(v, t, volume_factor, out, n);

@@ -61,6 +61,9 @@ inline double voice_pulse(double p, double duty) { return p < duty ? 1.0 : -1.0;
 double voice_triangle(double p, int32_t bits);
 inline double voice_saw(double p) { return 2 * p - 1; }
 double voice_hexagon(double p);
+// fmod(theta, pi/3) for the hexagon, bit for bit, without the library's
+// general division where theta lies in [0, 7 pi/3).
+double hexagon_sector_offset(double theta);
 
 // Attack, fall to sustain at age (s, before this sample's advance). A decay
 // multiplies it by age_fade(decay, age); the release ramp comes on top.

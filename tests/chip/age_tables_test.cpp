@@ -7,6 +7,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <vector>
 
 #include "chip/state.h"
 #include "maths/maths.h"
@@ -33,15 +34,51 @@ double note_age(int64_t k) {
 double half_age(double c, double age) { return age / c; }
 
 TEST(AgeTables, NoteAgesAreTheRepeatedSumNotTheProduct) {
-  EXPECT_TRUE(chip::is_note_age(tables, 0.0, 0));
-  EXPECT_TRUE(chip::is_note_age(tables, note_age(1), 1));
-  EXPECT_TRUE(chip::is_note_age(tables, note_age(44100), 44100));
+  EXPECT_TRUE(chip::is_note_age(0.0, 0));
+  EXPECT_TRUE(chip::is_note_age(note_age(1), 1));
+  EXPECT_TRUE(chip::is_note_age(note_age(44100), 44100));
   // 44100 steps added one by one drift from 1.0; the product is not a note age.
   ASSERT_NE(bits(note_age(44100)), bits(44100 * step_s));
-  EXPECT_FALSE(chip::is_note_age(tables, 44100 * step_s, 44100));
-  EXPECT_FALSE(chip::is_note_age(tables, note_age(5), 6));
-  EXPECT_FALSE(chip::is_note_age(tables, 0.0, -1));
-  EXPECT_FALSE(chip::is_note_age(tables, note_age(chip::age_table_len), chip::age_table_len));
+  EXPECT_FALSE(chip::is_note_age(44100 * step_s, 44100));
+  EXPECT_FALSE(chip::is_note_age(note_age(5), 6));
+  EXPECT_FALSE(chip::is_note_age(0.0, -1));
+  EXPECT_FALSE(chip::is_note_age(note_age(chip::note_ages_len), chip::note_ages_len));
+}
+
+// The closed form against the additions themselves, on every sample it
+// covers, one at a time and as runs that start anywhere and cross binades.
+TEST(AgeTables, NoteAgesEqualTheAdditionsOnEverySample) {
+  std::vector<double> added(static_cast<size_t>(chip::note_ages_len));
+  double age = 0.0;
+  for (double &a : added) {
+    a = age;
+    age = age + step_s;
+  }
+  int64_t wrong = 0;
+  for (int64_t k = 0; k < chip::note_ages_len; ++k) {
+    wrong += bits(chip::note_age(k)) != bits(added[static_cast<size_t>(k)]) ? 1 : 0;
+  }
+  EXPECT_EQ(wrong, 0);
+  // Through the instance's store of first ages, on either side of its end.
+  std::vector<double> scratch(64);
+  for (const int64_t k0 : {int64_t{5}, chip::note_ages_early - 64, chip::note_ages_early - 63,
+                           chip::note_ages_early - 3, chip::note_ages_early}) {
+    SCOPED_TRACE(k0);
+    const double *ages = chip::note_ages_run(tables, k0, 64, scratch.data());
+    for (size_t i = 0; i < 64; ++i) {
+      ASSERT_EQ(bits(ages[i]), bits(added[static_cast<size_t>(k0) + i])) << i;
+    }
+  }
+  std::vector<double> run(1024);
+  // Runs across the crossings at 1 s (k 44100) and 4 s, and the last one.
+  for (const int64_t k0 :
+       {int64_t{0}, int64_t{44000}, int64_t{176399}, int64_t{352300}, chip::note_ages_len - 1024}) {
+    SCOPED_TRACE(k0);
+    chip::note_ages_fill(k0, 1024, run.data());
+    for (size_t i = 0; i < run.size(); ++i) {
+      ASSERT_EQ(bits(run[i]), bits(added[static_cast<size_t>(k0) + i])) << i;
+    }
+  }
 }
 
 TEST(AgeTables, EntriesAreTheFunctionAtEachNoteAge) {
@@ -88,6 +125,17 @@ TEST(AgeTables, RunsPastTheEndOrAcrossABlockAreDeclined) {
   // The cache follows a constant changed under it.
   EXPECT_EQ(bits(chip::age_entries(tables, cache, 0, chip::age_fade, 0.3, 4096, 7)[3]),
             bits(tunecast::maths::exp(-note_age(4099) / 0.3)));
+}
+
+// Held notes stay on the tables for 2^20 samples (23.8 s), each block made
+// when a note first reaches it.
+TEST(AgeTables, NotesHeldFor23SecondsAreCovered) {
+  const int64_t old_end = int64_t{1} << 18;
+  EXPECT_EQ(chip::age_table_len, int64_t{1} << 20);
+  const double *past = chip::age_block(tables, chip::age_fade, 0.7, old_end / 4096);
+  ASSERT_NE(past, nullptr);
+  EXPECT_EQ(tables.arena_used, 1u);
+  EXPECT_EQ(bits(past[5]), bits(tunecast::maths::exp(-note_age(old_end + 5) / 0.7)));
 }
 
 // Tables are claimed for good; once their room is gone every further

@@ -298,7 +298,6 @@ TEST(StateReset, ReturnsEveryPartToItsProgramStartValue) {
   EXPECT_EQ(g_music_name[0], '\0');
   EXPECT_EQ(m.tables.arena_used, 0u);
   EXPECT_EQ(m.tables.values_used, 0u);
-  EXPECT_EQ(m.tables.note_ages_made, 0);
   char path[512];
   unsetenv("ZARN_MUSIC_DIR");
   pcm_file_path("x", path, sizeof path);

@@ -15,10 +15,10 @@
 #include <type_traits>
 #include <vector>
 
-#include "tunecast/chip.h"
 #include "chip/state.h"
 #include "fixtures.h"
 #include "reference_synth.h"
+#include "tunecast/chip.h"
 
 namespace chip = tunecast::chip;
 
@@ -57,7 +57,7 @@ struct render_case {
   int volume;
   bool looping;
   double seconds;
-  bool audible;  // guards against comparing silence with silence
+  bool audible;       // guards against comparing silence with silence
   bool pans = false;  // in stereo: the sides differ somewhere (else nowhere)
 };
 
@@ -283,12 +283,11 @@ bytes drum_tables_score() {
 }
 
 // Drums and melodic voices together loud enough to reach the mix clamp.
-// Notes held past the 5.94 s the age and hexagon tables cover, with vibrato
-// and decays, a crash and a ride past theirs: the render changes from table
-// entries to its own calls in the middle of each note. Hexagons: one held
-// steady, one bent and brought back in mid-note (its phase leaves the table
-// for good), one started under a bend, and a later note of the first one's
-// step, which reads the same table from its start.
+// Notes held 6.6 s across many table blocks, with vibrato and decays, a
+// crash and a ride past their drum tables. Hexagons: one held steady, one
+// bent and brought back in mid-note (its phase leaves the table for good),
+// one started under a bend, and a later note of the first one's step, which
+// has the table made for it from its start.
 bytes long_notes_score() {
   mus_builder b;
   b.instrument(0, 40).instrument(1, 8).instrument(2, 98).instrument(3, 72).instrument(4, 29);
@@ -550,6 +549,40 @@ TEST(Exactness, TablesFromEmptyAndRunningOutOfRoomMatchTheReference) {
     expect_identical({"tables running out", long_notes_score(), 100, false, 6.8, true}, probe::sum);
   }
   m.tables = {m.tables.store};  // back to tables with room, made again on use
+  m.hexagon = {m.hexagon.store};
+}
+
+// Notes held past the 23.8 s the age tables cover (a vibrato lead, a decayed
+// triangle, a hexagon pad), and three short notes of one hexagon step that
+// each cross block ends: the first is alone there and calls, the second has
+// the blocks made, the third reads them.
+bytes held_past_the_tables_score() {
+  mus_builder b;
+  b.instrument(0, 40).instrument(1, 8).instrument(2, 104).instrument(3, 100);
+  b.note_on(0, 62, 100).note_on(1, 55, 100).note_on(2, 57, 100);
+  for (int i = 0; i < 3; ++i) {
+    b.note_on(3, 69, 90).delay(40).note_off(3, 69).delay(i < 2 ? 10 : 3260);  // 24.3 s in all
+  }
+  b.note_off(0, 62).note_off(1, 55).note_off(2, 57);
+  return b.delay(30).score_end().build();
+}
+
+// The arenas empty and growing, and with room for only a few more blocks, so
+// that the cap is hit in mid-note, before or after the second hexagon note.
+TEST(Exactness, TablesPastTheOldHorizonAndAtTheirCapMatchTheReference) {
+  chip::module_state &m = chip::the_state;
+  const bytes song = held_past_the_tables_score();
+  const size_t ample = chip::hexagon_arena_blocks;
+  for (size_t room : {ample, size_t{0}, size_t{1}, size_t{4}}) {
+    SCOPED_TRACE(room);
+    m.tables = {m.tables.store};
+    m.hexagon = {m.hexagon.store};
+    m.tables.arena_used = chip::age_arena_blocks - std::min(room, chip::age_arena_blocks);
+    m.hexagon.arena_used = chip::hexagon_arena_blocks - room;
+    expect_identical({"held past the tables", song, 100, false, 24.5, true},
+                     room == ample ? probe::blocks : probe::sum);
+  }
+  m.tables = {m.tables.store};
   m.hexagon = {m.hexagon.store};
 }
 

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <set>
 
 #include "chip/age_tables.h"
@@ -107,6 +110,41 @@ TEST(VoiceWaves, PitchPulseTriangleHexagon) {
     double p, want;
   } hexagon[] = {{0.0, 1.0}, {1.0 / 12, 0.75}, {1.0 / 6, 0.5}, {0.25, 0.0}, {0.5, -1.0}};
   for (const auto &h : hexagon) EXPECT_NEAR(chip::voice_hexagon(h.p), h.want, 1e-12) << h.p;
+}
+
+// The hexagon's remainder is the library's fmod bit for bit: at the
+// hexagon's angles, thousands of doubles either side of every sector start
+// (where a quotient rounds the wrong way), and outside its range.
+TEST(VoiceWaves, HexagonSectorOffsetIsTheLibrarysRemainder) {
+  constexpr double pi_3 = 1.0471975511965976;
+  const auto check = [&](double theta) {
+    const double want = std::fmod(theta, pi_3);
+    const double got = chip::hexagon_sector_offset(theta);
+    return std::bit_cast<uint64_t>(got) == std::bit_cast<uint64_t>(want) ||
+           (std::isnan(got) && std::isnan(want));
+  };
+  int64_t wrong = 0;
+  uint64_t seed = 12345;
+  for (int i = 0; i < 200000; ++i) {
+    seed = seed * 6364136223846793005u + 1442695040888963407u;
+    const double p = static_cast<double>(seed >> 11) * 0x1p-53;
+    wrong += check((2 * p) * 3.141592653589793) ? 0 : 1;
+  }
+  for (int q = 1; q <= 8; ++q) {
+    const double start = q * pi_3;
+    double up = start;
+    double down = start;
+    for (int i = 0; i < 4096;
+         ++i, up = std::nextafter(up, 10.0), down = std::nextafter(down, 0.0)) {
+      wrong += (check(up) ? 0 : 1) + (check(down) ? 0 : 1);
+    }
+  }
+  for (const double theta :
+       {0.0, -0.0, 1e-300, -1.0, 7 * pi_3, 100.0, std::numeric_limits<double>::infinity(),
+        std::numeric_limits<double>::quiet_NaN()}) {
+    wrong += check(theta) ? 0 : 1;
+  }
+  EXPECT_EQ(wrong, 0);
 }
 
 // A noise voice clocks on its first sample and on each wrap of its phase.
