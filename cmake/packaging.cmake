@@ -129,6 +129,8 @@ install(TARGETS tunecast_synth tunecast_chip tunecast_wad tunecast_midi tunecast
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(TARGETS tunecast RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The licence travels with the binaries it covers.
+install(FILES LICENSE README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(EXPORT tunecast-targets NAMESPACE tunecast:: DESTINATION ${tunecast_cmake_dir})
 
 configure_package_config_file(cmake/tunecast-config.cmake.in
