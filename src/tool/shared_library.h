@@ -8,9 +8,9 @@
 
 // The library soname ("libsndfile.so.1"), found as the dynamic loader finds
 // any and with its own needs resolved at once; null with error set to the
-// loader's reason, escaped for the terminal. Nothing is ever closed: a library stays
-// loaded for the rest of the process, so the addresses taken from it do not
-// go stale.
+// loader's reason, escaped for the terminal. A library in use is never
+// closed: it stays for the rest of the process, so the addresses taken from
+// it (and the threads SDL runs in it) never outlive it.
 void *shared_library_open(const char *soname, std::string &error);
 
 // The address of name in library, or null with error set as above.
