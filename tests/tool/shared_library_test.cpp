@@ -124,9 +124,13 @@ TEST_F(SharedLibrary, UnusableLibraryRefusesOnlyWhatNeedsIt) {
       {{"--version"}, 0, "", "formatos: wav mid\ntocar: no\n"},
   };
   for (const row &r : rows) {
-    SCOPED_TRACE(r.args[0] + " " + r.args[1]);
     std::vector<std::string> argv = {fixture::tool_path()};
-    argv.insert(argv.end(), r.args.begin(), r.args.end());
+    std::string line = "tunecast";
+    for (const std::string &arg : r.args) {
+      argv.push_back(arg);
+      line += " " + arg;
+    }
+    SCOPED_TRACE(line);
     const auto result = fixture::run(argv, {"ZARN_SYNTH=1", "LD_LIBRARY_PATH=" + path("planted")});
     EXPECT_EQ(result.status, r.status) << result.err;
     EXPECT_EQ(result.err.rfind(r.err_start, 0), 0u) << result.err;
