@@ -26,3 +26,13 @@ function(tunecast_optional_package name)
   endif()
   set(TUNECAST_HAVE_${name} ${found} PARENT_SCOPE)
 endfunction()
+
+# tunecast_use_headers(TARGET SCOPE LIBRARY): TARGET compiles against the
+# headers and flags of the imported LIBRARY without linking it, for a
+# library the tool loads itself at run time, only when a run needs it.
+function(tunecast_use_headers target scope library)
+  target_include_directories(${target} SYSTEM ${scope}
+    $<TARGET_PROPERTY:${library},INTERFACE_INCLUDE_DIRECTORIES>)
+  target_compile_options(${target} ${scope}
+    $<TARGET_PROPERTY:${library},INTERFACE_COMPILE_OPTIONS>)
+endfunction()

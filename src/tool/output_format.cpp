@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "tool/sndfile_library.h"
+
 namespace {
 
 constexpr output_format all_formats[] = {output_format::wav, output_format::flac,
@@ -60,11 +62,7 @@ bool output_format_available(output_format format) {
       return true;
     case output_format::flac:
     case output_format::ogg:
-#ifdef TUNECAST_HAVE_SNDFILE
-      return true;
-#else
-      return false;
-#endif
+      return sndfile_unavailable().empty();
     case output_format::mid:
       return true;
   }
@@ -113,8 +111,6 @@ bool output_format_settle(const output_format *chosen, const char *path, output_
     return false;
   }
   if (output_format_available(format)) return true;
-  error = std::string("no se escribe ") + output_format_name(format) +
-          ": esta compilación de tunecast no tiene libsndfile (instala libsndfile1-dev y "
-          "vuelve a compilar)";
+  error = std::string("no se escribe ") + output_format_name(format) + ": " + sndfile_unavailable();
   return false;
 }

@@ -16,12 +16,12 @@ bool output_format_from_name(const char *name, output_format &format);
 // Lower-case name, which is also the extension the format's files take.
 const char *output_format_name(output_format format);
 
-// Whether this build writes the format: WAV always; FLAC and Ogg Vorbis
-// when libsndfile was found at build time; MIDI once the score converter is
-// built in.
+// Whether this run writes the format: WAV and MIDI always; FLAC and Ogg
+// Vorbis when libsndfile was found at build time and loads now (asking
+// loads it).
 bool output_format_available(output_format format);
 
-// The formats this build writes, in the order above, separated by spaces.
+// The formats this run writes, in the order above, separated by spaces.
 std::string output_formats_built_in();
 
 // The format for an output path when --formato is not given, from its
@@ -33,7 +33,7 @@ bool output_format_from_path(const char *path, output_format &format, std::strin
 // Settles the format of a render or a batch: the one --formato named
 // (chosen, null when it was not given), or the one the output's name implies
 // (path, null for a batch); refuses a known extension that contradicts
-// --formato and a format this build does not write. False with error set.
+// --formato and a format this run cannot write. False with error set.
 bool output_format_settle(const output_format *chosen, const char *path, output_format &format,
                           std::string &error);
 

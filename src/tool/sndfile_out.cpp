@@ -11,9 +11,7 @@
 #include <array>
 #include <cerrno>
 
-#ifdef TUNECAST_HAVE_SNDFILE
-#include <sndfile.h>
-#endif
+#include "tool/sndfile_library.h"
 
 #ifdef TUNECAST_HAVE_SNDFILE
 
@@ -68,11 +66,14 @@ std::array<uint8_t, 8 + flac_streaminfo_bytes> flac_empty_stream(int channels) {
 sndfile_writer::~sndfile_writer() {
   // An unfinished file: the encoder's last bytes go to the temporary file,
   // which output_file then removes.
-  if (sf_ != nullptr) sf_close(sf_);
+  if (sf_ != nullptr) library_->close(sf_);
 }
 
 int sndfile_writer::open(const wav_target &target, output_format format, int channels) {
   if (format != output_format::flac && format != output_format::ogg) return ENOTSUP;
+  // Settled before any output is touched; checked again for a caller that did not.
+  library_ = sndfile_library();
+  if (library_ == nullptr) return ENOTSUP;
   if (const int err = file_.open(target); err != 0) return err;
   format_ = format;
   channels_ = channels;
@@ -86,19 +87,20 @@ int sndfile_writer::open(const wav_target &target, output_format format, int cha
   info.channels = channels;
   info.format = format == output_format::flac ? SF_FORMAT_FLAC | SF_FORMAT_PCM_16
                                               : SF_FORMAT_OGG | SF_FORMAT_VORBIS;
-  sf_ = sf_open_virtual(&virtual_io, SFM_WRITE, &info, this);
+  sf_ = library_->open_virtual(&virtual_io, SFM_WRITE, &info, this);
   if (sf_ == nullptr) return err_ != 0 ? err_ : wav_err_encoder;
   return 0;
 }
 
 int sndfile_writer::write(const int16_t *samples, size_t count) {
   const auto n = static_cast<sf_count_t>(count);
-  if (sf_write_short(sf_, samples, n) != n || err_ != 0) return err_ != 0 ? err_ : wav_err_encoder;
+  if (library_->write_short(sf_, samples, n) != n || err_ != 0)
+    return err_ != 0 ? err_ : wav_err_encoder;
   return 0;
 }
 
 int sndfile_writer::close_encoder() {
-  const int status = sf_close(sf_);
+  const int status = library_->close(sf_);
   sf_ = nullptr;
   if (err_ != 0) return err_;
   return status == 0 ? 0 : wav_err_encoder;

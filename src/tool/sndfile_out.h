@@ -1,7 +1,8 @@
 // sndfile_out.h: FLAC and Ogg Vorbis files, encoded by libsndfile from the
 // same 16-bit samples the WAV would hold, and written through output_file,
 // so they are put in place by the same rename, signal cleanup and link
-// rules as the WAV. Without libsndfile in the build, open() refuses.
+// rules as the WAV. Without libsndfile, in the build or on the system,
+// open() refuses.
 #ifndef TUNECAST_TOOL_SNDFILE_OUT_H
 #define TUNECAST_TOOL_SNDFILE_OUT_H
 
@@ -12,10 +13,11 @@
 #include "tool/wav_out.h"
 
 struct sf_private_tag;  // libsndfile's SNDFILE
+struct sndfile_functions;
 
 // Encoded output at 44100 Hz, mono or stereo. Each call returns 0, or the errno value
 // or wav_err_* reason that stopped it (ENOTSUP when this build has no
-// libsndfile or the format is not one of these, wav_err_encoder for an
+// libsndfile, the system cannot load it, or the format is not one of these, wav_err_encoder for an
 // encoder failure that is not a failed write).
 class sndfile_writer {
  public:
@@ -47,6 +49,7 @@ class sndfile_writer {
   output_file file_;
   output_format format_ = output_format::flac;
   int channels_ = 1;
+  const sndfile_functions *library_ = nullptr;  // loaded by open()
   sf_private_tag *sf_ = nullptr;
   // Where the stream started; -1: it cannot seek (a pipe), or every write
   // lands at its end whatever the position (a descriptor opened to append).

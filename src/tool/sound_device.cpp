@@ -1,18 +1,19 @@
 // sound_device.cpp: the live player's output through SDL2's audio device,
-// or, in a build without SDL2, the line that says how to get it.
+// SDL2 loaded when the tool is asked to play; in a build without SDL2, the
+// line that says how to get it.
 #include "tool/sound_device.h"
 
 #include "tool/player.h"
 
 #ifdef TUNECAST_HAVE_SDL
 
-#include <SDL.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
 
 #include "common/console_text.h"
+#include "tool/sdl_library.h"
 
 using tunecast::console_escape;
 
@@ -47,10 +48,15 @@ constexpr int device_buffer_frames = 1024;  // 23 ms: pause and skip answer at o
 }  // namespace
 
 bool sound_device::open(player &source, int channels, std::string &error) {
+  sdl_ = sdl_library();
+  if (sdl_ == nullptr) {
+    error = sound_device_unavailable();
+    return false;
+  }
   // The player catches the signals itself and puts the terminal back.
-  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "tunecast");
-  SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "música");
+  sdl_->set_hint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  sdl_->set_hint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "tunecast");
+  sdl_->set_hint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "música");
   source_ = &source;
   channels_ = channels;
   SDL_AudioSpec wanted{};
@@ -63,13 +69,13 @@ bool sound_device::open(player &source, int channels, std::string &error) {
   SDL_AudioSpec got{};
   {
     const stderr_muted quiet;
-    subsystem_ = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+    subsystem_ = sdl_->init_subsystem(SDL_INIT_AUDIO) == 0;
     // No changes allowed: SDL converts the samples to whatever the device takes.
-    if (subsystem_) id_ = SDL_OpenAudioDevice(nullptr, 0, &wanted, &got, 0);
+    if (subsystem_) id_ = sdl_->open_audio_device(nullptr, 0, &wanted, &got, 0);
   }
   if (id_ == 0) {
     error = std::string("no se puede tocar: no hay dispositivo de sonido (SDL: ") +
-            console_escape(SDL_GetError()) + ")";
+            console_escape(sdl_->get_error()) + ")";
     close();
     return false;
   }
@@ -78,13 +84,13 @@ bool sound_device::open(player &source, int channels, std::string &error) {
 }
 
 void sound_device::run(bool running) {
-  if (id_ != 0) SDL_PauseAudioDevice(id_, running ? 0 : 1);
+  if (id_ != 0) sdl_->pause_audio_device(id_, running ? 0 : 1);
 }
 
 void sound_device::close() {
-  if (id_ != 0) SDL_CloseAudioDevice(id_);
+  if (id_ != 0) sdl_->close_audio_device(id_);
   id_ = 0;
-  if (subsystem_) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  if (subsystem_) sdl_->quit_subsystem(SDL_INIT_AUDIO);
   subsystem_ = false;
 }
 
@@ -94,11 +100,16 @@ void sound_device::pull(void *self, uint8_t *stream, int bytes) {
   device->source_->fill(reinterpret_cast<int16_t *>(stream), bytes / frame_bytes);
 }
 
-std::string sound_device_unavailable() { return {}; }
+std::string sound_device_unavailable() {
+  const std::string missing = sdl_unavailable();
+  return missing.empty() ? missing : "no se puede tocar: " + missing;
+}
 
 std::string sound_device_library() {
+  const sdl_functions *const sdl = sdl_library();
+  if (sdl == nullptr) return {};
   SDL_version v;
-  SDL_GetVersion(&v);
+  sdl->get_version(&v);
   return "SDL2 " + std::to_string(v.major) + "." + std::to_string(v.minor) + "." +
          std::to_string(v.patch);
 }

@@ -1,0 +1,59 @@
+// sndfile_library.cpp: libsndfile loaded once, on demand, and every
+// function the writer needs checked before the first is called.
+#include "tool/sndfile_library.h"
+
+#ifdef TUNECAST_HAVE_SNDFILE
+
+#include "tool/shared_library.h"
+
+namespace {
+
+struct loaded_sndfile {
+  sndfile_functions functions;
+  bool usable = false;
+  std::string error;
+};
+
+const loaded_sndfile &process_sndfile() {
+  static const loaded_sndfile loaded = [] {
+    loaded_sndfile l;
+    l.usable = sndfile_functions_load(sndfile_soname, l.functions, l.error);
+    return l;
+  }();
+  return loaded;
+}
+
+}  // namespace
+
+bool sndfile_functions_load(const char *soname, sndfile_functions &functions, std::string &error) {
+  void *const library = shared_library_open(soname, error);
+  if (library == nullptr) return false;
+  sndfile_functions bound;
+  if (shared_library_bind(library, "sf_open_virtual", bound.open_virtual, error) &&
+      shared_library_bind(library, "sf_write_short", bound.write_short, error) &&
+      shared_library_bind(library, "sf_close", bound.close, error)) {
+    functions = bound;
+    return true;
+  }
+  shared_library_drop(library);
+  return false;
+}
+
+const sndfile_functions *sndfile_library() {
+  const loaded_sndfile &loaded = process_sndfile();
+  return loaded.usable ? &loaded.functions : nullptr;
+}
+
+std::string sndfile_unavailable() {
+  const loaded_sndfile &loaded = process_sndfile();
+  return loaded.usable ? std::string() : "falta libsndfile (" + loaded.error + ")";
+}
+
+#else  // no libsndfile at build time
+
+std::string sndfile_unavailable() {
+  return "esta compilación de tunecast no tiene libsndfile (instala libsndfile1-dev y vuelve a "
+         "compilar)";
+}
+
+#endif
