@@ -174,7 +174,8 @@ bytes score::build(int end_tick) const {
   }
   mus.score_end();
   if (mus.stream().size() > 0xFFFF) throw std::logic_error("demo song: score too long for MUS");
-  return mus.build();
+  // The full header with its instrument list, which other MUS readers require.
+  return mus.build_standard();
 }
 
 // The same events as one format-0 track. 70 MIDI ticks per quarter note at

@@ -105,6 +105,31 @@ TUNECAST_API wad_file *wad_load_memory(const void *data, size_t size, const char
  * wad_read_lump. Such a handle cannot take part in wad_merge. */
 TUNECAST_API wad_file *wad_open(const char *path);
 
+/* As wad_load, from a ZIP archive's member chosen by name.
+ * path: the ZIP archive (null gives null without a line).
+ * member: the member's exact name, case-sensitive, as the archive stores it
+ *   ("maps/zarn.wad"); of several with that name, the first. Null chooses as
+ *   wad_load does (and then path may be a WAD too).
+ * Returns a new handle (release with wad_free), or null after logging one
+ * line saying why: path is not a ZIP file, no member has that name (the line
+ * names the archive's WAD members), or the member is not a WAD. */
+TUNECAST_API wad_file *wad_load_member(const char *path, const char *member);
+
+/* As wad_open, from a ZIP archive's member chosen by name: path and member
+ * as for wad_load_member. The member is read whole, as wad_open reads the
+ * WAD inside a ZIP. Returns a new handle (release with wad_free), or null
+ * after logging one line saying why. */
+TUNECAST_API wad_file *wad_open_member(const char *path, const char *member);
+
+/* The WAD members of the ZIP archive a handle was read from.
+ * w: a handle; null, or one not read from a ZIP, has none.
+ * index: 0 is the member read; 1 up are the archive's other members whose
+ *   names end in ".wad" (any case), in archive order, at most 64 of them.
+ * Returns the member's name (its first 511 bytes, as stored: escape it
+ * before printing), owned by w until wad_free or wad_merge; or null past the
+ * last. */
+TUNECAST_API const char *wad_zip_member(wad_file *w, int32_t index);
+
 /* A copy of a lump's bytes, from memory or from the open file.
  * w: a handle from wad_load, wad_load_memory or wad_open; null gives null.
  * lump: one of w's entries (from wad_get); null gives null.

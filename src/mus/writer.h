@@ -5,6 +5,7 @@
 #ifndef TUNECAST_MUS_WRITER_H
 #define TUNECAST_MUS_WRITER_H
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -44,14 +45,29 @@ class writer {
   // Header + stream. The score length is the stream's size (its low 16 bits:
   // a longer stream is the caller's to refuse).
   bytes build() const;
+  // The same score behind the full 16-byte header other MUS readers expect:
+  // signature, score length, score start, primary channels (one past the
+  // highest of channels 0 to 9 that plays a note), secondary channels (the
+  // same for 10 to 14, counted from 10), instrument count, a reserved 0,
+  // then the instruments the notes use, ascending, one u16 each: a
+  // channel's program as it stands at the note (0 before any), and on the
+  // percussion channel 15, 100 + the key (so key 35 is 135). The score starts
+  // at 16 + 2 * count; header_padding does not apply.
+  bytes build_standard() const;
 
  private:
   static constexpr int ctrl_program = 0;
   static constexpr int ctrl_main_volume = 3;
   static constexpr int ctrl_pan = 4;
+  static constexpr int percussion_channel = 15;
+  static constexpr int percussion_instrument_base = 100;
   writer &event(int type, int channel, const bytes &data);
+  void note_played(int channel, int note);
   bytes stream_;
-  size_t last_event_ = SIZE_MAX;  // offset of the current group's last event byte
+  std::array<int, 16> program_{};            // each channel's program as the stream stands
+  std::array<bool, 256> instrument_used_{};  // programs 0..127, percussion 100 + key
+  uint16_t channels_played_ = 0;             // bit n: channel n has played a note
+  size_t last_event_ = SIZE_MAX;             // offset of the current group's last event byte
   size_t padding_ = 0;
 };
 

@@ -2,6 +2,8 @@
 // and lists them with their natural length.
 #include "tool/archive.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -13,6 +15,9 @@
 #include <string_view>
 
 #include "common/console_text.h"
+#ifdef _WIN32
+#include "common/wide_path.h"
+#endif
 #include "mus/song_length.h"
 
 using tunecast::classify_lump_head;
@@ -187,6 +192,47 @@ void archive_list_json(wad_file *w) {
                 facts.seconds ? json_number(*facts.seconds).c_str() : "null",
                 json_quote(facts.status).c_str());
   }
+}
+
+#ifdef _WIN32
+bool path_exists(const char *path) {
+  std::wstring wide;
+  struct _stat64 st;
+  return tunecast::utf8_to_wide(path, wide) && _wstat64(wide.c_str(), &st) == 0;
+}
+#else
+bool path_exists(const char *path) {
+  struct stat st;
+  return stat(path, &st) == 0;
+}
+#endif
+
+archive_arg archive_arg_parse(const char *arg) {
+  const char *colon = std::strrchr(arg, ':');
+  if (colon == nullptr || path_exists(arg)) return {arg, std::nullopt};
+  std::string zip(arg, static_cast<size_t>(colon - arg));
+  if (zip.empty() || !path_exists(zip.c_str())) return {arg, std::nullopt};
+  return {std::move(zip), std::string(colon + 1)};
+}
+
+wad_file *archive_arg_open(const archive_arg &arg) {
+  return wad_open_member(arg.path.c_str(), arg.member ? arg.member->c_str() : nullptr);
+}
+
+wad_file *archive_arg_load(const archive_arg &arg) {
+  return wad_load_member(arg.path.c_str(), arg.member ? arg.member->c_str() : nullptr);
+}
+
+std::string archive_members_line(wad_file *w, const char *zip) {
+  const char *read = wad_zip_member(w, 0);
+  if (read == nullptr || wad_zip_member(w, 1) == nullptr) return "";
+  std::string line =
+      console_escape(zip) + " tiene varios WAD: se lista " + console_escape(read) + "; los otros: ";
+  for (int32_t i = 1; wad_zip_member(w, i) != nullptr; ++i)
+    line += (i > 1 ? ", " : "") + console_escape(wad_zip_member(w, i));
+  const std::string example = std::string(zip) + ":" + wad_zip_member(w, 1);
+  return line + " (ARCHIVO.zip:MIEMBRO elige uno: tunecast -l " +
+         console_escape(shell_word(example)) + ")";
 }
 
 std::string archive_absent_hint(wad_file *w, const char *archive, const char *name) {

@@ -15,6 +15,27 @@
 #include "midi/music_lump.h"
 #include "tunecast/wad.h"
 
+// The archive argument: a path, or "ARCHIVE.zip:MEMBER" naming one member
+// of a ZIP. The whole argument wins when it names an existing file (a name
+// may hold ':' itself); else it splits at its last ':' when what comes
+// before names an existing file, which the loader then requires to be a
+// ZIP. Otherwise the whole argument, which the loader reports as missing.
+struct archive_arg {
+  std::string path;
+  std::optional<std::string> member;
+};
+archive_arg archive_arg_parse(const char *arg);
+
+// The archive an argument names, as wad_open (open) or wad_load (load) it;
+// null after the loader has said why.
+wad_file *archive_arg_open(const archive_arg &arg);
+wad_file *archive_arg_load(const archive_arg &arg);
+
+// For an archive read from a ZIP holding several WADs: a line saying which
+// member w was read from, which others there are and how to choose one
+// (zip is the ZIP's path as given, shown escaped). Empty for one WAD alone.
+std::string archive_members_line(wad_file *w, const char *zip);
+
 struct archive_music {
   const wad_lump *lump;
   tunecast::lump_kind kind;  // mus, truncated_mus or midi

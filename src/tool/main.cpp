@@ -46,6 +46,9 @@ constexpr const char *help_text =
     "44100 Hz; 60 segundos si no se dice otra cosa. Con - como salida, el WAV va\n"
     "a la salida estándar.\n"
     "\n"
+    "De un ZIP con varios WAD, ARCHIVO.zip:MIEMBRO elige uno por su nombre exacto\n"
+    "(tunecast -l pack.zip:maps/zarn.wad); tunecast -l ARCHIVO.zip dice cuáles hay.\n"
+    "\n"
     "Con --tocar, cada canción suena hasta su fin; en una terminal, espacio pausa,\n"
     "n y p pasan a la siguiente o la anterior, + y - cambian el volumen, l repite\n"
     "la canción y q sale.\n"
@@ -147,7 +150,8 @@ int render_one(const tool_options &opt) {
   }
   // Only the directory and the one lump are read: a song of a large
   // archive costs little more than the song.
-  const wad_handle wad(wad_open(archive));
+  const archive_arg source = archive_arg_parse(archive);
+  const wad_handle wad(archive_arg_open(source));
   if (!wad) return 1;  // the loader has said why
   const wad_lump *entry = wad_get(wad.get(), lump);
   const std::unique_ptr<uint8_t, decltype(&std::free)> data(
@@ -165,7 +169,7 @@ int render_one(const tool_options &opt) {
   length.fade_text = opt.fade_text;
   // The archive itself is never an output: writing over it would destroy what is read.
   const render_job job{lump,       data.get(),   size,  length,
-                       out,        out_fd,       false, file_identity_of(archive),
+                       out,        out_fd,       false, file_identity_of(source.path.c_str()),
                        opt.format, style_of(opt)};
   return render_run(job);
 }
@@ -174,8 +178,14 @@ int render_one(const tool_options &opt) {
 // Opened, not loaded: each lump is read when it is measured, one at a time.
 int list_archive(const tool_options &opt) {
   wad_set_log(print_wad_line, opt.quiet ? nullptr : stderr);
-  const wad_handle wad(wad_open(opt.archive));
+  const archive_arg source = archive_arg_parse(opt.archive);
+  const wad_handle wad(archive_arg_open(source));
   if (!wad) return 1;
+  // Which of a ZIP's WADs the table is of: on standard output before the
+  // table, or as a note on standard error when the output is JSON alone.
+  const std::string members = archive_members_line(wad.get(), source.path.c_str());
+  if (!members.empty() && !opt.json) std::printf("%s\n", members.c_str());
+  if (!members.empty() && opt.json && !opt.quiet) std::fprintf(stderr, "%s\n", members.c_str());
   if (opt.json) {
     archive_list_json(wad.get());
   } else {
@@ -187,14 +197,15 @@ int list_archive(const tool_options &opt) {
 // Opened, not loaded: each song's lump is read by the worker that renders
 // it, so a large archive costs its directory and the songs being rendered.
 int render_all(const tool_options &opt) {
-  const wad_handle wad(wad_open(opt.args[0]));
+  const archive_arg source = archive_arg_parse(opt.args[0]);
+  const wad_handle wad(archive_arg_open(source));
   if (!wad) return 1;
   render_length length;
   length.seconds = {opt.seconds, opt.seconds_text};  // read and checked by main
   length.loops = opt.loops;
   length.fade_s = opt.fade_s;
   length.fade_text = opt.fade_text;
-  return batch_run(wad.get(), opt.dir, length, style_of(opt), file_identity_of(opt.args[0]),
+  return batch_run(wad.get(), opt.dir, length, style_of(opt), file_identity_of(source.path.c_str()),
                    opt.format);
 }
 

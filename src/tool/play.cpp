@@ -117,7 +117,8 @@ bool prepare_song(const play_setup &setup, const char *lump_name, const uint8_t 
 std::vector<player_song> load_playlist(const play_setup &setup) {
   const tool_options &opt = setup.opt;
   std::vector<player_song> songs;
-  const std::unique_ptr<wad_file, wad_closer> wad(wad_load(opt.play_archive));
+  const std::unique_ptr<wad_file, wad_closer> wad(
+      archive_arg_load(archive_arg_parse(opt.play_archive)));
   if (!wad) return songs;  // the loader has said why
   if (!opt.args.empty()) {
     const char *lump = opt.args[0];

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "common/console_text.h"
 #include "common/system_text.h"
@@ -33,6 +34,11 @@ constexpr uint8_t zip_signature[4] = {0x50, 0x4B, 0x03, 0x04};
 bool fail(const char *format, const char *path) {
   wad_logf(WAD_LOG_FAILURE, format, console_escape(path).c_str());
   return false;
+}
+
+// A member was asked for, but only a ZIP file has members to choose from.
+bool not_zip(const char *path) {
+  return fail("[WAD] %s no es un archivo ZIP: no tiene miembros que elegir", path);
 }
 
 // Reads up to n bytes at the current position; fewer only at end of file.
@@ -85,9 +91,9 @@ bool read_pipe(int fd, const char *path, wad_image &out) {
   return true;
 }
 
-bool read_zip(int fd, const char *path, wad_image &out) {
+bool read_zip(int fd, const char *path, const char *member, wad_image &out) {
   zip_wad z;
-  if (!zip_extract_wad(fd, path, z)) {
+  if (!zip_extract_wad(fd, path, z, {}, member)) {
     wad_logf(WAD_LOG_FAILURE, "[WAD] no se pudo extraer WAD de ZIP %s%s%s",
              console_escape(path).c_str(), z.reason.empty() ? "" : ": ", z.reason.c_str());
     return false;
@@ -95,6 +101,8 @@ bool read_zip(int fd, const char *path, wad_image &out) {
   out.bytes = z.bytes;
   out.size = z.size;
   out.name = std::string(path) + ":" + z.member;
+  out.members = std::move(z.others);
+  out.members.insert(out.members.begin(), z.member);
   return true;
 }
 
@@ -110,7 +118,7 @@ bool starts_with_zip_signature(int fd) {
 
 // A name may open a device (NUL, CON) or a named pipe (\\.\pipe\...); no
 // open can hang, so there is nothing to unblock.
-bool read_open(int fd, const char *path, wad_image &out, bool on_demand) {
+bool read_open(int fd, const char *path, const char *member, wad_image &out, bool on_demand) {
   struct _stat64 st;
   if (_fstat64(fd, &st) != 0) return fail("[WAD] error al leer %s", path);
   const int kind = st.st_mode & _S_IFMT;
@@ -118,7 +126,7 @@ bool read_open(int fd, const char *path, wad_image &out, bool on_demand) {
   if (kind != _S_IFREG && kind != _S_IFIFO) {
     return fail("[WAD] %s no es un archivo (es un dispositivo)", path);
   }
-  if (kind != _S_IFREG) return read_pipe(fd, path, out);
+  if (kind != _S_IFREG) return member == nullptr ? read_pipe(fd, path, out) : not_zip(path);
 #else
 bool starts_with_zip_signature(int fd) {
   uint8_t head[4];
@@ -126,7 +134,7 @@ bool starts_with_zip_signature(int fd) {
          std::memcmp(head, zip_signature, sizeof head) == 0;
 }
 
-bool read_open(int fd, const char *path, wad_image &out, bool on_demand) {
+bool read_open(int fd, const char *path, const char *member, wad_image &out, bool on_demand) {
   struct stat st;
   if (fstat(fd, &st) != 0) return fail("[WAD] error al leer %s", path);
   if (S_ISDIR(st.st_mode)) return fail("[WAD] %s es un directorio, no un archivo", path);
@@ -135,9 +143,10 @@ bool read_open(int fd, const char *path, wad_image &out, bool on_demand) {
   }
   // Opened without blocking only so that a FIFO cannot hang the open.
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  if (!S_ISREG(st.st_mode)) return read_pipe(fd, path, out);
+  if (!S_ISREG(st.st_mode)) return member == nullptr ? read_pipe(fd, path, out) : not_zip(path);
 #endif
-  if (starts_with_zip_signature(fd)) return read_zip(fd, path, out);
+  if (starts_with_zip_signature(fd)) return read_zip(fd, path, member, out);
+  if (member != nullptr) return not_zip(path);
   if (on_demand) {
     const auto size = static_cast<uint64_t>(st.st_size);
     out.size = static_cast<size_t>(size < max_image_bytes ? size : max_image_bytes);
@@ -147,7 +156,7 @@ bool read_open(int fd, const char *path, wad_image &out, bool on_demand) {
   return read_regular(fd, path, static_cast<uint64_t>(st.st_size), out);
 }
 
-bool read_path(const char *path, wad_image &out, bool on_demand) {
+bool read_path(const char *path, const char *member, wad_image &out, bool on_demand) {
   out.name = path;
 #ifdef _WIN32
   const int fd = wide_open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT, 0);
@@ -161,7 +170,7 @@ bool read_path(const char *path, wad_image &out, bool on_demand) {
              system_error_text(errno).c_str());
     return false;
   }
-  const bool ok = read_open(fd, path, out, on_demand);
+  const bool ok = read_open(fd, path, member, out, on_demand);
   if (out.fd != fd) close(fd);
   if (!ok) {
     std::free(out.bytes);
@@ -173,8 +182,12 @@ bool read_path(const char *path, wad_image &out, bool on_demand) {
 
 }  // namespace
 
-bool wad_read_image(const char *path, wad_image &out) { return read_path(path, out, false); }
+bool wad_read_image(const char *path, const char *member, wad_image &out) {
+  return read_path(path, member, out, false);
+}
 
-bool wad_open_image(const char *path, wad_image &out) { return read_path(path, out, true); }
+bool wad_open_image(const char *path, const char *member, wad_image &out) {
+  return read_path(path, member, out, true);
+}
 
 }  // namespace tunecast

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tunecast {
 
@@ -17,6 +18,9 @@ struct wad_image {
   // >= 0: a regular file kept open to be read on demand; bytes is then null
   // and size is the file's length. The caller closes it.
   int fd = -1;
+  // Read from a ZIP: the member read, then the archive's other WAD members
+  // (see zip_wad::others). Empty otherwise.
+  std::vector<std::string> members;
 };
 
 // A lump's offset and size are signed 32-bit, so no lump reaches past
@@ -25,12 +29,14 @@ inline constexpr uint64_t wad_image_max_bytes = (uint64_t{1} << 32) - 2;
 
 // Reads path into out. Returns false after logging one line saying why (a
 // directory, a device, a ZIP whose WAD cannot be extracted, a read error).
-bool wad_read_image(const char *path, wad_image &out);
+// member: null for a WAD, or a ZIP's preferred WAD member; else the exact
+// name of the ZIP member to read, and path must be a ZIP.
+bool wad_read_image(const char *path, const char *member, wad_image &out);
 
 // As wad_read_image, but a plain regular file is not read: it is left open
 // in out.fd for its lumps to be read when asked for. A pipe and a ZIP's
 // member are still read whole, since they cannot be read again.
-bool wad_open_image(const char *path, wad_image &out);
+bool wad_open_image(const char *path, const char *member, wad_image &out);
 
 }  // namespace tunecast
 

@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "common/byte_order.h"
 #include "common/console_text.h"
@@ -46,7 +48,36 @@ struct wad_owner {
   uint8_t **images;
   int32_t image_count;
   int fd;  // an archive opened with wad_open: its file, read on demand; else -1
+  // Read from a ZIP: the member read, then the archive's other WAD members
+  // (malloc'd copies); else none.
+  char **members;
+  int32_t member_count;
 };
+
+void free_members(wad_owner *owner) {
+  for (int32_t i = 0; i < owner->member_count; ++i) std::free(owner->members[i]);
+  std::free(owner->members);
+  owner->members = nullptr;
+  owner->member_count = 0;
+}
+
+// Copies the image's member names into the handle. False when memory runs
+// out (then none is kept).
+bool keep_members(wad_owner *owner, const std::vector<std::string> &names) {
+  if (names.empty()) return true;
+  owner->members = static_cast<char **>(std::calloc(names.size(), sizeof(char *)));
+  if (owner->members == nullptr) return false;
+  for (const std::string &name : names) {
+    char *copy = static_cast<char *>(std::malloc(name.size() + 1));
+    if (copy == nullptr) {
+      free_members(owner);
+      return false;
+    }
+    std::memcpy(copy, name.c_str(), name.size() + 1);
+    owner->members[owner->member_count++] = copy;
+  }
+  return true;
+}
 
 wad_owner *owner_of(wad_file *w) { return reinterpret_cast<wad_owner *>(w); }
 
@@ -154,7 +185,8 @@ wad_file *load_image(wad_image &image, const char *given) {
   if (count > 0)
     lumps = static_cast<wad_lump *>(std::calloc(static_cast<size_t>(count), sizeof(wad_lump)));
   if (owner == nullptr || images == nullptr || (count > 0 && lumps == nullptr) ||
-      (image.bytes == nullptr && dir_size > 0 && dir_copy == nullptr)) {
+      (image.bytes == nullptr && dir_size > 0 && dir_copy == nullptr) ||
+      !keep_members(owner, image.members)) {
     std::free(dir_copy);
     std::free(lumps);
     std::free(images);
@@ -186,12 +218,13 @@ wad_file *load_image(wad_image &image, const char *given) {
 // Reads path with read (wad_read_image or wad_open_image) and builds the
 // handle. No exception leaves: the callers are C. The image is released on
 // every path, an exception's included; the handle owns it once built.
-wad_file *load_path(const char *path, bool (*read)(const char *, wad_image &)) noexcept {
+wad_file *load_path(const char *path, const char *member,
+                    bool (*read)(const char *, const char *, wad_image &)) noexcept {
   if (path == nullptr) return nullptr;
   wad_image image;
   wad_file *w = nullptr;
   try {
-    if (read(path, image)) w = load_image(image, path);
+    if (read(path, member, image)) w = load_image(image, path);
   } catch (const std::bad_alloc &) {
     // The path is not shown: escaping it would need memory too.
     wad_logf(WAD_LOG_FAILURE, "[WAD] sin memoria para leer el archivo");
@@ -205,9 +238,23 @@ wad_file *load_path(const char *path, bool (*read)(const char *, wad_image &)) n
 
 }  // namespace
 
-wad_file *wad_load(const char *path) { return load_path(path, wad_read_image); }
+wad_file *wad_load(const char *path) { return load_path(path, nullptr, wad_read_image); }
 
-wad_file *wad_open(const char *path) { return load_path(path, wad_open_image); }
+wad_file *wad_open(const char *path) { return load_path(path, nullptr, wad_open_image); }
+
+wad_file *wad_load_member(const char *path, const char *member) {
+  return load_path(path, member, wad_read_image);
+}
+
+wad_file *wad_open_member(const char *path, const char *member) {
+  return load_path(path, member, wad_open_image);
+}
+
+const char *wad_zip_member(wad_file *w, int32_t index) {
+  if (w == nullptr || index < 0) return nullptr;
+  const wad_owner *owner = owner_of(w);
+  return index < owner->member_count ? owner->members[index] : nullptr;
+}
 
 uint8_t *wad_read_lump(wad_file *w, const wad_lump *lump) {
   if (w == nullptr || lump == nullptr || lump->size <= 0) return nullptr;
@@ -272,6 +319,7 @@ void wad_free(wad_file *w) {
   for (int32_t i = 0; i < owner->image_count; ++i) std::free(owner->images[i]);
   std::free(owner->images);
   if (owner->fd >= 0) close(owner->fd);
+  free_members(owner);
   std::free(w->lumps);
   std::free(owner);
 }
@@ -322,6 +370,7 @@ int32_t wad_merge(wad_file *dst, wad_file *src) {
   std::memcpy(to->images + to->image_count, from->images,
               static_cast<size_t>(from->image_count) * sizeof(uint8_t *));
   to->image_count += from->image_count;
+  free_members(from);
   std::free(from->images);
   std::free(src->lumps);
   std::free(from);

@@ -170,10 +170,27 @@ int64_t skip(int64_t at, uint64_t n, int64_t size) {
   return n < static_cast<uint64_t>(size - at) ? at + static_cast<int64_t>(n) : size;
 }
 
+// A WAD member met on the walk: where its data starts (which tells it from
+// another of the same name) and its name.
+struct wad_member_seen {
+  int64_t data_ofs;
+  std::string name;
+};
+
+// Whether the member is the one asked for by name: all of its name, byte
+// for byte (a name cut to fit the field, or one with a NUL inside, is not).
+bool member_named(const zip_member &m, uint16_t name_len, const char *wanted) {
+  return std::strlen(wanted) == name_len && std::strcmp(m.name, wanted) == 0;
+}
+
 // Walks the local headers from offset 0 until one is missing, malformed or
 // runs past the end, and returns in best the member of the lowest rank
-// (the first of it in archive order). False when none ranks.
-bool walk_members(int fd, int64_t size, zip_member &best) {
+// (the first of it in archive order), or with wanted the first member of
+// that name. seen gets the first WAD members in archive order, one more than
+// are kept as others so that the one read can be left out. False when no
+// member fits.
+bool walk_members(int fd, int64_t size, const char *wanted, zip_member &best,
+                  std::vector<wad_member_seen> &seen) {
   bool any = false;
   bool central_read = false;
   std::vector<central_sizes> central;
@@ -223,7 +240,11 @@ bool walk_members(int fd, int64_t size, zip_member &best) {
       next = skip(next, m.comp_size, size);
     }
     m.rank = member_rank(m.name);
-    if (m.rank < no_rank && (!any || m.rank < best.rank)) {
+    if (m.rank < no_rank && seen.size() <= zip_other_members_kept)
+      seen.push_back({m.data_ofs, m.name});
+    const bool fits = wanted != nullptr ? !any && member_named(m, name_len, wanted)
+                                        : m.rank < no_rank && (!any || m.rank < best.rank);
+    if (fits) {
       best = m;
       any = true;
     }
@@ -403,6 +424,19 @@ bool read_with_unzip(int fd, const char *path, const zip_member &m, const zip_ti
 }
 #endif
 
+// Why a member asked for by name was not read: its name, and the WAD
+// members the archive does hold (the first few), any of which can be asked for.
+std::string absent_member_text(const char *wanted, const std::vector<std::string> &wads) {
+  constexpr size_t shown_max = 8;
+  std::string text = "no tiene el miembro " + console_escape(wanted);
+  if (wads.empty()) return text + " ni ningún archivo .wad";
+  text += "; sus archivos .wad: ";
+  for (size_t i = 0; i < wads.size() && i < shown_max; ++i)
+    text += (i > 0 ? ", " : "") + console_escape(wads[i]);
+  if (wads.size() > shown_max) text += ", ...";
+  return text;
+}
+
 }  // namespace
 
 int strcase_ends_with(const char *s, const char *suffix) {
@@ -418,13 +452,20 @@ int strcase_ends_with(const char *s, const char *suffix) {
   return 1;
 }
 
-bool zip_extract_wad(int fd, const char *path, zip_wad &out, const zip_time_limit &limit) {
+bool zip_extract_wad(int fd, const char *path, zip_wad &out, const zip_time_limit &limit,
+                     const char *wanted) {
   int64_t archive_size = 0;
   if (!wad_file_size(fd, archive_size)) return refuse(out, "no se puede leer el archivo");
   zip_member m;
   bool found = false;
   try {
-    found = walk_members(fd, archive_size, m);
+    std::vector<wad_member_seen> seen;
+    found = walk_members(fd, archive_size, wanted, m, seen);
+    for (const wad_member_seen &s : seen) {
+      if (!(found && s.data_ofs == m.data_ofs) && out.others.size() < zip_other_members_kept)
+        out.others.push_back(s.name);
+    }
+    if (!found && wanted != nullptr) return refuse(out, absent_member_text(wanted, out.others));
   } catch (const std::bad_alloc &) {
     return refuse(out, "sin memoria");
   }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tunecast {
 
@@ -22,8 +23,15 @@ struct zip_wad {
   uint8_t *bytes = nullptr;  // malloc'd, size bytes; the caller frees
   size_t size = 0;
   std::string member;  // the member's name (its first 511 bytes)
+  // The archive's other WAD members (names ending in ".wad"), in archive
+  // order, at most zip_other_members_kept: what else could have been asked for.
+  std::vector<std::string> others;
   std::string reason;  // after a failure: why, in Spanish, escaped for the console
 };
+
+// How many other WAD members a zip_wad names: enough to show what a ZIP
+// holds, while an archive of thousands of names costs no more.
+inline constexpr size_t zip_other_members_kept = 64;
 
 // Picks the preferred WAD member of the ZIP archive open on fd (a regular
 // file; path only names it in the messages, it is never opened again) and
@@ -32,8 +40,12 @@ struct zip_wad {
 // member whose compression ratio no WAD has, and stops at a first 12 bytes
 // no WAD begins with. A deflated member's CRC-32 must match. Logs the
 // progress lines. Returns true with out filled, or false with
-// out.reason set (empty when a line already said why).
-bool zip_extract_wad(int fd, const char *path, zip_wad &out, const zip_time_limit &limit = {});
+// out.reason set (empty when a line already said why). wanted: null for the
+// preferred member, else the exact name (case-sensitive, whole) of the
+// member to read, the first of that name; its absence is a failure whose
+// reason names the WAD members there are.
+bool zip_extract_wad(int fd, const char *path, zip_wad &out, const zip_time_limit &limit = {},
+                     const char *wanted = nullptr);
 
 // 1 when s ends with suffix, ASCII letters compared without case; else 0.
 int strcase_ends_with(const char *s, const char *suffix);

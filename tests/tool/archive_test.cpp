@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "fixtures.h"
@@ -77,5 +79,39 @@ TEST(ArchiveLengths, ListingManyNamesOfOneLumpIsFast) {
   EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 20003);
   EXPECT_NE(table.find("D_SAME   MIDI  "), std::string::npos);
 }
+
+#ifndef _WIN32
+// The whole argument when it names a file, ':' in its name or not; else
+// split at the last ':' when what precedes it exists. (Windows allows no
+// ':' in a file's name.)
+TEST(ArchiveArg, SplitsAtTheLastColonOnlyAfterAnExistingFile) {
+  const std::string dir = fixture::make_temp_dir("archivearg");
+  for (const char *name : {"/a:b.wad", "/a", "/x:y"}) fixture::write_file(dir + name, {1});
+  struct split {
+    std::string arg, path;
+    std::optional<std::string> member;
+  };
+  const split cases[] = {
+      {dir + "/a:b.wad", dir + "/a:b.wad", std::nullopt},
+      {dir + "/a:c.wad", dir + "/a", "c.wad"},
+      {dir + "/a:dir/c:d.wad", dir + "/a:dir/c:d.wad", std::nullopt},
+      {dir + "/x:y:pack/z.wad", dir + "/x:y", "pack/z.wad"},
+      {dir + "/a:", dir + "/a", ""},
+      {dir + "/none:c.wad", dir + "/none:c.wad", std::nullopt},
+      {"C:\\juegos\\zarn.wad", "C:\\juegos\\zarn.wad", std::nullopt},
+      {":c.wad", ":c.wad", std::nullopt},
+      {dir + "/a", dir + "/a", std::nullopt},
+  };
+  for (const split &c : cases) {
+    SCOPED_TRACE(c.arg);
+    const archive_arg got = archive_arg_parse(c.arg.c_str());
+    EXPECT_EQ(got.path, c.path);
+    EXPECT_EQ(got.member, c.member);
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+}
+
+#endif
 
 }  // namespace
