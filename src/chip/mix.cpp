@@ -64,6 +64,12 @@ void mix_stereo(double gain, const double *sum_left, const double *sum_right, in
 
 pan_gains pan_gains_for(int32_t pan) { return pan_by_value.gains[static_cast<size_t>(pan & 0x7F)]; }
 
+void mix_sums_part(mix_sums &sums, int32_t n) {
+  if (sums.apart) return;
+  std::copy_n(sums.left, n, sums.right);
+  sums.apart = true;
+}
+
 void synth_render(module_state &m, float *left, float *right, int32_t frames) {
   int32_t i = 0;
   while (i < frames) {
@@ -90,17 +96,23 @@ void synth_render(module_state &m, float *left, float *right, int32_t frames) {
     std::array<double, chip_stretch_max> sum;
     std::fill_n(sum.begin(), n, 0.0);
     if (m.stereo == 0) {
-      voices_render(m.voices, m.channels, m.tables, m.hexagon, {sum.data()}, n);
+      mix_sums sums{sum.data()};
+      voices_render(m.voices, m.channels, m.tables, m.hexagon, sums, n);
       drums_render(m.drums, m.tables, m.drum_tables, sum.data(), n);
       mix(m.gain, sum.data(), n, left + i, right + i);
     } else {
+      // The right sum is written only once a source sits off the centre;
+      // until then both sides are the one sum, mixed once.
       std::array<double, chip_stretch_max> sum_right;
-      std::fill_n(sum_right.begin(), n, 0.0);
-      const mix_sums sums{sum.data(), sum_right.data()};
+      mix_sums sums{sum.data(), sum_right.data()};
       voices_render(m.voices, m.channels, m.tables, m.hexagon, sums, n);
       drums_render_stereo(m.drums, m.tables, m.drum_tables,
                           pan_gains_for(m.channels[chip_percussion_channel].pan), sums, n);
-      mix_stereo(m.gain, sum.data(), sum_right.data(), n, left + i, right + i);
+      if (sums.apart) {
+        mix_stereo(m.gain, sum.data(), sum_right.data(), n, left + i, right + i);
+      } else {
+        mix(m.gain, sum.data(), n, left + i, right + i);
+      }
     }
     i += n;
   }
