@@ -244,6 +244,10 @@ int16_t *playback_start(module_state &m, recording_file &found, int32_t looping)
 void synth_stop(module_state &m);
 // Renders frames samples into left and right, as chip_render documents.
 void synth_render(module_state &m, float *left, float *right, int32_t frames);
+// The output of n sums under a master scale (0.12 times the gain): out[i]
+// is scale * sum[i] clamped to [-1, 1] in double precision, then narrowed
+// to float; a NaN stays NaN.
+void mix_block(double scale, const double *sum, int32_t n, float *out);
 
 // The state channel reset gives a channel: all zero is the program-start
 // state, this one what every I_PlaySong and loop starts from.

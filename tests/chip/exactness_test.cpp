@@ -572,6 +572,47 @@ TEST(Exactness, StereoSumsStayOneUntilASourceLeavesTheCentre) {
   EXPECT_NE(left, shared);
 }
 
+// The mix of sums no song reaches: both bounds and their neighbours in
+// double (which round to 1.0f yet are not clamped), the infinities, both
+// zeros and NaN, each at every place of a block so that it goes through
+// four samples at a time and through the rest one by one.
+TEST(Exactness, MixClampsInDoubleAndLetsNaNThrough) {
+  const double scale = 0.12 * 0.5;
+  const double above = std::nextafter(1.0, 2.0), below = std::nextafter(1.0, 0.0);
+  struct row {
+    double sum;  // times scale
+    float want;
+  };
+  const row rows[] = {
+      {1.0 / scale * above, 1.0f},
+      {above / scale, 1.0f},
+      {below / scale, 1.0f},
+      {-above / scale, -1.0f},
+      {-below / scale, -1.0f},
+      {INFINITY, 1.0f},
+      {-INFINITY, -1.0f},
+      {-0.0, -0.0f},
+      {0.0, 0.0f},
+      {0.25 / scale, static_cast<float>(scale * (0.25 / scale))},
+  };
+  constexpr int32_t n = 7;
+  for (const row &r : rows) {
+    for (int32_t at = 0; at < n; ++at) {
+      SCOPED_TRACE(testing::Message() << r.sum << " at " << at);
+      std::vector<double> sums(n, 1.0 / scale);
+      sums[static_cast<size_t>(at)] = r.sum;
+      std::vector<float> out(n, 0.5f);
+      chip::mix_block(scale, sums.data(), n, out.data());
+      EXPECT_EQ(std::bit_cast<uint32_t>(out[static_cast<size_t>(at)]),
+                std::bit_cast<uint32_t>(r.want));
+      sums[static_cast<size_t>(at)] = NAN;
+      chip::mix_block(scale, sums.data(), n, out.data());
+      EXPECT_TRUE(std::isnan(out[static_cast<size_t>(at)]));
+      EXPECT_EQ(std::count(out.begin(), out.end(), 1.0f), n - 1);
+    }
+  }
+}
+
 // Age and hexagon tables from empty, and then with room for only a few more
 // blocks: notes move from table entries to their own calls when the room
 // runs out, in mid-note and at different blocks.
