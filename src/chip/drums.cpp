@@ -463,7 +463,15 @@ void drums_render(drum_pool &drums, age_tables &tables, drum_table_set &drum_tab
 }
 
 void drums_render_stereo(drum_pool &drums, age_tables &tables, drum_table_set &drum_tables,
-                         pan_gains gains, mix_sums sums, int32_t n) {
+                         pan_gains gains, mix_sums &sums, int32_t n) {
+  // At the centre with the sides still one, the drums add to that one sum
+  // as in mono.
+  if (pan_is_centre(gains) && !sums.apart) {
+    drums_render(drums, tables, drum_tables, sums.left, n);
+    return;
+  }
+  if (drums_sounding(drums) == 0) return;
+  mix_sums_part(sums, n);
   // Each drum alone into a buffer of -0.0, the sum that leaves any value
   // added to it as it is (0.0 would turn a -0.0 into +0.0): the buffer then
   // holds the drum's own clamped samples, added to each side in slot order

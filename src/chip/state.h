@@ -244,6 +244,10 @@ int16_t *playback_start(module_state &m, recording_file &found, int32_t looping)
 void synth_stop(module_state &m);
 // Renders frames samples into left and right, as chip_render documents.
 void synth_render(module_state &m, float *left, float *right, int32_t frames);
+// The output of n sums under a master scale (0.12 times the gain): out[i]
+// is scale * sum[i] clamped to [-1, 1] in double precision, then narrowed
+// to float; a NaN stays NaN.
+void mix_block(double scale, const double *sum, int32_t n, float *out);
 
 // The state channel reset gives a channel: all zero is the program-start
 // state, this one what every I_PlaySong and loop starts from.
@@ -262,10 +266,15 @@ void voice_note_on(voice_pool &voices, const channel_state &channels, int32_t ch
                    int32_t velocity);
 // Where rendered samples are added: one sum, or in stereo a left and a
 // right one (right non-null) that take each source's value times its
-// channel's pan gains.
+// channel's pan gains. The centre's gains are exactly 1.0 and x * 1.0 == x,
+// so while every source so far sat at the centre (apart false) the two sums
+// took the same additions: left alone holds them and right is not written.
+// The first source off the centre copies left to right (mix_sums_part) and
+// sets apart; from there on each side takes its own.
 struct mix_sums {
   double *left;
   double *right = nullptr;
+  bool apart = false;
 };
 
 // The gains of pan value 0..127 (64 = centre, both exactly 1.0): an
@@ -275,11 +284,16 @@ struct pan_gains {
   double right;
 };
 pan_gains pan_gains_for(int32_t pan);
+// True for the centre's gains, which leave a value as it is.
+constexpr bool pan_is_centre(pan_gains g) { return g.left == 1.0 && g.right == 1.0; }
+// Makes the stereo sums (right non-null) two before a source off the centre
+// adds to them: copies left's n samples to right, once.
+void mix_sums_part(mix_sums &sums, int32_t n);
 
 // Adds the melodic voices' next n samples to the sums and advances them. n
 // samples with no event in between: the sequencer is not consulted.
 void voices_render(voice_pool &voices, const channel_state &channels, age_tables &tables,
-                   hexagon_tables &hexagon, mix_sums sums, int32_t n);
+                   hexagon_tables &hexagon, mix_sums &sums, int32_t n);
 // Active melodic voices.
 int32_t voices_sounding(const voice_pool &voices);
 
@@ -293,7 +307,7 @@ void drums_render(drum_pool &drums, age_tables &tables, drum_table_set &drum_tab
 // The same into stereo sums, every drum placed by the percussion channel's
 // pan: each drum's clamped samples times the gains, added drum by drum.
 void drums_render_stereo(drum_pool &drums, age_tables &tables, drum_table_set &drum_tables,
-                         pan_gains gains, mix_sums sums, int32_t n);
+                         pan_gains gains, mix_sums &sums, int32_t n);
 // Active drums.
 int32_t drums_sounding(const drum_pool &drums);
 

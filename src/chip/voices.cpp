@@ -441,16 +441,19 @@ void voice_run(chip_voice &v, age_tables &tables, hexagon_tables &hexagon, doubl
 }  // namespace
 
 void voices_render(voice_pool &voices, const channel_state &channels, age_tables &tables,
-                   hexagon_tables &hexagon, mix_sums sums, int32_t n) {
+                   hexagon_tables &hexagon, mix_sums &sums, int32_t n) {
   // Voice after voice in slot order: each sample's sum still gets its
-  // contributions in the order of the slots.
+  // contributions in the order of the slots. In stereo, the voices at the
+  // centre before the first one off it run the mono kernels into the sum
+  // both sides share.
   for (chip_voice &v : voices) {
     if (v.active == 0) continue;
     const chip_channel &c = channels[static_cast<size_t>(v.channel)];
     voice_update_pitch(v, c.bend);
     const double volume_factor = c.volume / volume_scale;
-    const voice_out out{sums.left, sums.right,
-                        sums.right != nullptr ? pan_gains_for(c.pan) : pan_gains{1.0, 1.0}};
+    const pan_gains gains = sums.right != nullptr ? pan_gains_for(c.pan) : pan_gains{1.0, 1.0};
+    if (!pan_is_centre(gains)) mix_sums_part(sums, n);
+    const voice_out out{sums.left, sums.apart ? sums.right : nullptr, gains};
     switch (v.wave) {
       case wave_pulse:
         voice_run<wave_pulse>(v, tables, hexagon, volume_factor, out, n);

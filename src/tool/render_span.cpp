@@ -3,11 +3,15 @@
 #include "tool/render_span.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <string>
 #include <string_view>
+#if defined(__x86_64__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 
 #include "mus/song_length.h"
 #include "tool/wav_out.h"
@@ -37,6 +41,41 @@ void count_clipped(const float *pulled, int channels, int32_t from, int32_t to, 
   }
 }
 
+// The loop of emit_unfaded eight values a turn with SSE2 on x86-64, where it
+// is the baseline; returns the values done (none elsewhere) and folds their
+// magnitudes into loudest.
+ptrdiff_t emit_eights(const float *pulled, ptrdiff_t values, int16_t *out, float &loudest) {
+  ptrdiff_t i = 0;
+#if defined(__x86_64__) || defined(_M_X64)
+  const __m128 magnitude_bits = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+  const __m128 full_scale = _mm_set1_ps(32000.0f);
+  __m128 loud = _mm_set1_ps(loudest);
+  for (; i + 8 <= values; i += 8) {
+    const __m128 a = _mm_loadu_ps(pulled + i);
+    const __m128 b = _mm_loadu_ps(pulled + i + 4);
+    // max(x, loud) is x > loud ? x : loud: a NaN x leaves the loudest as
+    // std::max(loudest, x) does.
+    loud = _mm_max_ps(_mm_and_ps(a, magnitude_bits), loud);
+    loud = _mm_max_ps(_mm_and_ps(b, magnitude_bits), loud);
+    // wav_sample's product truncated toward zero; then each value's low 16
+    // bits, as the scalar narrowing keeps them, rather than the saturation
+    // of the pack (the two differ only out of range).
+    __m128i low = _mm_cvttps_epi32(_mm_mul_ps(a, full_scale));
+    __m128i high = _mm_cvttps_epi32(_mm_mul_ps(b, full_scale));
+    low = _mm_srai_epi32(_mm_slli_epi32(low, 16), 16);
+    high = _mm_srai_epi32(_mm_slli_epi32(high, 16), 16);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_packs_epi32(low, high));
+  }
+  // No NaN reaches the lanes, so the order they are folded in is free.
+  std::array<float, 4> lanes;
+  _mm_storeu_ps(lanes.data(), loud);
+  for (const float x : lanes) loudest = std::max(loudest, x);
+#else
+  (void)pulled, (void)values, (void)out, (void)loudest;
+#endif
+  return i;
+}
+
 // The frames [0, to) of a block that lie before the fade, written as pulled
 // to out: the loudest value is all the peak needs, and the frames are looked
 // at one by one only when it reached full scale.
@@ -44,7 +83,7 @@ void emit_unfaded(const float *pulled, int channels, int32_t to, int64_t start, 
                   render_stats &st) {
   float loudest = 0.0f;
   const ptrdiff_t values = static_cast<ptrdiff_t>(to) * channels;
-  for (ptrdiff_t i = 0; i < values; ++i) {
+  for (ptrdiff_t i = emit_eights(pulled, values, out, loudest); i < values; ++i) {
     loudest = std::max(loudest, std::fabs(pulled[i]));
     out[i] = wav_sample(pulled[i]);
   }

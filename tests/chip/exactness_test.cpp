@@ -96,10 +96,12 @@ void expect_stereo_identical(fixture::reference_synth &ref, int64_t n, bool sums
     if (sums) {
       chip::module_state &m = chip::the_state;
       if (m.flags.playing != 0 && !chip::seq_step(m.song, m.flags, m.channels, m.voices, m.drums)) {
-        const chip::mix_sums out{&got_left, &got_right};
+        chip::mix_sums out{&got_left, &got_right};
         chip::voices_render(m.voices, m.channels, m.tables, m.hexagon, out, 1);
         chip::drums_render_stereo(m.drums, m.tables, m.drum_tables,
                                   chip::pan_gains_for(m.channels[15].pan), out, 1);
+        // Sides never parted are both the one sum.
+        if (!out.apart) got_right = got_left;
       }
       want = ref.next_stereo_sums();
     } else {
@@ -161,7 +163,8 @@ void expect_identical(const render_case &c, probe what) {
       double got = 0.0;
       chip::module_state &m = chip::the_state;
       if (m.flags.playing != 0 && !chip::seq_step(m.song, m.flags, m.channels, m.voices, m.drums)) {
-        chip::voices_render(m.voices, m.channels, m.tables, m.hexagon, {&got}, 1);
+        chip::mix_sums out{&got};
+        chip::voices_render(m.voices, m.channels, m.tables, m.hexagon, out, 1);
         chip::drums_render(m.drums, m.tables, m.drum_tables, &got, 1);
       }
       const double want = ref.next_sum();
@@ -500,12 +503,26 @@ bytes pan_score() {
   return b.delay(20).score_end().build();
 }
 
+// The sides share one sum until the first source off the centre: centre
+// voices in the first slots and one off it after them, then only the drums
+// off it, then a later slot leaving the centre with the drums back on it.
+bytes parting_score() {
+  mus_builder b;
+  b.instrument(0, 80).instrument(1, 20).instrument(2, 104).pan(2, 30);
+  b.note_on(0, 60, 100).note_on(1, 64, 90).note_on(2, 67, 110).note_on(15, 36, 120).delay(30);
+  b.note_off(2, 67).pan(15, 100).note_on(15, 38, 110).delay(60);
+  b.pan(15, 64).pan(1, 90).note_on(15, 42, 100).delay(30);
+  b.note_off(0, 60).note_off(1, 64).delay(20);
+  return b.score_end().build();
+}
+
 // Stereo against the reference on both sides: songs that pan, and songs
 // that never do, whose two sides must then both be the mono sample.
 TEST(Exactness, StereoMatchesTheReferenceOnBothSides) {
   const std::vector<render_case> cases = {
       {"pans", pan_score(), 127, false, 1.2, true, true},
       {"pans, looping", pan_score(), 100, true, 2.5, true, true},
+      {"parts after the centre", parting_score(), 127, false, 1.4, true, true},
       {"families, no pan", families_score(), 127, false, 1.5, true},
       {"drums, no pan", drums_score(), 127, false, 5.4, true},
       {"dense, no pan", random_score(0x5eed0001u, 3.0), 100, false, 3.5, true},
@@ -528,6 +545,70 @@ TEST(Exactness, StereoMatchesTheReferenceOnBothSides) {
   for (int32_t p = 0; p < 128; ++p) {
     const chip::pan_gains g = chip::pan_gains_for(p);
     EXPECT_NEAR(g.left * g.left + g.right * g.right, 2.0, 1e-15) << p;
+  }
+}
+
+// While every source sits at the centre the right sum is not written: the
+// sides are the one sum in left. A drum panned hard left then parts them,
+// and its right gain of 0.0 leaves the right side the shared sum as it was.
+TEST(Exactness, StereoSumsStayOneUntilASourceLeavesTheCentre) {
+  chip::module_state &m = chip::the_state;
+  chip::channels_reset(m.channels);
+  chip::voice_note_on(m.voices, m.channels, 0, 60, 100);
+  chip::drum_note_on(m.drums, 36, 120);
+  constexpr int32_t n = 64;
+  std::vector<double> left(n, 0.0), right(n, NAN);
+  chip::mix_sums sums{left.data(), right.data()};
+  chip::voices_render(m.voices, m.channels, m.tables, m.hexagon, sums, n);
+  chip::drums_render_stereo(m.drums, m.tables, m.drum_tables, chip::pan_gains_for(64), sums, n);
+  EXPECT_FALSE(sums.apart);
+  EXPECT_TRUE(std::all_of(right.begin(), right.end(), [](double x) { return std::isnan(x); }));
+
+  const std::vector<double> shared = left;
+  chip::drums_render_stereo(m.drums, m.tables, m.drum_tables, chip::pan_gains_for(0), sums, n);
+  EXPECT_TRUE(sums.apart);
+  EXPECT_EQ(right, shared);
+  EXPECT_NE(left, shared);
+}
+
+// The mix of sums no song reaches: both bounds and their neighbours in
+// double (which round to 1.0f yet are not clamped), the infinities, both
+// zeros and NaN, each at every place of a block so that it goes through
+// four samples at a time and through the rest one by one.
+TEST(Exactness, MixClampsInDoubleAndLetsNaNThrough) {
+  const double scale = 0.12 * 0.5;
+  const double above = std::nextafter(1.0, 2.0), below = std::nextafter(1.0, 0.0);
+  struct row {
+    double sum;  // times scale
+    float want;
+  };
+  const row rows[] = {
+      {1.0 / scale * above, 1.0f},
+      {above / scale, 1.0f},
+      {below / scale, 1.0f},
+      {-above / scale, -1.0f},
+      {-below / scale, -1.0f},
+      {INFINITY, 1.0f},
+      {-INFINITY, -1.0f},
+      {-0.0, -0.0f},
+      {0.0, 0.0f},
+      {0.25 / scale, static_cast<float>(scale * (0.25 / scale))},
+  };
+  constexpr int32_t n = 7;
+  for (const row &r : rows) {
+    for (int32_t at = 0; at < n; ++at) {
+      SCOPED_TRACE(testing::Message() << r.sum << " at " << at);
+      std::vector<double> sums(n, 1.0 / scale);
+      sums[static_cast<size_t>(at)] = r.sum;
+      std::vector<float> out(n, 0.5f);
+      chip::mix_block(scale, sums.data(), n, out.data());
+      EXPECT_EQ(std::bit_cast<uint32_t>(out[static_cast<size_t>(at)]),
+                std::bit_cast<uint32_t>(r.want));
+      sums[static_cast<size_t>(at)] = NAN;
+      chip::mix_block(scale, sums.data(), n, out.data());
+      EXPECT_TRUE(std::isnan(out[static_cast<size_t>(at)]));
+      EXPECT_EQ(std::count(out.begin(), out.end(), 1.0f), n - 1);
+    }
   }
 }
 

@@ -30,8 +30,9 @@ constexpr double step_s = 2.2675736961451248e-05;
 // One sample of the melodic voices alone.
 double voices_sample() {
   double sum = 0.0;
+  chip::mix_sums sums{&sum};
   chip::voices_render(chip::the_state.voices, chip::the_state.channels, chip::the_state.tables,
-                      chip::the_state.hexagon, {&sum}, 1);
+                      chip::the_state.hexagon, sums, 1);
   return sum;
 }
 
