@@ -4,25 +4,6 @@
 
 #include "tool/shared_library.h"
 
-namespace {
-
-struct loaded_sdl {
-  sdl_functions functions;
-  bool usable = false;
-  std::string error;
-};
-
-const loaded_sdl &process_sdl() {
-  static const loaded_sdl loaded = [] {
-    loaded_sdl l;
-    l.usable = sdl_functions_load(sdl_soname, l.functions, l.error);
-    return l;
-  }();
-  return loaded;
-}
-
-}  // namespace
-
 bool sdl_functions_load(const char *soname, sdl_functions &functions, std::string &error) {
   void *const library = shared_library_open(soname, error);
   if (library == nullptr) return false;
@@ -43,11 +24,11 @@ bool sdl_functions_load(const char *soname, sdl_functions &functions, std::strin
 }
 
 const sdl_functions *sdl_library() {
-  const loaded_sdl &loaded = process_sdl();
+  const auto &loaded = shared_library_load_once(sdl_functions_load, sdl_soname);
   return loaded.usable ? &loaded.functions : nullptr;
 }
 
 std::string sdl_unavailable() {
-  const loaded_sdl &loaded = process_sdl();
+  const auto &loaded = shared_library_load_once(sdl_functions_load, sdl_soname);
   return loaded.usable ? std::string() : "falta SDL2 (" + loaded.error + ")";
 }

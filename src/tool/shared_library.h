@@ -29,4 +29,25 @@ bool shared_library_bind(void *library, const char *name, Function &function, st
   return address != nullptr;
 }
 
+// A library's table of functions loaded once, the first time it is asked
+// for, by load (which binds every function or none), and kept for the
+// process. Safe from any thread.
+template <typename Functions>
+struct loaded_functions {
+  Functions functions{};
+  bool usable = false;
+  std::string error;
+};
+template <typename Functions>
+const loaded_functions<Functions> &shared_library_load_once(bool (*load)(const char *, Functions &,
+                                                                         std::string &),
+                                                            const char *soname) {
+  static const loaded_functions<Functions> loaded = [&] {
+    loaded_functions<Functions> l;
+    l.usable = load(soname, l.functions, l.error);
+    return l;
+  }();
+  return loaded;
+}
+
 #endif  // TUNECAST_TOOL_SHARED_LIBRARY_H

@@ -6,25 +6,6 @@
 
 #include "tool/shared_library.h"
 
-namespace {
-
-struct loaded_sndfile {
-  sndfile_functions functions;
-  bool usable = false;
-  std::string error;
-};
-
-const loaded_sndfile &process_sndfile() {
-  static const loaded_sndfile loaded = [] {
-    loaded_sndfile l;
-    l.usable = sndfile_functions_load(sndfile_soname, l.functions, l.error);
-    return l;
-  }();
-  return loaded;
-}
-
-}  // namespace
-
 bool sndfile_functions_load(const char *soname, sndfile_functions &functions, std::string &error) {
   void *const library = shared_library_open(soname, error);
   if (library == nullptr) return false;
@@ -40,12 +21,12 @@ bool sndfile_functions_load(const char *soname, sndfile_functions &functions, st
 }
 
 const sndfile_functions *sndfile_library() {
-  const loaded_sndfile &loaded = process_sndfile();
+  const auto &loaded = shared_library_load_once(sndfile_functions_load, sndfile_soname);
   return loaded.usable ? &loaded.functions : nullptr;
 }
 
 std::string sndfile_unavailable() {
-  const loaded_sndfile &loaded = process_sndfile();
+  const auto &loaded = shared_library_load_once(sndfile_functions_load, sndfile_soname);
   return loaded.usable ? std::string() : "falta libsndfile (" + loaded.error + ")";
 }
 
