@@ -57,6 +57,8 @@ constexpr const char *help_text =
     "(90, 90s, 12.5, .5), o como m:ss o h:mm:ss (1:30, 0:01:30, 1:30.5).\n"
     "Las opciones pueden ir antes o después de los demás argumentos; tras --,\n"
     "todo es argumento (para un nombre que empiece por -).\n"
+    "Las opciones largas tienen también nombre en inglés: --passes, --fade,\n"
+    "el resto igual: --volume, --all, --list, --play, --stereo, --format, --quiet.\n"
     "\n"
     "  -v, --vueltas N         toca la canción entera N veces, repitiendo al final\n"
     "                            tunecast -v 2 zarn.wad D_E1M1 e1m1.wav\n"
@@ -80,7 +82,7 @@ constexpr const char *help_text =
     "                            tunecast -q zarn.wad D_E1M1 e1m1.wav\n"
     "  -h, --ayuda, --help     muestra esta ayuda\n"
     "                            tunecast --ayuda\n"
-    "      --version           muestra la versión\n"
+    "  -V, --version           muestra la versión\n"
     "                            tunecast --version\n";
 
 struct wad_closer {

@@ -55,6 +55,17 @@ constexpr option_row option_table[] = {
     {option_id::format, 0, "formato", value_use::next_or_attached},
     {option_id::stereo, 'e', "estereo", value_use::none},
     {option_id::play, 'p', "tocar", value_use::next_or_attached},
+    // The same options by their English names, and -V as other tools have it.
+    {option_id::list, 0, "list", value_use::attached_only},
+    {option_id::loops, 0, "passes", value_use::next_or_attached},
+    {option_id::fade, 0, "fade", value_use::next_or_attached},
+    {option_id::batch, 0, "all", value_use::next_or_attached},
+    {option_id::volume, 0, "volume", value_use::next_or_attached},
+    {option_id::quiet, 0, "quiet", value_use::none},
+    {option_id::format, 0, "format", value_use::next_or_attached},
+    {option_id::stereo, 0, "stereo", value_use::none},
+    {option_id::play, 0, "play", value_use::next_or_attached},
+    {option_id::version, 'V', "version", value_use::none},
 };
 
 const option_row *find_short(char c) {

@@ -107,6 +107,21 @@ void report_clipping(const render_job &job, const render_stats &st) {
   }
 }
 
+// The default length cuts most songs short without saying so: when no
+// duration was given and the song's natural end lies past it, one line
+// names the song's length and how to get it whole. A song without an end
+// has no whole to offer.
+void report_default_cut(const render_job &job, const tc_synth *synth, const render_span &span) {
+  if (job.style.quiet || job.length.loops > 0 || job.length.seconds.text != nullptr) return;
+  const double natural_s = tc_synth_length(synth);
+  if (!(natural_s > span.seconds)) return;
+  const std::string who = job.batch ? std::string(job.lump_name) + ": " : std::string();
+  std::fprintf(stderr,
+               "aviso: %sla canción dura %.1f s y se han escrito sus primeros %.0f s: -v 1 la "
+               "escribe entera\n",
+               who.c_str(), natural_s, span.seconds);
+}
+
 // A new instance with the job's song loaded (none without a score), its
 // volume, channels and recording lookup set. Prints the refusal and gives
 // null when the synthesizer cannot take the song.
@@ -191,5 +206,6 @@ int render_run(const render_job &job) {
   std::snprintf(closing, sizeof closing, "pico %.2f, %.1f s", st.peak, span.seconds);
   render_closing_line(job, closing);
   report_clipping(job, st);
+  report_default_cut(job, synth.get(), span);
   return 0;
 }

@@ -91,7 +91,8 @@ TEST_F(Options, HelpAndVersion) {
     EXPECT_EQ(r.out.substr(0, usage.size()), usage);
     for (const char *option :
          {"--vueltas", "--fundido", "--todas", "--listar", "--version", "h:mm:ss", "--volumen",
-          "-q, --silencio", "--json", "--formato", "-e, --estereo", "-p, --tocar"}) {
+          "-q, --silencio", "--json", "--formato", "-e, --estereo", "-p, --tocar", "-V, --version",
+          "--passes, --fade", "--volume, --all"}) {
       EXPECT_NE(r.out.find(option), std::string::npos) << option;
     }
     // Each option's line is followed by an example of it.
@@ -530,6 +531,39 @@ TEST(OptionsParse, ListingTakesItsArchiveAttachedOrAsTheArgument) {
   for (const auto &[args, line] : refused) {
     SCOPED_TRACE(line);
     EXPECT_EQ(parsed(args).opt.error, line);
+  }
+}
+
+// Each English name reads as its Spanish one: the same options, the same
+// values, the same arguments.
+TEST(OptionsParse, EnglishNamesAreTheSameOptions) {
+  const std::pair<std::vector<std::string>, std::vector<std::string>> same[] = {
+      {{"--passes", "2", "--fade=3", "--volume", "64", "--stereo", "--quiet", "--format", "flac",
+        "a.wad", "D_X", "o.flac"},
+       {"--vueltas", "2", "--fundido=3", "--volumen", "64", "--estereo", "--silencio", "--formato",
+        "flac", "a.wad", "D_X", "o.flac"}},
+      {{"--all", "dir", "a.wad"}, {"--todas", "dir", "a.wad"}},
+      {{"--list=a.wad", "--json"}, {"--listar=a.wad", "--json"}},
+      {{"--play", "a.wad"}, {"--tocar", "a.wad"}},
+      {{"-V"}, {"--version"}},
+  };
+  for (const auto &[english, spanish] : same) {
+    SCOPED_TRACE(::testing::PrintToString(english));
+    const parsed e(english);
+    const parsed s(spanish);
+    ASSERT_EQ(e.opt.error, "");
+    ASSERT_EQ(s.opt.error, "");
+    EXPECT_EQ(e.opt.action, s.opt.action);
+    EXPECT_EQ(e.opt.loops, s.opt.loops);
+    EXPECT_EQ(e.opt.fade_s, s.opt.fade_s);
+    EXPECT_EQ(e.opt.volume, s.opt.volume);
+    EXPECT_EQ(e.opt.stereo, s.opt.stereo);
+    EXPECT_EQ(e.opt.quiet, s.opt.quiet);
+    EXPECT_EQ(e.opt.format_given, s.opt.format_given);
+    EXPECT_EQ(e.opt.format, s.opt.format);
+    EXPECT_EQ(e.opt.json, s.opt.json);
+    ASSERT_EQ(e.opt.args.size(), s.opt.args.size());
+    for (size_t i = 0; i < e.opt.args.size(); ++i) EXPECT_STREQ(e.opt.args[i], s.opt.args[i]);
   }
 }
 

@@ -104,9 +104,11 @@ TEST_F(Tool, FewerThanThreeArgumentsPrintUsage) {
 TEST_F(Tool, LumpAbsentOrWithoutDataIsNotThere) {
   // A music lump a letter or a case away is named after the line.
   const std::string hint = " (tunecast -l " + path("song.wad") + " lista la música)\n";
-  const std::pair<std::string, std::string> rows[] = {
-      {"D_NONE", ""}, {"d_song", "¿D_SONG?" + hint}, {"D_MARK", ""},
-      {"D_OUT", "¿D_CUT?" + hint}, {"D_NEG", ""}};
+  const std::pair<std::string, std::string> rows[] = {{"D_NONE", ""},
+                                                      {"d_song", "¿D_SONG?" + hint},
+                                                      {"D_MARK", ""},
+                                                      {"D_OUT", "¿D_CUT?" + hint},
+                                                      {"D_NEG", ""}};
   for (const auto &[lump, near] : rows) {
     SCOPED_TRACE(lump);
     expect_refused(tunecast({path("song.wad"), lump, path("out.wav")}),
@@ -142,6 +144,40 @@ TEST_F(Tool, DefaultSixtySecondsWithTheCanonicalHeader) {
   EXPECT_TRUE(std::all_of(wav.begin() + 44, wav.end(), [](uint8_t b) { return b == 0; }));
 }
 
+// A render left at the default 60 s says when it cut the song short, and
+// only then: not for a duration given, a quiet run or a song that ended.
+TEST_F(Tool, TheDefaultLengthSaysWhenItCutsTheSong) {
+  const bytes long_song =
+      fixture::mus_builder().note_on(0, 60, 100).delay(140 * 70).score_end().build();
+  fixture::wad_builder()
+      .lump("D_LONG", long_song)
+      .lump("D_SONG", silent_song())
+      .write(path("long.wad"));
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } rows[] = {
+      {{"D_LONG"},
+       "aviso: la canción dura 70.0 s y se han escrito sus primeros 60 s: -v 1 la escribe "
+       "entera\n"},
+      {{"D_LONG", "60"}, ""},
+      {{"-q", "D_LONG"}, ""},
+      {{"D_SONG"}, ""},
+  };
+  for (const auto &c : rows) {
+    SCOPED_TRACE(c.args[0]);
+    std::vector<std::string> args = {path("long.wad")};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    // The output goes after the lump, the duration after the output.
+    const auto lump = std::find_if(args.begin(), args.end(),
+                                   [](const std::string &a) { return a.rfind("D_", 0) == 0; });
+    args.insert(lump + 1, path("out.wav"));
+    const auto r = tunecast(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, c.err);
+  }
+}
+
 // Lumps that are not MUS (too short to hold a signature, or another one)
 // are never registered and render silence, like the silent score.
 TEST_F(Tool, DurationSetsTheFrameCountAndTheClosingLine) {
@@ -150,12 +186,10 @@ TEST_F(Tool, DurationSetsTheFrameCountAndTheClosingLine) {
     uint32_t frames;
     const char *shown;
   };
-  const row rows[] = {
-      {{"D_SONG", "1.5"}, 66150, "1.5"},      {{"D_SONG", "0"}, 0, "0.0"},
-      {{"D_SONG", ".1"}, 4410, "0.1"},        {{"D_SONG", "0.00003"}, 1, "0.0"},
-      {{"D_SONG", "2.5s"}, 110250, "2.5"},
-      {{"D_TWO", "0.5"}, 22050, "0.5"},       {{"D_THREE", "0.5"}, 22050, "0.5"},
-      {{"D_TEXT", "0.5"}, 22050, "0.5"}};
+  const row rows[] = {{{"D_SONG", "1.5"}, 66150, "1.5"},   {{"D_SONG", "0"}, 0, "0.0"},
+                      {{"D_SONG", ".1"}, 4410, "0.1"},     {{"D_SONG", "0.00003"}, 1, "0.0"},
+                      {{"D_SONG", "2.5s"}, 110250, "2.5"}, {{"D_TWO", "0.5"}, 22050, "0.5"},
+                      {{"D_THREE", "0.5"}, 22050, "0.5"},  {{"D_TEXT", "0.5"}, 22050, "0.5"}};
   for (const row &c : rows) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1]);
     std::vector<std::string> args = {path("song.wad"), c.args[0], path("out.wav")};
@@ -293,8 +327,8 @@ TEST_F(Tool, ReplacedFileKeepsItsPermissionsAndALinkIsKept) {
   ASSERT_EQ(linked.status, 0) << linked.err;
   ASSERT_EQ(created.status, 0) << created.err;
   struct stat st {};
-  for (const auto &[name, mode] : {std::pair{"out.wav", 0600u}, std::pair{"real.wav", 0604u},
-                                   std::pair{"new.wav", 0640u}}) {
+  for (const auto &[name, mode] :
+       {std::pair{"out.wav", 0600u}, std::pair{"real.wav", 0604u}, std::pair{"new.wav", 0640u}}) {
     SCOPED_TRACE(name);
     ASSERT_EQ(stat(path(name).c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 44 + 2 * 22050);
@@ -302,8 +336,8 @@ TEST_F(Tool, ReplacedFileKeepsItsPermissionsAndALinkIsKept) {
   }
   EXPECT_TRUE(fs::is_symlink(path("link.wav")));
   EXPECT_EQ(fs::read_symlink(path("link.wav")), "real.wav");
-  EXPECT_EQ(files(), (std::vector<std::string>{"link.wav", "new.wav", "out.wav", "real.wav",
-                                               "song.wad"}));
+  EXPECT_EQ(files(),
+            (std::vector<std::string>{"link.wav", "new.wav", "out.wav", "real.wav", "song.wad"}));
 }
 
 TEST_F(Tool, PipeIsWrittenDirectly) {
@@ -398,15 +432,25 @@ fixture::bytes piece_as_midi() {
 }
 fixture::bytes piece_as_mus() {
   return fixture::mus_builder()
-      .instrument(0, 80).note_on(0, 60, 110).note_on(15, 36, 100).delay(5)
-      .bend(0, 187).volume(0, 90).delay(15)
-      .note_off(0, 60).note_on(1, 67, 90).note_on(15, 38).delay(20)
+      .instrument(0, 80)
+      .note_on(0, 60, 110)
+      .note_on(15, 36, 100)
+      .delay(5)
+      .bend(0, 187)
+      .volume(0, 90)
+      .delay(15)
+      .note_off(0, 60)
+      .note_on(1, 67, 90)
+      .note_on(15, 38)
+      .delay(20)
       .score_end()
       .build();
 }
 
 TEST_F(Tool, MidiLumpRendersLikeTheSameScoreWrittenAsMus) {
-  fixture::wad_builder().lump("D_MIDI", piece_as_midi()).lump("D_MUS", piece_as_mus())
+  fixture::wad_builder()
+      .lump("D_MIDI", piece_as_midi())
+      .lump("D_MUS", piece_as_mus())
       .write(path("two.wad"));
   const auto midi = tunecast({path("two.wad"), "D_MIDI", path("midi.wav"), "0.5"});
   const auto mus = tunecast({path("two.wad"), "D_MUS", path("mus.wav"), "0.5"});
@@ -424,15 +468,18 @@ TEST_F(Tool, BrokenMidiIsRefusedAndOtherBytesWarnedAsSilence) {
   const bytes header = fixture::midi_builder(0, 70).build();
   bytes cut = header;
   for (const uint8_t b : bytes{'M', 'T', 'r', 'k', 0, 0, 0, 100, 0, 0x90}) cut.push_back(b);
-  fixture::wad_builder().lump("D_BAD", cut).lump("D_TEXT", text_bytes("not a score"))
+  fixture::wad_builder()
+      .lump("D_BAD", cut)
+      .lump("D_TEXT", text_bytes("not a score"))
       .write(path("odd.wad"));
   expect_refused(tunecast({path("odd.wad"), "D_BAD", path("out.wav"), "0.1"}),
                  "lump D_BAD: MIDI dañado: el bloque del byte 14 pasa del final del archivo\n");
   EXPECT_FALSE(fixture::file_exists(path("out.wav")));
   const auto r = tunecast({path("odd.wad"), "D_TEXT", path("out.wav"), "0.1"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "aviso: el lump D_TEXT no es música que se pueda tocar (ni MUS ni MIDI): "
-                   "se escribe silencio\n");
+  EXPECT_EQ(r.err,
+            "aviso: el lump D_TEXT no es música que se pueda tocar (ni MUS ni MIDI): "
+            "se escribe silencio\n");
   EXPECT_EQ(fixture::read_file(path("out.wav")).size(), 44u + 2 * 4410);
 }
 
@@ -453,7 +500,9 @@ TEST_F(Tool, ClippedSamplesAreCountedAfterTheClosingLine) {
   for (int i = 0; i < 8; ++i) loud.note_on(15, 36, 127);
   for (int note = 48; note < 72; note += 4) loud.note_on(0, note, 127);
   loud.delay(20).score_end();
-  fixture::wad_builder().lump("D_LOUD", loud.build()).lump("D_SOFT", piece_as_mus())
+  fixture::wad_builder()
+      .lump("D_LOUD", loud.build())
+      .lump("D_SOFT", piece_as_mus())
       .write(path("loud.wad"));
   const auto r = tunecast({path("loud.wad"), "D_LOUD", path("loud.wav"), "0.2"});
   ASSERT_EQ(r.status, 0) << r.err;
