@@ -3,7 +3,8 @@
 # position-independent and gets a shared twin linked from the same objects,
 # so both come out of one build without compiling anything twice. With
 # TUNECAST_INSTALL, `cmake --install` puts the headers, both kinds of
-# library, the tool, a CMake package and a pkg-config file under the prefix.
+# library, the tool, a CMake package, a pkg-config file and the notes under
+# the prefix.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -129,8 +130,9 @@ install(TARGETS tunecast_synth tunecast_chip tunecast_wad tunecast_midi tunecast
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(TARGETS tunecast RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# The licence travels with the binaries it covers.
-install(FILES LICENSE README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The licence travels with the binaries it covers; the notes beside it.
+install(FILES LICENSE README.md docs/engine-guide.md docs/design.md docs/developing.md
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(EXPORT tunecast-targets NAMESPACE tunecast:: DESTINATION ${tunecast_cmake_dir})
 
 configure_package_config_file(cmake/tunecast-config.cmake.in
