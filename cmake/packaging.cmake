@@ -3,7 +3,8 @@
 # position-independent and gets a shared twin linked from the same objects,
 # so both come out of one build without compiling anything twice. With
 # TUNECAST_INSTALL, `cmake --install` puts the headers, both kinds of
-# library, the tool, a CMake package and a pkg-config file under the prefix.
+# library, the tool, a CMake package, a pkg-config file, the manual, the
+# shell completions and the notes under the prefix.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -129,8 +130,17 @@ install(TARGETS tunecast_synth tunecast_chip tunecast_wad tunecast_midi tunecast
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(TARGETS tunecast RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# The licence travels with the binaries it covers.
-install(FILES LICENSE README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The licence travels with the binaries it covers; the notes beside it.
+install(FILES LICENSE README.md docs/engine-guide.md docs/design.md docs/developing.md
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The manual: Spanish, the console's language, where man looks by default;
+# English where man looks for an English locale. The shell completions where
+# bash-completion and zsh look for a package's own.
+install(FILES man/tunecast.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES man/en/tunecast.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/en/man1)
+install(FILES completions/tunecast.bash RENAME tunecast
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+install(FILES completions/_tunecast DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
 install(EXPORT tunecast-targets NAMESPACE tunecast:: DESTINATION ${tunecast_cmake_dir})
 
 configure_package_config_file(cmake/tunecast-config.cmake.in

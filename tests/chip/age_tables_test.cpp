@@ -152,7 +152,7 @@ TEST(AgeTables, FullTablesDeclineAndKeepTheirEntries) {
     }
   }
   EXPECT_TRUE(declined);
-  EXPECT_EQ(blocks * 4096 * sizeof(double), size_t{8} << 20);  // the budget the README states
+  EXPECT_EQ(blocks * 4096 * sizeof(double), size_t{8} << 20);  // the budget docs/design.md states
   EXPECT_EQ(chip::age_block(tables, chip::age_fade, 123456.0, 0), nullptr);
   const double *again = chip::age_block(tables, chip::age_fade, 0.25, 0);
   EXPECT_EQ(again, first);
