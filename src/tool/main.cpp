@@ -17,6 +17,7 @@
 
 #include "tool/archive.h"
 #include "tool/batch.h"
+#include "tool/messages.h"
 #include "tool/options.h"
 #include "tool/output_format.h"
 #include "tool/output_path.h"
@@ -118,7 +119,9 @@ void print_wad_line(void *user, int32_t level, const char *line) {
   standard_stream_flush(stream);
 }
 
-render_style style_of(const tool_options &opt) { return {opt.volume, opt.quiet, opt.stereo}; }
+render_style style_of(const tool_options &opt) {
+  return {opt.volume, opt.quiet, opt.stereo, opt.volume_auto};
+}
 
 // After "no hay NAME": the music lumps that name may have meant.
 void report_near_names(wad_file *opened, const char *archive, const char *lump) {
@@ -223,6 +226,12 @@ bool settle_format(tool_options &opt) {
   }
   if (format == output_format::mid && (opt.loops != 0 || opt.seconds_text != nullptr)) {
     std::fputs("un MIDI lleva la partitura entera: sin duración ni --vueltas\n", stderr);
+    return false;
+  }
+  // No volume enters a MIDI file, so there is no level to find or report.
+  if (format == output_format::mid && opt.volume_auto) {
+    std::fputs(tunecast::tr("un MIDI no lleva volumen: --volumen auto no va con la salida MIDI\n"),
+               stderr);
     return false;
   }
   opt.format = format;

@@ -8,9 +8,14 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+
+#include "tool/messages.h"
+
+using tunecast::tr;
 
 namespace {
 
@@ -189,18 +194,29 @@ bool parse_format(tool_options &opt, const char *text) {
   return true;
 }
 
+// A message with the one text the user typed in place of its %s.
+std::string with_typed(const char *message, const char *typed) {
+  const int length = std::snprintf(nullptr, 0, message, typed);
+  std::string line(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+  std::snprintf(line.data(), line.size() + 1, message, typed);
+  return line;
+}
+
 // The music volume the synthesizer takes: a whole number from 0 to 127,
 // digits only (no sign, blank or fraction), so a slip is refused rather
-// than read as something else.
+// than read as something else; or "auto", which leaves the volume to be
+// found for each song.
 bool parse_volume(tool_options &opt, const char *text) {
+  opt.volume_auto = std::strcmp(text, "auto") == 0;
+  opt.volume_text = text;
+  if (opt.volume_auto) return true;
   const bool digits = *text != 0 && std::strspn(text, "0123456789") == std::strlen(text);
   errno = 0;
   const long long n = digits ? std::strtoll(text, nullptr, 10) : -1;
   if (!digits || errno == ERANGE || n > 127) {
-    return fail(opt, std::string("volumen no válido: ") + text + " (va de 0 a 127)");
+    return fail(opt, with_typed(tr("volumen no válido: %s (va de 0 a 127, o auto)"), text));
   }
   opt.volume = static_cast<int32_t>(n);
-  opt.volume_text = text;
   return true;
 }
 
@@ -343,6 +359,9 @@ bool options_check_args(tool_options &opt) {
       break;
     case tool_action::play:
       if (opt.format_given) return fail(opt, "--tocar no va con --formato");
+      // The player keeps one volume for every song, changed by the keys: a
+      // level found per song by rendering it first has no place there.
+      if (opt.volume_auto) return fail(opt, tr("--tocar no va con --volumen auto"));
       allowed = opt.loops != 0 ? 1 : 2;
       break;
     case tool_action::render:

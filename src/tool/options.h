@@ -34,6 +34,7 @@ struct tool_options {
   output_format format = output_format::wav;
   int32_t volume = 100;                // --volumen: 0 to 127, what I_SetMusicVolume gets
   const char *volume_text = nullptr;   // as typed, or null when not given
+  bool volume_auto = false;            // --volumen auto: the loudest with no clipped sample
   bool quiet = false;                  // --silencio: errors and warnings only
   bool stereo = false;                 // --estereo: two channels placed by the song's pan
   bool json = false;                   // --json: the listing as one JSON object a line

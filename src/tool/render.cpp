@@ -16,16 +16,19 @@
 #include <vector>
 
 #include "midi/music_lump.h"
+#include "tool/messages.h"
 #include "tool/midi_out.h"
 #include "tool/sndfile_out.h"
 #include "tool/song_start.h"
 #include "tool/standard_streams.h"
+#include "tool/volume_search.h"
 #include "tool/wav_out.h"
 #include "tunecast/synth.h"
 
 using tunecast::lump_kind;
 using tunecast::music_prepare;
 using tunecast::music_score;
+using tunecast::tr;
 
 namespace {
 
@@ -87,24 +90,30 @@ int output_failed(const char *path, int err) {
   return 1;
 }
 
-// The volume to suggest after clipping: four fifths of the one used. The
-// synthesizer clamps its mix before the tool sees it, so how far past full
-// scale the song went is unknown and no volume can be promised to be clean;
-// a step down is the useful hint.
-int32_t quieter_volume(int32_t volume) { return volume * 4 / 5; }
-
+// The synthesizer clamps its mix before the tool sees it, so how far past
+// full scale the song went is unknown: the hint is the level that renders
+// the song as loud as it can be without clipping.
 void report_clipping(const render_job &job, const render_stats &st) {
   if (st.clipped == 0) return;
   const std::string who = job.batch ? std::string(job.lump_name) + ": " : std::string();
   const double at = static_cast<double>(st.first_clip) / rate_hz;
-  const std::string hint = "prueba --volumen " + std::to_string(quieter_volume(job.style.volume));
   if (st.clipped == 1) {
-    std::fprintf(stderr, "aviso: %s1 muestra recortada, a %.3f s: %s\n", who.c_str(), at,
-                 hint.c_str());
+    std::fprintf(stderr, tr("aviso: %s1 muestra recortada, a %.3f s: prueba --volumen auto\n"),
+                 who.c_str(), at);
   } else {
-    std::fprintf(stderr, "aviso: %s%lld muestras recortadas; la primera a %.3f s: %s\n",
-                 who.c_str(), static_cast<long long>(st.clipped), at, hint.c_str());
+    std::fprintf(stderr,
+                 tr("aviso: %s%lld muestras recortadas; la primera a %.3f s: prueba --volumen "
+                    "auto\n"),
+                 who.c_str(), static_cast<long long>(st.clipped), at);
   }
+}
+
+// With --volumen auto, one of a batch says the level its song was written
+// at, on a line of its own (a single render says it in its closing line).
+void report_batch_volume(const render_job &job, int32_t volume) {
+  if (!job.batch || job.style.quiet || !job.style.volume_auto) return;
+  std::printf(tr("%s: volumen %d\n"), job.lump_name, static_cast<int>(volume));
+  standard_stream_flush(stdout);  // a worker process ends without flushing
 }
 
 // The default length cuts most songs short without saying so: when no
@@ -134,6 +143,22 @@ synth_owner render_synth(const render_job &job, const music_score &score) {
     return nullptr;
   }
   return synth;
+}
+
+// --volumen auto: the search renders the song as it is about to be
+// written, into nothing, and the instance that writes it takes the level
+// found. Prints the refusal and returns false when an instance of the
+// search found no memory.
+bool settle_volume_auto(const render_job &job, const music_score &score, const render_span &span,
+                        tc_synth *synth, int32_t &volume) {
+  const volume_song song{score.mus(), static_cast<size_t>(score.mus_size()), job.style, span,
+                         job.length.loops > 0};
+  if (const tc_status status = volume_find(song, volume); status != TC_OK) {
+    song_refusal(job.lump_name, status);
+    return false;
+  }
+  tc_synth_set_volume(synth, volume);
+  return true;
 }
 
 }  // namespace
@@ -188,6 +213,8 @@ int render_run(const render_job &job) {
                  "se escribe silencio\n",
                  job.lump_name);
   }
+  int32_t volume = job.style.volume;
+  if (job.style.volume_auto && !settle_volume_auto(job, score, span, synth.get(), volume)) return 1;
   // Every refusal is behind; only now is the output touched.
   sample_sink out(job.format);
   const wav_target target{job.out_path, job.out_fd, job.batch, job.input, job.out_dir_fd};
@@ -202,9 +229,15 @@ int render_run(const render_job &job) {
   int err = render(synth.get(), out, span, job.style.channels(), st);
   if (err == 0) err = out.finish();
   if (err != 0) return output_failed(job.out_path, err);
-  char closing[64];
-  std::snprintf(closing, sizeof closing, "pico %.2f, %.1f s", st.peak, span.seconds);
+  char closing[128];
+  if (job.style.volume_auto) {
+    std::snprintf(closing, sizeof closing, tr("pico %.2f, %.1f s, volumen %d"), st.peak,
+                  span.seconds, static_cast<int>(volume));
+  } else {
+    std::snprintf(closing, sizeof closing, "pico %.2f, %.1f s", st.peak, span.seconds);
+  }
   render_closing_line(job, closing);
+  report_batch_volume(job, volume);
   report_clipping(job, st);
   report_default_cut(job, synth.get(), span);
   return 0;

@@ -44,7 +44,9 @@ bool render_score_usable(const render_job &job, const tunecast::music_score &sco
 void render_closing_line(const render_job &job, const char *line);
 
 // Renders the lump and writes the file in job.format (for mid, the score
-// as a MIDI file instead). Prints every error and warning (standard error)
+// as a MIDI file instead). With job.style.volume_auto, at the loudest
+// volume with no clipped sample, found first by renders that write
+// nothing. Prints every error and warning (standard error)
 // and the closing line. A score the synthesizer refuses to register is an
 // error before the output is touched. Returns the exit status: 0 written, 1 not.
 int render_run(const render_job &job);

@@ -14,6 +14,9 @@ struct render_style {
   int32_t volume = 100;  // 0 to 127, the synthesizer's music volume
   bool quiet = false;    // no closing line: errors and warnings only
   bool stereo = false;   // two channels placed by the song's pan
+  // A file render finds volume for each song: the loudest with no clipped
+  // sample (volume_find).
+  bool volume_auto = false;
   int channels() const { return stereo ? 2 : 1; }
 };
 

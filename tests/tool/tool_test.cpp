@@ -515,8 +515,8 @@ TEST_F(Tool, ClippedSamplesAreCountedAfterTheClosingLine) {
   ASSERT_GT(count, 1);
   char line[120];
   std::snprintf(line, sizeof line,
-                "aviso: %ld muestras recortadas; la primera a %.3f s: prueba --volumen 80\n", count,
-                static_cast<double>(first) / 44100.0);
+                "aviso: %ld muestras recortadas; la primera a %.3f s: prueba --volumen auto\n",
+                count, static_cast<double>(first) / 44100.0);
   EXPECT_EQ(r.err, line);
   EXPECT_EQ(last_line(r.out), "pico 1.00, 0.2 s\n");
   EXPECT_EQ(tunecast({path("loud.wad"), "D_SOFT", path("soft.wav"), "0.2"}).err, "");
