@@ -8,9 +8,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "fixtures.h"
 #include "tool_process.h"
