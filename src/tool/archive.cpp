@@ -223,6 +223,17 @@ wad_file *archive_arg_load(const archive_arg &arg) {
   return wad_load_member(arg.path.c_str(), arg.member ? arg.member->c_str() : nullptr);
 }
 
+std::string archive_album(wad_file *w, const std::string &path) {
+  const char *member = wad_zip_member(w, 0);
+  const std::string_view name = member != nullptr ? std::string_view(member) : path;
+#ifdef _WIN32
+  const size_t cut = name.find_last_of(member != nullptr ? "/" : "/\\");
+#else
+  const size_t cut = name.find_last_of('/');
+#endif
+  return console_escape(cut == std::string_view::npos ? name : name.substr(cut + 1));
+}
+
 std::string archive_members_line(wad_file *w, const char *zip) {
   const char *read = wad_zip_member(w, 0);
   if (read == nullptr || wad_zip_member(w, 1) == nullptr) return "";

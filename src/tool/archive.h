@@ -36,6 +36,12 @@ wad_file *archive_arg_load(const archive_arg &arg);
 // (zip is the ZIP's path as given, shown escaped). Empty for one WAD alone.
 std::string archive_members_line(wad_file *w, const char *zip);
 
+// The album a song's tags name: the WAD's file name without its
+// directories, the ZIP member read when the WAD came from a ZIP (the same
+// WAD is the same album, zipped or not), else path as given; escaped as
+// for the console, so it is printable UTF-8 whatever the bytes.
+std::string archive_album(wad_file *w, const std::string &path);
+
 struct archive_music {
   const wad_lump *lump;
   tunecast::lump_kind kind;  // mus, truncated_mus or midi

@@ -3,6 +3,8 @@
 #ifndef TUNECAST_TOOL_BATCH_H
 #define TUNECAST_TOOL_BATCH_H
 
+#include <string>
+
 #include "tool/render.h"
 #include "tunecast/wad.h"
 
@@ -18,8 +20,9 @@
 // when its song is rendered. At most one worker per online core; each ends when
 // this process does, however it ends. Each song plays at style's volume. Progress on standard
 // error when it is a terminal, a summary line on standard output, neither
-// when style is quiet. Returns 0 when every lump was written, 1 otherwise.
+// when style is quiet. Each file's tags name its lump and album. Returns 0
+// when every lump was written, 1 otherwise.
 int batch_run(wad_file *w, const char *dir, const render_length &length, const render_style &style,
-              const file_identity &input, output_format format);
+              const file_identity &input, output_format format, const std::string &album);
 
 #endif  // TUNECAST_TOOL_BATCH_H

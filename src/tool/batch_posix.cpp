@@ -49,6 +49,7 @@ struct batch_state {
   file_identity input;  // the archive: no entry of the directory may be it
   output_format format = output_format::wav;
   std::string extension = ".wav";
+  std::string album;  // every file's ALBUM tag
   std::vector<archive_music> music;
   size_t total = 0;
   size_t done = 0;
@@ -85,8 +86,10 @@ void batch_state::work(int channel) {
     if (data == nullptr) {
       std::fprintf(stderr, "lump %s: no se puede leer\n", m.name.c_str());
     } else {
-      const render_job job{m.name.c_str(), data.get(), m.lump->size, length, path.c_str(), -1,
-                           true,           input,      format,       style,  dir_fd};
+      render_job job{m.name.c_str(), data.get(), m.lump->size, length, path.c_str(), -1,
+                     true,           input,      format,       style,  dir_fd};
+      job.title = m.name.c_str();
+      job.album = album.c_str();
       ok = render_run(job) == 0 ? 1 : 0;
     }
     if (send(channel, &ok, 1, MSG_NOSIGNAL) != 1) break;
@@ -229,7 +232,8 @@ size_t worker_limit() {
 }  // namespace
 
 int batch_run(wad_file *w, const char *dir_arg, const render_length &length,
-              const render_style &style, const file_identity &input, output_format format) {
+              const render_style &style, const file_identity &input, output_format format,
+              const std::string &album) {
   if (length.loops == 0 && !render_seconds_valid(length.seconds, style.channels())) return 1;
   batch_state b;
   b.wad = w;
@@ -243,6 +247,7 @@ int batch_run(wad_file *w, const char *dir_arg, const render_length &length,
   b.style = style;
   b.input = input;
   b.format = format;
+  b.album = album;
   b.extension = std::string(".") + output_format_name(format);
   b.progress = !style.quiet && isatty(STDERR_FILENO) != 0;
   // An ignored SIGCHLD, inherited, would reap the workers before waitpid.

@@ -66,7 +66,8 @@ struct batch_tally {
 }  // namespace
 
 int batch_run(wad_file *w, const char *dir_arg, const render_length &length,
-              const render_style &style, const file_identity &input, output_format format) {
+              const render_style &style, const file_identity &input, output_format format,
+              const std::string &album) {
   if (length.loops == 0 && !render_seconds_valid(length.seconds, style.channels())) return 1;
   const std::string dir = without_trailing_slashes(dir_arg);
   if (const int err = make_directory(dir); err != 0) {
@@ -103,8 +104,10 @@ int batch_run(wad_file *w, const char *dir_arg, const render_length &length,
         tally.finish(m, false);
         continue;
       }
-      const render_job job{m.name.c_str(), data.get(), m.lump->size, length, path.c_str(), -1,
-                           true,           input,      format,       style};
+      render_job job{m.name.c_str(), data.get(), m.lump->size, length, path.c_str(), -1,
+                     true,           input,      format,       style};
+      job.title = m.name.c_str();
+      job.album = album.c_str();
       tally.finish(m, render_run(job) == 0);
     }
   };

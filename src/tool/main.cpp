@@ -173,9 +173,13 @@ int render_one(const tool_options &opt) {
   length.fade_s = opt.fade_s;
   length.fade_text = opt.fade_text;
   // The archive itself is never an output: writing over it would destroy what is read.
-  const render_job job{lump,       data.get(),   size,  length,
-                       out,        out_fd,       false, file_identity_of(source.path.c_str()),
-                       opt.format, style_of(opt)};
+  render_job job{lump,       data.get(),   size,  length,
+                 out,        out_fd,       false, file_identity_of(source.path.c_str()),
+                 opt.format, style_of(opt)};
+  const std::string title = archive_safe_name(entry->name);
+  const std::string album = archive_album(wad.get(), source.path);
+  job.title = title.c_str();
+  job.album = album.c_str();
   return render_run(job);
 }
 
@@ -211,7 +215,7 @@ int render_all(const tool_options &opt) {
   length.fade_s = opt.fade_s;
   length.fade_text = opt.fade_text;
   return batch_run(wad.get(), opt.dir, length, style_of(opt), file_identity_of(source.path.c_str()),
-                   opt.format);
+                   opt.format, archive_album(wad.get(), source.path));
 }
 
 // What to write, settled like the duration before the archive is loaded:

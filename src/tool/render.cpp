@@ -45,9 +45,13 @@ using synth_owner = std::unique_ptr<tc_synth, synth_deleter>;
 class sample_sink {
  public:
   explicit sample_sink(output_format format) : format_(format) {}
-  int open(const wav_target &target, int64_t frames, int channels) {
+  // The WAV carries no tags: its bytes stay as they are.
+  int open(const wav_target &target, int64_t frames, int channels, const sndfile_tags &tags) {
     if (format_ == output_format::wav) return wav_.open(target, frames, channels);
-    return encoded_.open(target, format_, channels);
+    return encoded_.open(target, format_, channels, tags);
+  }
+  void set_loop(int64_t start, int64_t length) {
+    if (format_ != output_format::wav) encoded_.set_loop(start, length);
   }
   int write(int16_t *samples, size_t count) {
     if (format_ == output_format::wav) return wav_.write(samples, count);
@@ -201,8 +205,8 @@ int render_run(const render_job &job) {
   // the others, so it comes before the output is touched.
   const synth_owner synth = render_synth(job, score);
   if (synth == nullptr) return 1;
+  int64_t pass_frames = 0;
   if (job.length.loops > 0) {
-    int64_t pass_frames = 0;
     if (!span_from_song_loops(job.length, job.lump_name, job.style.channels(),
                               score.mus() != nullptr ? synth.get() : nullptr, span, pass_frames)) {
       return 1;
@@ -218,11 +222,20 @@ int render_run(const render_job &job) {
   // Every refusal is behind; only now is the output touched.
   sample_sink out(job.format);
   const wav_target target{job.out_path, job.out_fd, job.batch, job.input, job.out_dir_fd};
-  if (const int err = out.open(target, span.frames, job.style.channels()); err != 0) {
+  const sndfile_tags tags{job.title != nullptr ? job.title : "",
+                          job.album != nullptr ? job.album : ""};
+  if (const int err = out.open(target, span.frames, job.style.channels(), tags); err != 0) {
     return output_failed(job.out_path, err);
   }
-  if (song_play(synth.get(), job.length.loops > 0)) {
-    song_warn_recording(job.batch ? job.lump_name : nullptr);
+  const bool recording = song_play(synth.get(), job.length.loops > 0);
+  if (recording) song_warn_recording(job.batch ? job.lump_name : nullptr);
+  // The passes' loop points, for a player to repeat the song without end;
+  // a recording playing instead has none the score can tell.
+  int64_t loop_start = 0;
+  int64_t loop_length = 0;
+  if (job.length.loops > 0 && !recording &&
+      span_loop(score, span, pass_frames, loop_start, loop_length)) {
+    out.set_loop(loop_start, loop_length);
   }
 
   render_stats st;

@@ -26,6 +26,9 @@ struct render_job {
   output_format format = output_format::wav;  // settled and available in this build
   render_style style;
   int out_dir_fd = -1;  // with batch: the batch directory, out_path's entry is in it
+  // The tags of a FLAC or Ogg file, in UTF-8; null: none.
+  const char *title = nullptr;  // the lump's name
+  const char *album = nullptr;  // the archive's (archive_album)
 };
 
 // Checks a duration before anything is loaded or rendered: its frame count

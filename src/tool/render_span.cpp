@@ -13,6 +13,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "mus/events.h"
+#include "mus/header.h"
 #include "mus/song_length.h"
 #include "tool/wav_out.h"
 #include "tunecast/synth.h"
@@ -176,6 +178,69 @@ bool span_from_song_loops(const render_length &len, const char *lump_name, int c
                           const tc_synth *song, render_span &span, int64_t &pass_frames) {
   return loops_span(len, lump_name, channels, song != nullptr, tc_synth_length(song), span,
                     pass_frames);
+}
+
+namespace {
+
+// One pass of a score as the sequencer plays it from c: the samples to its
+// score end, whether a note played at its channel's remembered velocity
+// before one was given, and whether the score end carries the delay flag.
+struct pass_walk {
+  int64_t samples = 0;
+  bool remembered_velocity = false;
+  bool end_delay = false;
+};
+
+// False when the stream runs out before a score end.
+bool walk_pass(tunecast::mus::cursor &c, pass_walk &walk) {
+  namespace mus = tunecast::mus;
+  std::array<bool, 16> given{};
+  mus::event e;
+  // Every event read moves the cursor on, so the walk ends within the score.
+  while (mus::event_read(c, e)) {
+    if (e.type == mus::ev_score_end) {
+      walk.end_delay = e.delay_follows;
+      return true;
+    }
+    if (e.type == mus::ev_play_note) {
+      bool &channel_given = given[static_cast<size_t>(e.channel)];
+      walk.remembered_velocity = walk.remembered_velocity || (!e.has_velocity && !channel_given);
+      channel_given = channel_given || e.has_velocity;
+    }
+    if (!e.delay_follows) continue;
+    const int64_t wait = mus::ticks_to_samples(e.delay_ticks);
+    walk.samples = walk.samples > mus::count_max - wait ? mus::count_max : walk.samples + wait;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool span_loop(const music_score &score, const render_span &span, int64_t pass_frames,
+               int64_t &start, int64_t &length) {
+  tunecast::mus_header header;
+  if (score.mus() == nullptr ||
+      !tunecast::mus_header_read(score.mus(), static_cast<size_t>(score.mus_size()), header)) {
+    return false;
+  }
+  const int32_t score_start = header.score_start;
+  const int32_t score_end = score_start + int32_t{header.score_length};
+  tunecast::mus::cursor c{score.mus(), score_start, score_end};
+  pass_walk first;
+  if (!walk_pass(c, first) || first.samples != pass_frames) return false;
+  start = first.remembered_velocity || first.end_delay ? pass_frames : 0;
+  length = pass_frames;
+  if (first.end_delay) {
+    // The loop reads the score end's delay from the score's first bytes and
+    // goes on after them; a second pass that met remembered velocities
+    // could still differ from the third.
+    tunecast::mus::cursor again{score.mus(), score_start, score_end};
+    pass_walk second;
+    second.samples = tunecast::mus::ticks_to_samples(again.ticks());
+    if (!walk_pass(again, second) || second.remembered_velocity) return false;
+    length = second.samples;
+  }
+  return length > 0 && start <= span.fade_from() - length;
 }
 
 void span_convert(const float *pulled, int channels, int32_t count, int64_t start,

@@ -64,6 +64,19 @@ bool span_from_loops(const render_length &length, const char *lump_name, int cha
 bool span_from_song_loops(const render_length &length, const char *lump_name, int channels,
                           const tc_synth *song, render_span &span, int64_t &pass_frames);
 
+// Where a song rendered in passes (span, of passes pass_frames long, from
+// span_from_song_loops) repeats: from frame start on, each frame equals the
+// one length frames later, up to the fade. Usually the first pass is like
+// every other and start is 0; it is not when a note there plays at its
+// channel's remembered velocity before the score gave one (the synthesizer
+// keeps velocities across the loop), or when the score end's delay flag has
+// the loop read a delay from the score's first bytes (the later passes
+// then last their own length): the repeat starts with the second pass.
+// False when the span holds no whole repeat before its fade, or the score
+// does not come round again.
+bool span_loop(const tunecast::music_score &score, const render_span &span, int64_t pass_frames,
+               int64_t &start, int64_t &length);
+
 // Converts the frames [start, start + count) of the span, pulled into
 // `pulled` as an instance gives them (interleaved in stereo), to samples at
 // out, interleaved alike. Over the fade the gain falls by 1/fade_frames per

@@ -11,6 +11,7 @@ bool sndfile_functions_load(const char *soname, sndfile_functions &functions, st
   if (library == nullptr) return false;
   sndfile_functions bound;
   if (shared_library_bind(library, "sf_open_virtual", bound.open_virtual, error) &&
+      shared_library_bind(library, "sf_set_string", bound.set_string, error) &&
       shared_library_bind(library, "sf_write_short", bound.write_short, error) &&
       shared_library_bind(library, "sf_close", bound.close, error)) {
     functions = bound;

@@ -15,6 +15,7 @@ inline constexpr const char *sndfile_soname = "libsndfile.so.1";
 
 struct sndfile_functions {
   decltype(&sf_open_virtual) open_virtual = nullptr;
+  decltype(&sf_set_string) set_string = nullptr;
   decltype(&sf_write_short) write_short = nullptr;
   decltype(&sf_close) close = nullptr;
 };

@@ -8,8 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <string>
 
 #include "tool/sndfile_library.h"
 
@@ -61,6 +63,69 @@ std::array<uint8_t, 8 + flac_streaminfo_bytes> flac_empty_stream(int channels) {
   return out;
 }
 
+// The stream as it lies in its file: offsets count from base.
+struct stream_file {
+  output_file &file;
+  int64_t base;
+};
+
+// Exactly size bytes at the stream's offset at; a short file is the encoder's fault.
+int read_at(const stream_file &f, int64_t at, uint8_t *data, size_t size) {
+  if (lseek(f.file.fd(), static_cast<off_t>(f.base + at), SEEK_SET) < 0) return errno;
+  while (size > 0) {
+    const ssize_t n = ::read(f.file.fd(), data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return wav_err_encoder;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+int write_at(const stream_file &f, int64_t at, const uint8_t *data, size_t size) {
+  if (lseek(f.file.fd(), static_cast<off_t>(f.base + at), SEEK_SET) < 0) return errno;
+  return f.file.write(data, size);
+}
+
+// Every Ogg page in [from, to) gets a sequence number shift further on.
+int renumber_pages(const stream_file &f, int64_t from, int64_t to, int32_t shift) {
+  constexpr size_t page_max_bytes = 27 + 255 + 255 * 255;
+  std::vector<uint8_t> page(page_max_bytes);
+  // Each page moves at on by at least its 27-byte header.
+  for (int64_t at = from; at < to;) {
+    const auto left = static_cast<size_t>(std::min<int64_t>(to - at, page_max_bytes));
+    const size_t header = std::min<size_t>(left, 27 + 255);
+    if (const int err = read_at(f, at, page.data(), header); err != 0) return err;
+    const size_t bytes = ogg_page_bytes(page.data(), header);
+    if (bytes == 0 || bytes > left) return wav_err_encoder;
+    if (const int err = read_at(f, at, page.data(), bytes); err != 0) return err;
+    if (!ogg_page_renumber(page.data(), bytes, shift)) return wav_err_encoder;
+    if (const int err = write_at(f, at, page.data(), bytes); err != 0) return err;
+    at += static_cast<int64_t>(bytes);
+  }
+  return 0;
+}
+
+// count bytes at from go to to, the two ranges overlapping or not: copied
+// from the end when they move on, from the start when they move back.
+int move_bytes(const stream_file &f, int64_t from, int64_t to, int64_t count) {
+  constexpr int64_t chunk_bytes = 1 << 16;
+  std::vector<uint8_t> chunk(chunk_bytes);
+  for (int64_t done = 0; done < count && from != to;) {
+    const int64_t n = std::min(chunk_bytes, count - done);
+    const int64_t at = to > from ? count - done - n : done;
+    if (const int err = read_at(f, from + at, chunk.data(), static_cast<size_t>(n)); err != 0) {
+      return err;
+    }
+    if (const int err = write_at(f, to + at, chunk.data(), static_cast<size_t>(n)); err != 0) {
+      return err;
+    }
+    done += n;
+  }
+  return 0;
+}
+
 }  // namespace
 
 sndfile_writer::~sndfile_writer() {
@@ -69,7 +134,8 @@ sndfile_writer::~sndfile_writer() {
   if (sf_ != nullptr) library_->close(sf_);
 }
 
-int sndfile_writer::open(const wav_target &target, output_format format, int channels) {
+int sndfile_writer::open(const wav_target &target, output_format format, int channels,
+                         const sndfile_tags &tags) {
   if (format != output_format::flac && format != output_format::ogg) return ENOTSUP;
   // Settled before any output is touched; checked again for a caller that did not.
   library_ = sndfile_library();
@@ -89,7 +155,19 @@ int sndfile_writer::open(const wav_target &target, output_format format, int cha
                                               : SF_FORMAT_OGG | SF_FORMAT_VORBIS;
   sf_ = library_->open_virtual(&virtual_io, SFM_WRITE, &info, this);
   if (sf_ == nullptr) return err_ != 0 ? err_ : wav_err_encoder;
+  // Before the first sample: the encoder writes its strings with the header.
+  tags_ = tags;
+  for (const auto &[kind, text] :
+       {std::pair{SF_STR_TITLE, &tags.title}, {SF_STR_ALBUM, &tags.album}}) {
+    if (!text->empty() && library_->set_string(sf_, kind, text->c_str()) != 0)
+      return wav_err_encoder;
+  }
   return 0;
+}
+
+void sndfile_writer::set_loop(int64_t start, int64_t length) {
+  loop_start_ = start;
+  loop_length_ = length;
 }
 
 int sndfile_writer::write(const int16_t *samples, size_t count) {
@@ -109,10 +187,64 @@ int sndfile_writer::close_encoder() {
 int sndfile_writer::finish() {
   if (const int err = close_encoder(); err != 0) return err;
   if (format_ == output_format::flac && pos_ == 0) {
-    const auto empty = flac_empty_stream(channels_);
-    if (const int err = file_.write(empty.data(), empty.size()); err != 0) return err;
+    if (const int err = write_empty_flac(); err != 0) return err;
+  } else if (loop_start_ >= 0) {
+    const tag_fields loop = {"LOOPSTART=" + std::to_string(loop_start_),
+                             "LOOPLENGTH=" + std::to_string(loop_length_)};
+    if (const int err = add_fields(loop); err != 0) return err;
   }
   return file_.finish();
+}
+
+// The encoder wrote nothing, not even its strings: the stream is the tool's
+// own, and carries every tag.
+int sndfile_writer::write_empty_flac() {
+  const auto empty = flac_empty_stream(channels_);
+  tag_fields fields;
+  if (!tags_.title.empty()) fields.push_back("TITLE=" + tags_.title);
+  if (!tags_.album.empty()) fields.push_back("ALBUM=" + tags_.album);
+  if (fields.empty()) return file_.write(empty.data(), empty.size());
+  stream_head head;
+  if (!flac_head_with_tags(empty.data(), empty.size(), fields, head)) return wav_err_encoder;
+  return file_.write(head.bytes.data(), head.bytes.size());
+}
+
+// The finished stream's head is read back and written again with the
+// fields, what follows it moved to make room. A stream that cannot be read
+// back keeps the encoder's tags: a pipe, a descriptor opened to append, or
+// one opened to write only (standard output redirected with >).
+int sndfile_writer::add_fields(const tag_fields &fields) {
+  struct stat st {};
+  const int flags = fcntl(file_.fd(), F_GETFL);
+  if (base_ < 0 || flags < 0 || (flags & O_ACCMODE) != O_RDWR || fstat(file_.fd(), &st) != 0 ||
+      !S_ISREG(st.st_mode)) {
+    return 0;
+  }
+  const stream_file f{file_, base_};
+  const int64_t length = io_length();
+  std::vector<uint8_t> head(
+      static_cast<size_t>(std::min<int64_t>(length, static_cast<int64_t>(stream_head_max_bytes))));
+  if (const int err = read_at(f, 0, head.data(), head.size()); err != 0) return err;
+  stream_head rewritten;
+  const bool ok = format_ == output_format::flac
+                      ? flac_head_with_tags(head.data(), head.size(), fields, rewritten)
+                      : ogg_head_with_tags(head.data(), head.size(), fields, rewritten);
+  if (!ok) return wav_err_encoder;
+  const auto old_head = static_cast<int64_t>(rewritten.old_bytes);
+  const auto new_head = static_cast<int64_t>(rewritten.bytes.size());
+  if (rewritten.pages_added != 0) {
+    if (const int err = renumber_pages(f, old_head, length, rewritten.pages_added); err != 0) {
+      return err;
+    }
+  }
+  if (const int err = move_bytes(f, old_head, new_head, length - old_head); err != 0) return err;
+  if (const int err = write_at(f, 0, rewritten.bytes.data(), rewritten.bytes.size()); err != 0) {
+    return err;
+  }
+  if (new_head < old_head && ftruncate(file_.fd(), base_ + length - (old_head - new_head)) != 0) {
+    return errno;
+  }
+  return 0;
 }
 
 int64_t sndfile_writer::io_length() {
@@ -167,10 +299,15 @@ int64_t sndfile_writer::io_tell() {
 #else  // no libsndfile: the formats are refused before any output is touched
 
 sndfile_writer::~sndfile_writer() = default;
-int sndfile_writer::open(const wav_target &, output_format, int) { return ENOTSUP; }
+int sndfile_writer::open(const wav_target &, output_format, int, const sndfile_tags &) {
+  return ENOTSUP;
+}
 int sndfile_writer::write(const int16_t *, size_t) { return ENOTSUP; }
+void sndfile_writer::set_loop(int64_t, int64_t) {}
 int sndfile_writer::finish() { return ENOTSUP; }
 int sndfile_writer::close_encoder() { return ENOTSUP; }
+int sndfile_writer::write_empty_flac() { return ENOTSUP; }
+int sndfile_writer::add_fields(const tag_fields &) { return ENOTSUP; }
 int64_t sndfile_writer::io_length() { return -1; }
 int64_t sndfile_writer::io_seek(int64_t, int) { return -1; }
 int64_t sndfile_writer::io_read(void *, int64_t) { return 0; }

@@ -8,12 +8,22 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "tool/output_format.h"
+#include "tool/stream_tags.h"
 #include "tool/wav_out.h"
 
 struct sf_private_tag;  // libsndfile's SNDFILE
 struct sndfile_functions;
+
+// What an encoded file says of itself, as Vorbis comment fields (FLAC and
+// Ogg Vorbis alike): TITLE and ALBUM, each left out when empty.
+struct sndfile_tags {
+  std::string title;  // UTF-8
+  std::string album;  // UTF-8
+};
 
 // Encoded output at 44100 Hz, mono or stereo. Each call returns 0, or the errno value
 // or wav_err_* reason that stopped it (ENOTSUP when this build has no
@@ -28,11 +38,17 @@ class sndfile_writer {
 
   // format: flac (16-bit PCM, lossless) or ogg (Vorbis).
   // channels 1, or 2 with the samples interleaved left first.
-  int open(const wav_target &target, output_format format, int channels = 1);
+  // tags go into the stream's header, wherever it goes.
+  int open(const wav_target &target, output_format format, int channels = 1,
+           const sndfile_tags &tags = {});
   int write(const int16_t *samples, size_t count);
+  // Loop points for finish() to add (LOOPSTART and LOOPLENGTH, in frames):
+  // from start on, the frames repeat every length frames. Only a file that
+  // can be read back and rewritten gets them (not a pipe).
+  void set_loop(int64_t start, int64_t length);
   // Flushes the encoder, then completes the file. A FLAC file of no samples,
   // for which the encoder writes nothing, is still a whole stream: its
-  // header alone.
+  // header (and tags) alone.
   int finish();
 
   // The byte-level calls libsndfile makes, on the output's descriptor;
@@ -45,10 +61,15 @@ class sndfile_writer {
 
  private:
   int close_encoder();
+  int write_empty_flac();
+  int add_fields(const tag_fields &fields);
 
   output_file file_;
   output_format format_ = output_format::flac;
   int channels_ = 1;
+  sndfile_tags tags_;
+  int64_t loop_start_ = -1;  // -1: no loop points
+  int64_t loop_length_ = 0;
   const sndfile_functions *library_ = nullptr;  // loaded by open()
   sf_private_tag *sf_ = nullptr;
   // Where the stream started; -1: it cannot seek (a pipe), or every write

@@ -72,10 +72,10 @@ TEST_F(SharedLibrary, LibsndfileIsBoundWholeOrNotAtAll) {
     sndfile_functions functions;
     std::string error;
     EXPECT_EQ(sndfile_functions_load(r.soname, functions, error), r.usable);
-    const bool all = functions.open_virtual != nullptr && functions.write_short != nullptr &&
-                     functions.close != nullptr;
-    const bool none = functions.open_virtual == nullptr && functions.write_short == nullptr &&
-                      functions.close == nullptr;
+    const bool all = functions.open_virtual != nullptr && functions.set_string != nullptr &&
+                     functions.write_short != nullptr && functions.close != nullptr;
+    const bool none = functions.open_virtual == nullptr && functions.set_string == nullptr &&
+                      functions.write_short == nullptr && functions.close == nullptr;
     EXPECT_TRUE(r.usable ? all : none);
     EXPECT_NE(error.find(r.reason), std::string::npos) << error;
   }
