@@ -2,7 +2,8 @@
 // types at it. Pause holds the song where it was (the device gets silence
 // and the song goes on from the same frame), n moves to the next song, q
 // quits with status 0, and the terminal's modes come back after q and
-// after any signal that ends the tool.
+// after any signal that ends the tool. Also, in process, the keys read out
+// of a terminal's escape sequences.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -25,6 +26,40 @@
 
 #include "demo_song.h"
 #include "fixtures.h"
+#include "tool/terminal.h"
+
+namespace {
+
+TEST(KeyDecoder, ArrowsInBothFormsAndNothingFromOtherSequences) {
+  constexpr int left = key_decoder::key_left;
+  constexpr int right = key_decoder::key_right;
+  struct typed {
+    std::string bytes;
+    std::vector<int> keys;
+  };
+  const typed cases[] = {
+      {"\x1b[C\x1b[D", {right, left}},
+      {"\x1bOC\x1bOD", {right, left}},  // the application mode's arrows
+      {"n\x1b[Cq", {'n', right, 'q'}},
+      {"\x1b[1;5C\x1b[2~\x1b[200~ ", {' '}},  // ctrl-arrow, insert, a paste's start
+      {"\x1bOP\x1bOA+", {'+'}},               // F1, the up arrow
+      {"\x1bq", {'q'}},                       // a lone ESC, then a key
+      {"\x1b\x1b[D", {left}},
+      {"\x1b[\x03l", {3, 'l'}},  // a sequence cut short
+  };
+  for (const typed &c : cases) {
+    SCOPED_TRACE(c.bytes.substr(1));
+    key_decoder decoder;
+    std::vector<int> keys;
+    for (const char byte : c.bytes) {
+      const int key = decoder.feed(static_cast<unsigned char>(byte));
+      if (key != key_decoder::key_none) keys.push_back(key);
+    }
+    EXPECT_EQ(keys, c.keys);
+  }
+}
+
+}  // namespace
 
 #ifdef TUNECAST_HAVE_SDL
 
