@@ -319,7 +319,7 @@ TEST_F(Keys, PauseHoldsTheSongNextMovesOnQuitEndsCleanly) {
     while (at < got.size() && from < song.size() && got[at] == song[from]) ++at, ++from;
     return at;
   };
-  // The device pulls silence from when it opens until the song starts.
+  // SDL2 may write a silent buffer before the device is set going.
   const size_t start = fixture::first_sounding(got, 0) - fixture::first_sounding(first, 0);
   const size_t paused_at = mismatch(start, first, 0);
   ASSERT_GT(paused_at - start, 44100u);

@@ -76,9 +76,10 @@ class Play : public ::testing::Test {
 
 #ifdef TUNECAST_HAVE_SDL
 
-// The device got `expected`, then silence only. A device pulls silence
-// from the moment it opens until the song starts, so the song is lined up
-// by its first sounding sample.
+// The device got `expected`, then silence only. SDL2 may write a silent
+// buffer for the device before the tool sets it going (see
+// TheDeviceStartsWithTheSongsFirstFrame), so the song is lined up by its
+// first sounding sample.
 void expect_song_then_silence(const std::vector<int16_t> &got,
                               const std::vector<int16_t> &expected) {
   const size_t lands = fixture::first_sounding(got, 0);
