@@ -1,7 +1,9 @@
-// play.cpp: --tocar. The playlist is prepared whole before the device
-// opens (every refusal is said up front), then the main thread waits on the
-// keyboard, the signals and the player's song-end pipe while the device's
-// thread pulls the samples.
+// play.cpp: --tocar. The playlist is prepared whole and the first song
+// started before the device opens (every refusal is said up front, and the
+// device starts with the song's first frames, not silence), then the main
+// thread waits on the keyboard, the signals and the player's song-end pipe,
+// and does the player's slow work, while the device's thread pulls the
+// samples.
 #include "tool/play.h"
 
 #include <poll.h>
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -22,6 +25,7 @@
 
 #include "mus/song_length.h"
 #include "tool/archive.h"
+#include "tool/messages.h"
 #include "tool/player.h"
 #include "tool/render.h"
 #include "tool/song_start.h"
@@ -34,6 +38,7 @@
 using tunecast::lump_kind;
 using tunecast::music_prepare;
 using tunecast::music_score;
+using tunecast::tr;
 
 namespace {
 
@@ -41,6 +46,7 @@ constexpr double rate_hz = wav_rate_hz;
 constexpr int32_t volume_step = 8;
 constexpr int64_t restart_within_frames = 3 * 44100;  // 'p' later than this restarts the song
 constexpr int status_interval_ms = 100;
+constexpr int64_t seek_jump_frames = 5 * 44100;         // an arrow key's step
 constexpr int64_t endless_unattended_frames = 2646000;  // 60 s, as a render without a duration
 
 struct wad_closer {
@@ -177,7 +183,7 @@ std::string status_text(const player_status &s, const std::vector<player_song> &
   const player_song &song = songs[s.index];
   std::string line = song.name + " (" + std::to_string(s.index + 1) + "/" +
                      std::to_string(songs.size()) + ")  " + clock_text(s.position) + " / " +
-                     (song.pass_frames > 0 ? clock_text(song.pass_frames) : "sin fin") + "  " +
+                     (s.total != INT64_MAX ? clock_text(s.total) : "sin fin") + "  " +
                      meter_text(s.peak) + "  volumen " + std::to_string(s.volume);
   if (s.paused) line += "  en pausa";
   if (s.loop) line += "  bucle";
@@ -195,12 +201,16 @@ class player_session {
   player &player_;
   sound_device &device_;
   raw_keyboard keyboard_;
+  key_decoder keys_;
   signal_pipe signals_;
   bool status_shown_ = false;
   bool quit_ = false;
+  size_t announced_ = 0;  // the song last said to be playing
+  std::chrono::steady_clock::time_point next_draw_{};
 
   bool start(size_t index);
-  void on_key(char key);
+  void announce(size_t index);
+  void on_key(int key);
   void on_song_end(const player_status &s);
   void draw(const player_status &s);
   void clear_status();
@@ -210,12 +220,19 @@ class player_session {
 };
 
 bool player_session::start(size_t index) {
-  const player_song &song = player_.songs()[index];
   if (const tc_status status = player_.play(index); status != TC_OK) {
     clear_status();
-    song_refusal(song.name.c_str(), status);
+    song_refusal(player_.songs()[index].name.c_str(), status);
     return false;
   }
+  announce(index);
+  return true;
+}
+
+// Says which song plays now, whether started here or followed on by itself.
+void player_session::announce(size_t index) {
+  announced_ = index;
+  const player_song &song = player_.songs()[index];
   if (player_.status().recording) {
     clear_status();
     song_warn_recording(song.name.c_str());
@@ -225,10 +242,9 @@ bool player_session::start(size_t index) {
                 song.span.seconds);
     standard_stream_flush(stdout);
   }
-  return true;
 }
 
-void player_session::on_key(char key) {
+void player_session::on_key(int key) {
   const player_status s = player_.status();
   const size_t last = player_.songs().size() - 1;
   switch (key) {
@@ -257,6 +273,12 @@ void player_session::on_key(char key) {
       break;
     case 'l':
       player_.toggle_loop();
+      break;
+    case key_decoder::key_left:
+      player_.seek_by(-seek_jump_frames);
+      break;
+    case key_decoder::key_right:
+      player_.seek_by(seek_jump_frames);
       break;
     case 'q':
     case 'Q':
@@ -305,6 +327,7 @@ void player_session::draw(const player_status &s) {
   std::printf("\r%s\x1b[K", line.c_str());
   standard_stream_flush(stdout);
   status_shown_ = true;
+  next_draw_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(status_interval_ms);
 }
 
 void player_session::clear_status() {
@@ -337,18 +360,18 @@ int player_session::run() {
   if (setup_.interactive) {
     keyboard_.enter(STDIN_FILENO);
     if (!setup_.opt.quiet) {
-      std::printf(
-          "teclas: espacio pausa, n siguiente, p anterior, +/- volumen, l bucle, "
-          "q salir\n");
+      std::printf("%s", tr("teclas: espacio pausa, ←/→ 5 s atrás/adelante, n siguiente, "
+                           "p anterior, +/- volumen, l bucle, q salir\n"));
     }
   }
-  if (!start(0)) return 1;
-  device_.run(true);
+  announce(0);
   while (!quit_) {
+    // A seek under way takes its next step as soon as the keys are read.
+    const bool busy = player_.tend();
     pollfd fds[3] = {{signals_.fd(), POLLIN, 0},
                      {player_.wake_fd(), POLLIN, 0},
                      {setup_.interactive ? STDIN_FILENO : -1, POLLIN, 0}};
-    if (poll(fds, 3, status_interval_ms) < 0 && errno != EINTR) break;
+    if (poll(fds, 3, busy ? 0 : status_interval_ms) < 0 && errno != EINTR) break;
     if (const int signo = signals_.take(); signo != 0) {
       if (signo != SIGTSTP) return leave_by(signo);
       suspend();
@@ -356,17 +379,24 @@ int player_session::run() {
     if ((fds[2].revents & (POLLHUP | POLLERR)) != 0) {
       quit_ = true;  // the terminal went away
     } else if ((fds[2].revents & POLLIN) != 0) {
-      char keys[16];
+      unsigned char keys[16];
       const ssize_t n = read(STDIN_FILENO, keys, sizeof keys);
-      for (ssize_t k = 0; k < n && !quit_; ++k) on_key(keys[k]);
+      for (ssize_t k = 0; k < n && !quit_; ++k) {
+        if (const int key = keys_.feed(keys[k]); key != key_decoder::key_none) on_key(key);
+      }
     }
     player_.drain_wake();
-    player_status s = player_.status(true);
+    // While a seek renders, the line is drawn at its usual pace, not at every step.
+    const bool draw_due = !busy || std::chrono::steady_clock::now() >= next_draw_;
+    player_status s = player_.status(draw_due);
+    // A song that followed on by itself is said first, even when it has
+    // already ended too.
+    if (!quit_ && s.index != announced_) announce(s.index);
     if (!quit_ && s.finished) {
       on_song_end(s);
-      s = player_.status(true);
+      s = player_.status(draw_due);
     }
-    if (!quit_) draw(s);
+    if (!quit_ && draw_due) draw(s);
   }
   device_.close();
   keyboard_.leave();
@@ -387,6 +417,10 @@ int play_run(const tool_options &opt) {
   std::vector<player_song> songs = load_playlist(setup);
   if (songs.empty()) return 1;
   player source(std::move(songs), setup.channels(), opt.volume);
+  if (const tc_status status = source.play(0); status != TC_OK) {
+    song_refusal(source.songs()[0].name.c_str(), status);
+    return 1;
+  }
   sound_device device;
   std::string error;
   if (!device.open(source, setup.channels(), error)) {

@@ -72,6 +72,11 @@ bool sound_device::open(player &source, int channels, std::string &error) {
     subsystem_ = sdl_->init_subsystem(SDL_INIT_AUDIO) == 0;
     // No changes allowed: SDL converts the samples to whatever the device takes.
     if (subsystem_) id_ = sdl_->open_audio_device(nullptr, 0, &wanted, &got, 0);
+    // A device opens paused, and SDL plays silence while it is: started at
+    // once, with the player's song already started, the device begins with
+    // the song's first frames (unless SDL's own thread slips a buffer in
+    // before this call returns, which no caller of SDL2 can prevent).
+    run(true);
   }
   if (id_ == 0) {
     error = std::string("no se puede tocar: no hay dispositivo de sonido (SDL: ") +

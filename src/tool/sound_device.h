@@ -17,9 +17,10 @@ class sound_device {
   sound_device &operator=(const sound_device &) = delete;
   ~sound_device() { close(); }
 
-  // Opens the default device for `channels` channels, held silent until
-  // start(). False with one Spanish line in error when this build has no
-  // SDL2, the system's cannot be loaded, or there is no device to open.
+  // Opens the default device for `channels` channels and sets it pulling
+  // from source at once, so source must be ready to play. False with one
+  // Spanish line in error when this build has no SDL2, the system's cannot
+  // be loaded, or there is no device to open.
   bool open(player &source, int channels, std::string &error);
   // Sets the device pulling (running true) or holds it.
   void run(bool running);

@@ -74,6 +74,43 @@ void install(int signo, size_t slot) {
 
 }  // namespace
 
+int key_decoder::feed(unsigned char byte) {
+  constexpr unsigned char escape = 0x1b;
+  switch (state_) {
+    case state::plain:
+      if (byte != escape) return byte;
+      state_ = state::escape;
+      return key_none;
+    case state::escape:
+      if (byte == '[' || byte == 'O') {
+        state_ = byte == '[' ? state::csi : state::ss3;
+        with_parameters_ = false;
+        return key_none;
+      }
+      // A lone ESC: the byte after it is a key of its own.
+      state_ = state::plain;
+      return feed(byte);
+    case state::csi:
+      // Parameters and intermediates (0x20 to 0x3f) run until the final
+      // byte; anything outside a sequence's alphabet ends it unread.
+      if (byte >= 0x20 && byte <= 0x3f) {
+        with_parameters_ = true;
+        return key_none;
+      }
+      state_ = state::plain;
+      if (byte < 0x40 || byte > 0x7e) return feed(byte);
+      if (with_parameters_) return key_none;
+      break;
+    case state::ss3:
+      state_ = state::plain;
+      if (byte < 0x40 || byte > 0x7e) return feed(byte);
+      break;
+  }
+  if (byte == 'C') return key_right;
+  if (byte == 'D') return key_left;
+  return key_none;
+}
+
 bool raw_keyboard::enter(int fd) {
   termios modes{};
   if (!isatty(fd) || tcgetattr(fd, &modes) != 0) return false;

@@ -1,6 +1,6 @@
 // terminal.h: what the live player needs from a terminal and from signals:
-// keys read without Enter and the terminal put back as it was on every way
-// out, and the signals that end or suspend the player turned into bytes on
+// keys read without Enter (the arrows among them) and the terminal put back
+// as it was on every way out, and the signals that end or suspend the player turned into bytes on
 // a pipe, so that the main loop handles them in its own time.
 #ifndef TUNECAST_TOOL_TERMINAL_H
 #define TUNECAST_TOOL_TERMINAL_H
@@ -23,6 +23,25 @@ class raw_keyboard {
  private:
   int fd_ = -1;
   termios saved_{};
+};
+
+// The keys in the bytes a terminal sends: a plain key is its byte; an
+// arrow comes as ESC [ C/D, or ESC O C/D in the terminal's application
+// mode. Every other sequence is swallowed whole, so that its bytes do not
+// act as keys; an ESC followed by anything else is dropped.
+class key_decoder {
+ public:
+  static constexpr int key_none = -1;  // no key yet, or one the player does not use
+  static constexpr int key_left = 0x100;
+  static constexpr int key_right = 0x101;
+  // The key that byte completes: a plain key's byte, key_left, key_right or
+  // key_none.
+  int feed(unsigned char byte);
+
+ private:
+  enum class state { plain, escape, csi, ss3 };
+  state state_ = state::plain;
+  bool with_parameters_ = false;  // ESC [ 1 ; 5 C is not a plain arrow
 };
 
 // Every signal that would end the process (fatal_signals.h) and SIGTSTP,

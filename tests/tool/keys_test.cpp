@@ -1,8 +1,9 @@
 // --tocar on a terminal: the tool runs on a pseudo-terminal and the test
 // types at it. Pause holds the song where it was (the device gets silence
-// and the song goes on from the same frame), n moves to the next song, q
-// quits with status 0, and the terminal's modes come back after q and
-// after any signal that ends the tool.
+// and the song goes on from the same frame), n moves to the next song, the
+// arrows seek, q quits with status 0, and the terminal's modes come back
+// after q and after any signal that ends the tool. Also, in process, the
+// keys read out of a terminal's escape sequences.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -25,6 +26,40 @@
 
 #include "demo_song.h"
 #include "fixtures.h"
+#include "tool/terminal.h"
+
+namespace {
+
+TEST(KeyDecoder, ArrowsInBothFormsAndNothingFromOtherSequences) {
+  constexpr int left = key_decoder::key_left;
+  constexpr int right = key_decoder::key_right;
+  struct typed {
+    std::string bytes;
+    std::vector<int> keys;
+  };
+  const typed cases[] = {
+      {"\x1b[C\x1b[D", {right, left}},
+      {"\x1bOC\x1bOD", {right, left}},  // the application mode's arrows
+      {"n\x1b[Cq", {'n', right, 'q'}},
+      {"\x1b[1;5C\x1b[2~\x1b[200~ ", {' '}},  // ctrl-arrow, insert, a paste's start
+      {"\x1bOP\x1bOA+", {'+'}},               // F1, the up arrow
+      {"\x1bq", {'q'}},                       // a lone ESC, then a key
+      {"\x1b\x1b[D", {left}},
+      {"\x1b[\x03l", {3, 'l'}},  // a sequence cut short
+  };
+  for (const typed &c : cases) {
+    SCOPED_TRACE(c.bytes.substr(1));
+    key_decoder decoder;
+    std::vector<int> keys;
+    for (const char byte : c.bytes) {
+      const int key = decoder.feed(static_cast<unsigned char>(byte));
+      if (key != key_decoder::key_none) keys.push_back(key);
+    }
+    EXPECT_EQ(keys, c.keys);
+  }
+}
+
+}  // namespace
 
 #ifdef TUNECAST_HAVE_SDL
 
@@ -114,6 +149,9 @@ class terminal_run {
   pid_t pid() const { return pid_; }
 
   void type(char key) { ASSERT_EQ(write(master_, &key, 1), 1); }
+  void type(const std::string &keys) {
+    ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  }
 
   // Reads what the tool drew until `done` holds for the last status line,
   // up to 10 s. Returns the status lines drawn meanwhile.
@@ -281,7 +319,7 @@ TEST_F(Keys, PauseHoldsTheSongNextMovesOnQuitEndsCleanly) {
     while (at < got.size() && from < song.size() && got[at] == song[from]) ++at, ++from;
     return at;
   };
-  // The device pulls silence from when it opens until the song starts.
+  // SDL2 may write a silent buffer before the device is set going.
   const size_t start = fixture::first_sounding(got, 0) - fixture::first_sounding(first, 0);
   const size_t paused_at = mismatch(start, first, 0);
   ASSERT_GT(paused_at - start, 44100u);
@@ -317,6 +355,89 @@ TEST_F(Keys, LoopOnAndOffPlaysOneMorePass) {
   const size_t start = fixture::first_sounding(got, 0) - fixture::first_sounding(twice, 0);
   ASSERT_GE(got.size(), start + twice.size());
   EXPECT_TRUE(std::equal(twice.begin(), twice.end(), got.begin() + static_cast<ptrdiff_t>(start)));
+}
+
+// The total shown is what will play: the passes and the fade, or the
+// duration. D_SHORT is 850 ticks at 140 a second: 267750 frames.
+TEST_F(Keys, TheTotalShownIsWhatWillPlay) {
+  struct form {
+    std::vector<std::string> options;
+    std::string total;
+  };
+  const form forms[] = {
+      {{}, " / 0:06.0 "},
+      {{"-v", "2", "-f", "3"}, " / 0:15.1 "},  // 535500 + 132300 frames
+      {{"7.5"}, " / 0:07.5 "},
+  };
+  for (const form &f : forms) {
+    SCOPED_TRACE(f.total);
+    std::vector<std::string> args = {"-p", path("keys.wad"), "D_SHORT"};
+    args.insert(args.end(), f.options.begin(), f.options.end());
+    terminal_run t(args, path("device.raw"));
+    ASSERT_TRUE(t.started());
+    const std::vector<status_line> lines =
+        t.read_until([](const status_line &s) { return s.tenths >= 0; });
+    ASSERT_FALSE(lines.empty()) << t.all_output();
+    EXPECT_NE(lines.back().text.find(f.total), std::string::npos) << lines.back().text;
+    t.type('q');
+    expect_clean_exit(t);
+  }
+}
+
+// Right (CSI form) 5 s on, then left twice (application mode) 10 s back,
+// past the start: the clock jumps, and the device goes on from the render's
+// frame each time, the second time from the very start.
+TEST_F(Keys, TheArrowsSeekFiveSecondsToTheRendersFrame) {
+  terminal_run t({"-p", path("keys.wad"), "D_DEMO"}, path("device.raw"));
+  ASSERT_TRUE(t.started());
+  std::vector<status_line> lines =
+      t.read_until([](const status_line &s) { return s.tenths >= 10; });
+  t.type("\x1b[C");
+  const std::vector<status_line> after =
+      t.read_until([](const status_line &s) { return s.tenths >= 70; });
+  lines.insert(lines.end(), after.begin(), after.end());
+  // Played, the clock moves about half a second between two lines.
+  const auto jump = std::adjacent_find(lines.begin(), lines.end(), [](auto &a, auto &b) {
+    return a.tenths >= 0 && b.tenths >= a.tenths + 45;
+  });
+  ASSERT_TRUE(jump != lines.end()) << t.all_output();
+  t.type("\x1bOD\x1bOD");
+  const std::vector<status_line> back =
+      t.read_until([](const status_line &s) { return s.tenths >= 0 && s.tenths < 30; });
+  ASSERT_FALSE(back.empty());
+  ASSERT_LT(back.back().tenths, 30) << t.all_output();
+  t.read_until([](const status_line &s) { return s.tenths >= 10; });
+  t.type('q');
+  expect_clean_exit(t);
+
+  const std::vector<int16_t> got = device();
+  const std::vector<int16_t> song = wav("D_DEMO");
+  const auto mismatch = [&](size_t at, size_t from) {
+    while (at < got.size() && from < song.size() && got[at] == song[from]) ++at, ++from;
+    return at;
+  };
+  const size_t start = fixture::first_sounding(got, 0) - fixture::first_sounding(song, 0);
+  const size_t cut = mismatch(start, 0);
+  ASSERT_GT(cut - start, 44100u);
+  // The key came a little before the cut: the target is 5 s past where the
+  // song was then, up to a second before the cut.
+  constexpr size_t seek_frames = 5 * 44100, window = 22050;
+  const size_t latest = cut - start + seek_frames;
+  size_t target = 0;
+  for (size_t t0 = latest - 44100; t0 <= latest && target == 0; ++t0) {
+    if (std::equal(song.begin() + static_cast<ptrdiff_t>(t0),
+                   song.begin() + static_cast<ptrdiff_t>(t0 + window),
+                   got.begin() + static_cast<ptrdiff_t>(cut))) {
+      target = t0;
+    }
+  }
+  ASSERT_NE(target, 0u) << "the forward seek did not land on a frame of the render";
+  const size_t second_cut = mismatch(cut, target);
+  ASSERT_GT(second_cut - cut, 44100u / 2);
+  ASSERT_GE(got.size() - second_cut, 44100u);
+  EXPECT_TRUE(std::equal(song.begin(), song.begin() + 44100,
+                         got.begin() + static_cast<ptrdiff_t>(second_cut)))
+      << "back past the start did not play on from the first frame";
 }
 
 // Whatever signal ends the player, the terminal is put back first, and the

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 namespace {
 
 using fixture::bytes;
+namespace fs = std::filesystem;
 
 bytes second_song() {
   fixture::mus_builder m;
@@ -51,9 +53,9 @@ class Play : public ::testing::Test {
   fixture::run_result play(std::vector<std::string> args, int delay_ms = 0) {
     std::vector<std::string> argv = {fixture::tool_path()};
     argv.insert(argv.end(), args.begin(), args.end());
-    return fixture::run(argv, {"ZARN_SYNTH=1", "SDL_AUDIODRIVER=disk",
-                               "SDL_DISKAUDIOFILE=" + path("device.raw"),
-                               "SDL_DISKAUDIODELAY=" + std::to_string(delay_ms)});
+    return fixture::run(
+        argv, {"ZARN_SYNTH=1", "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + path("device.raw"),
+               "SDL_DISKAUDIODELAY=" + std::to_string(delay_ms)});
   }
   std::vector<int16_t> device() const {
     return fixture::pcm16_samples(fixture::read_file(path("device.raw")), 0);
@@ -74,9 +76,10 @@ class Play : public ::testing::Test {
 
 #ifdef TUNECAST_HAVE_SDL
 
-// The device got `expected`, then silence only. A device pulls silence
-// from the moment it opens until the song starts, so the song is lined up
-// by its first sounding sample.
+// The device got `expected`, then silence only. SDL2 may write a silent
+// buffer for the device before the tool sets it going (see
+// TheDeviceStartsWithTheSongsFirstFrame), so the song is lined up by its
+// first sounding sample.
 void expect_song_then_silence(const std::vector<int16_t> &got,
                               const std::vector<int16_t> &expected) {
   const size_t lands = fixture::first_sounding(got, 0);
@@ -115,30 +118,51 @@ TEST_F(Play, TheDeviceGetsTheWavRenderOfTheSameSongAndOptions) {
   }
 }
 
-// Every music lump in directory order, each as its own WAV, a short silence
-// between them while the next is registered.
-TEST_F(Play, TwoSongsInARowEachAsItsWav) {
-  // The gap is the silence the device pulls until the main thread starts
-  // the next song. At full speed a second of it passes in a few
-  // milliseconds, which a loaded machine can take to schedule that thread;
-  // 2 ms per 23 ms buffer leaves it 86 ms, and real time far more.
-  const fixture::run_result r = play({"-p", path("two.wad"), "--volumen", "90"}, 2);
+// Every music lump in directory order, each as its own WAV, the second's
+// first frame right after the first's last.
+TEST_F(Play, TwoSongsInARowEachAsItsWavWithNoGap) {
+  const fixture::run_result r = play({"-p", path("two.wad"), "--volumen", "90"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("[1/2] D_DEMO, 42.9 s"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("[2/2] D_SECOND"), std::string::npos) << r.out;
-  const std::vector<int16_t> first = wav({"-v", "1", "--volumen", "90", path("two.wad"), "D_DEMO"});
+  std::vector<int16_t> both = wav({"-v", "1", "--volumen", "90", path("two.wad"), "D_DEMO"});
   const std::vector<int16_t> second =
       wav({"-v", "1", "--volumen", "90", path("two.wad"), "D_SECOND"});
-  const std::vector<int16_t> got = device();
-  const size_t start = fixture::first_sounding(got, 0) - fixture::first_sounding(first, 0);
-  ASSERT_GT(got.size(), start + first.size() + second.size());
-  ASSERT_TRUE(std::equal(first.begin(), first.end(), got.begin() + static_cast<ptrdiff_t>(start)));
-  // The second starts where its first sounding sample lands.
-  const size_t first_end = start + first.size();
-  const std::vector<int16_t> rest(got.begin() + static_cast<ptrdiff_t>(first_end), got.end());
-  expect_song_then_silence(rest, second);
-  EXPECT_LT(fixture::first_sounding(rest, 0) - fixture::first_sounding(second, 0), 44100u)
-      << "a gap of a second or more between songs";
+  both.insert(both.end(), second.begin(), second.end());
+  expect_song_then_silence(device(), both);
+}
+
+// The first song is started before the device opens, and the device set
+// going as it opens: its first frames are the song's, even when starting
+// the song takes a while (here reading a recording of three minutes).
+// SDL2's own thread may still write a silent buffer for the paused device
+// in the instant before, on a loaded machine, which no caller can prevent:
+// a run that began so is tried again, twice.
+TEST_F(Play, TheDeviceStartsWithTheSongsFirstFrame) {
+  std::vector<int16_t> recording(180 * 44100);
+  for (size_t k = 0; k < recording.size(); ++k) recording[k] = static_cast<int16_t>(k % 2000 + 100);
+  fs::create_directory(path("music"));
+  fixture::write_file(path("music/D_.wav"), fixture::wav_pcm16(1, 44100, recording));
+  const std::string music = "ZARN_MUSIC_DIR=" + path("music");
+  const fixture::run_result render =
+      fixture::run({fixture::tool_path(), "-q", path("songs.wad"), "D_DEMO", path("out.wav"), "2"},
+                   {"-ZARN_SYNTH", music});
+  ASSERT_EQ(render.status, 0) << render.err;
+  const std::vector<int16_t> expected =
+      fixture::pcm16_samples(fixture::read_file(path("out.wav")), 44);
+  ASSERT_NE(expected[0], 0);
+  bool starts = false;
+  for (int attempt = 0; attempt < 3 && !starts; ++attempt) {
+    const fixture::run_result r =
+        fixture::run({fixture::tool_path(), "-q", "-p", path("songs.wad"), "D_DEMO", "2"},
+                     {"-ZARN_SYNTH", music, "SDL_AUDIODRIVER=disk",
+                      "SDL_DISKAUDIOFILE=" + path("device.raw"), "SDL_DISKAUDIODELAY=0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<int16_t> got = device();
+    ASSERT_GE(got.size(), expected.size());
+    starts = std::equal(expected.begin(), expected.end(), got.begin());
+  }
+  EXPECT_TRUE(starts) << "the device began with silence";
 }
 
 TEST_F(Play, ASongWithoutAnEndPlaysAMinuteWhenNobodyCanSkipIt) {

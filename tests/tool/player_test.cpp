@@ -1,8 +1,9 @@
 // The live player's core without a device: what fill() hands over equals
 // the file render of the same song in any block sizes, looping carries a
-// song into one more pass, a pause holds the song where it was, and control
-// calls from another thread leave the synthesizer sound (this test also
-// runs under ThreadSanitizer).
+// song into one more pass, a pause holds the song where it was, a seek
+// lands on the render's frame, the next song follows with no gap, and
+// control calls from another thread leave the synthesizer sound (this test
+// also runs under ThreadSanitizer).
 #include "tool/player.h"
 
 #include <gtest/gtest.h>
@@ -188,6 +189,68 @@ TEST(Player, ASongChangeStartsTheNextFromItsFirstFrame) {
 // skips, loops and turns the volume thousands of times. Under
 // ThreadSanitizer any access outside the lock is reported; here, the song
 // played afterwards must still be the file render.
+// Each seek (the deltas asked in a row, before tend() renders) then plays
+// on from the render's frame at its target, the song going on where it was
+// until then; before the start is the start; past the end finishes it.
+TEST(Player, ASeekPlaysOnFromTheRendersFrame) {
+  const player_song song = planned(song_a(), 3, 0.5);
+  const std::vector<int16_t> expected = file_render(song);
+  const auto end = static_cast<int64_t>(expected.size());
+  struct seek {
+    int64_t played;               // frames pulled before the seek
+    std::vector<int64_t> deltas;  // asked in a row
+    int64_t target;               // where the song goes on; `end`: it finishes
+  };
+  const seek seeks[] = {
+      {10000, {30000}, 40000},
+      {30000, {-50000}, 0},
+      {10000, {20000, 20000}, 50000},
+      {150000, {20000, -40000}, 130000},
+      {1000, {100000, 104000}, 205000},  // into the fade
+      {200000, {end}, end},
+  };
+  for (const seek &k : seeks) {
+    SCOPED_TRACE(k.played);
+    player p({song}, 1, 100);
+    ASSERT_EQ(p.play(0), TC_OK);
+    std::vector<int16_t> out;
+    pull(p, out, k.played);
+    for (const int64_t delta : k.deltas) p.seek_by(delta);
+    if (k.target == end) {
+      EXPECT_TRUE(p.status().finished);
+      continue;
+    }
+    EXPECT_EQ(p.status().position, k.target);  // shown at once
+    pull(p, out, 1000);
+    while (p.tend()) {
+    }
+    EXPECT_EQ(p.status().position, k.target);
+    std::vector<int16_t> after;
+    pull_to_end(p, after, {1024});
+    ASSERT_TRUE(std::equal(expected.begin(), expected.begin() + k.played + 1000, out.begin()));
+    expect_song_then_silence(after, {expected.begin() + k.target, expected.end()});
+  }
+}
+
+// tend() starts the next song ahead: the first song's last frame is
+// followed by the second's first in the same buffer.
+TEST(Player, TheNextSongFollowsWithNoGap) {
+  const player_song first = planned(song_a(), 1, 0.0);
+  const player_song second = planned(song_b(), 1, 0.2);
+  std::vector<int16_t> expected = file_render(first);
+  const std::vector<int16_t> then = file_render(second);
+  expected.insert(expected.end(), then.begin(), then.end());
+  player p({first, second}, 1, 100);
+  ASSERT_EQ(p.play(0), TC_OK);
+  EXPECT_FALSE(p.tend());
+  std::vector<int16_t> out;
+  pull(p, out, first.span.frames - 100);
+  pull(p, out, 1000);
+  EXPECT_EQ(p.status().index, 1u);
+  pull_to_end(p, out, {1024});
+  expect_song_then_silence(out, expected);
+}
+
 TEST(Player, ControlCallsRacingTheAudioThreadLeaveTheSynthesizerSound) {
   const player_song first = planned(song_a(), 3, 0.5);
   const player_song second = planned(song_b(), 2, 0.0);
@@ -204,7 +267,7 @@ TEST(Player, ControlCallsRacingTheAudioThreadLeaveTheSynthesizerSound) {
   });
   std::mt19937 dice(20261208);
   for (int call = 0; call < 3000; ++call) {
-    switch (dice() % 6) {
+    switch (dice() % 8) {
       case 0:
         ASSERT_EQ(p.play(dice() % 2), TC_OK);
         break;
@@ -219,6 +282,12 @@ TEST(Player, ControlCallsRacingTheAudioThreadLeaveTheSynthesizerSound) {
         break;
       case 4:
         p.toggle_loop();
+        break;
+      case 5:
+        p.seek_by(static_cast<int64_t>(dice() % 60000) - 30000);
+        break;
+      case 6:
+        (void)p.tend();
         break;
       default:
         (void)p.status();
