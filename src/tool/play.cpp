@@ -22,6 +22,7 @@
 
 #include "mus/song_length.h"
 #include "tool/archive.h"
+#include "tool/messages.h"
 #include "tool/player.h"
 #include "tool/render.h"
 #include "tool/song_start.h"
@@ -34,6 +35,7 @@
 using tunecast::lump_kind;
 using tunecast::music_prepare;
 using tunecast::music_score;
+using tunecast::tr;
 
 namespace {
 
@@ -88,7 +90,7 @@ bool plan_song(const play_setup &setup, const char *name, const music_score &sco
     song.span.frames = INT64_MAX;
   } else {
     song.span.frames = endless_unattended_frames;
-    std::fprintf(stderr, "aviso: el lump %s no llega a su fin: suena 60 s\n", name);
+    std::fprintf(stderr, tr("aviso: el lump %s no llega a su fin: suena 60 s\n"), name);
   }
   song.span.seconds = static_cast<double>(song.span.frames) / rate_hz;
   return true;
@@ -100,7 +102,7 @@ bool prepare_song(const play_setup &setup, const char *lump_name, const uint8_t 
   const std::string name = archive_safe_name(lump_name);
   const music_score score = music_prepare(data, size);
   if (score.kind == lump_kind::not_music) {
-    std::fprintf(stderr, "el lump %s no es música que se pueda tocar (ni MUS ni MIDI)\n",
+    std::fprintf(stderr, tr("el lump %s no es música que se pueda tocar (ni MUS ni MIDI)\n"),
                  name.c_str());
     return false;
   }
@@ -125,7 +127,7 @@ std::vector<player_song> load_playlist(const play_setup &setup) {
     int32_t size = 0;
     const auto *data = static_cast<const uint8_t *>(wad_get_data(wad.get(), lump, &size));
     if (data == nullptr) {
-      std::fprintf(stderr, "no hay %s\n", lump);
+      std::fprintf(stderr, tr("no hay %s\n"), lump);
       const std::string hint = archive_absent_hint(wad.get(), opt.play_archive, lump);
       if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
       return songs;
@@ -136,7 +138,7 @@ std::vector<player_song> load_playlist(const play_setup &setup) {
   }
   const std::vector<archive_music> music = archive_music_lumps(wad.get(), false);
   if (music.empty()) {
-    std::fprintf(stderr, "%s no tiene ningún lump de música\n",
+    std::fprintf(stderr, tr("%s no tiene ningún lump de música\n"),
                  archive_safe_name(opt.play_archive).c_str());
   }
   // Each region of bytes is made a song once (its refusal said once, under
@@ -177,10 +179,10 @@ std::string status_text(const player_status &s, const std::vector<player_song> &
   const player_song &song = songs[s.index];
   std::string line = song.name + " (" + std::to_string(s.index + 1) + "/" +
                      std::to_string(songs.size()) + ")  " + clock_text(s.position) + " / " +
-                     (song.pass_frames > 0 ? clock_text(song.pass_frames) : "sin fin") + "  " +
-                     meter_text(s.peak) + "  volumen " + std::to_string(s.volume);
-  if (s.paused) line += "  en pausa";
-  if (s.loop) line += "  bucle";
+                     (song.pass_frames > 0 ? clock_text(song.pass_frames) : tr("sin fin")) + "  " +
+                     meter_text(s.peak) + "  " + tr("volumen") + " " + std::to_string(s.volume);
+  if (s.paused) line += std::string("  ") + tr("en pausa");
+  if (s.loop) line += std::string("  ") + tr("bucle");
   return line;
 }
 
@@ -337,9 +339,9 @@ int player_session::run() {
   if (setup_.interactive) {
     keyboard_.enter(STDIN_FILENO);
     if (!setup_.opt.quiet) {
-      std::printf(
-          "teclas: espacio pausa, n siguiente, p anterior, +/- volumen, l bucle, "
-          "q salir\n");
+      std::fputs(tr("teclas: espacio pausa, n siguiente, p anterior, +/- volumen, l bucle, "
+                    "q salir\n"),
+                 stdout);
     }
   }
   if (!start(0)) return 1;

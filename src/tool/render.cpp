@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "midi/music_lump.h"
+#include "tool/messages.h"
 #include "tool/midi_out.h"
 #include "tool/sndfile_out.h"
 #include "tool/song_start.h"
@@ -23,9 +24,11 @@
 #include "tool/wav_out.h"
 #include "tunecast/synth.h"
 
+using tunecast::format_text;
 using tunecast::lump_kind;
 using tunecast::music_prepare;
 using tunecast::music_score;
+using tunecast::tr;
 
 namespace {
 
@@ -83,7 +86,7 @@ int render(tc_synth *synth, sample_sink &out, const render_span &span, int chann
 }
 
 int output_failed(const char *path, int err) {
-  std::fprintf(stderr, "no se puede escribir %s: %s\n", path, wav_error_text(err).c_str());
+  std::fprintf(stderr, tr("no se puede escribir %s: %s\n"), path, wav_error_text(err).c_str());
   return 1;
 }
 
@@ -97,12 +100,13 @@ void report_clipping(const render_job &job, const render_stats &st) {
   if (st.clipped == 0) return;
   const std::string who = job.batch ? std::string(job.lump_name) + ": " : std::string();
   const double at = static_cast<double>(st.first_clip) / rate_hz;
-  const std::string hint = "prueba --volumen " + std::to_string(quieter_volume(job.style.volume));
+  const std::string hint =
+      format_text(tr("prueba --volumen %d"), static_cast<int>(quieter_volume(job.style.volume)));
   if (st.clipped == 1) {
-    std::fprintf(stderr, "aviso: %s1 muestra recortada, a %.3f s: %s\n", who.c_str(), at,
+    std::fprintf(stderr, tr("aviso: %s1 muestra recortada, a %.3f s: %s\n"), who.c_str(), at,
                  hint.c_str());
   } else {
-    std::fprintf(stderr, "aviso: %s%lld muestras recortadas; la primera a %.3f s: %s\n",
+    std::fprintf(stderr, tr("aviso: %s%lld muestras recortadas; la primera a %.3f s: %s\n"),
                  who.c_str(), static_cast<long long>(st.clipped), at, hint.c_str());
   }
 }
@@ -117,8 +121,8 @@ void report_default_cut(const render_job &job, const tc_synth *synth, const rend
   if (!(natural_s > span.seconds)) return;
   const std::string who = job.batch ? std::string(job.lump_name) + ": " : std::string();
   std::fprintf(stderr,
-               "aviso: %sla canción dura %.1f s y se han escrito sus primeros %.0f s: -v 1 la "
-               "escribe entera\n",
+               tr("aviso: %sla canción dura %.1f s y se han escrito sus primeros %.0f s: -v 1 la "
+                  "escribe entera\n"),
                who.c_str(), natural_s, span.seconds);
 }
 
@@ -148,7 +152,7 @@ void render_closing_line(const render_job &job, const char *line) {
 
 bool render_score_usable(const render_job &job, const music_score &score) {
   if (score.kind == lump_kind::truncated_mus) {
-    std::fprintf(stderr, "lump %s truncado\n", job.lump_name);
+    std::fprintf(stderr, tr("lump %s truncado\n"), job.lump_name);
     return false;
   }
   if (!score.error.empty()) {
@@ -184,8 +188,8 @@ int render_run(const render_job &job) {
     }
   } else if (score.kind == lump_kind::not_music) {
     std::fprintf(stderr,
-                 "aviso: el lump %s no es música que se pueda tocar (ni MUS ni MIDI): "
-                 "se escribe silencio\n",
+                 tr("aviso: el lump %s no es música que se pueda tocar (ni MUS ni MIDI): "
+                    "se escribe silencio\n"),
                  job.lump_name);
   }
   // Every refusal is behind; only now is the output touched.
@@ -203,7 +207,7 @@ int render_run(const render_job &job) {
   if (err == 0) err = out.finish();
   if (err != 0) return output_failed(job.out_path, err);
   char closing[64];
-  std::snprintf(closing, sizeof closing, "pico %.2f, %.1f s", st.peak, span.seconds);
+  std::snprintf(closing, sizeof closing, tr("pico %.2f, %.1f s"), st.peak, span.seconds);
   render_closing_line(job, closing);
   report_clipping(job, st);
   report_default_cut(job, synth.get(), span);
