@@ -30,11 +30,14 @@ elseif(NOT tunecast_translations_mode STREQUAL "OFF")
   endif()
 endif()
 
-# The sources whose tr() messages the catalogs hold.
+# The sources whose messages the catalogs hold: the tool's tr() calls, and
+# the system's reasons (errno values) that the tool translates.
 file(GLOB tunecast_message_sources RELATIVE ${PROJECT_SOURCE_DIR} CONFIGURE_DEPENDS
      ${PROJECT_SOURCE_DIR}/src/tool/*.cpp)
 list(SORT tunecast_message_sources)
-set(tunecast_xgettext_args --language=C++ --keyword= --keyword=tr --from-code=UTF-8
+list(APPEND tunecast_message_sources src/common/system_text.cpp)
+set(tunecast_xgettext_args --language=C++ --keyword= --keyword=tr --keyword=catalog_text
+    --from-code=UTF-8
     --package-name=tunecast --package-version=${PROJECT_VERSION} --add-comments=TRANSLATORS: --add-location=file)
 
 if(TUNECAST_XGETTEXT)

@@ -38,7 +38,7 @@ bool standard_streams_hold() {
     // Said on standard error, which may be the very descriptor missing.
     std::fprintf(stderr,
                  tr("no se puede abrir /dev/null en lugar de un flujo estándar cerrado: %s\n"),
-                 system_error_text(errno).c_str());
+                 tr(system_error_text(errno).c_str()));
     return false;
   }
   return true;
@@ -58,6 +58,6 @@ int standard_output_close(int status) {
   if (std::fclose(stdout) != 0 && err == 0) err = errno;
   if (err == 0) return status;
   std::fprintf(stderr, tr("no se puede escribir en la salida estándar: %s\n"),
-               system_error_text(err).c_str());
+               tr(system_error_text(err).c_str()));
   return 1;
 }

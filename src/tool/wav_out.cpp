@@ -97,7 +97,7 @@ std::string wav_error_text(int err) {
       return tr("falló el codificador (libsndfile)");
     case wav_err_reparse_point:
       return tr("es un enlace o una unión de Windows: no se sigue");
-    default:
-      return system_error_text(err);
+    default:  // the common reasons are in the catalogs too
+      return tr(system_error_text(err).c_str());
   }
 }

@@ -81,6 +81,17 @@ TEST_F(Language, TheLocaleVariablesChooseTheLanguageAsGettextDoes) {
   }
 }
 
+// The system's reasons, from the tool's own table, are translated with the
+// line that gives them.
+TEST_F(Language, SystemReasonsComeInTheLanguageOfTheLine) {
+  const std::string out = path("missing/out.wav");
+  const auto english = tunecast({path("song.wad"), "D_SONG", out, "1"}, {"LANG=en_US.UTF-8"});
+  EXPECT_EQ(english.err, "cannot write " + out + ": no such file or directory\n");
+  const auto spanish = tunecast({path("song.wad"), "D_SONG", out, "1"}, {});
+  EXPECT_EQ(spanish.err,
+            "no se puede escribir " + out + ": no existe el archivo o el directorio\n");
+}
+
 // Each help names the options of its own language and ends at the manual.
 TEST_F(Language, TheHelpNamesTheOptionsOfItsLanguage) {
   const struct {
