@@ -6,8 +6,10 @@
 
 #include <string>
 
-#if defined(__MINGW32__)
-#define TUNECAST_PRINTF_FORMAT __MINGW_PRINTF_FORMAT  // C99's, as the build asks of mingw
+// The formats are C99's (%zu) on Windows too, which mingw's own printf
+// gives; gcc checks them as such only under this name.
+#ifdef __MINGW32__
+#define TUNECAST_PRINTF_FORMAT gnu_printf
 #else
 #define TUNECAST_PRINTF_FORMAT printf
 #endif
@@ -20,8 +22,8 @@ namespace tunecast {
 // for that language, or without gettext (Windows), tr() stays Spanish.
 void messages_use_environment();
 
-// The translation of spanish, or spanish itself. The result lives as long
-// as the process. format_arg: the compiler checks a printf format given
+// The translation of spanish (kept for the life of the process), or spanish
+// itself when there is none. format_arg: the compiler checks a printf format given
 // through tr() against its arguments, as if it were the literal.
 #if defined(__GNUC__)
 __attribute__((format_arg(1)))
