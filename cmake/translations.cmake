@@ -2,9 +2,10 @@
 # the languages; each po/LANG.po is compiled by msgfmt into the build tree's
 # locale/LANG/LC_MESSAGES/tunecast.mo (where the tool finds it when run from
 # the build tree) and installed under CMAKE_INSTALL_LOCALEDIR. The target
-# pot regenerates po/tunecast.pot from the tool's sources. Windows has no
-# gettext, and a build without msgfmt has no catalogs: the tool then speaks
-# Spanish only. TUNECAST_HAVE_GETTEXT says whether the catalogs are built.
+# pot regenerates po/tunecast.pot from the tool's sources, and po-update
+# merges it into each po/LANG.po. Windows has no gettext, and a build
+# without msgfmt has no catalogs: the tool then speaks Spanish only.
+# TUNECAST_HAVE_GETTEXT says whether the catalogs are built.
 include(GNUInstallDirs)
 
 set(TUNECAST_TRANSLATIONS AUTO CACHE STRING
@@ -21,6 +22,7 @@ elseif(NOT tunecast_translations_mode STREQUAL "OFF")
   find_program(TUNECAST_MSGFMT msgfmt)
   find_program(TUNECAST_XGETTEXT xgettext)
   find_program(TUNECAST_MSGCMP msgcmp)
+  find_program(TUNECAST_MSGMERGE msgmerge)
   if(TUNECAST_MSGFMT)
     set(TUNECAST_HAVE_GETTEXT ON)
   elseif(tunecast_translations_mode STREQUAL "ON")
@@ -70,6 +72,18 @@ if(TUNECAST_HAVE_GETTEXT)
     endif()
   endforeach()
   add_custom_target(translations ALL DEPENDS ${tunecast_catalogs})
+  # Brings every po/LANG.po up to po/tunecast.pot: new messages come in
+  # untranslated (or fuzzy, from a similar one) for the translator to fill.
+  if(TUNECAST_MSGMERGE)
+    set(merges)
+    foreach(language IN LISTS tunecast_languages)
+      string(STRIP "${language}" language)
+      list(APPEND merges COMMAND ${TUNECAST_MSGMERGE} --quiet --update --backup=none
+           po/${language}.po po/tunecast.pot)
+    endforeach()
+    add_custom_target(po-update ${merges} WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+      COMMENT "Merging po/tunecast.pot into each language's catalog" VERBATIM)
+  endif()
 endif()
 
 # tunecast_use_translations(TARGET): TARGET's tr() reads the catalogs, found
