@@ -23,8 +23,11 @@ class Language : public ::testing::Test {
     GTEST_SKIP() << "this build has no catalogs: the tool speaks Spanish only";
 #endif
     dir_ = fixture::make_temp_dir("language");
+    fixture::bytes cut = fixture::mus_builder().note_on(0, 60, 100).delay(10).score_end().build();
+    cut.pop_back();  // one byte less than the header declares
     fixture::wad_builder()
         .lump("D_SONG", fixture::mus_builder().score_end().build())
+        .lump("D_CUT", cut)
         .write(path("song.wad"));
   }
   void TearDown() override {
@@ -90,6 +93,17 @@ TEST_F(Language, SystemReasonsComeInTheLanguageOfTheLine) {
   const auto spanish = tunecast({path("song.wad"), "D_SONG", out, "1"}, {});
   EXPECT_EQ(spanish.err,
             "no se puede escribir " + out + ": no existe el archivo o el directorio\n");
+}
+
+// The listing's table is for a person and speaks English; its JSON is data
+// for programs and keeps the same words in every language.
+TEST_F(Language, TheListingTranslatesItsTableButNotItsJson) {
+  const auto table = tunecast({"-l", path("song.wad")}, {"LANG=en_US.UTF-8"});
+  EXPECT_NE(table.out.find("D_CUT   MUS  "), std::string::npos) << table.out;
+  EXPECT_NE(table.out.find("  truncated\n"), std::string::npos) << table.out;
+  const auto json = tunecast({"-l", path("song.wad"), "--json"}, {"LANG=en_US.UTF-8"});
+  EXPECT_NE(json.out.find("\"status\":\"truncado\"}\n"), std::string::npos) << json.out;
+  EXPECT_EQ(json.out, tunecast({"-l", path("song.wad"), "--json"}, {}).out);
 }
 
 // Each help names the options of its own language and ends at the manual.
