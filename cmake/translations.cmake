@@ -32,14 +32,16 @@ elseif(NOT tunecast_translations_mode STREQUAL "OFF")
   endif()
 endif()
 
-# The sources whose messages the catalogs hold: the tool's tr() calls, and
-# the system's reasons (errno values) that the tool translates.
+# The sources whose messages the catalogs hold: the tool's tr() calls, the
+# WAD reader's lines (the formats of wad_logf and of image.cpp's fail, the
+# texts of wad_text), which the tool has it translate, and the system's
+# reasons (errno values) that both quote.
 file(GLOB tunecast_message_sources RELATIVE ${PROJECT_SOURCE_DIR} CONFIGURE_DEPENDS
-     ${PROJECT_SOURCE_DIR}/src/tool/*.cpp)
+     ${PROJECT_SOURCE_DIR}/src/tool/*.cpp ${PROJECT_SOURCE_DIR}/src/wad/*.cpp)
 list(SORT tunecast_message_sources)
 list(APPEND tunecast_message_sources src/common/system_text.cpp)
 set(tunecast_xgettext_args --language=C++ --keyword= --keyword=tr --keyword=catalog_text
-    --from-code=UTF-8
+    --keyword=wad_logf:2 --keyword=wad_text --keyword=fail:1 --from-code=UTF-8
     --package-name=tunecast --package-version=${PROJECT_VERSION} --add-comments=TRANSLATORS: --add-location=file)
 
 if(TUNECAST_XGETTEXT)

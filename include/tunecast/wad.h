@@ -72,6 +72,20 @@ typedef void (*wad_log_fn)(void *user, int32_t level, const char *line);
  * never while a load may run on another thread. */
 TUNECAST_API void wad_set_log(wad_log_fn fn, void *user);
 
+/* Translates a text of the reader before a line is made of it.
+ * text: a line's printf format ("[WAD] no se puede abrir %s: %s") or a
+ *   system reason it quotes ("permiso denegado"), Spanish, as the reader
+ *   writes them.
+ * Returns the text to use: one with the same conversions, in the same
+ * order, valid for the rest of the process; or text itself. */
+typedef const char *(*wad_translate_fn)(const char *text);
+
+/* Makes every later line of the reader from translated texts (the tool
+ * passes its gettext catalogs).
+ * translate: the function, or null for the reader's own Spanish.
+ * Threads: as wad_set_log. */
+TUNECAST_API void wad_set_translation(wad_translate_fn translate);
+
 /* Loads path: a WAD file, a pipe holding one, or a ZIP archive holding one,
  * whose WAD member is read into memory (a stored member directly, a
  * deflated one with zlib, any other through `unzip -p` on PATH with a

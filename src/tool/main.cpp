@@ -294,6 +294,7 @@ int run(int argc, char **argv) {
 
 int run_held(int argc, char **argv) {
   tunecast::messages_use_environment();
+  wad_set_translation(tr);  // the reader's lines in the same language
   // Before anything is opened: a file given a closed stream's number would
   // receive whatever the tool says on that stream.
   if (!standard_streams_hold()) return 1;

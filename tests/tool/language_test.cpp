@@ -84,15 +84,27 @@ TEST_F(Language, TheLocaleVariablesChooseTheLanguageAsGettextDoes) {
   }
 }
 
-// The system's reasons, from the tool's own table, are translated with the
-// line that gives them.
-TEST_F(Language, SystemReasonsComeInTheLanguageOfTheLine) {
+// The WAD reader's lines and the system's reasons they and the tool's
+// lines quote come in the tool's language.
+TEST_F(Language, TheReaderAndTheSystemReasonsSpeakTheToolsLanguage) {
   const std::string out = path("missing/out.wav");
-  const auto english = tunecast({path("song.wad"), "D_SONG", out, "1"}, {"LANG=en_US.UTF-8"});
-  EXPECT_EQ(english.err, "cannot write " + out + ": no such file or directory\n");
-  const auto spanish = tunecast({path("song.wad"), "D_SONG", out, "1"}, {});
-  EXPECT_EQ(spanish.err,
-            "no se puede escribir " + out + ": no existe el archivo o el directorio\n");
+  const std::string archive = path("missing.wad");
+  const struct {
+    std::vector<std::string> args;
+    std::string english, spanish;
+  } cases[] = {
+      {{path("song.wad"), "D_SONG", out, "1"},
+       "cannot write " + out + ": no such file or directory\n",
+       "no se puede escribir " + out + ": no existe el archivo o el directorio\n"},
+      {{archive, "D_SONG", path("out.wav")},
+       "[WAD] cannot open " + archive + ": no such file or directory\n",
+       "[WAD] no se puede abrir " + archive + ": no existe el archivo o el directorio\n"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.spanish);
+    EXPECT_EQ(tunecast(c.args, {"LANG=en_US.UTF-8"}).err, c.english);
+    EXPECT_EQ(tunecast(c.args, {}).err, c.spanish);
+  }
 }
 
 // The listing's table is for a person and speaks English; its JSON is data
