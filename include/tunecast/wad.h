@@ -3,11 +3,11 @@
  * wad_load reads a whole archive (or the WAD inside a ZIP archive) into
  * memory, once: every lump points into that one image, and every query after
  * that works on memory only. No locks: calls on different handles are
- * independent; the one global is the log hook below. Diagnostics are single
- * lines, most beginning with "[WAD] ", with any control bytes of names taken
- * from the file written as \xNN; the module writes them to no stream itself
- * but hands each to the log hook, whose default prints progress on stdout
- * and failures on stderr. Every call answers a null handle or pointer (as
+ * independent; the only globals are the log hook and its translation hook
+ * below. Diagnostics are single lines, most beginning with "[WAD] ", with
+ * any control bytes of names taken from the file written as \xNN; the
+ * module writes them to no stream itself but hands each to the log hook,
+ * whose default prints progress on stdout and failures on stderr. Every call answers a null handle or pointer (as
  * absent, null or -1) rather than reading through it, and none lets a C++
  * exception out: running out of memory is a failure like any other.
  */
