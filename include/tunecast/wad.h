@@ -7,9 +7,10 @@
  * below. Diagnostics are single lines, most beginning with "[WAD] ", with
  * any control bytes of names taken from the file written as \xNN; the
  * module writes them to no stream itself but hands each to the log hook,
- * whose default prints progress on stdout and failures on stderr. Every call answers a null handle or pointer (as
- * absent, null or -1) rather than reading through it, and none lets a C++
- * exception out: running out of memory is a failure like any other.
+ * whose default prints progress on stdout and failures on stderr. Every
+ * call answers a null handle or pointer (as absent, null or -1) rather than
+ * reading through it, and none lets a C++ exception out: running out of
+ * memory is a failure like any other.
  */
 #ifndef TUNECAST_WAD_H
 #define TUNECAST_WAD_H
