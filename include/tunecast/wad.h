@@ -3,13 +3,14 @@
  * wad_load reads a whole archive (or the WAD inside a ZIP archive) into
  * memory, once: every lump points into that one image, and every query after
  * that works on memory only. No locks: calls on different handles are
- * independent; the one global is the log hook below. Diagnostics are single
- * lines, most beginning with "[WAD] ", with any control bytes of names taken
- * from the file written as \xNN; the module writes them to no stream itself
- * but hands each to the log hook, whose default prints progress on stdout
- * and failures on stderr. Every call answers a null handle or pointer (as
- * absent, null or -1) rather than reading through it, and none lets a C++
- * exception out: running out of memory is a failure like any other.
+ * independent; the only globals are the log hook and its translation hook
+ * below. Diagnostics are single lines, most beginning with "[WAD] ", with
+ * any control bytes of names taken from the file written as \xNN; the
+ * module writes them to no stream itself but hands each to the log hook,
+ * whose default prints progress on stdout and failures on stderr. Every
+ * call answers a null handle or pointer (as absent, null or -1) rather than
+ * reading through it, and none lets a C++ exception out: running out of
+ * memory is a failure like any other.
  */
 #ifndef TUNECAST_WAD_H
 #define TUNECAST_WAD_H
@@ -71,6 +72,20 @@ typedef void (*wad_log_fn)(void *user, int32_t level, const char *line);
  * Threads: the hook is process-wide and not guarded: set it before loading,
  * never while a load may run on another thread. */
 TUNECAST_API void wad_set_log(wad_log_fn fn, void *user);
+
+/* Translates a text of the reader before a line is made of it.
+ * text: a line's printf format ("[WAD] no se puede abrir %s: %s") or a
+ *   system reason it quotes ("permiso denegado"), Spanish, as the reader
+ *   writes them.
+ * Returns the text to use: one with the same conversions, in the same
+ * order, valid for the rest of the process; or text itself. */
+typedef const char *(*wad_translate_fn)(const char *text);
+
+/* Makes every later line of the reader from translated texts (the tool
+ * passes its gettext catalogs).
+ * translate: the function, or null for the reader's own Spanish.
+ * Threads: as wad_set_log. */
+TUNECAST_API void wad_set_translation(wad_translate_fn translate);
 
 /* Loads path: a WAD file, a pipe holding one, or a ZIP archive holding one,
  * whose WAD member is read into memory (a stored member directly, a

@@ -19,13 +19,16 @@
 #include "common/wide_path.h"
 #endif
 #include "mus/song_length.h"
+#include "tool/messages.h"
 
 using tunecast::classify_lump_head;
 using tunecast::console_escape;
+using tunecast::format_text;
 using tunecast::json_quote;
 using tunecast::lump_kind;
 using tunecast::music_prepare;
 using tunecast::music_score;
+using tunecast::tr;
 
 namespace {
 
@@ -52,8 +55,17 @@ archive_length length_of(wad_file *w, const wad_lump &lump, lump_kind kind) {
   return {seconds, "ok"};
 }
 
+// The status as the table shows it, in the user's language; the JSON
+// listing keeps the Spanish words, which are its data.
+const char *status_shown(const char *status) {
+  if (std::strcmp(status, "truncado") == 0) return tr("truncado");
+  if (std::strcmp(status, "dañado") == 0) return tr("dañado");
+  if (std::strcmp(status, "sin fin") == 0) return tr("sin fin");
+  return status;
+}
+
 std::string length_text(const archive_length &facts) {
-  if (!facts.seconds) return facts.status;
+  if (!facts.seconds) return status_shown(facts.status);
   char text[64];
   std::snprintf(text, sizeof text, "%.3f s", *facts.seconds);
   return text;
@@ -107,7 +119,8 @@ std::string shell_word(std::string_view path) {
 
 constexpr size_t max_suggestions = 3;
 
-// Display width: the names are ASCII; "dañado" has one two-byte letter.
+// Display width: the names are ASCII; a status may hold letters of two
+// bytes ("dañado"), each one column.
 size_t width(const std::string &s) {
   return static_cast<size_t>(
       std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
@@ -237,18 +250,22 @@ std::string archive_album(wad_file *w, const std::string &path) {
 std::string archive_members_line(wad_file *w, const char *zip) {
   const char *read = wad_zip_member(w, 0);
   if (read == nullptr || wad_zip_member(w, 1) == nullptr) return "";
-  std::string line =
-      console_escape(zip) + " tiene varios WAD: se lista " + console_escape(read) + "; los otros: ";
+  std::string others;
   for (int32_t i = 1; wad_zip_member(w, i) != nullptr; ++i)
-    line += (i > 1 ? ", " : "") + console_escape(wad_zip_member(w, i));
+    others += (i > 1 ? ", " : "") + console_escape(wad_zip_member(w, i));
   const std::string example = std::string(zip) + ":" + wad_zip_member(w, 1);
-  return line + " (ARCHIVO.zip:MIEMBRO elige uno: tunecast -l " +
-         console_escape(shell_word(example)) + ")";
+  return format_text(
+      tr("%s tiene varios WAD: se lista %s; los otros: %s (ARCHIVO.zip:MIEMBRO elige uno: "
+         "tunecast -l %s)"),
+      console_escape(zip).c_str(), console_escape(read).c_str(), others.c_str(),
+      console_escape(shell_word(example)).c_str());
 }
 
 std::string archive_absent_hint(wad_file *w, const char *archive, const char *name) {
   const std::vector<archive_music> music = archive_music_lumps(w, true);
-  if (music.empty()) return console_escape(archive) + " no tiene ningún lump de música";
+  if (music.empty()) {
+    return format_text(tr("%s no tiene ningún lump de música"), console_escape(archive).c_str());
+  }
   // Names that differ only in case first: the likeliest slip.
   std::vector<std::string> near;
   for (const bool case_only : {true, false}) {
@@ -264,10 +281,9 @@ std::string archive_absent_hint(wad_file *w, const char *archive, const char *na
     }
   }
   if (near.empty()) return "";
-  std::string line = "¿";
-  for (size_t i = 0; i < near.size(); ++i) {
-    if (i > 0) line += i + 1 == near.size() ? " o " : ", ";
-    line += near[i];
-  }
-  return line + "? (tunecast -l " + console_escape(shell_word(archive)) + " lista la música)";
+  std::string names = near.front();
+  for (size_t i = 1; i + 1 < near.size(); ++i) names += ", " + near[i];
+  if (near.size() > 1) names = format_text(tr("%s o %s"), names.c_str(), near.back().c_str());
+  return format_text(tr("¿%s? (tunecast -l %s lista la música)"), names.c_str(),
+                     console_escape(shell_word(archive)).c_str());
 }

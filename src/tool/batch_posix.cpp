@@ -27,10 +27,12 @@
 #include "common/system_text.h"
 #include "tool/archive.h"
 #include "tool/batch.h"
+#include "tool/messages.h"
 #include "tool/output_path.h"
 #include "tool/wav_out.h"
 
 using tunecast::signal_text;
+using tunecast::tr;
 
 namespace {
 
@@ -61,8 +63,11 @@ struct batch_state {
     ++done;
     if (ok) ++written;
     if (progress) {
-      std::fprintf(stderr, "[%zu/%zu] %s%s\n", done, total, m.name.c_str(),
-                   ok ? extension.c_str() : ": falló");
+      if (ok) {
+        std::fprintf(stderr, "[%zu/%zu] %s%s\n", done, total, m.name.c_str(), extension.c_str());
+      } else {
+        std::fprintf(stderr, tr("[%zu/%zu] %s: falló\n"), done, total, m.name.c_str());
+      }
     }
   }
   int start_worker();
@@ -84,7 +89,7 @@ void batch_state::work(int channel) {
                                                               &std::free);
     unsigned char ok = 0;
     if (data == nullptr) {
-      std::fprintf(stderr, "lump %s: no se puede leer\n", m.name.c_str());
+      std::fprintf(stderr, tr("lump %s: no se puede leer\n"), m.name.c_str());
     } else {
       render_job job{m.name.c_str(), data.get(), m.lump->size, length, path.c_str(), -1,
                      true,           input,      format,       style,  dir_fd};
@@ -135,7 +140,7 @@ int batch_state::start_worker() {
 // False when none is left.
 bool batch_state::hand_out(worker &k, size_t &next) {
   while (next < music.size() && music[next].name.empty()) {
-    std::fputs("lump sin nombre: no se escribe\n", stderr);
+    std::fputs(tr("lump sin nombre: no se escribe\n"), stderr);
     finish(music[next++], false);
   }
   if (next == music.size()) return false;
@@ -156,7 +161,7 @@ void batch_state::reap(worker &k) {
   }
   if (k.music == nullptr) return;
   if (WIFSIGNALED(status)) {
-    std::fprintf(stderr, "lump %s: el proceso murió por %s\n", k.music->name.c_str(),
+    std::fprintf(stderr, tr("lump %s: el proceso murió por %s\n"), k.music->name.c_str(),
                  signal_text(WTERMSIG(status)).c_str());
   }
   finish(*k.music, false);
@@ -239,7 +244,7 @@ int batch_run(wad_file *w, const char *dir_arg, const render_length &length,
   b.wad = w;
   b.dir = without_trailing_slashes(dir_arg);
   if (const int err = open_directory(b.dir, b.dir_fd); err != 0) {
-    std::fprintf(stderr, "no se puede escribir en %s: %s\n", b.dir.c_str(),
+    std::fprintf(stderr, tr("no se puede escribir en %s: %s\n"), b.dir.c_str(),
                  wav_error_text(err).c_str());
     return 1;
   }
@@ -274,14 +279,15 @@ int batch_run(wad_file *w, const char *dir_arg, const render_length &length,
   }
   // Songs no worker could take: out of processes with none running.
   for (; next < b.music.size(); ++next) {
-    std::fprintf(stderr, "lump %s: no se puede lanzar el proceso: %s\n", b.music[next].name.c_str(),
-                 wav_error_text(refused).c_str());
+    std::fprintf(stderr, tr("lump %s: no se puede lanzar el proceso: %s\n"),
+                 b.music[next].name.c_str(), wav_error_text(refused).c_str());
     b.finish(b.music[next], false);
   }
   close(b.dir_fd);
   if (!style.quiet) {
-    std::printf("%zu de %zu %s en %s\n", b.written, b.total,
-                b.total == 1 ? "pista escrita" : "pistas escritas", b.dir.c_str());
+    std::printf(b.total == 1 ? tr("%zu de %zu pista escrita en %s\n")
+                             : tr("%zu de %zu pistas escritas en %s\n"),
+                b.written, b.total, b.dir.c_str());
   }
   return b.written == b.total ? 0 : 1;
 }

@@ -20,9 +20,11 @@
 #include "common/wide_path.h"
 #include "tool/archive.h"
 #include "tool/batch.h"
+#include "tool/messages.h"
 #include "tool/wav_out.h"
 
 using tunecast::errno_from_windows;
+using tunecast::tr;
 using tunecast::utf8_to_wide;
 
 namespace {
@@ -57,8 +59,11 @@ struct batch_tally {
     ++done;
     if (ok) ++written;
     if (progress) {
-      std::fprintf(stderr, "[%zu/%zu] %s%s\n", done, total, m.name.c_str(),
-                   ok ? extension.c_str() : ": falló");
+      if (ok) {
+        std::fprintf(stderr, "[%zu/%zu] %s%s\n", done, total, m.name.c_str(), extension.c_str());
+      } else {
+        std::fprintf(stderr, tr("[%zu/%zu] %s: falló\n"), done, total, m.name.c_str());
+      }
     }
   }
 };
@@ -71,7 +76,7 @@ int batch_run(wad_file *w, const char *dir_arg, const render_length &length,
   if (length.loops == 0 && !render_seconds_valid(length.seconds, style.channels())) return 1;
   const std::string dir = without_trailing_slashes(dir_arg);
   if (const int err = make_directory(dir); err != 0) {
-    std::fprintf(stderr, "no se puede escribir en %s: %s\n", dir.c_str(),
+    std::fprintf(stderr, tr("no se puede escribir en %s: %s\n"), dir.c_str(),
                  wav_error_text(err).c_str());
     return 1;
   }
@@ -92,7 +97,7 @@ int batch_run(wad_file *w, const char *dir_arg, const render_length &length,
       }
       const archive_music &m = music[index];
       if (m.name.empty()) {
-        std::fputs("lump sin nombre: no se escribe\n", stderr);
+        std::fputs(tr("lump sin nombre: no se escribe\n"), stderr);
         tally.finish(m, false);
         continue;
       }
@@ -100,7 +105,7 @@ int batch_run(wad_file *w, const char *dir_arg, const render_length &length,
       const std::unique_ptr<uint8_t, decltype(&std::free)> data(wad_read_lump(w, m.lump),
                                                                 &std::free);
       if (data == nullptr) {
-        std::fprintf(stderr, "lump %s: no se puede leer\n", m.name.c_str());
+        std::fprintf(stderr, tr("lump %s: no se puede leer\n"), m.name.c_str());
         tally.finish(m, false);
         continue;
       }
@@ -117,8 +122,9 @@ int batch_run(wad_file *w, const char *dir_arg, const render_length &length,
   for (size_t i = 0; i < std::min(cores, music.size()); ++i) workers.emplace_back(work);
   for (std::thread &t : workers) t.join();
   if (!style.quiet) {
-    std::printf("%zu de %zu %s en %s\n", tally.written, tally.total,
-                tally.total == 1 ? "pista escrita" : "pistas escritas", dir.c_str());
+    std::printf(tally.total == 1 ? tr("%zu de %zu pista escrita en %s\n")
+                                 : tr("%zu de %zu pistas escritas en %s\n"),
+                tally.written, tally.total, dir.c_str());
   }
   return tally.written == tally.total ? 0 : 1;
 }

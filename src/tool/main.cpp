@@ -31,60 +31,71 @@
 #include "common/wide_path.h"
 #endif
 
+using tunecast::tr;
+
 namespace {
 
-constexpr const char *usage_text = "uso: tunecast ZARN.WAD D_E1M1 salida.wav [segundos]\n";
+const char *usage_text() { return tr("uso: tunecast ZARN.WAD D_E1M1 salida.wav [segundos]\n"); }
 
-constexpr const char *help_text =
-    "uso: tunecast ZARN.WAD D_E1M1 salida.wav [segundos]\n"
-    "     tunecast -v N [-f S] ZARN.WAD D_E1M1 salida.wav\n"
-    "     tunecast -a DIR [-v N [-f S]] ZARN.WAD [segundos]\n"
-    "     tunecast -l ZARN.WAD [--json]\n"
-    "     tunecast -p ZARN.WAD [D_E1M1 [segundos]] [-v N [-f S]]\n"
-    "\n"
-    "Toca un lump de música (MUS o MIDI) de un archivo WAD (o de un ZIP que lo\n"
-    "contenga) y lo escribe en un WAV mono (o estéreo con -e) de 16 bits a\n"
-    "44100 Hz; 60 segundos si no se dice otra cosa. Con - como salida, el WAV va\n"
-    "a la salida estándar.\n"
-    "\n"
-    "De un ZIP con varios WAD, ARCHIVO.zip:MIEMBRO elige uno por su nombre exacto\n"
-    "(tunecast -l pack.zip:maps/zarn.wad); tunecast -l ARCHIVO.zip dice cuáles hay.\n"
-    "\n"
-    "Con --tocar, cada canción suena hasta su fin; en una terminal, espacio pausa,\n"
-    "n y p pasan a la siguiente o la anterior, + y - cambian el volumen, l repite\n"
-    "la canción y q sale.\n"
-    "\n"
-    "La duración va en segundos, con punto decimal y una s final si se quiere\n"
-    "(90, 90s, 12.5, .5), o como m:ss o h:mm:ss (1:30, 0:01:30, 1:30.5).\n"
-    "Las opciones pueden ir antes o después de los demás argumentos; tras --,\n"
-    "todo es argumento (para un nombre que empiece por -).\n"
-    "Las opciones largas tienen también nombre en inglés: --passes, --fade,\n"
-    "el resto igual: --volume, --all, --list, --play, --stereo, --format, --quiet.\n"
-    "\n"
-    "  -v, --vueltas N         toca la canción entera N veces, repitiendo al final\n"
-    "                            tunecast -v 2 zarn.wad D_E1M1 e1m1.wav\n"
-    "  -f, --fundido S         con --vueltas, S segundos más bajando hasta el silencio\n"
-    "                            tunecast -v 1 -f 6 zarn.wad D_E1M1 e1m1.wav\n"
-    "      --volumen N         volumen de la música, de 0 a 127 (100 si no se dice)\n"
-    "                            tunecast --volumen 80 zarn.wad D_E1M1 e1m1.wav\n"
-    "  -a, --todas DIR         escribe cada lump de música en DIR/NOMBRE.wav\n"
-    "                            tunecast -a canciones zarn.wad 90\n"
-    "  -l, --listar ZARN.WAD   lista los lumps de música: nombre, formato, bytes, duración\n"
-    "                            tunecast -l zarn.wad\n"
-    "  -p, --tocar ZARN.WAD    toca por la tarjeta de sonido el lump dado, o todos\n"
-    "                            tunecast -p zarn.wad D_E1M1\n"
-    "  -e, --estereo           dos canales, cada voz donde la pone su canal (pan)\n"
-    "                            tunecast -e zarn.wad D_E1M1 e1m1.wav\n"
-    "      --formato F         wav, flac, ogg o mid (si no, la extensión de la salida)\n"
-    "                            tunecast --formato flac zarn.wad D_E1M1 -\n"
-    "      --json              con --listar, un objeto JSON por línea, para programas\n"
-    "                            tunecast -l zarn.wad --json\n"
-    "  -q, --silencio          solo errores y avisos: sin líneas de progreso ni resumen\n"
-    "                            tunecast -q zarn.wad D_E1M1 e1m1.wav\n"
-    "  -h, --ayuda, --help     muestra esta ayuda\n"
-    "                            tunecast --ayuda\n"
-    "  -V, --version           muestra la versión\n"
-    "                            tunecast --version\n";
+// In each language, the option names of that language (the Spanish ones
+// under Spanish, the English ones under English).
+const char *help_text() {
+  // TRANSLATORS: list the long options by the names of your language where
+  // the tool has them (English: --passes, --fade, --volume, --all, --list,
+  // --play, --stereo, --format, --quiet, --help) and keep the columns.
+  return tr(
+      "uso: tunecast ZARN.WAD D_E1M1 salida.wav [segundos]\n"
+      "     tunecast -v N [-f S] ZARN.WAD D_E1M1 salida.wav\n"
+      "     tunecast -a DIR [-v N [-f S]] ZARN.WAD [segundos]\n"
+      "     tunecast -l ZARN.WAD [--json]\n"
+      "     tunecast -p ZARN.WAD [D_E1M1 [segundos]] [-v N [-f S]]\n"
+      "\n"
+      "Toca un lump de música (MUS o MIDI) de un archivo WAD (o de un ZIP que lo\n"
+      "contenga) y lo escribe en un WAV mono (o estéreo con -e) de 16 bits a\n"
+      "44100 Hz; 60 segundos si no se dice otra cosa. Con - como salida, el WAV va\n"
+      "a la salida estándar.\n"
+      "\n"
+      "De un ZIP con varios WAD, ARCHIVO.zip:MIEMBRO elige uno por su nombre exacto\n"
+      "(tunecast -l pack.zip:maps/zarn.wad); tunecast -l ARCHIVO.zip dice cuáles hay.\n"
+      "\n"
+      "Con --tocar, cada canción suena hasta su fin; en una terminal, espacio pausa,\n"
+      "n y p pasan a la siguiente o la anterior, + y - cambian el volumen, l repite\n"
+      "la canción y q sale.\n"
+      "\n"
+      "La duración va en segundos, con punto decimal y una s final si se quiere\n"
+      "(90, 90s, 12.5, .5), o como m:ss o h:mm:ss (1:30, 0:01:30, 1:30.5).\n"
+      "Las opciones pueden ir antes o después de los demás argumentos; tras --,\n"
+      "todo es argumento (para un nombre que empiece por -).\n"
+      "Las opciones largas tienen también nombre en inglés: --passes, --fade,\n"
+      "el resto igual: --volume, --all, --list, --play, --stereo, --format, --quiet.\n"
+      "\n"
+      "  -v, --vueltas N         toca la canción entera N veces, repitiendo al final\n"
+      "                            tunecast -v 2 zarn.wad D_E1M1 e1m1.wav\n"
+      "  -f, --fundido S         con --vueltas, S segundos más bajando hasta el silencio\n"
+      "                            tunecast -v 1 -f 6 zarn.wad D_E1M1 e1m1.wav\n"
+      "      --volumen N         volumen de la música, de 0 a 127 (100 si no se dice)\n"
+      "                            tunecast --volumen 80 zarn.wad D_E1M1 e1m1.wav\n"
+      "  -a, --todas DIR         escribe cada lump de música en DIR/NOMBRE.wav\n"
+      "                            tunecast -a canciones zarn.wad 90\n"
+      "  -l, --listar ZARN.WAD   lista los lumps de música: nombre, formato, bytes, duración\n"
+      "                            tunecast -l zarn.wad\n"
+      "  -p, --tocar ZARN.WAD    toca por la tarjeta de sonido el lump dado, o todos\n"
+      "                            tunecast -p zarn.wad D_E1M1\n"
+      "  -e, --estereo           dos canales, cada voz donde la pone su canal (pan)\n"
+      "                            tunecast -e zarn.wad D_E1M1 e1m1.wav\n"
+      "      --formato F         wav, flac, ogg o mid (si no, la extensión de la salida)\n"
+      "                            tunecast --formato flac zarn.wad D_E1M1 -\n"
+      "      --json              con --listar, un objeto JSON por línea, para programas\n"
+      "                            tunecast -l zarn.wad --json\n"
+      "  -q, --silencio          solo errores y avisos: sin líneas de progreso ni resumen\n"
+      "                            tunecast -q zarn.wad D_E1M1 e1m1.wav\n"
+      "  -h, --ayuda, --help     muestra esta ayuda\n"
+      "                            tunecast --ayuda\n"
+      "  -V, --version           muestra la versión\n"
+      "                            tunecast --version\n"
+      "\n"
+      "Todo lo demás, en el manual: man tunecast\n");
+}
 
 struct wad_closer {
   void operator()(wad_file *w) const { wad_free(w); }
@@ -103,8 +114,8 @@ bool is_terminal(int fd) { return isatty(fd) != 0; }
 #endif
 
 int usage_error(const std::string &line) {
-  if (!line.empty()) std::fprintf(stderr, "%s (ver tunecast --ayuda)\n", line.c_str());
-  std::fputs(usage_text, stderr);
+  if (!line.empty()) std::fprintf(stderr, tr("%s (ver tunecast --ayuda)\n"), line.c_str());
+  std::fputs(usage_text(), stderr);
   return 1;
 }
 
@@ -142,10 +153,9 @@ int render_one(const tool_options &opt) {
   const int out_fd = std::strcmp(out, "-") == 0 ? STDOUT_FILENO : path_named_descriptor(out);
 #endif
   if (out_fd >= 0 && is_terminal(out_fd)) {
-    std::fputs(
-        "no se escribe un WAV en la terminal: redirige la salida a un archivo o a otro "
-        "programa\n",
-        stderr);
+    std::fputs(tr("no se escribe un WAV en la terminal: redirige la salida a un archivo o a otro "
+                  "programa\n"),
+               stderr);
     return 1;
   }
   if (out_fd == STDOUT_FILENO) {
@@ -162,7 +172,7 @@ int render_one(const tool_options &opt) {
   const std::unique_ptr<uint8_t, decltype(&std::free)> data(
       entry != nullptr ? wad_read_lump(wad.get(), entry) : nullptr, &std::free);
   if (data == nullptr) {
-    std::fprintf(stderr, "no hay %s\n", lump);
+    std::fprintf(stderr, tr("no hay %s\n"), lump);
     report_near_names(wad.get(), archive, lump);
     return 1;
   }
@@ -229,7 +239,7 @@ bool settle_format(tool_options &opt) {
     return false;
   }
   if (format == output_format::mid && (opt.loops != 0 || opt.seconds_text != nullptr)) {
-    std::fputs("un MIDI lleva la partitura entera: sin duración ni --vueltas\n", stderr);
+    std::fputs(tr("un MIDI lleva la partitura entera: sin duración ni --vueltas\n"), stderr);
     return false;
   }
   // No volume enters a MIDI file, so there is no level to find or report.
@@ -246,8 +256,8 @@ bool settle_format(tool_options &opt) {
 // sound library it plays through.
 void print_version() {
   const std::string sound = sound_device_library();
-  std::printf("tunecast %s\nformatos: %s\ntocar: %s\n", TUNECAST_VERSION,
-              output_formats_built_in().c_str(), sound.empty() ? "no" : sound.c_str());
+  std::printf(tr("tunecast %s\nformatos: %s\ntocar: %s\n"), TUNECAST_VERSION,
+              output_formats_built_in().c_str(), sound.empty() ? tr("no") : sound.c_str());
 }
 
 int run(int argc, char **argv) {
@@ -257,7 +267,7 @@ int run(int argc, char **argv) {
   if (!opt.error.empty()) return usage_error(opt.error);
   switch (opt.action) {
     case tool_action::help:
-      std::fputs(help_text, stdout);
+      std::fputs(help_text(), stdout);
       return 0;
     case tool_action::version:
       print_version();
@@ -270,7 +280,7 @@ int run(int argc, char **argv) {
       break;
   }
   if (opt.action == tool_action::render && opt.args.size() < 3) {
-    std::fputs(usage_text, stderr);
+    std::fputs(usage_text(), stderr);
     return 1;
   }
   // The duration is settled before the archive is loaded (which may mean
@@ -295,6 +305,8 @@ int run(int argc, char **argv) {
 }
 
 int run_held(int argc, char **argv) {
+  tunecast::messages_use_environment();
+  wad_set_translation(tr);  // the reader's lines in the same language
   // Before anything is opened: a file given a closed stream's number would
   // receive whatever the tool says on that stream.
   if (!standard_streams_hold()) return 1;
@@ -312,7 +324,7 @@ int main() {
   int count = 0;
   wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (wide == nullptr) {
-    std::fputs("no se puede leer la línea de órdenes\n", stderr);
+    std::fputs(tr("no se puede leer la línea de órdenes\n"), stderr);
     return 1;
   }
   std::vector<std::string> args;

@@ -15,6 +15,7 @@
 
 #include "tool/messages.h"
 
+using tunecast::format_text;
 using tunecast::tr;
 
 namespace {
@@ -168,7 +169,7 @@ bool read_seconds(std::string_view t, double &seconds) {
 // with the passes it adds to (span_from_loops), as a duration is.
 bool parse_fade(tool_options &opt, const char *text) {
   double s = 0.0;
-  if (!read_seconds(text, s)) return fail(opt, std::string("fundido no válido: ") + text);
+  if (!read_seconds(text, s)) return fail(opt, format_text(tr("fundido no válido: %s"), text));
   opt.fade_s = s;
   opt.fade_text = text;
   return true;
@@ -180,7 +181,7 @@ bool parse_loops(tool_options &opt, const char *text) {
   errno = 0;
   const long long n = digits ? std::strtoll(text, nullptr, 10) : 0;
   if (!digits || errno == ERANGE || n < 1) {
-    return fail(opt, std::string("número de vueltas no válido: ") + text);
+    return fail(opt, format_text(tr("número de vueltas no válido: %s"), text));
   }
   opt.loops = n;
   return true;
@@ -188,18 +189,10 @@ bool parse_loops(tool_options &opt, const char *text) {
 
 bool parse_format(tool_options &opt, const char *text) {
   if (!output_format_from_name(text, opt.format)) {
-    return fail(opt, std::string("formato no válido: ") + text + " (wav, flac, ogg o mid)");
+    return fail(opt, format_text(tr("formato no válido: %s (wav, flac, ogg o mid)"), text));
   }
   opt.format_given = true;
   return true;
-}
-
-// A message with the one text the user typed in place of its %s.
-std::string with_typed(const char *message, const char *typed) {
-  const int length = std::snprintf(nullptr, 0, message, typed);
-  std::string line(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-  std::snprintf(line.data(), line.size() + 1, message, typed);
-  return line;
 }
 
 // The music volume the synthesizer takes: a whole number from 0 to 127,
@@ -214,7 +207,7 @@ bool parse_volume(tool_options &opt, const char *text) {
   errno = 0;
   const long long n = digits ? std::strtoll(text, nullptr, 10) : -1;
   if (!digits || errno == ERANGE || n > 127) {
-    return fail(opt, with_typed(tr("volumen no válido: %s (va de 0 a 127, o auto)"), text));
+    return fail(opt, format_text(tr("volumen no válido: %s (va de 0 a 127, o auto)"), text));
   }
   opt.volume = static_cast<int32_t>(n);
   return true;
@@ -278,14 +271,16 @@ bool read_option(tool_options &opt, int argc, char **argv, int &i) {
     // Flags are not bundled: "-hx" is not "-h -x".
     if (row != nullptr && row->value == value_use::none && value != nullptr) row = nullptr;
   }
-  if (row == nullptr) return fail(opt, "opción desconocida: " + (value ? std::string(arg) : shown));
+  if (row == nullptr)
+    return fail(opt, format_text(tr("opción desconocida: %s"), value ? arg : shown.c_str()));
   if (row->value == value_use::none) {
-    if (value != nullptr) return fail(opt, "la opción " + shown + " no lleva valor");
+    if (value != nullptr)
+      return fail(opt, format_text(tr("la opción %s no lleva valor"), shown.c_str()));
     return apply(opt, *row, nullptr);
   }
   if (row->value == value_use::attached_only) return apply(opt, *row, value);
   if (value == nullptr) {
-    if (i + 1 >= argc) return fail(opt, "falta el valor de " + shown);
+    if (i + 1 >= argc) return fail(opt, format_text(tr("falta el valor de %s"), shown.c_str()));
     value = argv[++i];
   }
   return apply(opt, *row, value);
@@ -334,31 +329,31 @@ tool_options options_parse(int argc, char **argv) {
 bool options_check_args(tool_options &opt) {
   const int actions = opt.list + (opt.dir != nullptr) + (opt.play_archive != nullptr);
   if (actions > 1) {
-    return fail(opt, opt.play_archive == nullptr ? "--listar y --todas no van juntas"
-                                                 : "--tocar no va con --listar ni con --todas");
+    return fail(opt, opt.play_archive == nullptr ? tr("--listar y --todas no van juntas")
+                                                 : tr("--tocar no va con --listar ni con --todas"));
   }
   if (opt.fade_text != nullptr && opt.loops == 0)
-    return fail(opt, "--fundido solo va con --vueltas");
+    return fail(opt, tr("--fundido solo va con --vueltas"));
   if (opt.json && (opt.action == tool_action::render || opt.action == tool_action::batch ||
                    opt.action == tool_action::play)) {
-    return fail(opt, "--json solo va con --listar");
+    return fail(opt, tr("--json solo va con --listar"));
   }
   size_t needed = 0;  // positional arguments the form takes
   size_t allowed = 0;
   switch (opt.action) {
     case tool_action::list:
-      if (opt.archive == nullptr) return fail(opt, "falta el archivo que listar");
-      if (opt.loops != 0) return fail(opt, "--listar no va con --vueltas");
-      if (opt.format_given) return fail(opt, "--listar no va con --formato");
-      if (opt.volume_text != nullptr) return fail(opt, "--listar no va con --volumen");
-      if (opt.stereo) return fail(opt, "--listar no va con --estereo");
+      if (opt.archive == nullptr) return fail(opt, tr("falta el archivo que listar"));
+      if (opt.loops != 0) return fail(opt, tr("--listar no va con --vueltas"));
+      if (opt.format_given) return fail(opt, tr("--listar no va con --formato"));
+      if (opt.volume_text != nullptr) return fail(opt, tr("--listar no va con --volumen"));
+      if (opt.stereo) return fail(opt, tr("--listar no va con --estereo"));
       break;
     case tool_action::batch:
       needed = 1;
       allowed = opt.loops != 0 ? 1 : 2;
       break;
     case tool_action::play:
-      if (opt.format_given) return fail(opt, "--tocar no va con --formato");
+      if (opt.format_given) return fail(opt, tr("--tocar no va con --formato"));
       // The player keeps one volume for every song, changed by the keys: a
       // level found per song by rendering it first has no place there.
       if (opt.volume_auto) return fail(opt, tr("--tocar no va con --volumen auto"));
@@ -372,13 +367,13 @@ bool options_check_args(tool_options &opt) {
     case tool_action::version:
       return true;
   }
-  if (opt.args.size() < needed) return fail(opt, "faltan argumentos");
+  if (opt.args.size() < needed) return fail(opt, tr("faltan argumentos"));
   if (opt.args.size() > allowed) {
     // One argument too many with --vueltas is most likely a duration.
     if (opt.loops != 0 && opt.args.size() == allowed + 1) {
-      return fail(opt, "con --vueltas no se da la duración en segundos");
+      return fail(opt, tr("con --vueltas no se da la duración en segundos"));
     }
-    return fail(opt, std::string("sobra el argumento ") + opt.args[allowed]);
+    return fail(opt, format_text(tr("sobra el argumento %s"), opt.args[allowed]));
   }
   return true;
 }
@@ -398,7 +393,6 @@ bool options_read_seconds(tool_options &opt) {
     opt.seconds_text = text;
     return true;
   }
-  std::string line = std::string("duración no válida: ") + text;
   // A decimal comma, as written in Spanish, is the likely slip.
   std::string with_point = text;
   for (char &c : with_point) {
@@ -406,7 +400,8 @@ bool options_read_seconds(tool_options &opt) {
   }
   double ignored = 0.0;
   if (with_point != text && read_seconds(with_point, ignored)) {
-    line += " (el decimal se escribe con punto: " + with_point + ")";
+    return fail(opt, format_text(tr("duración no válida: %s (el decimal se escribe con punto: %s)"),
+                                 text, with_point.c_str()));
   }
-  return fail(opt, line);
+  return fail(opt, format_text(tr("duración no válida: %s"), text));
 }

@@ -7,7 +7,11 @@
 #include <cstring>
 #include <string_view>
 
+#include "tool/messages.h"
 #include "tool/sndfile_library.h"
+
+using tunecast::format_text;
+using tunecast::tr;
 
 namespace {
 
@@ -86,8 +90,10 @@ bool output_format_from_path(const char *path, output_format &format, std::strin
     return true;
   }
   if (output_format_from_name(ext.c_str(), format)) return true;
-  error = std::string("extensión de salida desconocida: ") + path +
-          " (tunecast escribe .wav, .flac, .ogg y .mid; --formato elige uno)";
+  error = format_text(
+      tr("extensión de salida desconocida: %s (tunecast escribe .wav, .flac, .ogg y .mid; "
+         "--formato elige uno)"),
+      path);
   return false;
 }
 
@@ -103,14 +109,15 @@ bool output_format_settle(const output_format *chosen, const char *path, output_
     std::string ignored;
     if (named_file && !extension_of(path).empty() &&
         output_format_from_path(path, named, ignored) && named != format) {
-      error =
-          std::string("--formato ") + output_format_name(format) + " no casa con el nombre " + path;
+      error = format_text(tr("--formato %s no casa con el nombre %s"), output_format_name(format),
+                          path);
       return false;
     }
   } else if (named_file && !output_format_from_path(path, format, error)) {
     return false;
   }
   if (output_format_available(format)) return true;
-  error = std::string("no se escribe ") + output_format_name(format) + ": " + sndfile_unavailable();
+  error = format_text(tr("no se escribe %s: %s"), output_format_name(format),
+                      sndfile_unavailable().c_str());
   return false;
 }

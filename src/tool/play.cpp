@@ -94,7 +94,7 @@ bool plan_song(const play_setup &setup, const char *name, const music_score &sco
     song.span.frames = INT64_MAX;
   } else {
     song.span.frames = endless_unattended_frames;
-    std::fprintf(stderr, "aviso: el lump %s no llega a su fin: suena 60 s\n", name);
+    std::fprintf(stderr, tr("aviso: el lump %s no llega a su fin: suena 60 s\n"), name);
   }
   song.span.seconds = static_cast<double>(song.span.frames) / rate_hz;
   return true;
@@ -106,7 +106,7 @@ bool prepare_song(const play_setup &setup, const char *lump_name, const uint8_t 
   const std::string name = archive_safe_name(lump_name);
   const music_score score = music_prepare(data, size);
   if (score.kind == lump_kind::not_music) {
-    std::fprintf(stderr, "el lump %s no es música que se pueda tocar (ni MUS ni MIDI)\n",
+    std::fprintf(stderr, tr("el lump %s no es música que se pueda tocar (ni MUS ni MIDI)\n"),
                  name.c_str());
     return false;
   }
@@ -131,7 +131,7 @@ std::vector<player_song> load_playlist(const play_setup &setup) {
     int32_t size = 0;
     const auto *data = static_cast<const uint8_t *>(wad_get_data(wad.get(), lump, &size));
     if (data == nullptr) {
-      std::fprintf(stderr, "no hay %s\n", lump);
+      std::fprintf(stderr, tr("no hay %s\n"), lump);
       const std::string hint = archive_absent_hint(wad.get(), opt.play_archive, lump);
       if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
       return songs;
@@ -142,7 +142,7 @@ std::vector<player_song> load_playlist(const play_setup &setup) {
   }
   const std::vector<archive_music> music = archive_music_lumps(wad.get(), false);
   if (music.empty()) {
-    std::fprintf(stderr, "%s no tiene ningún lump de música\n",
+    std::fprintf(stderr, tr("%s no tiene ningún lump de música\n"),
                  archive_safe_name(opt.play_archive).c_str());
   }
   // Each region of bytes is made a song once (its refusal said once, under
@@ -183,10 +183,10 @@ std::string status_text(const player_status &s, const std::vector<player_song> &
   const player_song &song = songs[s.index];
   std::string line = song.name + " (" + std::to_string(s.index + 1) + "/" +
                      std::to_string(songs.size()) + ")  " + clock_text(s.position) + " / " +
-                     (s.total != INT64_MAX ? clock_text(s.total) : "sin fin") + "  " +
-                     meter_text(s.peak) + "  volumen " + std::to_string(s.volume);
-  if (s.paused) line += "  en pausa";
-  if (s.loop) line += "  bucle";
+                     (s.total != INT64_MAX ? clock_text(s.total) : tr("sin fin")) + "  " +
+                     meter_text(s.peak) + "  " + tr("volumen") + " " + std::to_string(s.volume);
+  if (s.paused) line += std::string("  ") + tr("en pausa");
+  if (s.loop) line += std::string("  ") + tr("bucle");
   return line;
 }
 

@@ -4,11 +4,14 @@
 #include <cstdio>
 #include <string>
 
+#include "tool/messages.h"
 #include "tool/play.h"
 #include "tool/sound_device.h"
 
+using tunecast::tr;
+
 int play_run(const tool_options &) {
-  std::fputs("no se puede tocar: esta compilación de tunecast no tiene reproductor en vivo\n",
+  std::fputs(tr("no se puede tocar: esta compilación de tunecast no tiene reproductor en vivo\n"),
              stderr);
   return 1;
 }

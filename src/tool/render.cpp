@@ -25,6 +25,7 @@
 #include "tool/wav_out.h"
 #include "tunecast/synth.h"
 
+using tunecast::format_text;
 using tunecast::lump_kind;
 using tunecast::music_prepare;
 using tunecast::music_score;
@@ -90,7 +91,7 @@ int render(tc_synth *synth, sample_sink &out, const render_span &span, int chann
 }
 
 int output_failed(const char *path, int err) {
-  std::fprintf(stderr, "no se puede escribir %s: %s\n", path, wav_error_text(err).c_str());
+  std::fprintf(stderr, tr("no se puede escribir %s: %s\n"), path, wav_error_text(err).c_str());
   return 1;
 }
 
@@ -130,8 +131,8 @@ void report_default_cut(const render_job &job, const tc_synth *synth, const rend
   if (!(natural_s > span.seconds)) return;
   const std::string who = job.batch ? std::string(job.lump_name) + ": " : std::string();
   std::fprintf(stderr,
-               "aviso: %sla canción dura %.1f s y se han escrito sus primeros %.0f s: -v 1 la "
-               "escribe entera\n",
+               tr("aviso: %sla canción dura %.1f s y se han escrito sus primeros %.0f s: -v 1 la "
+                  "escribe entera\n"),
                who.c_str(), natural_s, span.seconds);
 }
 
@@ -177,7 +178,7 @@ void render_closing_line(const render_job &job, const char *line) {
 
 bool render_score_usable(const render_job &job, const music_score &score) {
   if (score.kind == lump_kind::truncated_mus) {
-    std::fprintf(stderr, "lump %s truncado\n", job.lump_name);
+    std::fprintf(stderr, tr("lump %s truncado\n"), job.lump_name);
     return false;
   }
   if (!score.error.empty()) {
@@ -213,8 +214,8 @@ int render_run(const render_job &job) {
     }
   } else if (score.kind == lump_kind::not_music) {
     std::fprintf(stderr,
-                 "aviso: el lump %s no es música que se pueda tocar (ni MUS ni MIDI): "
-                 "se escribe silencio\n",
+                 tr("aviso: el lump %s no es música que se pueda tocar (ni MUS ni MIDI): "
+                    "se escribe silencio\n"),
                  job.lump_name);
   }
   int32_t volume = job.style.volume;
@@ -247,7 +248,7 @@ int render_run(const render_job &job) {
     std::snprintf(closing, sizeof closing, tr("pico %.2f, %.1f s, volumen %d"), st.peak,
                   span.seconds, static_cast<int>(volume));
   } else {
-    std::snprintf(closing, sizeof closing, "pico %.2f, %.1f s", st.peak, span.seconds);
+    std::snprintf(closing, sizeof closing, tr("pico %.2f, %.1f s"), st.peak, span.seconds);
   }
   render_closing_line(job, closing);
   report_batch_volume(job, volume);

@@ -16,10 +16,13 @@
 #include "mus/events.h"
 #include "mus/header.h"
 #include "mus/song_length.h"
+#include "tool/messages.h"
 #include "tool/wav_out.h"
 #include "tunecast/synth.h"
 
+using tunecast::format_text;
 using tunecast::music_score;
+using tunecast::tr;
 
 namespace {
 
@@ -96,17 +99,18 @@ void emit_unfaded(const float *pulled, int channels, int32_t to, int64_t start, 
 }  // namespace
 
 bool span_refuse_too_long(const render_length &len, double pass_s) {
-  char passes[80];
-  std::snprintf(passes, sizeof passes, "%lld %s de %.3f s", static_cast<long long>(len.loops),
-                len.loops == 1 ? "vuelta" : "vueltas", pass_s);
-  std::string line = std::string("duración demasiado larga: ") + passes;
+  const std::string passes =
+      format_text(len.loops == 1 ? tr("%lld vuelta de %.3f s") : tr("%lld vueltas de %.3f s"),
+                  static_cast<long long>(len.loops), pass_s);
   if (len.fade_text != nullptr && len.fade_s > 0.0) {
     // The fade as typed: "6" takes its unit here, "6s" and "0:06" carry one.
     const std::string_view typed = len.fade_text;
     const bool has_unit = typed.back() == 's' || typed.find(':') != std::string_view::npos;
-    line += std::string(" y ") + len.fade_text + (has_unit ? "" : " s") + " de fundido";
+    const std::string fade = std::string(len.fade_text) + (has_unit ? "" : " s");
+    return refuse(format_text(tr("duración demasiado larga: %s y %s de fundido"), passes.c_str(),
+                              fade.c_str()));
   }
-  return refuse(line);
+  return refuse(format_text(tr("duración demasiado larga: %s"), passes.c_str()));
 }
 
 // The length is a whole number of samples divided by 44100, so the product
@@ -124,12 +128,13 @@ bool span_from_seconds(const render_seconds &seconds, int channels, render_span 
   char shown_value[40];
   std::snprintf(shown_value, sizeof shown_value, "%g", seconds.value);
   const std::string shown = seconds.text != nullptr ? seconds.text : shown_value;
-  if (!(seconds.value >= 0.0)) return refuse("duración no válida: " + shown);
+  if (!(seconds.value >= 0.0))
+    return refuse(format_text(tr("duración no válida: %s"), shown.c_str()));
   const double product = seconds.value * rate_hz;
   // The truncated count stays within the frames a WAV can hold exactly when
   // this holds (an infinity fails it too).
   if (!(product < static_cast<double>(wav_max_frames_for(channels) + 1))) {
-    return refuse("duración demasiado larga: " + shown);
+    return refuse(format_text(tr("duración demasiado larga: %s"), shown.c_str()));
   }
   span.seconds = seconds.value;
   span.frames = static_cast<int64_t>(product);
@@ -144,12 +149,16 @@ namespace {
 bool loops_span(const render_length &len, const char *lump_name, int channels, bool has_score,
                 double pass_s, render_span &span, int64_t &pass_frames) {
   const int64_t max_frames = wav_max_frames_for(channels);
-  const std::string who = std::string("lump ") + lump_name + ": ";
-  if (!has_score) return refuse(who + "no es MUS ni MIDI, no tiene vueltas");
-  if (pass_s < 0.0) return refuse(who + "la partitura no llega a su fin, no se puede medir");
+  if (!has_score)
+    return refuse(format_text(tr("lump %s: no es MUS ni MIDI, no tiene vueltas"), lump_name));
+  if (pass_s < 0.0) {
+    return refuse(
+        format_text(tr("lump %s: la partitura no llega a su fin, no se puede medir"), lump_name));
+  }
   int64_t pass = 0;
   if (!span_pass_frames(pass_s, channels, pass)) return span_refuse_too_long(len, pass_s);
-  if (pass == 0) return refuse(who + "dura 0 s, no hay vueltas que dar");
+  if (pass == 0)
+    return refuse(format_text(tr("lump %s: dura 0 s, no hay vueltas que dar"), lump_name));
   const double limit = static_cast<double>(max_frames + 1);
   if (!(len.fade_s * rate_hz < limit) || len.loops > max_frames / pass) {
     return span_refuse_too_long(len, pass_s);

@@ -2,7 +2,11 @@
 // sound device needs checked before the first is called.
 #include "tool/sdl_library.h"
 
+#include "tool/messages.h"
 #include "tool/shared_library.h"
+
+using tunecast::format_text;
+using tunecast::tr;
 
 bool sdl_functions_load(const char *soname, sdl_functions &functions, std::string &error) {
   void *const library = shared_library_open(soname, error);
@@ -30,5 +34,5 @@ const sdl_functions *sdl_library() {
 
 std::string sdl_unavailable() {
   const auto &loaded = shared_library_load_once(sdl_functions_load, sdl_soname);
-  return loaded.usable ? std::string() : "falta SDL2 (" + loaded.error + ")";
+  return loaded.usable ? std::string() : format_text(tr("falta SDL2 (%s)"), loaded.error.c_str());
 }

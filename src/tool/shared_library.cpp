@@ -5,14 +5,16 @@
 #include <dlfcn.h>
 
 #include "common/console_text.h"
+#include "tool/messages.h"
 
 using tunecast::console_escape;
+using tunecast::tr;
 
 namespace {
 
 std::string loader_reason() {
   const char *reason = dlerror();
-  return console_escape(reason != nullptr ? reason : "error desconocido del cargador");
+  return console_escape(reason != nullptr ? reason : tr("error desconocido del cargador"));
 }
 
 }  // namespace

@@ -2,6 +2,11 @@
 // function the writer needs checked before the first is called.
 #include "tool/sndfile_library.h"
 
+#include "tool/messages.h"
+
+using tunecast::format_text;
+using tunecast::tr;
+
 #ifdef TUNECAST_HAVE_SNDFILE
 
 #include "tool/shared_library.h"
@@ -28,14 +33,16 @@ const sndfile_functions *sndfile_library() {
 
 std::string sndfile_unavailable() {
   const auto &loaded = shared_library_load_once(sndfile_functions_load, sndfile_soname);
-  return loaded.usable ? std::string() : "falta libsndfile (" + loaded.error + ")";
+  return loaded.usable ? std::string()
+                       : format_text(tr("falta libsndfile (%s)"), loaded.error.c_str());
 }
 
 #else  // no libsndfile at build time
 
 std::string sndfile_unavailable() {
-  return "esta compilación de tunecast no tiene libsndfile (instala libsndfile1-dev y vuelve a "
-         "compilar)";
+  return tr(
+      "esta compilación de tunecast no tiene libsndfile (instala libsndfile1-dev y vuelve a "
+      "compilar)");
 }
 
 #endif

@@ -6,6 +6,9 @@
 #include <string>
 
 #include "common/console_text.h"
+#include "tool/messages.h"
+
+using tunecast::tr;
 
 namespace {
 
@@ -33,9 +36,9 @@ tc_status song_load(tc_synth *synth, const uint8_t *mus, size_t size, const rend
 }
 
 void song_refusal(const char *lump_name, tc_status status) {
-  std::fprintf(
-      stderr, "lump %s: %s\n", lump_name,
-      status == TC_OUT_OF_MEMORY ? "sin memoria para registrarlo" : "el sintetizador no lo acepta");
+  std::fprintf(stderr, "lump %s: %s\n", lump_name,
+               status == TC_OUT_OF_MEMORY ? tr("sin memoria para registrarlo")
+                                          : tr("el sintetizador no lo acepta"));
 }
 
 bool song_play(tc_synth *synth, bool looping) {
@@ -51,7 +54,7 @@ void song_warn_recording(const char *lump_name) {
       (std::string(dir != nullptr ? dir : "") + "/D_.wav").substr(0, path_max_bytes);
   const std::string who = lump_name != nullptr ? std::string(lump_name) + ": " : std::string();
   std::fprintf(stderr,
-               "aviso: %ssuena la grabación %s en lugar del sintetizador (ZARN_SYNTH=1 "
-               "para sintetizar)\n",
+               tr("aviso: %ssuena la grabación %s en lugar del sintetizador (ZARN_SYNTH=1 "
+                  "para sintetizar)\n"),
                who.c_str(), tunecast::console_escape(path).c_str());
 }

@@ -3,7 +3,11 @@
 // line that says how to get it.
 #include "tool/sound_device.h"
 
+#include "tool/messages.h"
 #include "tool/player.h"
+
+using tunecast::format_text;
+using tunecast::tr;
 
 #ifdef TUNECAST_HAVE_SDL
 
@@ -56,7 +60,7 @@ bool sound_device::open(player &source, int channels, std::string &error) {
   // The player catches the signals itself and puts the terminal back.
   sdl_->set_hint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   sdl_->set_hint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "tunecast");
-  sdl_->set_hint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "música");
+  sdl_->set_hint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, tr("música"));
   source_ = &source;
   channels_ = channels;
   SDL_AudioSpec wanted{};
@@ -79,8 +83,8 @@ bool sound_device::open(player &source, int channels, std::string &error) {
     run(true);
   }
   if (id_ == 0) {
-    error = std::string("no se puede tocar: no hay dispositivo de sonido (SDL: ") +
-            console_escape(sdl_->get_error()) + ")";
+    error = format_text(tr("no se puede tocar: no hay dispositivo de sonido (SDL: %s)"),
+                        console_escape(sdl_->get_error()).c_str());
     close();
     return false;
   }
@@ -107,7 +111,7 @@ void sound_device::pull(void *self, uint8_t *stream, int bytes) {
 
 std::string sound_device_unavailable() {
   const std::string missing = sdl_unavailable();
-  return missing.empty() ? missing : "no se puede tocar: " + missing;
+  return missing.empty() ? missing : format_text(tr("no se puede tocar: %s"), missing.c_str());
 }
 
 std::string sound_device_library() {
@@ -122,8 +126,9 @@ std::string sound_device_library() {
 #else  // no SDL2 in this build
 
 std::string sound_device_unavailable() {
-  return "no se puede tocar: esta compilación de tunecast no tiene SDL2 (instala libsdl2-dev y "
-         "vuelve a compilar)";
+  return tr(
+      "no se puede tocar: esta compilación de tunecast no tiene SDL2 (instala libsdl2-dev y "
+      "vuelve a compilar)");
 }
 
 bool sound_device::open(player &, int, std::string &error) {

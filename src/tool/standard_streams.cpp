@@ -12,8 +12,10 @@
 #include <cstdio>
 
 #include "common/system_text.h"
+#include "tool/messages.h"
 
 using tunecast::system_error_text;
+using tunecast::tr;
 
 namespace {
 
@@ -34,8 +36,9 @@ bool standard_streams_hold() {
     const int mode = fd == STDIN_FILENO ? O_WRONLY : O_RDONLY;
     if (open("/dev/null", mode | O_NOCTTY) == fd) continue;
     // Said on standard error, which may be the very descriptor missing.
-    std::fprintf(stderr, "no se puede abrir /dev/null en lugar de un flujo estándar cerrado: %s\n",
-                 system_error_text(errno).c_str());
+    std::fprintf(stderr,
+                 tr("no se puede abrir /dev/null en lugar de un flujo estándar cerrado: %s\n"),
+                 tr(system_error_text(errno).c_str()));
     return false;
   }
   return true;
@@ -54,7 +57,7 @@ int standard_output_close(int status) {
   if (std::ferror(stdout) != 0 && err == 0) err = EIO;  // a write failed, its reason lost
   if (std::fclose(stdout) != 0 && err == 0) err = errno;
   if (err == 0) return status;
-  std::fprintf(stderr, "no se puede escribir en la salida estándar: %s\n",
-               system_error_text(err).c_str());
+  std::fprintf(stderr, tr("no se puede escribir en la salida estándar: %s\n"),
+               tr(system_error_text(err).c_str()));
   return 1;
 }

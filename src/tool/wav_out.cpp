@@ -7,11 +7,13 @@
 
 #include "common/byte_order.h"
 #include "common/system_text.h"
+#include "tool/messages.h"
 
 using tunecast::put_u16le;
 using tunecast::put_u32le;
 
 using tunecast::system_error_text;
+using tunecast::tr;
 
 namespace {
 
@@ -80,22 +82,22 @@ int wav_writer::write(int16_t *samples, size_t count) {
 }
 
 std::string wav_error_text(int err) {
-  struct reason {
-    int err;
-    const char *text;
-  };
-  static constexpr reason reasons[] = {
-      {wav_err_same_as_input, "es el archivo de entrada"},
-      {wav_err_foreign_link,
-       "es un enlace simbólico de otro usuario en un directorio compartido: no se sigue"},
-      {wav_err_not_regular, "no es un archivo regular"},
-      {wav_err_foreign_dir, "pertenece a otro usuario"},
-      {wav_err_open_dir, "cualquiera puede escribir en él y no tiene el bit sticky"},
-      {wav_err_encoder, "falló el codificador (libsndfile)"},
-      {wav_err_reparse_point, "es un enlace o una unión de Windows: no se sigue"},
-  };
-  for (const reason &r : reasons) {
-    if (r.err == err) return r.text;
+  switch (err) {
+    case wav_err_same_as_input:
+      return tr("es el archivo de entrada");
+    case wav_err_foreign_link:
+      return tr("es un enlace simbólico de otro usuario en un directorio compartido: no se sigue");
+    case wav_err_not_regular:
+      return tr("no es un archivo regular");
+    case wav_err_foreign_dir:
+      return tr("pertenece a otro usuario");
+    case wav_err_open_dir:
+      return tr("cualquiera puede escribir en él y no tiene el bit sticky");
+    case wav_err_encoder:
+      return tr("falló el codificador (libsndfile)");
+    case wav_err_reparse_point:
+      return tr("es un enlace o una unión de Windows: no se sigue");
+    default:  // the common reasons are in the catalogs too
+      return tr(system_error_text(err).c_str());
   }
-  return system_error_text(err);
 }

@@ -167,7 +167,7 @@ bool read_path(const char *path, const char *member, wad_image &out, bool on_dem
   if (fd < 0) {
     // In Spanish like every other line: strerror would speak the locale's language.
     wad_logf(WAD_LOG_FAILURE, "[WAD] no se puede abrir %s: %s", console_escape(path).c_str(),
-             system_error_text(errno).c_str());
+             wad_text(system_error_text(errno).c_str()));
     return false;
   }
   const bool ok = read_open(fd, path, member, out, on_demand);

@@ -18,6 +18,7 @@ void print_line(void *, int32_t level, const char *line) {
 
 wad_log_fn log_fn = print_line;
 void *log_user = nullptr;
+wad_translate_fn translate_fn = nullptr;
 
 }  // namespace
 
@@ -26,10 +27,19 @@ void wad_set_log(wad_log_fn fn, void *user) {
   log_user = fn != nullptr ? user : nullptr;
 }
 
-void tunecast::wad_logf(int32_t level, const char *format, ...) {
+void wad_set_translation(wad_translate_fn translate) { translate_fn = translate; }
+
+const char *tunecast::wad_text(const char *text) {
+  return translate_fn != nullptr ? translate_fn(text) : text;
+}
+
+void tunecast::wad_logf(int32_t level, const char *spanish_format, ...) {
+  // The translation takes the arguments of the Spanish format, which the
+  // compiler checked at the call; the catalogs are checked to agree.
+  const char *format = wad_text(spanish_format);
   char small[1024];
   va_list args;
-  va_start(args, format);
+  va_start(args, spanish_format);
   const int needed = std::vsnprintf(small, sizeof small, format, args);
   va_end(args);
   if (needed < 0) return;  // nothing sensible to say
@@ -38,7 +48,7 @@ void tunecast::wad_logf(int32_t level, const char *format, ...) {
   if (static_cast<size_t>(needed) >= sizeof small) {
     auto *big = static_cast<char *>(std::malloc(static_cast<size_t>(needed) + 1));
     if (big != nullptr) {
-      va_start(args, format);
+      va_start(args, spanish_format);
       std::vsnprintf(big, static_cast<size_t>(needed) + 1, format, args);
       va_end(args);
       line = big;

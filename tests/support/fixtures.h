@@ -97,9 +97,10 @@ std::string make_temp_dir(const std::string &tag);
 
 #ifndef _WIN32
 // Runs argv[0] (a path) with the arguments, without a shell, with extra
-// environment assignments ("NAME=value"; "-NAME" removes NAME). Captures
-// standard output and standard error. Returns the exit status, or -1 when
-// the process did not exit normally.
+// environment assignments ("NAME=value"; "-NAME" removes NAME), and without
+// the locale's variables (LANGUAGE, LC_ALL, LC_MESSAGES, LANG) unless env
+// sets them. Captures standard output and standard error. Returns the exit
+// status, or -1 when the process did not exit normally.
 struct run_result {
   int status = -1;
   std::string out;

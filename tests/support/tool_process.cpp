@@ -37,7 +37,9 @@ std::vector<std::string> environment_with(const std::vector<std::string> &change
 // and the signals in ignored left ignored.
 pid_t spawn_tool(const std::vector<std::string> &args, const std::vector<std::string> &env,
                  const posix_spawn_file_actions_t &actions, const std::vector<int> &ignored = {}) {
-  std::vector<std::string> changes = {"ZARN_SYNTH=1"};
+  // No language of the tester's: the tool speaks its default, Spanish.
+  std::vector<std::string> changes = {"ZARN_SYNTH=1", "-LANGUAGE", "-LC_ALL", "-LC_MESSAGES",
+                                      "-LANG"};
   changes.insert(changes.end(), env.begin(), env.end());
   const std::vector<std::string> environment = environment_with(changes);
   const std::string tool = fixture::tool_path();

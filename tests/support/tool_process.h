@@ -13,8 +13,8 @@
 namespace process {
 
 // Starts the built tool with args in a process group of its own, the
-// synthesizer forced (ZARN_SYNTH=1) unless env says otherwise ("NAME=value"
-// sets, "-NAME" removes), standard input from /dev/null, standard output
+// synthesizer forced (ZARN_SYNTH=1) and no locale variable set unless env
+// says otherwise ("NAME=value" sets, "-NAME" removes), standard input from /dev/null, standard output
 // and error into log_path. SIGINT, SIGTERM and SIGHUP start at their
 // default action whatever the test inherited. Returns the pid, or -1.
 pid_t start_tool(const std::vector<std::string> &args, const std::string &log_path,

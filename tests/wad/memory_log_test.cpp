@@ -51,7 +51,8 @@ TEST_F(WadLog, MemoryImagesAreCheckedAsFilesAreWithTheSameLines) {
   const std::vector<row> rows = {
       {good, true, {WAD_LOG_PROGRESS, "[WAD] IWAD mem: 1 lumps, dir @ 14"}},
       {{}, false, {WAD_LOG_FAILURE, "[WAD] mem está vacío"}},
-      {{'P', 'W', 'A', 'D', 0, 0, 0}, false,
+      {{'P', 'W', 'A', 'D', 0, 0, 0},
+       false,
        {WAD_LOG_FAILURE, "[WAD] mem es demasiado corto para ser un WAD (7 bytes)"}},
       {bad_magic, false, {WAD_LOG_FAILURE, "[WAD] Magic inválido \\x1bWAD en mem"}},
       {bytes(good.begin(), good.end() - 1), false, {WAD_LOG_FAILURE, "[WAD] dir_ofs corrupto 14"}},
@@ -111,6 +112,31 @@ TEST_F(WadLog, FileLoadsReportThroughTheHook) {
   EXPECT_EQ(lines_[1].level, WAD_LOG_FAILURE);
   EXPECT_EQ(lines_[1].text,
             "[WAD] no se puede abrir " + dir + "/none.wad: no existe el archivo o el directorio");
+}
+
+const char *test_english(const char *text) {
+  if (std::strcmp(text, "[WAD] no se puede abrir %s: %s") == 0) return "[WAD] cannot open %s (%s)";
+  if (std::strcmp(text, "no existe el archivo o el directorio") == 0) return "no such file";
+  return text;
+}
+
+// With a translation hook, a line is made of what it returns for the
+// format and for the system reason the line quotes; null brings back the
+// reader's Spanish.
+TEST_F(WadLog, TranslatedLinesAreMadeOfWhatTheHookReturns) {
+  const std::string dir = fixture::make_temp_dir("wadlog");
+  const std::string missing = dir + "/none.wad";
+  wad_set_translation(test_english);
+  const wad_file *translated = wad_load(missing.c_str());
+  wad_set_translation(nullptr);
+  const wad_file *spanish = wad_load(missing.c_str());
+  std::filesystem::remove_all(dir);
+  EXPECT_EQ(translated, nullptr);
+  EXPECT_EQ(spanish, nullptr);
+  ASSERT_EQ(lines_.size(), 2u);
+  EXPECT_EQ(lines_[0].text, "[WAD] cannot open " + missing + " (no such file)");
+  EXPECT_EQ(lines_[1].text,
+            "[WAD] no se puede abrir " + missing + ": no existe el archivo o el directorio");
 }
 
 }  // namespace
