@@ -127,7 +127,7 @@ TEST_F(Language, TheHelpNamesTheOptionsOfItsLanguage) {
       {{}, {"  -v, --vueltas N ", "  -q, --silencio ", "  -h, --ayuda, --help "}},
       {{"LANG=en_US.UTF-8"},
        {"usage: tunecast ZARN.WAD D_E1M1 out.wav [seconds]\n", "  -v, --passes N ",
-        "  -f, --fade S ", "      --volume N ", "  -a, --all DIR ", "  -l, --list ZARN.WAD ",
+        "  -f, --fade S ", "      --volume N|auto ", "  -a, --all DIR ", "  -l, --list ZARN.WAD ",
         "  -p, --play ZARN.WAD ", "  -e, --stereo ", "      --format F ", "  -q, --quiet ",
         "  -h, --help ", "  -V, --version "}},
   };
