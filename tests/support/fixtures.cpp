@@ -35,6 +35,14 @@ void put_text(bytes &out, const std::string &text) {
 
 // ---- WAV ----
 
+bytes busy_song() {
+  mus_builder m;
+  m.instrument(0, 30).instrument(1, 81).note_on(0, 52, 120).note_on(1, 64, 100);
+  m.note_on(15, 36, 110).delay(35).note_on(1, 67, 90).note_on(15, 42, 100).delay(35);
+  m.note_off(0, 52).note_on(0, 57, 127).note_on(15, 38, 120).delay(70);
+  return m.note_off(1, 64).note_off(1, 67).score_end().build();
+}
+
 bytes wav_pcm16(int channels, uint32_t rate, const std::vector<int16_t> &samples) {
   const auto data_size = static_cast<uint32_t>(samples.size() * 2);
   bytes out;

@@ -29,6 +29,10 @@ using wad_builder = ::wad_writer;
 using mus_builder = tunecast::mus::writer;
 inline bytes mus_delay_bytes(uint64_t ticks) { return tunecast::mus::delay_bytes(ticks); }
 
+// Melody, a chord and drums over 140 ticks (one second, 44100 frames), so
+// that encoders and loops meet more than silence.
+bytes busy_song();
+
 // A canonical 16-bit PCM WAV file (RIFF, "fmt ", "data").
 bytes wav_pcm16(int channels, uint32_t rate, const std::vector<int16_t> &samples);
 

@@ -36,14 +36,7 @@ constexpr bool sndfile_built_in = false;
 
 const std::string usage = "uso: tunecast ZARN.WAD D_E1M1 salida.wav [segundos]\n";
 
-// Melody, a chord and drums, so that the encoders meet more than silence.
-bytes busy_song() {
-  fixture::mus_builder m;
-  m.instrument(0, 30).instrument(1, 81).note_on(0, 52, 120).note_on(1, 64, 100);
-  m.note_on(15, 36, 110).delay(35).note_on(1, 67, 90).note_on(15, 42, 100).delay(35);
-  m.note_off(0, 52).note_on(0, 57, 127).note_on(15, 38, 120).delay(70);
-  return m.note_off(1, 64).note_off(1, 67).score_end().build();
-}
+using fixture::busy_song;
 
 std::vector<int16_t> wav_samples(const bytes &wav) {
   std::vector<int16_t> out;

@@ -73,14 +73,7 @@ std::vector<int16_t> decode(const std::string &path) {
   return samples;
 }
 
-// A note, a chord and drums over 140 ticks: one pass is one second, 44100 frames.
-bytes busy_song() {
-  fixture::mus_builder m;
-  m.instrument(0, 30).instrument(1, 81).note_on(0, 52, 120).note_on(1, 64, 100);
-  m.note_on(15, 36, 110).delay(35).note_on(1, 67, 90).note_on(15, 42, 100).delay(35);
-  m.note_off(0, 52).note_on(0, 57, 127).note_on(15, 38, 120).delay(70);
-  return m.note_off(1, 64).note_off(1, 67).score_end().build();
-}
+using fixture::busy_song;
 
 // Its first note plays at the velocity the channel remembers, which is 0 on
 // the first pass and 90 on every later one: 70 ticks, 22050 frames a pass.
