@@ -8,11 +8,11 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstddef>
 
 #include "chip/note_ages.h"
 #include "chip/state.h"
+#include "common/bit_cast.h"
 #include "maths/maths.h"
 
 namespace tunecast::chip {
@@ -21,7 +21,7 @@ namespace {
 constexpr int64_t block_len = age_block_len;
 
 age_values *find_or_claim(age_tables &t, age_function f, double constant) {
-  const uint64_t bits = std::bit_cast<uint64_t>(constant);
+  const uint64_t bits = tunecast::bit_cast<uint64_t>(constant);
   for (size_t i = 0; i < t.values_used; ++i) {
     if (t.values[i].f == f && t.values[i].constant_bits == bits) return &t.values[i];
   }
@@ -80,7 +80,8 @@ const double *age_entries_lookup(age_tables &t, age_block_cache &cache, size_t s
   }
   // A function or constant changed under the note is looked up afresh.
   if (!cache.looked_up[slot] || cache.f[slot] != f ||
-      std::bit_cast<uint64_t>(cache.constant[slot]) != std::bit_cast<uint64_t>(constant)) {
+      tunecast::bit_cast<uint64_t>(cache.constant[slot]) !=
+          tunecast::bit_cast<uint64_t>(constant)) {
     cache.looked_up[slot] = true;
     cache.f[slot] = f;
     cache.constant[slot] = constant;

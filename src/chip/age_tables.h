@@ -10,11 +10,11 @@
 #define TUNECAST_CHIP_AGE_TABLES_H
 
 #include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 
 #include "chip/note_ages.h"
+#include "common/bit_cast.h"
 
 namespace tunecast::chip {
 
@@ -83,8 +83,8 @@ const double *note_ages_run(age_tables &t, int64_t k0, int32_t n, double *scratc
 // per run of every voice and drum.
 inline bool is_note_age(const age_tables &t, double age, int64_t k) {
   if (k >= 0 && k < t.note_ages_made) {
-    return std::bit_cast<uint64_t>(t.store->note_ages[static_cast<std::size_t>(k)]) ==
-           std::bit_cast<uint64_t>(age);
+    return tunecast::bit_cast<uint64_t>(t.store->note_ages[static_cast<std::size_t>(k)]) ==
+           tunecast::bit_cast<uint64_t>(age);
   }
   return is_note_age(age, k);
 }
@@ -116,7 +116,8 @@ inline const double *age_entries(age_tables &t, age_block_cache &cache, std::siz
   // The common case: the run lies in the block the cache already holds.
   if (k0 >= cache.first && n >= 1 && k0 + n <= cache.end && cache.looked_up[slot] &&
       cache.f[slot] == f &&
-      std::bit_cast<uint64_t>(cache.constant[slot]) == std::bit_cast<uint64_t>(constant)) {
+      tunecast::bit_cast<uint64_t>(cache.constant[slot]) ==
+          tunecast::bit_cast<uint64_t>(constant)) {
     const double *entries = cache.entries[slot];
     return entries != nullptr ? entries + (k0 - cache.first) : nullptr;
   }

@@ -4,16 +4,16 @@
 // never goes stale).
 #include "chip/hexagon_tables.h"
 
-#include <bit>
 #include <cstddef>
 
 #include "chip/voices.h"
+#include "common/bit_cast.h"
 
 namespace tunecast::chip {
 namespace {
 
 hexagon_values *find_or_claim(hexagon_tables &t, double step) {
-  const uint64_t bits = std::bit_cast<uint64_t>(step);
+  const uint64_t bits = tunecast::bit_cast<uint64_t>(step);
   for (size_t i = 0; i < t.values_used; ++i) {
     if (t.values[i].step_bits == bits) return &t.values[i];
   }

@@ -13,8 +13,9 @@
 #ifndef TUNECAST_CHIP_NOTE_AGES_H
 #define TUNECAST_CHIP_NOTE_AGES_H
 
-#include <bit>
 #include <cstdint>
+
+#include "common/bit_cast.h"
 
 namespace tunecast::chip {
 
@@ -32,7 +33,7 @@ void note_ages_fill(int64_t k0, int32_t n, double *out);
 // note-on and was never set otherwise.
 inline bool is_note_age(double age, int64_t k) {
   return k >= 0 && k < note_ages_len &&
-         std::bit_cast<uint64_t>(note_age(k)) == std::bit_cast<uint64_t>(age);
+         tunecast::bit_cast<uint64_t>(note_age(k)) == tunecast::bit_cast<uint64_t>(age);
 }
 
 }  // namespace tunecast::chip

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cmath>
 #include <cstddef>
 
@@ -14,6 +13,7 @@
 #include "chip/noise.h"
 #include "chip/note_ages.h"
 #include "chip/state.h"
+#include "common/bit_cast.h"
 
 namespace tunecast::chip {
 namespace {
@@ -139,7 +139,8 @@ template <int32_t Wave>
     if (k0 == 0) {
       v.steady = vibrato == 0.0 && v.phase == 0.0 ? 1 : 0;
       v.steady_step = v.pitch_step;
-    } else if (std::bit_cast<uint64_t>(v.pitch_step) != std::bit_cast<uint64_t>(v.steady_step)) {
+    } else if (tunecast::bit_cast<uint64_t>(v.pitch_step) !=
+               tunecast::bit_cast<uint64_t>(v.steady_step)) {
       v.steady = 0;
     }
     if (v.steady != 0) t.wave_at = hexagon_entries(hexagon, v.wave_table, v.pitch_step, k0, n);

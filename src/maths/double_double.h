@@ -6,8 +6,9 @@
 #ifndef TUNECAST_MATHS_DOUBLE_DOUBLE_H
 #define TUNECAST_MATHS_DOUBLE_DOUBLE_H
 
-#include <bit>
 #include <cstdint>
+
+#include "common/bit_cast.h"
 
 namespace tunecast::maths {
 
@@ -53,8 +54,8 @@ inline double_double two_prod(double a, double b) { return two_prod_split(a, spl
 
 // 2^e as a double, for -1074 <= e <= 1023.
 inline double two_to(int e) {
-  if (e >= -1022) return std::bit_cast<double>(static_cast<uint64_t>(e + 1023) << 52);
-  return std::bit_cast<double>(uint64_t{1} << (e + 1074));
+  if (e >= -1022) return tunecast::bit_cast<double>(static_cast<uint64_t>(e + 1023) << 52);
+  return tunecast::bit_cast<double>(uint64_t{1} << (e + 1074));
 }
 
 // The nearest whole number to x (ties to even), |x| < 2^51, as a double:

@@ -5,11 +5,11 @@
 // boundaries; when neither can decide (about once in 2^18 calls) the slow
 // path of wide.cpp answers.
 #include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 
+#include "common/bit_cast.h"
 #include "maths/double_double.h"
 #include "maths/maths.h"
 #include "maths/wide.h"

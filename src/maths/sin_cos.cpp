@@ -7,11 +7,11 @@
 // can decide (about one call in 5000) and for every |x| >= 2^23, the slow
 // path of wide.cpp answers, with its own reduction, exact for any double.
 #include <array>
-#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 
+#include "common/bit_cast.h"
 #include "maths/double_double.h"
 #include "maths/maths.h"
 #include "maths/wide.h"
@@ -169,8 +169,8 @@ struct table_point {
 [[gnu::always_inline]] inline table_point nearest_table_point(double x) {
   constexpr double shifter = 0x1.8p46;
   const double shifted = x + shifter;
-  const auto i =
-      static_cast<int64_t>(std::bit_cast<uint64_t>(shifted) - std::bit_cast<uint64_t>(shifter));
+  const auto i = static_cast<int64_t>(tunecast::bit_cast<uint64_t>(shifted) -
+                                      tunecast::bit_cast<uint64_t>(shifter));
   return {i, x - (shifted - shifter)};
 }
 

@@ -5,9 +5,10 @@
 // smallest sine or cosine a double argument can produce (about 2^-62).
 #include "maths/wide.h"
 
-#include <bit>
 #include <cstddef>
 #include <limits>
+
+#include "common/bit_cast.h"
 
 namespace tunecast::maths {
 namespace {
@@ -99,7 +100,7 @@ bool wide_any_below(const wide &w, int end) {
 wide wide_from_double(double x) {
   wide w;
   if (x == 0.0) return w;
-  const auto bits = std::bit_cast<uint64_t>(x);
+  const auto bits = tunecast::bit_cast<uint64_t>(x);
   const auto biased = static_cast<int>((bits >> 52) & 0x7FF);
   uint64_t m = bits & ((uint64_t{1} << 52) - 1);
   if (biased != 0) m |= uint64_t{1} << 52;
@@ -229,7 +230,7 @@ double sin_cos_exact(double x, bool cosine) {
   // |x| = m 2^e with m whole. |x| 2/pi = m 2^e sum of word_w 2^-32(w+1);
   // the words whose terms are multiples of 4 (whole turns) are skipped,
   // and the next reduction_words ones leave an error below 2^-230.
-  const auto bits = std::bit_cast<uint64_t>(x) & ~(uint64_t{1} << 63);
+  const auto bits = tunecast::bit_cast<uint64_t>(x) & ~(uint64_t{1} << 63);
   const auto biased = static_cast<int>(bits >> 52);
   const uint64_t m = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
   const int e = biased - 1075;  // |x| >= 2^-27: never subnormal
