@@ -115,7 +115,8 @@ async function open_file(file) {
   let archive;
   try {
     const tc = await tunecast;
-    archive = await tc.open(new Uint8Array(await file.arrayBuffer()));
+    // The name only words the module's messages.
+    archive = await tc.open(new Uint8Array(await file.arrayBuffer()), file.name);
   } catch (error) {
     if (opening === state.opening) show_error(t.not_archive(file.name), error);
     return;

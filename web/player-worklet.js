@@ -50,7 +50,7 @@ class TunecastPlayer extends AudioWorkletProcessor {
         left[filled + i] = samples[at] / 32768;
         right[filled + i] = samples[at + channels - 1] / 32768;
       }
-      if (this.capture) this.send_capture(left, right, filled, frames, channels);
+      if (this.capture) this.send_capture(left, right, filled, frames);
       filled += frames;
       this.offset += frames;
       if (this.offset * channels >= samples.length) {
@@ -72,22 +72,12 @@ class TunecastPlayer extends AudioWorkletProcessor {
     return true;
   }
 
-  send_capture(left, right, from, frames, channels) {
-    const played = new Float32Array(frames * channels);
-    for (let i = 0; i < frames; ++i) {
-      played[i * channels] = left[from + i];
-      if (channels === 2) played[i * 2 + 1] = right[from + i];
-    }
+  // Both sides as played, a mono song's too: the test checks each.
+  send_capture(left, right, from, frames) {
+    const played = {left: left.slice(from, from + frames), right: right.slice(from, from + frames)};
     this.port.postMessage(
-        {
-          type: 'capture',
-          generation: this.generation,
-          position: this.position + from,
-          channels,
-          played
-        },
-        [played.buffer],
-    );
+        {type: 'capture', generation: this.generation, position: this.position + from, ...played},
+        [played.left.buffer, played.right.buffer]);
   }
 }
 
