@@ -112,9 +112,14 @@ async function open_file(file) {
     return;
   }
   show_status(t.reading(file.name));
-  let archive;
+  let tc, archive;
   try {
-    const tc = await tunecast;
+    tc = await tunecast;
+  } catch (error) {
+    show_error(t.no_module, error);
+    return;
+  }
+  try {
     // The name only words the module's messages.
     archive = await tc.open(new Uint8Array(await file.arrayBuffer()), file.name);
   } catch (error) {
