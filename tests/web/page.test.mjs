@@ -1,9 +1,10 @@
 // The page in headless Chromium, served from build-web/ on 127.0.0.1: the
-// demo WAD opened through the file input and listed, the samples the
-// worklet plays compared with the native tool's WAV (from the start, after
-// a seek, after a switch to stereo), a WAV download, a file that is not an
-// archive, the language, names from the file kept as text, and no request
-// leaving 127.0.0.1. A screenshot goes to TUNECAST_WEB_LOG_DIR.
+// demo WAD (and a ZIP of it) opened through the file input and listed, the
+// samples the worklet plays compared with the native tool's WAV (from the
+// start, after a seek, after a switch to stereo, up to the song's end), a
+// WAV download, a file that is not an archive, the language, names from the
+// file kept as text, and no request leaving 127.0.0.1. A screenshot goes to
+// TUNECAST_WEB_LOG_DIR (build-web/ if unset).
 import assert from 'node:assert/strict';
 import {execFileSync} from 'node:child_process';
 import fs from 'node:fs';
@@ -11,6 +12,7 @@ import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 import {after, before, test} from 'node:test';
+import zlib from 'node:zlib';
 import puppeteer from 'puppeteer-core';
 
 const root = path.resolve(import.meta.dirname, '../..');
@@ -250,12 +252,57 @@ test('stereo starts the song again where it was, each side as the tool writes it
   assert.ok(stereo.position >= rate_hz / 4, `stereo started at frame ${stereo.position}`);
   assert_same_samples(
       stereo, wav_samples(tool_render_pass(wad, 'D_PAN', '-e')), 2, stereo.position);
+  // Its last frame played, the only song gives way to the end of the list.
+  await page.waitForFunction(
+      () => document.getElementById('status').textContent === 'End of the list', {timeout: 10000});
   assert_stayed_local(page);
   await page.close();
 });
 
-test('a file that is not an archive: the reason shown, no list', async () => {
+// A ZIP of one deflated member, maps/demo.wad: what the page inflates with
+// the browser's own decompressor.
+function zip_of_demo() {
+  const wad = fs.readFileSync(demo_wad);
+  const data = zlib.deflateRawSync(wad);
+  const name = Buffer.from('maps/demo.wad', 'latin1');
+  const record = (signature, bytes) => {
+    const head = Buffer.alloc(bytes);
+    head.writeUInt32LE(signature, 0);
+    return head;
+  };
+  const local = record(0x04034b50, 30);
+  const central = record(0x02014b50, 46);
+  // The two heads share these fields, from different offsets.
+  for (const [head, at] of [[local, 4], [central, 6]]) {
+    head.writeUInt16LE(20, at);        // version needed
+    head.writeUInt16LE(8, at + 4);     // deflated
+    head.writeUInt16LE(0x21, at + 8);  // 1980-01-01
+    head.writeUInt32LE(zlib.crc32(wad), at + 10);
+    head.writeUInt32LE(data.length, at + 14);
+    head.writeUInt32LE(wad.length, at + 18);
+    head.writeUInt16LE(name.length, at + 22);
+  }
+  const end = record(0x06054b50, 22);
+  end.writeUInt16LE(1, 8);
+  end.writeUInt16LE(1, 10);
+  end.writeUInt32LE(central.length + name.length, 12);
+  end.writeUInt32LE(local.length + name.length + data.length, 16);
+  const file = path.join(scratch, 'demo.zip');
+  fs.writeFileSync(file, Buffer.concat([local, name, data, central, name, end]));
+  return file;
+}
+
+test('a ZIP holding the WAD lists its songs; a file that is not an archive shows why', async () => {
   const page = await open_page(['en-US']);
+  await (await page.$('#file')).uploadFile(zip_of_demo());
+  await page.waitForSelector('#song-list [role="option"]');
+  assert.deepEqual(
+      await page.$$eval(
+          '#song-list [role="option"] span:first-child',
+          (names) => names.map((name) => name.textContent)),
+      ['D_DEMO', 'D_DEMOMI']);
+  assert.equal(await page.$eval('#status', (status) => status.textContent), 'demo.zip: 2 songs');
+
   const not_archive = path.join(scratch, 'notes.txt');
   fs.writeFileSync(not_archive, 'not music\n');
   await (await page.$('#file')).uploadFile(not_archive);
