@@ -44,16 +44,16 @@ const state = {
   current: -1,  // the song playing or paused; -1 when none
   player: null,
   playback: null,
-  dragging: false,  // the position bar is held: reports do not move it
-  opening: 0,       // counts files opened, so a slower earlier one is dropped
+  playback_ready: null,  // the first play's promise of a playback, shared by quick clicks
+  dragging: false,       // the position bar is held: reports do not move it
+  seek_to: 0,            // the bar's last value the user set, in seconds
+  opening: 0,            // counts files opened, so a slower earlier one is dropped
 };
 
 // Imported here rather than above, so a page without its module still says why.
 const tunecast = import('./tunecast.mjs').then((module) => module.default());
-const song_list = new SongList(element('song-list'), t, {
-  on_select: () => {},
-  on_play: (index) => play_song(index).catch(report_failure),
-});
+const song_list =
+    new SongList(element('song-list'), t, (index) => play_song(index).catch(report_failure));
 
 function show_status(text) {
   ui.status.textContent = text;
@@ -74,8 +74,9 @@ function report_failure(error) {
 function translate_page() {
   document.documentElement.lang = language;
   document.title = t.title;
-  for (const node of document.querySelectorAll('[data-text]'))
+  for (const node of document.querySelectorAll('[data-text]')) {
     node.textContent = t[node.dataset.text];
+  }
 }
 
 // A song that ends plays once, whole; one without an end, a minute.
@@ -162,15 +163,15 @@ function stop_song() {
 // playback is paused.
 async function play_song(index, frame = 0, keep_paused = false) {
   const song = state.songs[index];
-  if (state.playback === null) {
-    try {
-      state.playback = await Playback.create(
-          {on_position: show_position, on_ended: song_ended, on_error: report_failure, on_capture},
-          {capture});
-    } catch (error) {
-      show_error(t.no_audio, error);
-      return;
-    }
+  state.playback_ready ??= Playback.create(
+      {on_position: show_position, on_ended: song_ended, on_error: pull_failed, on_capture},
+      {capture});
+  try {
+    state.playback = await state.playback_ready;
+  } catch (error) {
+    state.playback_ready = null;
+    show_error(t.no_audio, error);
+    return;
   }
   stop_song();
   try {
@@ -203,6 +204,10 @@ function show_position(frame) {
   if (!state.dragging) ui.position.value = String(Math.floor(seconds));
   ui.clock.textContent = `${clock_text(seconds)} / ${clock_text(total)}`;
   ui.position.setAttribute('aria-valuetext', t.of(clock_text(seconds), clock_text(total)));
+}
+
+function pull_failed(error) {
+  show_error(t.cannot_play(state.songs[state.current]?.name ?? ''), error);
 }
 
 function song_ended() {
@@ -241,7 +246,7 @@ async function step_song(step) {
 function seek_to_bar() {
   state.dragging = false;
   if (state.current < 0) return;
-  state.playback.seek(Number(ui.position.value) * sample_rate_hz);
+  state.playback.seek(state.seek_to * sample_rate_hz);
   show_position(state.playback.position);
 }
 
@@ -296,10 +301,14 @@ function wire_controls() {
   ui.play.addEventListener('click', () => toggle_play().catch(report_failure));
   ui.previous.addEventListener('click', () => step_song(-1).catch(report_failure));
   ui.next.addEventListener('click', () => step_song(1).catch(report_failure));
+  // While the bar is held, the worklet's reports leave it alone; the value
+  // to seek to is kept apart, as a report may still land before the change.
   ui.position.addEventListener('pointerdown', () => (state.dragging = true));
+  ui.position.addEventListener('pointerup', () => (state.dragging = false));
   ui.position.addEventListener('input', () => {
+    state.seek_to = Number(ui.position.value);
     const total = state.player === null ? 0 : state.player.frames / sample_rate_hz;
-    ui.clock.textContent = `${clock_text(Number(ui.position.value))} / ${clock_text(total)}`;
+    ui.clock.textContent = `${clock_text(state.seek_to)} / ${clock_text(total)}`;
   });
   ui.position.addEventListener('change', seek_to_bar);
   ui.volume.addEventListener('input', () => {

@@ -8,20 +8,18 @@ export function clock_text(seconds) {
   return `${Math.floor(whole / 60)}:${String(whole % 60).padStart(2, '0')}`;
 }
 
-// list: the <ul role="listbox">; t: the page's texts; on_select(index),
-// on_play(index) are called as the user picks and plays.
+// list: the <ul role="listbox">; t: the page's texts; on_play(index) is
+// called as the user plays a song.
 export class SongList {
   #list;
   #t;
-  #on_select;
   #on_play;
   #count = 0;
   selected = -1;
 
-  constructor(list, t, {on_select, on_play}) {
+  constructor(list, t, on_play) {
     this.#list = list;
     this.#t = t;
-    this.#on_select = on_select;
     this.#on_play = on_play;
     list.addEventListener('keydown', (event) => this.#key(event));
     list.addEventListener('click', (event) => this.#pick(event, false));
@@ -64,7 +62,6 @@ export class SongList {
     row.setAttribute('aria-selected', 'true');
     this.#list.setAttribute('aria-activedescendant', row.id);
     row.scrollIntoView({block: 'nearest'});
-    this.#on_select(index);
   }
 
   // Marks the song that sounds, apart from the one selected.
