@@ -81,7 +81,7 @@ const english = {
   listed: (file, count) => count === 1 ? `${file}: 1 song` : `${file}: ${count} songs`,
   no_music: (file) => `${file} has no music lumps`,
   too_big: (file, mib) => `${file} is too big: over ${mib} MiB`,
-  not_archive: (file) => `Cannot open ${file}: it is not a WAD, nor a sound ZIP holding one.`,
+  not_archive: (file) => `Cannot open ${file}: it is neither a WAD nor an intact ZIP holding one.`,
   reason: (text) => `Reason: ${text}`,
   playing: (name) => `Playing ${name}`,
   paused: (name) => `${name} paused`,

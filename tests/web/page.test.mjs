@@ -322,7 +322,7 @@ test('a ZIP holding the WAD lists its songs; a file that is not an archive shows
   await (await page.$('#file')).uploadFile(not_archive);
   await page.waitForSelector('#status.error');
   const shown = await page.$eval('.messages', (messages) => messages.innerText);
-  assert.match(shown, /^Cannot open notes\.txt: it is not a WAD/);
+  assert.match(shown, /^Cannot open notes\.txt: it is neither a WAD nor an intact ZIP/);
   assert.match(shown, /\nReason: \[WAD\] .+/);
   assert.ok(await page.$eval('.songs', (songs) => songs.hidden));
   assert_stayed_local(page);
