@@ -36,14 +36,14 @@ target_link_libraries(tunecast_web PRIVATE tunecast_synth tunecast_wad tunecast_
   tunecast_common)
 set(tunecast_web_api ${PROJECT_SOURCE_DIR}/src/web/api.js)
 # A plain script (--oformat=js) whose factory api.js wraps in the module's
-# one default export; built for the web environment only, since api.js
+# one default export; built for a page or a worker only, since api.js
 # reads the .wasm itself in node. Memory grows as songs need it, to a
 # bound; a C++ exception is caught in the glue, never an abort.
 target_link_options(tunecast_web PRIVATE
   --oformat=js
   -sMODULARIZE=1
   -sEXPORT_NAME=tunecast_runtime
-  -sENVIRONMENT=web
+  -sENVIRONMENT=web,worker
   -sALLOW_MEMORY_GROWTH=1
   -sMAXIMUM_MEMORY=1073741824
   -sFORCE_FILESYSTEM=1

@@ -7,6 +7,7 @@
 // side then judges the output exactly as the zlib path does: its head, its
 // size against the budget, its CRC-32.
 #include <emscripten/emscripten.h>
+#include <emscripten/heap.h>
 
 #include <algorithm>
 #include <array>
@@ -98,6 +99,12 @@ inflate_outcome judge(uint64_t budget, member_head_check check, inflate_result &
 inflate_result inflate_member(int, int64_t data_ofs, uint64_t comp_size, uint64_t budget,
                               member_head_check check) {
   inflate_result out;
+  // An output the module's heap could never hold is refused before
+  // JavaScript inflates any of it into memory of its own.
+  if (budget >= emscripten_get_heap_max()) {
+    out.outcome = inflate_outcome::no_memory;
+    return out;
+  }
   const bool same = member.handed && member.data_ofs == data_ofs && member.comp_size == comp_size &&
                     member.budget == budget;
   if (!same) {

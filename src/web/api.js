@@ -26,7 +26,8 @@ async function tunecastWasmBytes() {
 const handed = { ended: 0, corrupt: 1, truncated: 2, trailing: 3, noMemory: 4 };
 
 async function tunecastInflateSome(compressed, budget) {
-  const stream = new Blob([compressed]).stream().pipeThrough(new DecompressionStream('deflate-raw'));
+  const inflater = new DecompressionStream('deflate-raw');
+  const stream = new Blob([compressed]).stream().pipeThrough(inflater);
   const reader = stream.getReader();
   const parts = [];
   let total = 0;
@@ -55,7 +56,10 @@ async function tunecastInflateSome(compressed, budget) {
 // refuses: a stream that also ends without its last byte has some, and the
 // shortest prefix that still ends (found by halving) says how many.
 async function tunecastTrailing(compressed, budget) {
-  const ends = async (n) => (await tunecastInflateSome(compressed.subarray(0, n), budget)).status === handed.ended;
+  const ends = async (n) => {
+    const { status } = await tunecastInflateSome(compressed.subarray(0, n), budget);
+    return status === handed.ended;
+  };
   if (compressed.length === 0 || !(await ends(compressed.length - 1))) return 0;
   let low = 0; // does not end
   let high = compressed.length - 1; // ends
@@ -90,7 +94,9 @@ function tunecastOptions(options) {
   const has = (key) => o[key] !== undefined && o[key] !== null;
   const format = has('format') ? o.format : 'wav';
   if (format !== 'wav' && format !== 'mid') throw new Error(`formato no válido: ${format}`);
-  if (has('seconds') && has('passes')) throw new Error('con --vueltas no se da la duración en segundos');
+  if (has('seconds') && has('passes')) {
+    throw new Error('con --vueltas no se da la duración en segundos');
+  }
   if (has('fade') && !has('passes')) throw new Error('--fundido solo va con --vueltas');
   if (format === 'mid' && (has('seconds') || has('passes'))) {
     throw new Error('un MIDI lleva la partitura entera: sin duración ni --vueltas');
@@ -100,7 +106,8 @@ function tunecastOptions(options) {
     throw new Error(`duración no válida: ${seconds}`);
   }
   const passes = has('passes') ? o.passes : 0;
-  if (!Number.isInteger(passes) || passes < 0 || (has('passes') && passes < 1) || passes > 2 ** 31 - 1) {
+  const passesValid = Number.isInteger(passes) && passes <= 2 ** 31 - 1;
+  if (!passesValid || passes < (has('passes') ? 1 : 0)) {
     throw new Error(`número de vueltas no válido: ${passes}`);
   }
   const fade = has('fade') ? o.fade : 0;
@@ -111,7 +118,8 @@ function tunecastOptions(options) {
   if (!Number.isInteger(volume) || volume < 0 || volume > 127) {
     throw new Error(`volumen no válido: ${volume} (va de 0 a 127)`);
   }
-  return { seconds, passes, fade, volume, stereo: o.stereo ? 1 : 0, midi: format === 'mid' ? 1 : 0 };
+  const stereo = o.stereo ? 1 : 0;
+  return { seconds, passes, fade, volume, stereo, midi: format === 'mid' ? 1 : 0 };
 }
 
 export default async function createTunecast() {
@@ -125,12 +133,12 @@ export default async function createTunecast() {
   m.FS.mkdir('/entrada');
   m.FS.chdir('/entrada');
 
-  // Runs one call of the module, its lines collected; fn returns a falsy
-  // value when the call failed, and the lines it said are thrown.
-  function run(fn, fallback) {
+  // Runs one call of the module, its lines collected; when failed(result)
+  // (by default a null or 0 result), the lines it said are thrown.
+  function run(fn, failed = (result) => !result) {
     said = [];
     const result = fn();
-    if (!result) throw new Error(said.length > 0 ? said.join('\n') : fallback);
+    if (failed(result)) throw new Error(said.length > 0 ? said.join('\n') : 'sin memoria');
     return result;
   }
 
@@ -147,9 +155,11 @@ export default async function createTunecast() {
     }
   }
 
+  // The name the reader's lines show: the caller's file name without its
+  // folders, or "archivo".
   function fileName(name) {
     const base = String(name === undefined ? '' : name).split(/[\\/]/).pop();
-    return base === '' || base === '.' || base === '..' ? 'archivo' : base;
+    return base === '' || base === '.' || base === '..' || base.includes('\0') ? 'archivo' : base;
   }
 
   // One load of the archive from the memory file system: the handle, or
@@ -173,7 +183,8 @@ export default async function createTunecast() {
       if (!handle && m._tc_web_inflate_wanted()) {
         const offset = m._tc_web_inflate_offset();
         const size = m._tc_web_inflate_size();
-        const out = await tunecastInflate(bytes.subarray(offset, offset + size), m._tc_web_inflate_budget());
+        const budget = m._tc_web_inflate_budget();
+        const out = await tunecastInflate(bytes.subarray(offset, offset + size), budget);
         const at = m._malloc(Math.max(out.bytes.length, 1));
         if (at) m.HEAPU8.set(out.bytes, at);
         m._tc_web_inflate_hand(at, out.bytes.length, at ? out.status : handed.noMemory, out.extra);
@@ -194,13 +205,13 @@ export default async function createTunecast() {
     };
     return {
       list() {
-        const at = run(() => m._tc_web_list(live()), 'sin memoria');
-        return m.UTF8ToString(at).split('\n').filter((line) => line !== '').map((line) => JSON.parse(line));
+        const lines = m.UTF8ToString(run(() => m._tc_web_list(live()))).split('\n');
+        return lines.filter((line) => line !== '').map((line) => JSON.parse(line));
       },
       render(lump, options) {
         const o = tunecastOptions(options);
         withString(String(lump), (name) =>
-          run(() => m._tc_web_render(live(), name, o.seconds, o.passes, o.fade, o.volume, o.stereo, o.midi), 'sin memoria'),
+          run(() => m._tc_web_render(live(), name, o.seconds, o.passes, o.fade, o.volume, o.stereo, o.midi)),
         );
         const at = m._tc_web_output();
         const file = m.HEAPU8.slice(at, at + m._tc_web_output_size());
@@ -211,7 +222,7 @@ export default async function createTunecast() {
         const o = tunecastOptions(options);
         if (o.midi) throw new Error('un MIDI no se toca: el reproductor da muestras');
         const p = withString(String(lump), (name) =>
-          run(() => m._tc_web_player_new(live(), name, o.seconds, o.passes, o.fade, o.volume, o.stereo), 'sin memoria'),
+          run(() => m._tc_web_player_new(live(), name, o.seconds, o.passes, o.fade, o.volume, o.stereo)),
         );
         return playerOf(p, o.volume);
       },
@@ -239,19 +250,21 @@ export default async function createTunecast() {
       },
       pull(n) {
         const frames = Math.max(0, Math.min(Math.floor(Number(n)) || 0, 2 ** 31 - 1));
-        const got = run(() => m._tc_web_player_pull(live(), frames) + 1, 'sin memoria') - 1;
+        const got = run(() => m._tc_web_player_pull(live(), frames), (count) => count < 0);
         const at = m._tc_web_player_samples(p) >> 1;
         return m.HEAP16.slice(at, at + got * channels);
       },
       seek(frame) {
         const target = Number(frame);
-        run(() => m._tc_web_player_seek(live(), Number.isNaN(target) ? 0 : target), 'sin memoria');
+        run(() => m._tc_web_player_seek(live(), Number.isNaN(target) ? 0 : target));
       },
       get volume() {
         return volume;
       },
       set volume(v) {
-        if (!Number.isInteger(v) || v < 0 || v > 127) throw new Error(`volumen no válido: ${v} (va de 0 a 127)`);
+        if (!Number.isInteger(v) || v < 0 || v > 127) {
+          throw new Error(`volumen no válido: ${v} (va de 0 a 127)`);
+        }
         m._tc_web_player_set_volume(live(), v);
         volume = v;
       },

@@ -145,46 +145,32 @@ describe('a render', () => {
 });
 
 describe('a damaged archive', () => {
-  const good = () => {
-    const bytes = zipOf([{ name: 'demo.wad', data: demo, method: 8 }]);
+  // A member declared as the deflated demo WAD (its size and CRC) whose
+  // compressed bytes are body.
+  const deflatedAs = (body) => {
+    const bytes = zipOf([{ name: 'demo.wad', data: body, method: 0 }]);
+    const view = new DataView(bytes.buffer);
+    view.setUint16(8, 8, true);
+    view.setUint32(14, crc32(demo), true);
+    view.setUint32(22, demo.length, true);
     return bytes;
   };
+  const deflated = zlib.deflateRawSync(demo);
   const damaged = [
     { name: 'truncated.wad', bytes: () => demo.subarray(0, demo.length - 100) },
-    { name: 'notes.txt', bytes: () => new TextEncoder().encode('not an archive at all, only words\n') },
-    { name: 'badcrc.zip', bytes: () => zipOf([{ name: 'demo.wad', data: demo, method: 8, crc: 0x12345678 }]) },
+    { name: 'notes.txt', bytes: () => new TextEncoder().encode('not an archive, only words\n') },
+    { name: 'badcrc.zip', bytes: () => zipOf([{ name: 'demo.wad', data: demo, method: 8, crc: 0x1234 }]) },
     {
-      name: 'longer.zip', // a deflated member that gives more than it declares
+      name: 'longer.zip', // gives more than it declares
       bytes: () => {
-        const bytes = good();
+        const bytes = zipOf([{ name: 'demo.wad', data: demo, method: 8 }]);
         new DataView(bytes.buffer).setUint32(22, demo.length - 1, true);
         return bytes;
       },
     },
-    {
-      name: 'trailing.zip', // bytes after the end of the deflate stream
-      bytes: () => {
-        const body = Buffer.concat([zlib.deflateRawSync(demo), Buffer.from([1, 2, 3])]);
-        const stored = zipOf([{ name: 'demo.wad', data: body, method: 0 }]);
-        const view = new DataView(stored.buffer);
-        view.setUint16(8, 8, true); // now deflated, with the sizes and CRC of the WAD
-        view.setUint32(14, crc32(demo), true);
-        view.setUint32(22, demo.length, true);
-        return stored;
-      },
-    },
-    {
-      name: 'cut.zip', // a deflate stream cut short
-      bytes: () => {
-        const body = zlib.deflateRawSync(demo);
-        const bytes = zipOf([{ name: 'demo.wad', data: body.subarray(0, body.length - 40), method: 0 }]);
-        const view = new DataView(bytes.buffer);
-        view.setUint16(8, 8, true);
-        view.setUint32(14, crc32(demo), true);
-        view.setUint32(22, demo.length, true);
-        return bytes;
-      },
-    },
+    { name: 'trailing.zip', bytes: () => deflatedAs(Buffer.concat([deflated, Buffer.from([1, 2, 3])])) },
+    { name: 'cut.zip', bytes: () => deflatedAs(deflated.subarray(0, deflated.length - 40)) },
+    { name: 'corrupt.zip', bytes: () => deflatedAs(Buffer.from([0xff, 0xff, 0xff, 0x12])) },
   ];
   for (const d of damaged) {
     test(`${d.name} throws the reader's line, and the module goes on`, async () => {
