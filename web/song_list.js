@@ -38,7 +38,7 @@ export class SongList {
         song.name,
         song.format,
         song.seconds === null ? '—' : clock_text(song.seconds),
-        this.#t[song.status] ?? song.status,
+        Object.hasOwn(this.#t.statuses, song.status) ? this.#t.statuses[song.status] : song.status,
       ];
       for (const text of cells) {
         const cell = document.createElement('span');
