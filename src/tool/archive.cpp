@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "common/console_text.h"
+#include "common/shortest_decimal.h"
 #ifdef _WIN32
 #include "common/wide_path.h"
 #endif
@@ -73,9 +74,13 @@ std::string length_text(const archive_length &facts) {
 
 // The shortest decimal that reads back as the same double, for scripts.
 std::string json_number(double value) {
+#ifdef __cpp_lib_to_chars
   char text[64];
   const auto result = std::to_chars(text, text + sizeof text, value);
   return std::string(text, result.ptr);
+#else
+  return tunecast::shortest_decimal(value);
+#endif
 }
 
 char fold(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -195,17 +200,22 @@ void archive_list(wad_file *w) {
   }
 }
 
-void archive_list_json(wad_file *w) {
+std::string archive_list_json_text(wad_file *w) {
+  std::string text;
   archive_lengths lengths(w);
   for (const archive_music &m : archive_music_lumps(w, false)) {
     const archive_length facts = lengths.of(m);
-    std::printf("{\"name\":%s,\"format\":\"%s\",\"size\":%d,\"seconds\":%s,\"status\":%s}\n",
-                json_quote(m.lump->name).c_str(), m.kind == lump_kind::midi ? "MIDI" : "MUS",
-                static_cast<int>(m.lump->size),
-                facts.seconds ? json_number(*facts.seconds).c_str() : "null",
-                json_quote(facts.status).c_str());
+    text +=
+        format_text("{\"name\":%s,\"format\":\"%s\",\"size\":%d,\"seconds\":%s,\"status\":%s}\n",
+                    json_quote(m.lump->name).c_str(), m.kind == lump_kind::midi ? "MIDI" : "MUS",
+                    static_cast<int>(m.lump->size),
+                    facts.seconds ? json_number(*facts.seconds).c_str() : "null",
+                    json_quote(facts.status).c_str());
   }
+  return text;
 }
+
+void archive_list_json(wad_file *w) { std::fputs(archive_list_json_text(w).c_str(), stdout); }
 
 #ifdef _WIN32
 bool path_exists(const char *path) {

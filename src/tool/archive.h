@@ -103,6 +103,9 @@ void archive_list(wad_file *w);
 // "status":"ok"|"truncado"|"dañado"|"sin fin"}. The name is the lump's own,
 // escaped as JSON (json_quote), not made safe as a file name.
 void archive_list_json(wad_file *w);
+// The same lines as one text, for a caller with no standard output of its
+// own (the WebAssembly module).
+std::string archive_list_json_text(wad_file *w);
 
 // For a lump name the archive w does not hold as music: a line
 // naming the music lumps the user may have meant (the same name in another

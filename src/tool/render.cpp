@@ -177,15 +177,7 @@ void render_closing_line(const render_job &job, const char *line) {
 }
 
 bool render_score_usable(const render_job &job, const music_score &score) {
-  if (score.kind == lump_kind::truncated_mus) {
-    std::fprintf(stderr, tr("lump %s truncado\n"), job.lump_name);
-    return false;
-  }
-  if (!score.error.empty()) {
-    std::fprintf(stderr, "lump %s: %s\n", job.lump_name, score.error.c_str());
-    return false;
-  }
-  return true;
+  return song_score_usable(job.lump_name, score);
 }
 
 bool render_seconds_valid(const render_seconds &seconds, int channels) {

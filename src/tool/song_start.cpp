@@ -41,6 +41,18 @@ void song_refusal(const char *lump_name, tc_status status) {
                                           : tr("el sintetizador no lo acepta"));
 }
 
+bool song_score_usable(const char *lump_name, const tunecast::music_score &score) {
+  if (score.kind == tunecast::lump_kind::truncated_mus) {
+    std::fprintf(stderr, tr("lump %s truncado\n"), lump_name);
+    return false;
+  }
+  if (!score.error.empty()) {
+    std::fprintf(stderr, "lump %s: %s\n", lump_name, score.error.c_str());
+    return false;
+  }
+  return true;
+}
+
 bool song_play(tc_synth *synth, bool looping) {
   tc_synth_play(synth, looping ? 1 : 0);
   return tc_synth_playing_recording(synth) != 0;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "midi/music_lump.h"
 #include "tunecast/synth.h"
 
 // How loud, and how much the tool says while it works.
@@ -28,6 +29,10 @@ tc_status song_load(tc_synth *synth, const uint8_t *mus, size_t size, const rend
 
 // Says on standard error why the synthesizer refused the lump's score.
 void song_refusal(const char *lump_name, tc_status status);
+
+// Prints why a prepared lump cannot be played (a truncated MUS score, a
+// MIDI file that does not convert) and returns false; true when it can.
+bool song_score_usable(const char *lump_name, const tunecast::music_score &score);
 
 // Plays the loaded song from its first frame, looping as the file render of
 // passes sets it. Returns whether a recording plays in its place.

@@ -44,13 +44,14 @@ constexpr uint16_t zip64_extra_id = 0x0001;
 constexpr uint32_t zip64_marker = 0xFFFFFFFF;  // "the value is in the ZIP64 extra field"
 constexpr uint16_t flag_encrypted = 1 << 0;
 constexpr uint16_t flag_sizes_deferred = 1 << 3;
-constexpr uint16_t flag_utf8_name = 1 << 11;
+// These two serve the unzip child only, which some builds lack.
+[[maybe_unused]] constexpr uint16_t flag_utf8_name = 1 << 11;
 constexpr uint16_t method_stored = 0;
 constexpr uint16_t method_deflated = 8;
 constexpr uint16_t method_bzip2 = 12;
 constexpr uint16_t method_lzma = 14;
 constexpr size_t name_field_bytes = 512;  // names are matched by their first 511 bytes
-constexpr double bytes_per_mib = 1024.0 * 1024.0;
+[[maybe_unused]] constexpr double bytes_per_mib = 1024.0 * 1024.0;
 constexpr int64_t wad_dir_entry_bytes = 16;
 // A WAD is graphics, sounds and maps, which deflate to a few times smaller;
 // even one padded with empty lumps stays far below 200:1 once it is tens of
@@ -364,9 +365,9 @@ bool read_with_zlib(int fd, const char *path, const zip_member &m, zip_wad &out)
   return true;
 }
 
-#ifdef _WIN32
-// Windows has no unzip to hand a member to: a method the reader does not
-// extract itself is refused.
+#if defined(_WIN32) || defined(__EMSCRIPTEN__)
+// Windows and the WebAssembly module have no unzip to hand a member to: a
+// method the reader does not extract itself is refused.
 bool read_with_unzip(int, const char *, const zip_member &m, const zip_time_limit &, zip_wad &out) {
   return refuse(out, console_escape(m.name) + " " + method_text(m.method) +
                          ": no se puede extraer sin unzip");
