@@ -6,19 +6,6 @@
 # The engine's facade is not the module's.
 set_target_properties(tunecast_chip PROPERTIES EXCLUDE_FROM_ALL ON)
 
-# The archive reader as the tool has it, but a deflated ZIP member is
-# inflated by the page's JavaScript (no zlib here), and there is no unzip
-# child: other methods are refused, as on Windows.
-add_library(tunecast_wad STATIC
-  src/wad/wad.cpp
-  src/wad/image.cpp
-  src/wad/zip.cpp
-  src/wad/inflate_handed.cpp
-  src/wad/maps.cpp
-  src/wad/log.cpp)
-target_include_directories(tunecast_wad PUBLIC ${tunecast_public_include} PRIVATE src)
-target_link_libraries(tunecast_wad PRIVATE tunecast_common)
-
 # The module: the glue of src/web and the tool's own listing, spans, song
 # start and WAV header, so the files it makes are the tool's byte for byte.
 add_executable(tunecast_web
