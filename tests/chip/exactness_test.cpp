@@ -66,9 +66,12 @@ struct render_case {
 // block ends as well as by events. sum: the module's own steps, driven as
 // chip_next drives them, give the double before the mix, where a rounding
 // that the float would hide still shows.
-// stereo, stereo_sums: the same two ways with chip_set_stereo(1), each side
-// against the reference's.
-enum class probe { output, blocks, sum, stereo, stereo_sums };
+// sum_stretches: the sums again, but over stretches as long as the events
+// and a cycle of sizes allow, so that the voices run in long pieces (in
+// passes) where a rounding of their sum shows.
+// stereo, stereo_sums, stereo_sum_stretches: the same with chip_set_stereo(1),
+// each side against the reference's.
+enum class probe { output, blocks, sum, sum_stretches, stereo, stereo_sums, stereo_sum_stretches };
 
 // Both outputs of n samples rendered by chip_render, one block size after
 // another from a cycle of sizes around the longest stretch.
@@ -84,11 +87,48 @@ void render_in_uneven_blocks(int64_t n, std::vector<float> &left, std::vector<fl
   }
 }
 
+// The sums before the mix of n samples as the module's render makes them:
+// each stretch up to the next event and at most a size from a cycle.
+// In mono right is left untouched.
+void render_sums_in_stretches(int64_t n, bool stereo, std::vector<double> &left,
+                              std::vector<double> &right) {
+  constexpr int32_t caps[] = {1024, 17, 600, 1024, 99, 1000};
+  chip::module_state &m = chip::the_state;
+  left.assign(static_cast<size_t>(n), 0.0);
+  right.assign(static_cast<size_t>(n), 0.0);
+  size_t k = 0;
+  for (int64_t i = 0; i < n;) {
+    if (m.flags.playing == 0 || chip::seq_step(m.song, m.flags, m.channels, m.voices, m.drums)) {
+      ++i;  // silence: the sums stay 0.0
+      continue;
+    }
+    const int64_t cap = std::min<int64_t>(n - i, caps[k++ % std::size(caps)]);
+    const auto len = static_cast<int32_t>(1 + std::min(m.song.wait_samples, cap - 1));
+    m.song.wait_samples -= len - 1;
+    double *l = &left[static_cast<size_t>(i)];
+    double *r = &right[static_cast<size_t>(i)];
+    chip::mix_sums out{l, stereo ? r : nullptr};
+    chip::voices_render(m.voices, m.channels, m.tables, m.hexagon, out, len);
+    if (stereo) {
+      chip::drums_render_stereo(m.drums, m.tables, m.drum_tables,
+                                chip::pan_gains_for(m.channels[15].pan), out, len);
+      if (!out.apart) std::copy_n(l, len, r);
+    } else {
+      chip::drums_render(m.drums, m.tables, m.drum_tables, l, len);
+    }
+    i += len;
+  }
+}
+
 // Both sides of n stereo samples against the reference: the outputs pulled
-// in uneven blocks, or the sums before the mix from the module's steps.
-void expect_stereo_identical(fixture::reference_synth &ref, int64_t n, bool sums, bool pans) {
+// in uneven blocks, or the sums before the mix from the module's steps
+// (sample by sample or in stretches).
+void expect_stereo_identical(fixture::reference_synth &ref, int64_t n, probe what, bool pans) {
+  const bool sums = what == probe::stereo_sums;
   std::vector<float> left, right;
-  if (!sums) render_in_uneven_blocks(n, left, right);
+  std::vector<double> sum_left, sum_right;
+  if (what == probe::stereo) render_in_uneven_blocks(n, left, right);
+  if (what == probe::stereo_sum_stretches) render_sums_in_stretches(n, true, sum_left, sum_right);
   int64_t apart = 0;
   for (int64_t i = 0; i < n; ++i) {
     double got_left = 0.0, got_right = 0.0;
@@ -103,6 +143,10 @@ void expect_stereo_identical(fixture::reference_synth &ref, int64_t n, bool sums
         // Sides never parted are both the one sum.
         if (!out.apart) got_right = got_left;
       }
+      want = ref.next_stereo_sums();
+    } else if (what == probe::stereo_sum_stretches) {
+      got_left = sum_left[static_cast<size_t>(i)];
+      got_right = sum_right[static_cast<size_t>(i)];
       want = ref.next_stereo_sums();
     } else {
       got_left = left[static_cast<size_t>(i)];
@@ -135,16 +179,18 @@ void expect_identical(const render_case &c, probe what) {
   fixture::reference_synth ref(c.mus, c.volume, c.looping, primed_velocity);
   const auto n = static_cast<int64_t>(c.seconds * 44100);
   std::vector<float> block_left, block_right;
-  if (what == probe::stereo || what == probe::stereo_sums) {
+  if (what == probe::stereo || what == probe::stereo_sums || what == probe::stereo_sum_stretches) {
     chip_set_stereo(1);
-    expect_stereo_identical(ref, n, what == probe::stereo_sums, c.pans);
+    expect_stereo_identical(ref, n, what, c.pans);
     chip_set_stereo(0);
     return;
   }
   if (what == probe::blocks) render_in_uneven_blocks(n, block_left, block_right);
+  std::vector<double> sums, unused;
+  if (what == probe::sum_stretches) render_sums_in_stretches(n, false, sums, unused);
   int64_t sounding = 0;
   for (int64_t i = 0; i < n; ++i) {
-    if (what != probe::sum) {
+    if (what != probe::sum && what != probe::sum_stretches) {
       float l = NAN, r = NAN;
       if (what == probe::output) {
         chip_next(&l, &r);
@@ -160,9 +206,10 @@ void expect_identical(const render_case &c, probe what) {
       }
       if (want != 0.0f) ++sounding;
     } else {
-      double got = 0.0;
+      double got = what == probe::sum_stretches ? sums[static_cast<size_t>(i)] : 0.0;
       chip::module_state &m = chip::the_state;
-      if (m.flags.playing != 0 && !chip::seq_step(m.song, m.flags, m.channels, m.voices, m.drums)) {
+      if (what == probe::sum && m.flags.playing != 0 &&
+          !chip::seq_step(m.song, m.flags, m.channels, m.voices, m.drums)) {
         chip::mix_sums out{&got};
         chip::voices_render(m.voices, m.channels, m.tables, m.hexagon, out, 1);
         chip::drums_render(m.drums, m.tables, m.drum_tables, &got, 1);
@@ -569,6 +616,15 @@ TEST(Exactness, StereoSumsStayOneUntilASourceLeavesTheCentre) {
   EXPECT_TRUE(sums.apart);
   EXPECT_EQ(right, shared);
   EXPECT_NE(left, shared);
+}
+
+// The sums before the mix over stretches as long as the events allow: the
+// voices run in long pieces, and a rounding of their sum that the float
+// output would hide shows.
+TEST(Exactness, SumsOverLongStretchesMatchTheReference) {
+  expect_identical({"dense", random_score(0x5eed0003u, 4.0), 100, false, 4.5, true},
+                   probe::sum_stretches);
+  expect_identical({"pans", pan_score(), 127, false, 1.2, true, true}, probe::stereo_sum_stretches);
 }
 
 // The mix of sums no song reaches: both bounds and their neighbours in
